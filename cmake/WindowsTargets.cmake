@@ -1,0 +1,43 @@
+# Windows-only targets around qVORK.dll, included from the top-level
+# CMakeLists.txt after the qvork_plugin target is defined:
+#   - the CTest test windows_dll_tables: the DLL exports exactly the thirteen
+#     entry points, undecorated, and imports only system DLLs;
+#   - the target dist: qVORK-<version>-win32.zip with the folder qVORK/ holding
+#     qVORK.dll and README.txt (CRLF line ends, for Windows users).
+set(QVORK_CHECK_DLL "${CMAKE_CURRENT_LIST_DIR}/../scripts/windows-check-dll.sh")
+get_filename_component(QVORK_CHECK_DLL "${QVORK_CHECK_DLL}" ABSOLUTE)
+find_program(QVORK_BASH bash)
+
+if(QVORK_BASH)
+  add_test(NAME windows_dll_tables
+           COMMAND ${QVORK_BASH} ${QVORK_CHECK_DLL} $<TARGET_FILE:qvork_plugin>)
+  set_tests_properties(windows_dll_tables PROPERTIES
+                       ENVIRONMENT "OBJDUMP=${CMAKE_OBJDUMP}")
+endif()
+
+set(QVORK_DIST_NAME "qVORK-${PROJECT_VERSION}-win32")
+set(QVORK_DIST_STAGE "${CMAKE_BINARY_DIR}/dist-stage")
+set(QVORK_DIST_ZIP "${CMAKE_BINARY_DIR}/${QVORK_DIST_NAME}.zip")
+
+configure_file("${CMAKE_CURRENT_LIST_DIR}/../dist/README.txt"
+               "${QVORK_DIST_STAGE}/qVORK/README.txt" @ONLY NEWLINE_STYLE CRLF)
+
+set(QVORK_DIST_CHECK_COMMAND)
+if(QVORK_BASH)
+  set(QVORK_DIST_CHECK_COMMAND COMMAND ${CMAKE_COMMAND} -E env OBJDUMP=${CMAKE_OBJDUMP}
+                               ${QVORK_BASH} ${QVORK_CHECK_DLL} $<TARGET_FILE:qvork_plugin>)
+endif()
+
+add_custom_command(
+  OUTPUT "${QVORK_DIST_ZIP}"
+  ${QVORK_DIST_CHECK_COMMAND}
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:qvork_plugin> "${QVORK_DIST_STAGE}/qVORK/qVORK.dll"
+  COMMAND ${CMAKE_COMMAND} -E rm -f "${QVORK_DIST_ZIP}"
+  COMMAND ${CMAKE_COMMAND} -E chdir "${QVORK_DIST_STAGE}"
+          ${CMAKE_COMMAND} -E tar cf "${QVORK_DIST_ZIP}" --format=zip
+          qVORK/qVORK.dll qVORK/README.txt
+  DEPENDS qvork_plugin "${QVORK_DIST_STAGE}/qVORK/README.txt"
+          "${CMAKE_CURRENT_LIST_DIR}/../dist/README.txt"
+  COMMENT "Packing ${QVORK_DIST_NAME}.zip"
+  VERBATIM)
+add_custom_target(dist DEPENDS "${QVORK_DIST_ZIP}")
