@@ -1,0 +1,92 @@
+// SetDirectory and the in-site listing. At the cache root a directory name
+// is a site to enter; inside a site it is "..", "\" or the exact name of one
+// child of the folder shown. Failures are silent FALSE results.
+#include "browse/site_navigation.h"
+
+#include <string.h>
+
+#include "browse/nav_stack.h"
+#include "cache/site_tree.h"
+#include "host/entry_points.h"
+#include "host/panel_state.h"
+
+namespace {
+
+// ".." (up one folder) or "\" (to the site's top folder); either leaves the
+// site from its top folder.
+void MoveUp(BOOL toTop)
+{
+    PopNavStack(&State.NavStack);
+    if (TopNavStack(&State.NavStack) == NULL) {
+        ClearNavStack(&State.NavStack);
+        LeaveSite();
+    } else if (toTop) {
+        struct SiteNode *site = NULL;
+        while (TopNavStack(&State.NavStack) != NULL)
+            site = PopNavStack(&State.NavStack);
+        PushNavStack(&State.NavStack, site);
+    }
+    BuildCurDir();
+}
+
+struct SiteNode *FindChild(const char *name)
+{
+    struct SiteNode *folder = TopNavStack(&State.NavStack);
+    if (folder == NULL || name == NULL)
+        return NULL;
+    for (struct SiteNode *child = folder->firstChild; child != NULL; child = child->next) {
+        if (child->name != NULL && strcmp(child->name, name) == 0)
+            return child;
+    }
+    return NULL;
+}
+
+} // namespace
+
+int WINAPI SetDirectory(HANDLE hPlugin, const char *Dir, int OpMode)
+{
+    if (State.CurrentSite == 0)
+        return LoadSiteTree(hPlugin, NULL, Dir, OpMode);
+    if (Dir != NULL && (strcmp(Dir, "..") == 0 || strcmp(Dir, "\\") == 0)) {
+        MoveUp(Dir[0] == '\\');
+        return TRUE;
+    }
+    struct SiteNode *child = FindChild(Dir);
+    if (child == NULL)
+        return FALSE;
+    PushNavStack(&State.NavStack, child);
+    BuildCurDir();
+    return TRUE;
+}
+
+int CountSiteChildren(void)
+{
+    struct SiteNode *folder = TopNavStack(&State.NavStack);
+    int count = 0;
+    if (folder != NULL) {
+        for (struct SiteNode *child = folder->firstChild; child != NULL; child = child->next)
+            count++;
+    }
+    return count;
+}
+
+void FillSiteListing(void)
+{
+    struct SiteNode *folder = TopNavStack(&State.NavStack);
+    if (folder == NULL)
+        return;
+    for (struct SiteNode *child = folder->firstChild;
+         child != NULL && State.ListingCursor < State.ListingEnd; child = child->next) {
+        struct PluginPanelItem *item = State.ListingCursor;
+        // A name of 260 bytes or more fills the field without a terminator.
+        if (child->name != NULL)
+            memcpy(item->FindData.cFileName, child->name,
+                   strnlen(child->name, sizeof item->FindData.cFileName));
+        if (child->bodyOffset != 0)
+            item->FindData.nFileSizeLow = (DWORD)child->bodyLength;
+        else
+            item->FindData.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        item->UserData = (DWORD_PTR)child;
+        State.ListingCursor = item + 1;
+    }
+}

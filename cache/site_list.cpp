@@ -1,0 +1,185 @@
+// Reading the cache folder into the root listing. Of each site file only the
+// header is read: the magic, the record count and the site name. A file that
+// cannot be read as a site is still listed, under its own name and without a
+// Description, so it cannot be entered.
+#include "cache/site_list.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "cache/site_file.h"
+#include "host/plugin_state.h"
+#include "host/progress_box.h"
+#include "platform/stream.h"
+
+namespace {
+
+// CacheFolder followed by `name`; FALSE when there is no folder or no room.
+BOOL BuildCachePath(char *path, size_t size, const char *name)
+{
+    if (State.CacheFolder == NULL)
+        return FALSE;
+    size_t folder = strlen(State.CacheFolder);
+    size_t length = strlen(name);
+    if (folder + length + 1 > size)
+        return FALSE;
+    memcpy(path, State.CacheFolder, folder);
+    memcpy(path + folder, name, length + 1);
+    return TRUE;
+}
+
+char *CopyText(const char *text)
+{
+    size_t size = strlen(text) + 1;
+    char *copy = (char *)malloc(size);
+    if (copy != NULL)
+        memcpy(copy, text, size);
+    return copy;
+}
+
+// Reads the site header of an open file into the item and the entry's name.
+// FALSE leaves both untouched: the file is not a readable site.
+BOOL ReadSiteName(FILE *file, struct PluginPanelItem *item, WIN32_FIND_DATAA *findData)
+{
+    unsigned char header[SITE_HEADER_FIXED_SIZE];
+    if (ReadStream(file, header, sizeof header) != sizeof header)
+        return FALSE;
+    if (DecodeU32(header + SITE_MAGIC_OFFSET) != SITE_MAGIC)
+        return FALSE;
+    LONG nameLength = DecodeS32(header + SITE_NAME_LENGTH_OFFSET);
+    if (nameLength < 0)
+        return FALSE;
+    if (nameLength > MAX_PATH - 1)
+        nameLength = MAX_PATH - 1;
+    char name[MAX_PATH];
+    if (ReadStream(file, name, (size_t)nameLength) != (size_t)nameLength)
+        return FALSE;
+    name[nameLength] = 0;
+    char *description = CopyText(findData->cFileName);
+    if (description == NULL)
+        return FALSE;
+    item->NumberOfLinks = (DWORD)((LONG)DecodeU16(header + SITE_RECORD_COUNT_OFFSET) - 2);
+    item->Description = description;
+    memcpy(findData->cFileName, name, (size_t)nameLength + 1);
+    return TRUE;
+}
+
+// A site file's number: the decimal number after "cache" (leading white
+// space and one sign accepted; no digits give 0). Clamped, never overflowing.
+LONG SiteNumberOf(const char *fileName)
+{
+    size_t prefix = strlen(SITE_FILE_PREFIX);
+    if (strnlen(fileName, prefix) < prefix)
+        return 0;
+    const char *p = fileName + prefix;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        p++;
+    int negative = 0;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    long long number = 0;
+    for (; *p >= '0' && *p <= '9'; p++) {
+        number = number * 10 + (*p - '0');
+        if (number > 0x7FFFFFFFLL)
+            number = 0x80000000LL;
+    }
+    if (negative)
+        number = -number;
+    if (number > 0x7FFFFFFFLL)
+        number = 0x7FFFFFFFLL;
+    return (LONG)number;
+}
+
+} // namespace
+
+int ScanCacheFolder(FoundEntryFn callback)
+{
+    char pattern[SITE_PATH_SIZE];
+    if (!BuildCachePath(pattern, sizeof pattern, SITE_FILE_PATTERN))
+        return 0;
+    WIN32_FIND_DATAA findData;
+    HANDLE search = FindFirstFileA(pattern, &findData);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int count = 0;
+    do {
+        count++;
+        if (callback != NULL)
+            callback(&findData);
+    } while (FindNextFileA(search, &findData));
+    FindClose(search);
+    return count;
+}
+
+void ReadSiteHeader(WIN32_FIND_DATAA *findData)
+{
+    struct PluginPanelItem *item = State.ListingCursor;
+    // The folder may have grown since it was counted: extra entries are left out.
+    if (item == NULL || item >= State.ListingEnd)
+        return;
+    findData->cFileName[MAX_PATH - 1] = 0;
+    char path[SITE_PATH_SIZE];
+    if (BuildCachePath(path, sizeof path, findData->cFileName)) {
+        FILE *file = OpenStream(path, "rb");
+        if (file != NULL) {
+            if (ReadSiteName(file, item, findData))
+                ProgressStep(&State.Progress, findData->cFileName, 1);
+            CloseStream(file);
+        }
+    }
+    findData->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    item->PackSize = findData->nFileSizeLow;
+    memcpy(&item->FindData, findData, sizeof item->FindData);
+    State.ListingCursor = item + 1;
+}
+
+FILE *OpenSiteFile(int number, const char *fileName)
+{
+    char path[SITE_PATH_SIZE];
+    if (fileName != NULL) {
+        if (!BuildCachePath(path, sizeof path, fileName))
+            return NULL;
+        State.CurrentSite = SiteNumberOf(fileName);
+    } else {
+        char name[32];
+        snprintf(name, sizeof name, SITE_FILE_PREFIX "%i", number);
+        if (!BuildCachePath(path, sizeof path, name))
+            return NULL;
+    }
+    return OpenStream(path, "rb");
+}
+
+struct PluginPanelItem *FindSiteItem(const char *name)
+{
+    if (State.SiteList == NULL || name == NULL)
+        return NULL;
+    for (LONG i = 0; i < State.SiteCount; i++) {
+        struct PluginPanelItem *item = &State.SiteList[i];
+        if (strncmp(item->FindData.cFileName, name, MAX_PATH) == 0 &&
+            strnlen(name, MAX_PATH) < MAX_PATH)
+            return item;
+    }
+    return NULL;
+}
+
+struct PluginPanelItem *FindSiteItemByFile(const char *fileName)
+{
+    if (State.SiteList == NULL || fileName == NULL)
+        return NULL;
+    for (LONG i = 0; i < State.SiteCount; i++) {
+        struct PluginPanelItem *item = &State.SiteList[i];
+        if (item->Description != NULL && strcmp(item->Description, fileName) == 0)
+            return item;
+    }
+    return NULL;
+}
+
+void ReleaseSiteList(void)
+{
+    if (State.SiteList == NULL)
+        return;
+    for (LONG i = 0; i < State.SiteCount; i++)
+        free(State.SiteList[i].Description);
+    free(State.SiteList);
+    State.SiteList = NULL;
+}

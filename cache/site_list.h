@@ -1,0 +1,36 @@
+// The root listing: one folder item per site file in the cache folder, held
+// in PluginState.SiteList until a refresh key or ClosePlugin drops it; and
+// the ways back to a site file (by file name or by number) and to a held
+// item (by site name).
+#ifndef QVORK_CACHE_SITE_LIST_H
+#define QVORK_CACHE_SITE_LIST_H
+
+#include <stdio.h>
+
+#include "host/far_abi.h"
+
+#define SITE_FILE_PATTERN "cache*."
+#define SITE_FILE_PREFIX "cache"
+// Room for the cache folder and any one name in it.
+#define SITE_PATH_SIZE (250 + MAX_PATH)
+
+typedef void (*FoundEntryFn)(WIN32_FIND_DATAA *findData);
+
+// Walks the site files of the cache folder in search order, calling
+// `callback` (when not NULL) for each; returns how many were found.
+int ScanCacheFolder(FoundEntryFn callback);
+// Fills the item at ListingCursor from one search entry and advances the
+// cursor; never past ListingEnd.
+void ReadSiteHeader(WIN32_FIND_DATAA *findData);
+// Opens a site file for reading: by `fileName` (also setting CurrentSite
+// from the number it carries) or, with fileName NULL, as "cache<number>".
+FILE *OpenSiteFile(int number, const char *fileName);
+// The first held root item whose cFileName is exactly `name`, or NULL.
+struct PluginPanelItem *FindSiteItem(const char *name);
+// Releases the held root listing (every Description, then the array).
+void ReleaseSiteList(void);
+// The held item whose Description is exactly `fileName`, or NULL. A cache
+// file name is unique within one listing, unlike a site name.
+struct PluginPanelItem *FindSiteItemByFile(const char *fileName);
+
+#endif

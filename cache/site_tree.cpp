@@ -1,0 +1,312 @@
+// The site tree builder. Records are walked from 16 + siteBlockLength along
+// their recordLength links; each is read into one 1024-byte window, and no
+// field is taken from outside the bytes actually read. A URL is split at "/"
+// into components: the last is a file, the others folders; the first record
+// of a path wins. Invariants: the walk visits at most recordCount - 2
+// records, every record moves the position forward or ends the walk, and
+// siblings keep the order in which records first named them.
+#include "cache/site_tree.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "browse/nav_stack.h"
+#include "cache/site_file.h"
+#include "cache/site_list.h"
+#include "host/messages.h"
+#include "host/panel_state.h"
+#include "host/progress_box.h"
+#include "platform/stream.h"
+
+namespace {
+
+// The one pass over the URL being inserted, shared by every level of
+// InsertPath and NewPathChain: each takes the next component.
+struct UrlSplit {
+    const char *rest; // the text not yet split
+};
+
+struct UrlSplit Split;
+
+// Whether the latest LoadSiteTree read the site file (FALSE when it could
+// not be opened or was never named).
+BOOL SiteFileRead;
+
+struct Component {
+    const char *text; // NULL: no further component
+    size_t length;
+};
+
+struct Component NextComponent(void)
+{
+    struct Component component = {NULL, 0};
+    const char *p = Split.rest;
+    if (p == NULL)
+        return component;
+    while (*p == '/')
+        p++;
+    if (*p == 0) {
+        Split.rest = p;
+        return component;
+    }
+    component.text = p;
+    while (*p != 0 && *p != '/')
+        p++;
+    component.length = (size_t)(p - component.text);
+    Split.rest = p;
+    return component;
+}
+
+const struct Component IndexComponent = {INDEX_FILE_NAME, sizeof INDEX_FILE_NAME - 1};
+
+BOOL NameEquals(const char *name, struct Component component)
+{
+    return name != NULL && strncmp(name, component.text, component.length) == 0 &&
+           name[component.length] == 0;
+}
+
+struct SiteNode *NewPathChain(struct Component component)
+{
+    if (component.text == NULL)
+        return NULL;
+    struct SiteNode *node = (struct SiteNode *)calloc(1, sizeof *node);
+    if (node == NULL)
+        return NULL;
+    node->name = (char *)malloc(component.length + 1);
+    if (node->name == NULL) {
+        free(node);
+        return NULL;
+    }
+    memcpy(node->name, component.text, component.length);
+    node->name[component.length] = 0;
+    node->firstChild = NewPathChain(NextComponent());
+    if (node->firstChild == NULL) {
+        node->bodyOffset = 1; // a file, until its record's offsets are stored
+        State.LastLeaf = node;
+    }
+    return node;
+}
+
+struct SiteNode *InsertComponent(struct SiteNode *node, struct Component component)
+{
+    if (component.text == NULL)
+        component = IndexComponent;
+    if (node == NULL)
+        return NewPathChain(component);
+    for (;;) {
+        if (NameEquals(node->name, component)) {
+            if (node->firstChild != NULL)
+                return InsertComponent(node->firstChild, NextComponent());
+            node->firstChild = NewPathChain(NextComponent());
+            return node->firstChild;
+        }
+        if (node->next == NULL) {
+            node->next = NewPathChain(component);
+            return node->next;
+        }
+        node = node->next;
+    }
+}
+
+// The header's extent: search the window from `start` for the separator,
+// within the bytes read, before the window's last byte and before any zero
+// byte. Returns its index, or -1.
+int FindHeaderEnd(const unsigned char *window, int start, int bytesRead)
+{
+    int limit = bytesRead < RECORD_WINDOW_SIZE - 1 ? bytesRead : RECORD_WINDOW_SIZE - 1;
+    for (int i = start; i + HEADER_SEPARATOR_LENGTH <= limit; i++) {
+        if (window[i] == 0)
+            return -1;
+        if (memcmp(window + i, HEADER_SEPARATOR, HEADER_SEPARATOR_LENGTH) == 0)
+            return i;
+    }
+    return -1;
+}
+
+LONG ClampToLong(long long value)
+{
+    if (value > 0x7FFFFFFFLL)
+        return 0x7FFFFFFF;
+    if (value < -0x7FFFFFFFLL - 1)
+        return -0x7FFFFFFF - 1;
+    return (LONG)value;
+}
+
+void StoreRecordOffsets(struct SiteNode *leaf, const unsigned char *window, int bytesRead,
+                        LONG position, int urlLength)
+{
+    int h = RECORD_HEADER_AFTER_URL + urlLength;
+    long long dataLength = DecodeS32(window + RECORD_DATA_LENGTH_AFTER_URL + urlLength);
+    long long bodyLength = dataLength - RECORD_DATA_OVERHEAD;
+    leaf->headerOffset = position + h;
+    leaf->bodyOffset = position + h;
+    int s = FindHeaderEnd(window, h, bytesRead);
+    if (s >= 0) {
+        bodyLength -= s - h;
+        leaf->bodyOffset = position + s + HEADER_SEPARATOR_LENGTH;
+    }
+    leaf->bodyLength = ClampToLong(bodyLength);
+}
+
+void ReportLongUrl(LONG urlLength, LONG recordLength)
+{
+    char text[80];
+    snprintf(text, sizeof text, "too least buf! need %x, have %x (pa: %x)", (unsigned)urlLength,
+             (unsigned)RECORD_WINDOW_SIZE, (unsigned)recordLength);
+    ShowError(text);
+}
+
+// Reads one record at `position` into the tree. Returns FALSE when the walk
+// must end here; *recordLength gets the distance to the next record.
+BOOL ReadRecord(FILE *file, LONG position, LONG *recordLength)
+{
+    unsigned char window[RECORD_WINDOW_SIZE];
+    int bytesRead = (int)ReadStreamAt(file, position, window, sizeof window);
+    if (bytesRead < RECORD_URL_OFFSET)
+        return FALSE; // the record's fixed fields lie past the end of the file
+    *recordLength = DecodeS32(window + RECORD_LENGTH_OFFSET);
+    LONG urlLength = DecodeS32(window + RECORD_URL_LENGTH_OFFSET);
+    if (urlLength < 0 || urlLength > RECORD_URL_MAX) {
+        ReportLongUrl(urlLength, *recordLength);
+        return TRUE;
+    }
+    if (bytesRead < RECORD_HEADER_AFTER_URL + urlLength)
+        return FALSE;
+    char url[RECORD_URL_MAX + 1];
+    memcpy(url, window + RECORD_URL_OFFSET, (size_t)urlLength);
+    url[urlLength] = 0;
+    ProgressStep(&State.Progress, url, 1);
+    State.LastLeaf = NULL;
+    struct SiteNode *created = InsertPath(State.TreeRoot, url);
+    if (State.TreeRoot == NULL)
+        State.TreeRoot = created;
+    if (State.LastLeaf != NULL)
+        StoreRecordOffsets(State.LastLeaf, window, bytesRead, position, (int)urlLength);
+    return TRUE;
+}
+
+// Walks the records of an open site file into PluginState.TreeRoot.
+void WalkRecords(FILE *file, LONG firstRecord, int count)
+{
+    long long position = firstRecord;
+    for (int i = 0; i < count; i++) {
+        // Every offset stored for this record must stay a signed 32-bit value.
+        if (position < 0 || position > 0x7FFFFFFFLL - RECORD_WINDOW_SIZE)
+            return;
+        LONG recordLength = 0;
+        if (!ReadRecord(file, (LONG)position, &recordLength))
+            return;
+        // A length that does not move forward would revisit records.
+        if (recordLength <= 0)
+            return;
+        position += recordLength;
+    }
+}
+
+// Reads the header of the site file and walks its records. Returns TRUE when
+// a progress run was begun.
+BOOL ReadSiteRecords(FILE *file, int opMode)
+{
+    unsigned char count[2];
+    unsigned char blockLength[4];
+    BOOL haveCount = ReadStreamAt(file, SITE_RECORD_COUNT_OFFSET, count, 2) == 2;
+    BOOL haveBlock = ReadStreamAt(file, SITE_BLOCK_LENGTH_OFFSET, blockLength, 4) == 4;
+    int records = haveCount ? (int)DecodeU16(count) - 2 : -2;
+    ProgressBegin(&State.Progress, "reading site", records, opMode & (OPM_SILENT | OPM_FIND));
+    if (haveBlock)
+        WalkRecords(file, ClampToLong(16LL + DecodeS32(blockLength)), records);
+    return TRUE;
+}
+
+void CopySiteName(const struct PluginPanelItem *item)
+{
+    size_t length = strnlen(item->FindData.cFileName, sizeof State.SiteName - 1);
+    memcpy(State.SiteName, item->FindData.cFileName, length);
+    State.SiteName[length] = 0;
+}
+
+// Chooses the site's root item: `item`, else the panel's current item; then,
+// when `dirName` names another site, the held item of that name. Returns
+// FALSE to refuse the entry; *candidate is NULL when the panel gave nothing.
+BOOL ChooseSiteItem(HANDLE handle, struct PluginPanelItem *item, const char *dirName,
+                    struct PluginPanelItem **candidate)
+{
+    *candidate = item != NULL ? item : GetCurrentPanelItem(handle);
+    if (*candidate == NULL)
+        return TRUE;
+    CopySiteName(*candidate);
+    if (dirName != NULL && strcmp(dirName, State.SiteName) != 0) {
+        *candidate = FindSiteItem(dirName);
+        if (*candidate == NULL)
+            return FALSE;
+        CopySiteName(*candidate);
+    }
+    return (*candidate)->Description != NULL;
+}
+
+} // namespace
+
+struct SiteNode *InsertPath(struct SiteNode *node, const char *text)
+{
+    if (text == NULL || strcmp(text, "/") == 0)
+        text = INDEX_FILE_NAME;
+    Split.rest = text;
+    return InsertComponent(node, NextComponent());
+}
+
+int SiteFileWasRead(void)
+{
+    return SiteFileRead;
+}
+
+void FreeTree(struct SiteNode *node)
+{
+    while (node != NULL) {
+        struct SiteNode *next = node->next;
+        if (node == State.TreeRoot)
+            State.TreeRoot = NULL;
+        FreeTree(node->firstChild);
+        if (node->name != State.SiteName)
+            free(node->name);
+        free(node);
+        node = next;
+    }
+}
+
+int LoadSiteTree(HANDLE handle, struct PluginPanelItem *item, const char *dirName, int opMode)
+{
+    FreeTree(State.TreeRoot);
+    struct PluginPanelItem *candidate = NULL;
+    if (!ChooseSiteItem(handle, item, dirName, &candidate))
+        return FALSE;
+    BOOL progress = FALSE;
+    SiteFileRead = FALSE;
+    if (candidate != NULL) {
+        FILE *file = OpenSiteFile(0, candidate->Description);
+        if (file == NULL) {
+            ShowError("can't open file!");
+        } else {
+            progress = ReadSiteRecords(file, opMode);
+            SiteFileRead = TRUE;
+            CloseStream(file);
+        }
+    }
+    struct SiteNode *site = (struct SiteNode *)calloc(1, sizeof *site);
+    if (site == NULL) {
+        FreeTree(State.TreeRoot);
+        State.CurrentSite = 0;
+        if (progress)
+            ProgressEnd(&State.Progress);
+        return FALSE;
+    }
+    site->name = State.SiteName;
+    site->firstChild = State.TreeRoot;
+    State.TreeRoot = site;
+    ClearNavStack(&State.NavStack);
+    PushNavStack(&State.NavStack, site);
+    if (progress)
+        ProgressEnd(&State.Progress);
+    BuildCurDir();
+    return TRUE;
+}

@@ -1,0 +1,97 @@
+// DeleteFiles at the cache root: after one confirmation, deletes the cache
+// files of the given sites and marks their held root items as gone (hidden,
+// sizes 0, no Description), so they drop out without a new scan. Held items
+// are found by cache file name, which is unique, never by site name; every
+// name is copied before anything is deleted or released.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "cache/site_list.h"
+#include "host/entry_points.h"
+#include "host/plugin_state.h"
+
+namespace {
+
+BOOL ConfirmDelete(int count)
+{
+    if (State.Info.Message == NULL)
+        return FALSE;
+    char countLine[64];
+    snprintf(countLine, sizeof countLine, "Delete %u site(z).", (unsigned)count);
+    const char *items[5] = {"qVORK", countLine, "", "Yes", "No"};
+    return State.Info.Message(State.Info.ModuleNumber, FMSG_WARNING, NULL, items, 5, 2) == 0;
+}
+
+// Copies of the items' cache file names (NULL where an item has none).
+char **CopyFileNames(const struct PluginPanelItem *items, int count)
+{
+    char **names = (char **)calloc((size_t)count, sizeof *names);
+    if (names == NULL)
+        return NULL;
+    for (int i = 0; i < count; i++) {
+        const char *description = items[i].Description;
+        if (description == NULL)
+            continue;
+        size_t size = strlen(description) + 1;
+        names[i] = (char *)malloc(size);
+        if (names[i] != NULL)
+            memcpy(names[i], description, size);
+    }
+    return names;
+}
+
+BOOL DeleteSiteFile(const char *fileName)
+{
+    if (fileName == NULL || State.CacheFolder == NULL)
+        return FALSE;
+    char path[SITE_PATH_SIZE];
+    size_t folder = strlen(State.CacheFolder);
+    size_t name = strlen(fileName);
+    if (folder + name + 1 > sizeof path)
+        return FALSE;
+    memcpy(path, State.CacheFolder, folder);
+    memcpy(path + folder, fileName, name + 1);
+    return DeleteFileA(path);
+}
+
+void MarkDeleted(const char *fileName)
+{
+    struct PluginPanelItem *entry = FindSiteItemByFile(fileName);
+    if (entry == NULL)
+        return;
+    entry->FindData.dwFileAttributes |= FILE_ATTRIBUTE_HIDDEN;
+    entry->FindData.nFileSizeLow = 0;
+    entry->PackSize = 0;
+    entry->NumberOfLinks = 0;
+    free(entry->Description);
+    entry->Description = NULL;
+}
+
+} // namespace
+
+int WINAPI DeleteFiles(HANDLE hPlugin, struct PluginPanelItem *PanelItem, int ItemsNumber,
+                       int OpMode)
+{
+    (void)hPlugin;
+    (void)OpMode; // the confirmation is shown even when the host asks for silence
+    if (State.CurrentSite != 0)
+        return FALSE;
+    if (!ConfirmDelete(ItemsNumber))
+        return FALSE;
+    if (ItemsNumber <= 0 || PanelItem == NULL)
+        return TRUE;
+    char **names = CopyFileNames(PanelItem, ItemsNumber);
+    if (names == NULL)
+        return FALSE;
+    int result = TRUE;
+    for (int i = 0; i < ItemsNumber; i++) {
+        if (DeleteSiteFile(names[i]))
+            MarkDeleted(names[i]);
+        else
+            result = FALSE;
+        free(names[i]);
+    }
+    free(names);
+    return result;
+}

@@ -1,0 +1,20 @@
+// The header view behind Shift+F3. Each view creates a new temporary file;
+// the host's viewer deletes it when its window closes.
+#include "extract/header_view.h"
+
+#include "extract/extract_files.h"
+#include "platform/stream.h"
+
+void ShowStoredHeader(struct SiteNode *node, FILE *site)
+{
+    // ExtractFile may cut a path in place and works in a destination-sized
+    // buffer; the temporary name fits in its first TEMP_NAME_SIZE bytes.
+    char name[DEST_PATH_SIZE];
+    name[0] = 0;
+    GetTempPathA(TEMP_NAME_SIZE, name);
+    GetTempFileNameA(name, TEMP_FILE_PREFIX, 0, name);
+    ExtractFile(node, name, site, EXTRACT_HEADER);
+    CloseStream(site);
+    if (State.Info.Viewer != NULL)
+        State.Info.Viewer(name, node->name, 0, 0, -1, -1, VF_NONMODAL | VF_DELETEONCLOSE);
+}

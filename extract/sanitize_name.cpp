@@ -1,0 +1,93 @@
+// Name and path sanitising for everything written to disk (see the header).
+#include "extract/sanitize_name.h"
+
+#include <ctype.h>
+#include <string.h>
+
+namespace {
+
+// Reserved by the host's file system, or a path separator on some platform.
+const char UnsafeChars[] = "?+*:|\\/\"<>";
+
+const char *const DeviceNames[] = {
+    "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5",   "COM6",    "COM7",
+    "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7",   "LPT8",    "LPT9",
+    "CONIN$", "CONOUT$",
+};
+
+// A device name, judged on the part before the first dot with trailing
+// spaces ignored, in any case.
+bool IsDeviceName(const char *name)
+{
+    size_t stem = strcspn(name, ".");
+    while (stem > 0 && name[stem - 1] == ' ')
+        stem--;
+    for (const char *device : DeviceNames) {
+        size_t length = strlen(device);
+        if (length != stem)
+            continue;
+        size_t i = 0;
+        while (i < length && toupper((unsigned char)name[i]) == device[i])
+            i++;
+        if (i == length)
+            return true;
+    }
+    return false;
+}
+
+void ReplaceControlChars(char *text)
+{
+    for (char *p = text; *p != 0; p++) {
+        if ((unsigned char)*p < 32)
+            *p = NAME_REPLACEMENT;
+    }
+}
+
+// "." and ".." reach the folder itself or its parent, and Windows drops a
+// trailing dot or space, so "a." would overwrite "a".
+void ReplaceDotsAndSpaces(char *text)
+{
+    size_t length = strlen(text);
+    if (length != 0 && strspn(text, ". ") == length) {
+        memset(text, NAME_REPLACEMENT, length);
+        return;
+    }
+    while (length > 0 && (text[length - 1] == '.' || text[length - 1] == ' '))
+        text[--length] = NAME_REPLACEMENT;
+}
+
+void CutToLimit(char *text)
+{
+    if (strlen(text) > NAME_LENGTH_LIMIT)
+        text[NAME_LENGTH_LIMIT - 1] = 0;
+}
+
+} // namespace
+
+void ReplaceChars(char *text, const char *set, char replacement)
+{
+    for (const char *c = set; *c != 0; c++) {
+        for (char *p = strchr(text, *c); p != NULL; p = strchr(p + 1, *c))
+            *p = replacement;
+    }
+}
+
+void SanitizeName(char *text, size_t room, int replace)
+{
+    CutToLimit(text);
+    if (!replace)
+        return;
+    if (IsDeviceName(text)) {
+        size_t length = strlen(text);
+        if (length + 2 <= room) {
+            memmove(text + 1, text, length + 1);
+            text[0] = '_';
+            CutToLimit(text);
+        } else {
+            text[0] = NAME_REPLACEMENT; // no room for the prefix: no longer a device name
+        }
+    }
+    ReplaceChars(text, UnsafeChars, NAME_REPLACEMENT);
+    ReplaceControlChars(text);
+    ReplaceDotsAndSpaces(text);
+}

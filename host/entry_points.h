@@ -1,0 +1,57 @@
+// The thirteen entry points the host finds by name. C linkage, __stdcall on
+// Win32 (undecorated names come from qvork.def); on Linux they are the only
+// symbols the module exports.
+#ifndef QVORK_HOST_ENTRY_POINTS_H
+#define QVORK_HOST_ENTRY_POINTS_H
+
+#include "host/far_abi.h"
+
+#if defined(_WIN32)
+#define QVORK_EXPORT
+#else
+#define QVORK_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+QVORK_EXPORT void WINAPI SetStartupInfo(const struct PluginStartupInfo *Info);
+QVORK_EXPORT int WINAPI GetMinFarVersion(void);
+QVORK_EXPORT void WINAPI GetPluginInfo(struct PluginInfo *Info);
+QVORK_EXPORT int WINAPI Configure(int ItemNumber);
+QVORK_EXPORT HANDLE WINAPI OpenPlugin(int OpenFrom, int Item);
+QVORK_EXPORT void WINAPI ClosePlugin(HANDLE hPlugin);
+QVORK_EXPORT void WINAPI GetOpenPluginInfo(HANDLE hPlugin, struct OpenPluginInfo *Info);
+QVORK_EXPORT int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem,
+                                    int *pItemsNumber, int OpMode);
+QVORK_EXPORT void WINAPI FreeFindData(HANDLE hPlugin, struct PluginPanelItem *PanelItem,
+                                      int ItemsNumber);
+QVORK_EXPORT int WINAPI SetDirectory(HANDLE hPlugin, const char *Dir, int OpMode);
+QVORK_EXPORT int WINAPI ProcessKey(HANDLE hPlugin, int Key, unsigned int ControlState);
+QVORK_EXPORT int WINAPI GetFiles(HANDLE hPlugin, struct PluginPanelItem *PanelItem,
+                                 int ItemsNumber, int Move, char *DestPath, int OpMode);
+QVORK_EXPORT int WINAPI DeleteFiles(HANDLE hPlugin, struct PluginPanelItem *PanelItem,
+                                    int ItemsNumber, int OpMode);
+
+#ifdef __cplusplus
+}
+#endif
+
+// The same entry points as pointer types, for hosts and tests that find them
+// with dlsym or GetProcAddress.
+typedef void(WINAPI *SetStartupInfoFn)(const struct PluginStartupInfo *);
+typedef int(WINAPI *GetMinFarVersionFn)(void);
+typedef void(WINAPI *GetPluginInfoFn)(struct PluginInfo *);
+typedef int(WINAPI *ConfigureFn)(int);
+typedef HANDLE(WINAPI *OpenPluginFn)(int, int);
+typedef void(WINAPI *ClosePluginFn)(HANDLE);
+typedef void(WINAPI *GetOpenPluginInfoFn)(HANDLE, struct OpenPluginInfo *);
+typedef int(WINAPI *GetFindDataFn)(HANDLE, struct PluginPanelItem **, int *, int);
+typedef void(WINAPI *FreeFindDataFn)(HANDLE, struct PluginPanelItem *, int);
+typedef int(WINAPI *SetDirectoryFn)(HANDLE, const char *, int);
+typedef int(WINAPI *ProcessKeyFn)(HANDLE, int, unsigned int);
+typedef int(WINAPI *GetFilesFn)(HANDLE, struct PluginPanelItem *, int, int, char *, int);
+typedef int(WINAPI *DeleteFilesFn)(HANDLE, struct PluginPanelItem *, int, int);
+
+#endif

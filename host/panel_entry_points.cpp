@@ -1,0 +1,206 @@
+// The panel's life: OpenPlugin, GetOpenPluginInfo, GetFindData (the cache
+// root or the folder shown inside a site), FreeFindData, ProcessKey (the
+// re-read keys and Shift+F3) and ClosePlugin. Every panel shares the one
+// PluginState; the handle is only a counter for the host.
+#include <stdlib.h>
+#include <string.h>
+
+#include "browse/nav_stack.h"
+#include "browse/site_navigation.h"
+#include "cache/cache_folder.h"
+#include "cache/site_list.h"
+#include "cache/site_tree.h"
+#include "extract/header_view.h"
+#include "host/entry_points.h"
+#include "host/panel_state.h"
+#include "host/progress_box.h"
+
+namespace {
+
+char ShiftF3Title[] = "VwHdr";
+
+// An in-site listing handed to the host, released by FreeFindData.
+struct HandedListing {
+    struct PluginPanelItem *items;
+    struct HandedListing *next;
+};
+
+struct HandedListing *HandedListings;
+
+void RememberListing(struct PluginPanelItem *items)
+{
+    struct HandedListing *entry = (struct HandedListing *)malloc(sizeof *entry);
+    if (entry == NULL)
+        return; // never released: a small leak rather than a wrong free
+    entry->items = items;
+    entry->next = HandedListings;
+    HandedListings = entry;
+}
+
+BOOL ForgetListing(struct PluginPanelItem *items)
+{
+    for (struct HandedListing **link = &HandedListings; *link != NULL; link = &(*link)->next) {
+        if ((*link)->items == items) {
+            struct HandedListing *entry = *link;
+            *link = entry->next;
+            free(entry);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+// The re-read keys at the cache root: the next root read scans again.
+void DropSiteList(void)
+{
+    if (State.CurrentSite == 0)
+        ReleaseSiteList();
+}
+
+// Shift+F3 inside a site: the stored header of the current file.
+int ViewCurrentHeader(HANDLE hPlugin)
+{
+    struct PluginPanelItem *item = GetCurrentPanelItem(hPlugin);
+    if (item == NULL)
+        return FALSE;
+    struct SiteNode *node = (struct SiteNode *)item->UserData;
+    if (node == NULL || node->bodyOffset == 0)
+        return FALSE;
+    FILE *site = OpenSiteFile(State.CurrentSite, NULL);
+    if (site == NULL)
+        return FALSE;
+    ShowStoredHeader(node, site);
+    return TRUE;
+}
+
+} // namespace
+
+void LeaveSite(void)
+{
+    State.CurrentSite = 0;
+    FreeTree(State.TreeRoot);
+}
+
+struct PluginPanelItem *GetCurrentPanelItem(HANDLE handle)
+{
+    if (State.Info.Control == NULL)
+        return NULL;
+    struct PanelInfo panel;
+    memset(&panel, 0, sizeof panel);
+    if (!State.Info.Control(handle, FCTL_GETPANELINFO, &panel))
+        return NULL;
+    if (panel.ItemsNumber <= 0 || panel.PanelItems == NULL || panel.CurrentItem < 0 ||
+        panel.CurrentItem >= panel.ItemsNumber)
+        return NULL;
+    return &panel.PanelItems[panel.CurrentItem];
+}
+
+HANDLE WINAPI OpenPlugin(int OpenFrom, int Item)
+{
+    (void)OpenFrom;
+    (void)Item;
+    LookUpCacheFolder();
+    State.CurDirText[0] = 0;
+    State.CurrentSite = 0;
+    State.TreeRoot = NULL;
+    State.SiteList = NULL;
+    State.SiteCount = 0;
+    State.OpenCount++;
+    return (HANDLE)(intptr_t)State.OpenCount;
+}
+
+void WINAPI ClosePlugin(HANDLE hPlugin)
+{
+    (void)hPlugin;
+    FreeTree(State.TreeRoot);
+    ReleaseSiteList();
+    State.CurrentSite = 0;
+}
+
+void WINAPI GetOpenPluginInfo(HANDLE hPlugin, struct OpenPluginInfo *Info)
+{
+    (void)hPlugin;
+    State.KeyBarRecord.ShiftTitles[2] = ShiftF3Title;
+    if (Info == NULL)
+        return;
+    Info->StructSize = sizeof *Info;
+    Info->Flags = OPIF_USEATTRHIGHLIGHTING | OPIF_SHOWNAMESONLY | OPIF_RAWSELECTION;
+    if (State.CurrentSite > 0)
+        Info->Flags |= OPIF_ADDDOTS;
+    Info->CurDir = State.CurDirText;
+    Info->Format = "VORK";
+    Info->PanelTitle = "qVORK";
+    Info->KeyBar = &State.KeyBarRecord;
+}
+
+int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int *pItemsNumber,
+                       int OpMode)
+{
+    (void)hPlugin;
+    if (pPanelItem == NULL || pItemsNumber == NULL)
+        return FALSE;
+    if (TopNavStack(&State.NavStack) == NULL) {
+        State.CurrentSite = 0;
+        ClearNavStack(&State.NavStack);
+    } else if (State.CurrentSite == 0) {
+        ClearNavStack(&State.NavStack); // stale entries, never followed
+    }
+    if (State.CurrentSite == 0 && State.SiteList != NULL) {
+        *pPanelItem = State.SiteList;
+        *pItemsNumber = State.SiteCount;
+        return TRUE;
+    }
+    BOOL atRoot = State.CurrentSite == 0;
+    int count = atRoot ? ScanCacheFolder(NULL) : CountSiteChildren();
+    ProgressBegin(&State.Progress, "reading cache", count, OpMode & (OPM_SILENT | OPM_FIND));
+    // At least one item, so an empty listing is still a distinct allocation.
+    struct PluginPanelItem *items =
+        (struct PluginPanelItem *)calloc(count > 0 ? (size_t)count : 1, sizeof *items);
+    *pPanelItem = items;
+    *pItemsNumber = 0;
+    if (items != NULL) {
+        State.ListingCursor = items;
+        State.ListingEnd = items + count;
+        if (atRoot) {
+            State.SiteList = items;
+            ScanCacheFolder(ReadSiteHeader);
+        } else {
+            FillSiteListing();
+            RememberListing(items);
+        }
+        // Entries that vanished between the two walks are not handed out.
+        *pItemsNumber = (int)(State.ListingCursor - items);
+        if (atRoot)
+            State.SiteCount = *pItemsNumber;
+        State.ListingEnd = NULL;
+    }
+    ProgressEnd(&State.Progress);
+    return TRUE;
+}
+
+void WINAPI FreeFindData(HANDLE hPlugin, struct PluginPanelItem *PanelItem, int ItemsNumber)
+{
+    (void)hPlugin;
+    (void)ItemsNumber;
+    // The held root listing lives on; only in-site listings are released, and
+    // only those this plug-in handed out and has not released yet.
+    if (PanelItem != NULL && PanelItem != State.SiteList && ForgetListing(PanelItem))
+        free(PanelItem);
+}
+
+int WINAPI ProcessKey(HANDLE hPlugin, int Key, unsigned int ControlState)
+{
+    if (Key == KEY_CODE_R) {
+        DropSiteList();
+        return FALSE;
+    }
+    if (Key != KEY_CODE_F3)
+        return FALSE;
+    if (State.CurrentSite == 0) {
+        DropSiteList();
+        return FALSE;
+    }
+    if (ControlState != PKF_SHIFT)
+        return FALSE;
+    return ViewCurrentHeader(hPlugin);
+}

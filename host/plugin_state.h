@@ -1,0 +1,69 @@
+// The one plug-in wide state record, shared by every entry point and every
+// panel that shows the plug-in, and the records it holds: the site tree node,
+// the navigation stack and the progress box. All of it is zero when the
+// library is loaded; a static constructor then readies the progress box and
+// empties the navigation stack (host/plugin_state.cpp).
+#ifndef QVORK_HOST_PLUGIN_STATE_H
+#define QVORK_HOST_PLUGIN_STATE_H
+
+#include "host/far_abi.h"
+
+#define CACHE_FOLDER_SIZE 250
+#define SITE_NAME_SIZE MAX_PATH // room for any cFileName, so a name always compares whole
+#define CUR_DIR_SIZE 768
+#define PROGRESS_LINE_SIZE 50
+
+// One node of a site's tree; allocated zero-filled.
+struct SiteNode {
+    struct SiteNode *next;       // next sibling; NULL at the end of the chain
+    struct SiteNode *firstChild; // NULL for a leaf
+    char *name;                  // the URL component; owned, except the synthetic
+                                 // site node's, which is PluginState.SiteName
+    LONG bodyOffset;             // 0: a folder; else the body's offset in the site file
+    LONG headerOffset;           // offset of the stored HTTP header; 0 for folders
+    LONG bodyLength;             // body bytes; 0 for folders
+};
+
+// One entry of the navigation stack; owned by the stack, the node is not.
+struct NavEntry {
+    struct SiteNode *node; // NULL ends a walk
+    struct NavEntry *below;
+};
+
+struct NavStack {
+    struct NavEntry *top; // NULL when empty
+};
+
+// The one progress box: a host message box without buttons.
+struct ProgressBox {
+    char Bar[PROGRESS_LINE_SIZE];      // 49 cells and a terminator
+    char NameLine[PROGRESS_LINE_SIZE]; // at most 49 characters and a terminator
+    HANDLE SavedScreen;                // from SaveScreen at the start of a run
+    int Quiet;                         // non-zero: the run draws nothing
+    LONG Done;                         // items counted in this run
+    LONG Total;                        // items expected; never below Done after a step
+    const char *Title;                 // a literal, never owned
+};
+
+struct PluginState {
+    char CacheFolderText[CACHE_FOLDER_SIZE]; // the cache folder, ending in "\"
+    const char *CacheFolder;      // CacheFolderText once a lookup succeeded, else NULL
+    LONG CurrentSite;             // 0: the cache root; else the open site's file number
+    struct SiteNode *TreeRoot;    // the loaded site tree (the synthetic site node), or NULL
+    struct PluginPanelItem *SiteList; // the held root listing, or NULL
+    LONG SiteCount;               // items in SiteList
+    LONG OpenCount;               // OpenPlugin calls so far; the last panel handle
+    char CurDirText[CUR_DIR_SIZE];
+    struct NavStack NavStack;
+    struct PluginPanelItem *ListingCursor; // next item to fill in GetFindData
+    struct PluginPanelItem *ListingEnd;    // one past the last item the fill may touch
+    struct SiteNode *LastLeaf;    // the newest leaf while a site file is read
+    char SiteName[SITE_NAME_SIZE];
+    struct KeyBarTitles KeyBarRecord;
+    struct ProgressBox Progress;
+    struct PluginStartupInfo Info; // the host's record, copied by SetStartupInfo
+};
+
+extern struct PluginState State;
+
+#endif

@@ -1,0 +1,17 @@
+// Win32 paths on Linux: the plug-in builds paths with "\" separators (the
+// cache folder ends in "\icache\", copies join names with "\"); the layer
+// takes each "\" as "/". Nothing else of the path is changed.
+#ifndef QVORK_PLATFORM_LINUX_NATIVE_PATH_H
+#define QVORK_PLATFORM_LINUX_NATIVE_PATH_H
+
+#include <stddef.h>
+
+#include "platform/win32.h"
+
+#define NATIVE_PATH_SIZE 4096
+
+// Copies `path` into `native` (room for `size` bytes) with "\" turned into
+// "/". FALSE, with `native` emptied, when the path does not fit.
+BOOL ToNativePath(const char *path, char *native, size_t size);
+
+#endif

@@ -1,0 +1,28 @@
+// Raw byte streams of the plug-in: site files are read ("rb") and copies are
+// written ("wb") through these. Paths are Win32 paths; on Linux each "\" is
+// taken as "/" (see platform/linux/native_path.h). All calls go through here
+// so that a test can watch or fail them.
+#ifndef QVORK_PLATFORM_STREAM_H
+#define QVORK_PLATFORM_STREAM_H
+
+#include <stddef.h>
+#include <stdio.h>
+
+#include "platform/win32.h"
+
+// Opens `path` with the stdio `mode`; NULL when it cannot be opened.
+FILE *OpenStream(const char *path, const char *mode);
+// Reads up to `count` bytes at the current position; returns the bytes read.
+size_t ReadStream(FILE *stream, void *buffer, size_t count);
+// Reads up to `count` bytes from byte `offset` of the file; returns the bytes
+// read (0 for a negative offset or one at or past the end).
+size_t ReadStreamAt(FILE *stream, LONG offset, void *buffer, size_t count);
+// Writes `count` bytes; TRUE only when all of them were accepted.
+BOOL WriteStream(FILE *stream, const void *buffer, size_t count);
+// Positions the stream at byte `offset` from the start; FALSE for a negative
+// offset or when the seek fails.
+BOOL SeekStream(FILE *stream, LONG offset);
+// Flushes and closes; TRUE only when both succeeded. NULL is ignored (TRUE).
+BOOL CloseStream(FILE *stream);
+
+#endif // QVORK_PLATFORM_STREAM_H
