@@ -1,0 +1,67 @@
+// GoogleTest fixtures for tests that drive the plug-in through its exported
+// entry points only. Each test gets its own registry, its own cache folder
+// (with "CachePath" naming it), a recording host and a freshly loaded module
+// that has been given the host's start-up record. PluginTest also opens a
+// panel. Tear-down closes what is still open and checks that the module
+// really unloaded, so the next test starts from the zero state.
+#ifndef QVORK_TESTS_SUPPORT_PLUGIN_FIXTURE_H
+#define QVORK_TESTS_SUPPORT_PLUGIN_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugin_loader.h"
+#include "recording_host.h"
+#include "registry_sandbox.h"
+#include "temp_cache.h"
+
+namespace qvork_test {
+
+// What one GetFindData call handed out.
+struct Listing {
+    int result = 0;
+    PluginPanelItem *items = nullptr;
+    int count = 0;
+
+    const PluginPanelItem *begin() const { return items; }
+    const PluginPanelItem *end() const { return items + (items && count > 0 ? count : 0); }
+};
+
+std::string NameOf(const PluginPanelItem &item);        // cFileName, up to its terminator
+std::string DescriptionOf(const PluginPanelItem &item); // "<none>" for NULL
+// The item whose cFileName is `name`, or NULL; the test fails when two are.
+const PluginPanelItem *FindByName(const Listing &listing, const std::string &name);
+std::vector<std::string> NamesOf(const Listing &listing);
+
+class LoadedPluginTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // OpenPlugin(0, 0), remembered so tear-down closes it.
+    HANDLE Open();
+    void Close(HANDLE panel);
+    Listing FindData(HANDLE panel, int opMode = 0);
+
+    RegistrySandbox registry;
+    CacheDir cache;
+    RecordingHost host;
+    std::unique_ptr<PluginModule> plugin;
+    std::vector<HANDLE> openPanels;
+};
+
+class PluginTest : public LoadedPluginTest {
+  protected:
+    void SetUp() override;
+
+    Listing ReadRoot(int opMode = 0) { return FindData(panel, opMode); }
+
+    HANDLE panel = nullptr;
+};
+
+} // namespace qvork_test
+
+#endif
