@@ -1,0 +1,94 @@
+// Splitting PATH arguments and walking to them through SetDirectory.
+#include "hosts/qvork/cache_paths.h"
+
+#include "hosts/qvork/text_output.h"
+
+namespace qvork_host {
+
+namespace {
+
+bool StartsWithSite(const std::string &text, const std::string &site) {
+    return text.compare(0, site.size(), site) == 0 &&
+           (text.size() == site.size() || text[site.size()] == '/');
+}
+
+std::string Quoted(const std::string &text) { return "'" + DisplayText(text) + "'"; }
+
+} // namespace
+
+std::string CachePath::ParentText() const {
+    if (names.empty()) {
+        return std::string();
+    }
+    std::string parent = site;
+    for (size_t i = 0; i + 1 < names.size(); ++i) {
+        parent += "/" + names[i];
+    }
+    return parent;
+}
+
+std::string CachePath::LeafName() const { return names.empty() ? site : names.back(); }
+
+PathStatus SplitCachePath(const Session &root, const std::string &text, CachePath &path,
+                          std::string &error) {
+    path = CachePath{};
+    path.text = text;
+    if (text.empty()) {
+        return PathStatus::kOk;
+    }
+    for (int i = 0; i < root.Count(); ++i) {
+        if (root.IsHidden(i)) {
+            continue;
+        }
+        const std::string site = root.Name(i);
+        if (StartsWithSite(text, site) && (path.siteIndex < 0 || site.size() > path.site.size())) {
+            path.site = site;
+            path.siteIndex = i;
+        }
+    }
+    if (path.siteIndex < 0) {
+        error = "no site at the cache root matches " + Quoted(text) +
+                " (qvork ls lists the sites)";
+        return PathStatus::kNotFound;
+    }
+    std::string rest = text.substr(path.site.size());
+    path.endsWithSlash = !rest.empty() && rest.back() == '/';
+    size_t start = 0;
+    while (start <= rest.size()) {
+        size_t end = rest.find('/', start);
+        if (end == std::string::npos) {
+            end = rest.size();
+        }
+        const std::string name = rest.substr(start, end - start);
+        if (name == "." || name == "..") {
+            error = "a path cannot hold " + Quoted(name) + ": name the folders from the site down";
+            return PathStatus::kInvalid;
+        }
+        if (!name.empty()) {
+            path.names.push_back(name);
+        }
+        start = end + 1;
+    }
+    return PathStatus::kOk;
+}
+
+bool WalkInto(Session &session, const CachePath &path, size_t depth, std::string &error) {
+    if (path.siteIndex < 0) {
+        return true;
+    }
+    session.SetCurrentItem(path.siteIndex);
+    if (!session.ChangeDirectory(path.site)) {
+        error = "the site " + Quoted(path.site) + " could not be entered";
+        return false;
+    }
+    for (size_t i = 0; i < depth && i < path.names.size(); ++i) {
+        const std::string where = session.LocationText();
+        if (!session.ChangeDirectory(path.names[i])) {
+            error = Quoted(path.names[i]) + " not found in " + Quoted(where);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace qvork_host

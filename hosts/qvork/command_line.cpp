@@ -1,0 +1,272 @@
+// Parsing qvork's command line, and its help text.
+#include "hosts/qvork/command_line.h"
+
+#include <cctype>
+#include <set>
+
+namespace qvork_host {
+
+namespace {
+
+struct OptionSpec {
+    const char *name;     // as written, "--all" or "-C"
+    bool takesValue;
+    const char *command;  // the command it belongs to; nullptr: global
+};
+
+const OptionSpec kOptions[] = {
+    {"--registry", true, nullptr},     {"--cache", true, nullptr},
+    {"--plugin", true, nullptr},       {"--help", false, nullptr},
+    {"-h", false, nullptr},            {"--all", false, "ls"},
+    {"--yes", false, "rm"},            {"-y", false, "rm"},
+    {"-C", true, "get"},               {"--dest", true, "get"},
+    {"--disks-menu", true, "config"},  {"--plugins-menu", true, "config"},
+    {"--digit", true, "config"},
+};
+
+const std::set<std::string> kCommands = {"ls", "get", "header", "rm", "menus", "config", "help"};
+
+const OptionSpec *FindOption(const std::string &name) {
+    for (const OptionSpec &spec : kOptions) {
+        if (name == spec.name) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+bool ParseSwitch(const std::string &option, const std::string &value, std::optional<bool> &out,
+                 std::string &error) {
+    if (value == "on") {
+        out = true;
+    } else if (value == "off") {
+        out = false;
+    } else {
+        error = option + " takes on or off, not '" + value + "'";
+        return false;
+    }
+    return true;
+}
+
+bool ParseDigit(const std::string &value, std::optional<std::string> &out, std::string &error) {
+    if (value == "auto") {
+        out = std::string();
+    } else if (value.size() == 1 && std::isdigit(static_cast<unsigned char>(value[0]))) {
+        out = value;
+    } else {
+        error = "--digit takes a digit 1 to 9, or auto (0 is auto too), not '" + value + "'";
+        return false;
+    }
+    return true;
+}
+
+bool ApplyOption(const OptionSpec &spec, const std::string &value, CommandLine &line,
+                 std::string &error) {
+    const std::string name = spec.name;
+    if (name == "--registry") {
+        line.registryFile = value;
+    } else if (name == "--cache") {
+        line.cacheFolder = value;
+    } else if (name == "--plugin") {
+        line.pluginFile = value;
+    } else if (name == "--help" || name == "-h") {
+        line.help = true;
+    } else if (name == "--all") {
+        line.all = true;
+    } else if (name == "--yes" || name == "-y") {
+        line.yes = true;
+    } else if (name == "-C" || name == "--dest") {
+        line.destination = value;
+    } else if (name == "--disks-menu") {
+        return ParseSwitch(name, value, line.preset.disksMenu, error);
+    } else if (name == "--plugins-menu") {
+        return ParseSwitch(name, value, line.preset.pluginsMenu, error);
+    } else if (name == "--digit") {
+        return ParseDigit(value, line.preset.digit, error);
+    }
+    if (spec.takesValue && value.empty()) {
+        error = name + " needs a non-empty value";
+        return false;
+    }
+    return true;
+}
+
+// Operand counts and required options of each command.
+bool CheckCommand(const CommandLine &line, std::string &error) {
+    const size_t n = line.operands.size();
+    const std::string &command = line.command;
+    if (command.empty()) {
+        if (!line.cacheFolder) {
+            error = "no command given";
+            return false;
+        }
+        return true;
+    }
+    if ((command == "ls" && n > 1) || ((command == "menus" || command == "config") && n > 0)) {
+        error = command + " takes " + (command == "ls" ? "at most one PATH" : "no operands");
+        return false;
+    }
+    if (command == "header" && n != 1) {
+        error = "header takes exactly one PATH (a file inside a site)";
+        return false;
+    }
+    if ((command == "get" || command == "rm") && n == 0) {
+        error = command + (command == "get" ? " needs at least one PATH" : " needs at least one SITE");
+        return false;
+    }
+    if (command == "get" && !line.destination) {
+        error = "get needs the destination folder: -C DEST";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &error) {
+    line = CommandLine{};
+    std::vector<const OptionSpec *> given;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            if (line.command.empty() && !optionsEnded) {
+                if (kCommands.count(arg) == 0) {
+                    error = "unknown command '" + arg + "'";
+                    return false;
+                }
+                line.command = arg;
+            } else {
+                line.operands.push_back(arg);
+            }
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name = arg;
+        std::string value;
+        bool attached = false;
+        const size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+            attached = true;
+        } else if (arg.compare(0, 2, "-C") == 0 && arg.size() > 2) {
+            name = "-C";
+            value = arg.substr(2);
+            attached = true;
+        }
+        const OptionSpec *spec = FindOption(name);
+        if (spec == nullptr) {
+            error = "unknown option '" + name + "'";
+            return false;
+        }
+        if (spec->takesValue && !attached) {
+            if (i + 1 >= argc) {
+                error = name + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+        } else if (!spec->takesValue && attached) {
+            error = name + " takes no value";
+            return false;
+        }
+        if (!ApplyOption(*spec, value, line, error)) {
+            return false;
+        }
+        given.push_back(spec);
+    }
+    if (line.command == "help") {
+        line.help = true;
+    }
+    if (line.help) {
+        return true;
+    }
+    for (const OptionSpec *spec : given) {
+        if (spec->command != nullptr && line.command != spec->command) {
+            error = std::string(spec->name) + " is an option of " + spec->command;
+            return false;
+        }
+    }
+    return CheckCommand(line, error);
+}
+
+std::string HelpText(const std::string &registryFile) {
+    return R"(qvork - the NetSonic web cache as the qVORK plug-in shows it, from the command line
+
+qvork loads the plug-in module (qvork.so) as the file manager loads a panel
+plug-in and calls its entry points: the cache root lists one folder per site,
+a site lists the folders and files of its stored URLs.
+
+Usage:
+  qvork [GLOBAL OPTIONS] COMMAND [OPTIONS] [OPERANDS]
+  qvork --help
+
+Commands:
+  ls [--all] [PATH]      List the cache root, or a folder inside a site.
+                         Root rows: site name, stored responses, size of the
+                         cache file, cache file name ("-" when the file is not
+                         a readable site). Site rows: name, file or folder, size.
+                         --all also lists sites deleted in this run, marked.
+  get PATH... -C DEST    Copy files, folders or whole sites into folder DEST
+                         (created if missing). All PATHs must lie in the same
+                         folder. Failed items are named; exit status 1 then.
+  header PATH            Print the stored HTTP response header of a file.
+  rm [--yes] SITE...     Delete whole sites, that is their cache files. The
+                         plug-in asks "Delete N site(z)." Yes/No: on a terminal
+                         you answer it; --yes answers Yes; without a terminal
+                         and without --yes the answer is No.
+  menus                  Show the entries qVORK offers the Disks menu (with its
+                         hotkey digit), the Plugins menu and the configuration
+                         menu.
+  config [SETTINGS]      Open the settings dialog. On a terminal you change the
+                         items and choose Ok or Cancel. With any of these
+                         settings the dialog is filled and Ok pressed:
+                           --disks-menu on|off    list qVORK in the Disks menu
+                           --plugins-menu on|off  list qVORK in the Plugins menu
+                           --digit N|auto         Disks-menu hotkey digit 1-9
+                         Without a terminal and without settings it prints the
+                         dialog and cancels.
+  help                   This text.
+
+PATH:
+  A site name as "qvork ls" shows it, then folder and file names below it,
+  separated by "/": www.example.com/img/logo.gif. A site name may itself hold
+  "/"; the longest site name the PATH starts with is taken. A final "/" lists
+  the folder (or a file's children); quote names with spaces or "?".
+
+Global options (before or after the command):
+  --registry FILE   The registry file to use for this run (sets QVORK_REGISTRY).
+  --cache DIR       Store DIR as the NetSonic cache location ("CachePath") in
+                    the registry file in use; the sites are read from
+                    DIR/icache/cache1, cache2, ... Alone, it only stores it.
+  --plugin FILE     The plug-in module to load (default: qvork.so beside the
+                    qvork program; or the QVORK_MODULE environment variable).
+  -h, --help        This text.
+
+Registry file:
+  On Linux the registry is a REGEDIT4 text file: --registry FILE, else
+  $QVORK_REGISTRY, else $XDG_CONFIG_HOME/qvork/registry.reg, else
+  ~/.config/qvork/registry.reg. In use now: )" +
+           registryFile + R"(
+  The cache location is the value "CachePath" under
+  HKEY_LOCAL_MACHINE\SOFTWARE\web3000\netsonic; the plug-in's settings are
+  under HKEY_CURRENT_USER\Software\qvork\Plugins\Q\VORK.
+
+Exit status:
+  0 success, 1 an operation failed (a message says which), 2 usage error.
+
+Examples:
+  qvork --registry /tmp/r.reg --cache ~/netsonic ls
+  qvork ls 'www.example.com/img/icons'
+  qvork get 'www.example.com/img' 'www.example.com/a.html' -C out/
+  qvork get 'www.example.com' -C out/
+  qvork header 'www.example.com/a.html'
+  qvork rm --yes 'www.example.com'
+  qvork config --disks-menu off --plugins-menu on --digit 7
+)";
+}
+
+} // namespace qvork_host

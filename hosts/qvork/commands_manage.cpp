@@ -1,0 +1,104 @@
+// rm, menus and config: deleting sites, the menu entries, the settings.
+#include <cstdio>
+#include <cstring>
+
+#include "hosts/qvork/cache_location.h"
+#include "hosts/qvork/commands.h"
+#include "hosts/qvork/text_output.h"
+
+namespace qvork_host {
+
+namespace {
+
+std::string Quoted(const std::string &text) { return "'" + DisplayText(text) + "'"; }
+
+void PrintMenu(const char *title, const char *const *strings, int count, const int *numbers) {
+    std::printf("%s:\n", title);
+    if (strings == nullptr || count <= 0) {
+        std::printf("  (none)\n");
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        std::string entry = strings[i] != nullptr ? DisplayText(strings[i]) : "(null)";
+        if (numbers != nullptr) {
+            entry += numbers[i] == 0 ? "  [hotkey digit: auto]"
+                                     : "  [hotkey digit: " + std::to_string(numbers[i]) + "]";
+        }
+        std::printf("  %s\n", entry.c_str());
+    }
+}
+
+} // namespace
+
+int RunRm(Session &session, TerminalUi &ui, const CommandLine &line) {
+    int status = kExitOk;
+    if (!Requires(session.Entry().DeleteFiles, "DeleteFiles", status)) {
+        return status;
+    }
+    std::string error;
+    if (!session.Open(error) || !session.Read()) {
+        return Fail(error.empty() ? "the plug-in did not list the cache root" : error);
+    }
+    for (const std::string &site : line.operands) {
+        const int item = session.Find(site);
+        if (item < 0) {
+            return Fail("no site " + Quoted(site) + " at the cache root (qvork ls lists them)");
+        }
+        session.SetSelected(item, true);
+    }
+    if (line.yes) {
+        ui.SetQuestionAnswer(0);
+    }
+    const bool deleted = session.DeleteSelection();
+    if (!deleted) {
+        if (ui.CancelledUnasked()) {
+            status = Fail("nothing deleted: there was no terminal to ask; run qvork rm --yes to "
+                          "confirm the deletion");
+        } else {
+            status = Fail("not every site was deleted (declined, or a cache file could not be "
+                          "deleted)");
+        }
+    }
+    std::fputs(FormatListing(session, DisplayOrder(session, false)).c_str(), stdout);
+    return status;
+}
+
+int RunMenus(const PluginModule &module) {
+    int status = kExitOk;
+    if (!Requires(module.Entry().GetPluginInfo, "GetPluginInfo", status)) {
+        return status;
+    }
+    PluginInfo info;
+    std::memset(&info, 0, sizeof(info));
+    info.StructSize = static_cast<int>(sizeof(info));
+    module.Entry().GetPluginInfo(&info);
+    PrintMenu("Disks menu", info.DiskMenuStrings, info.DiskMenuStringsNumber,
+              info.DiskMenuNumbers);
+    PrintMenu("Plugins menu", info.PluginMenuStrings, info.PluginMenuStringsNumber, nullptr);
+    PrintMenu("Configuration menu", info.PluginConfigStrings, info.PluginConfigStringsNumber,
+              nullptr);
+    return kExitOk;
+}
+
+int RunConfig(const PluginModule &module, TerminalUi &ui, const CommandLine &line) {
+    int status = kExitOk;
+    if (!Requires(module.Entry().Configure, "Configure", status)) {
+        return status;
+    }
+    ui.SetDialogPreset(line.preset);
+    const int saved = module.Entry().Configure(0);
+    if (!ui.DialogError().empty()) {
+        return Fail("settings not changed: " + ui.DialogError());
+    }
+    if (saved) {
+        std::printf("settings saved in %s\n", RegistryFileInUse().c_str());
+        return kExitOk;
+    }
+    if (!line.preset.Empty()) {
+        return Fail("the plug-in did not save the settings");
+    }
+    std::printf("cancelled: settings unchanged\n");
+    return kExitOk;
+}
+
+} // namespace qvork_host

@@ -1,0 +1,68 @@
+// The services the host hands the plug-in in its PluginStartupInfo. The
+// plug-in calls plain functions without a context, so they are trampolines:
+// each turns the raw call into C++ values and passes it to the installed
+// HostUi (what the screen does: the command line's TerminalUi now, the
+// interactive panel later) or, for Control, to the PanelSource attached to the
+// panel handle (a Session). One host thread, one call at a time.
+#ifndef QVORK_HOSTS_HOST_SERVICES_H
+#define QVORK_HOSTS_HOST_SERVICES_H
+
+#include <string>
+#include <vector>
+
+#include "host/far_abi.h"
+
+namespace qvork_host {
+
+// RootKey given to the plug-in: its settings land under
+// HKEY_CURRENT_USER\Software\qvork\Plugins\Q\VORK.
+extern const char kPluginsRootKey[];
+
+// One Message call: the first item is the title, the last `buttons` items
+// are the buttons, the items between are the lines.
+struct MessageBoxText {
+    DWORD flags = 0; // FMSG_WARNING for warning boxes
+    std::string title;
+    std::vector<std::string> lines;
+    std::vector<std::string> buttons; // none: a progress box, drawn without waiting
+};
+
+// What the screen does for the plug-in.
+class HostUi {
+public:
+    virtual ~HostUi() = default;
+    // With buttons: the chosen button's index, or -1 for a cancel. Without
+    // buttons: draws the box and returns 0 at once.
+    virtual int ShowMessage(const MessageBoxText &box) = 0;
+    // Runs a dialog over `items`, editing them in place; returns the index of
+    // the item that closed it, -1 for a cancel.
+    virtual int RunDialog(FarDialogItem *items, int count, int width, int height) = 0;
+    virtual HANDLE SaveScreen() = 0;
+    virtual void RestoreScreen(HANDLE screen) = 0;
+    // Shows a file; deletes it afterwards when `flags` hold VF_DELETEONCLOSE.
+    virtual int ShowFile(const std::string &path, const std::string &title, DWORD flags) = 0;
+};
+
+// What Control(FCTL_GETPANELINFO) reports for one panel handle.
+class PanelSource {
+public:
+    virtual ~PanelSource() = default;
+    virtual bool FillPanelInfo(PanelInfo &info) = 0;
+};
+
+// Routes the services to `ui` (none: boxes with buttons are cancelled, the
+// rest does nothing).
+void InstallUi(HostUi *ui);
+void AttachPanel(HANDLE handle, PanelSource *panel);
+void DetachPanel(HANDLE handle);
+
+// The record for SetStartupInfo: the services above, ModuleNumber 0,
+// RootKey kPluginsRootKey, ModuleName = `modulePath` (cut to MAX_PATH - 1).
+PluginStartupInfo MakeStartupInfo(const std::string &modulePath);
+
+// A text of at most `size` bytes from a fixed field, ended at its first zero.
+std::string FieldText(const char *field, size_t size);
+
+} // namespace qvork_host
+
+#endif

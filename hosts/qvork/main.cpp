@@ -1,0 +1,106 @@
+// qvork: the console host. Parses the command line, prepares the registry
+// (--registry, --cache), loads the plug-in module, hands it the terminal's
+// services and runs one command.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "hosts/qvork/cache_location.h"
+#include "hosts/qvork/command_line.h"
+#include "hosts/qvork/commands.h"
+#include "hosts/qvork/host_services.h"
+#include "hosts/qvork/plugin_module.h"
+#include "hosts/qvork/session.h"
+#include "hosts/qvork/terminal_ui.h"
+
+using namespace qvork_host;
+
+namespace {
+
+int UsageError(const std::string &message) {
+    std::fprintf(stderr, "qvork: %s\nTry 'qvork --help'.\n", message.c_str());
+    return kExitUsage;
+}
+
+int StoreCache(const std::string &folder) {
+    std::string stored;
+    std::string error;
+    if (!StoreCacheFolder(folder, stored, error)) {
+        return Fail(error);
+    }
+    std::fprintf(stderr, "qvork: stored CachePath = %s in %s\n", stored.c_str(),
+                 RegistryFileInUse().c_str());
+    if (stored.size() > kLongestCachePath) {
+        std::fprintf(stderr,
+                     "qvork: warning: the plug-in takes a CachePath of at most %zu characters; "
+                     "it will not find this cache\n",
+                     kLongestCachePath);
+    }
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(stored + "/icache", ignored)) {
+        std::fprintf(stderr, "qvork: warning: %s/icache is not a folder; the cache root will be "
+                             "empty\n",
+                     stored.c_str());
+    }
+    return kExitOk;
+}
+
+int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &line) {
+    if (line.command == "menus") {
+        return RunMenus(module);
+    }
+    if (line.command == "config") {
+        return RunConfig(module, ui, line);
+    }
+    Session session(module);
+    if (line.command == "ls") {
+        return RunLs(session, line);
+    }
+    if (line.command == "get") {
+        return RunGet(session, line);
+    }
+    if (line.command == "header") {
+        return RunHeader(session, line);
+    }
+    return RunRm(session, ui, line);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    CommandLine line;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, line, error)) {
+        return UsageError(error);
+    }
+    if (line.registryFile) {
+        setenv("QVORK_REGISTRY", line.registryFile->c_str(), 1);
+    }
+    if (line.help) {
+        std::fputs(HelpText(RegistryFileInUse()).c_str(), stdout);
+        return kExitOk;
+    }
+    if (line.cacheFolder) {
+        const int stored = StoreCache(*line.cacheFolder);
+        if (stored != kExitOk || line.command.empty()) {
+            return stored;
+        }
+    }
+
+    PluginModule module;
+    if (!module.Load(ChooseModulePath(line.pluginFile ? *line.pluginFile : std::string()),
+                     error)) {
+        return Fail(error + " (give the module with --plugin FILE)");
+    }
+    if (module.Entry().GetMinFarVersion != nullptr &&
+        module.Entry().GetMinFarVersion() > FAR_VERSION_170) {
+        return Fail("the plug-in needs a newer host than version 1.70");
+    }
+    TerminalUi ui(ProbeTerminal());
+    InstallUi(&ui);
+    const PluginStartupInfo info = MakeStartupInfo(module.Path());
+    module.Entry().SetStartupInfo(&info);
+    const int status = RunCommand(module, ui, line);
+    InstallUi(nullptr);
+    return status;
+}

@@ -1,0 +1,299 @@
+// A panel of the plug-in: the entry point calls and the listing copy.
+#include "hosts/qvork/session.h"
+
+#include <cstring>
+#include <set>
+#include <utility>
+
+namespace qvork_host {
+
+namespace {
+
+std::string DescriptionOf(const PluginPanelItem &item) {
+    return item.Description != nullptr ? std::string(item.Description) : std::string();
+}
+
+// What identifies an item across two reads of the same folder.
+std::pair<std::string, std::string> KeyOf(const PluginPanelItem &item) {
+    return {FieldText(item.FindData.cFileName, sizeof(item.FindData.cFileName)),
+            DescriptionOf(item)};
+}
+
+} // namespace
+
+Session::Session(const PluginModule &module) : entry_(module.Entry()) {}
+
+Session::~Session() { Close(); }
+
+bool Session::Open(std::string &error) {
+    Close();
+    HANDLE handle = entry_.OpenPlugin(0, 0);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = "the plug-in did not open a panel";
+        return false;
+    }
+    handle_ = handle;
+    open_ = true;
+    AttachPanel(handle_, this);
+    location_.clear();
+    RefreshPluginInfo();
+    return true;
+}
+
+void Session::Close() {
+    if (!open_) {
+        return;
+    }
+    entry_.ClosePlugin(handle_);
+    DetachPanel(handle_);
+    open_ = false;
+    items_.clear();
+    descriptions_.clear();
+    selectedCopies_.clear();
+    location_.clear();
+    current_ = 0;
+}
+
+void Session::RefreshPluginInfo() {
+    if (entry_.GetOpenPluginInfo == nullptr) {
+        return;
+    }
+    OpenPluginInfo info;
+    std::memset(&info, 0, sizeof(info));
+    info.StructSize = static_cast<int>(sizeof(info));
+    entry_.GetOpenPluginInfo(handle_, &info);
+    curDir_ = info.CurDir != nullptr ? std::string(info.CurDir) : std::string();
+    // The plug-in may have gone back to the root by itself (a site whose file
+    // number reads as 0 lists the root again): no dots and no directory.
+    if ((info.Flags & OPIF_ADDDOTS) == 0 && curDir_.empty()) {
+        location_.clear();
+    }
+}
+
+void Session::StoreListing(const PluginPanelItem *items, int count) {
+    items_.clear();
+    descriptions_.clear();
+    if (items == nullptr || count <= 0) {
+        return;
+    }
+    items_.assign(items, items + count);
+    for (PluginPanelItem &item : items_) {
+        // The host keeps texts of its own, as the file manager does: the
+        // plug-in may release its texts before the host is done with them.
+        if (item.Description != nullptr) {
+            const size_t length = std::strlen(item.Description);
+            descriptions_.emplace_back(new char[length + 1]);
+            std::memcpy(descriptions_.back().get(), item.Description, length + 1);
+            item.Description = descriptions_.back().get();
+        }
+        item.Owner = nullptr;
+        item.CustomColumnData = nullptr;
+        item.CustomColumnNumber = 0;
+        item.Flags &= PPIF_SELECTED;
+    }
+}
+
+bool Session::Read(int opMode) {
+    if (!open_) {
+        return false;
+    }
+    std::set<std::pair<std::string, std::string>> selected;
+    for (int index : Selection()) {
+        selected.insert(KeyOf(items_[index]));
+    }
+    std::string cursorName = cursorAfterRead_;
+    if (cursorName.empty() && current_ >= 0 && current_ < Count()) {
+        cursorName = Name(current_);
+    }
+    cursorAfterRead_.clear();
+
+    PluginPanelItem *items = nullptr;
+    int count = 0;
+    if (!entry_.GetFindData(handle_, &items, &count, opMode)) {
+        return false;
+    }
+    StoreListing(items, count);
+    if (entry_.FreeFindData != nullptr) {
+        entry_.FreeFindData(handle_, items, count);
+    }
+    for (PluginPanelItem &item : items_) {
+        item.Flags = selected.count(KeyOf(item)) != 0 ? PPIF_SELECTED : 0;
+    }
+    const int found = Find(cursorName, true);
+    current_ = found >= 0 ? found : 0;
+    RefreshPluginInfo();
+    return true;
+}
+
+std::string Session::Name(int index) const {
+    const PluginPanelItem &item = items_[index];
+    return FieldText(item.FindData.cFileName, sizeof(item.FindData.cFileName));
+}
+
+bool Session::IsFolder(int index) const {
+    return (items_[index].FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool Session::IsHidden(int index) const {
+    return (items_[index].FindData.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+}
+
+int Session::Find(const std::string &name, bool includeHidden) const {
+    for (int i = 0; i < Count(); ++i) {
+        if ((includeHidden || !IsHidden(i)) && Name(i) == name) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void Session::SetCurrentItem(int index) {
+    if (index >= 0 && index < Count()) {
+        current_ = index;
+    }
+}
+
+void Session::SetSelected(int index, bool selected) {
+    if (index < 0 || index >= Count()) {
+        return;
+    }
+    if (selected) {
+        items_[index].Flags |= PPIF_SELECTED;
+    } else {
+        items_[index].Flags &= ~static_cast<DWORD>(PPIF_SELECTED);
+    }
+}
+
+void Session::ClearSelection() {
+    for (PluginPanelItem &item : items_) {
+        item.Flags &= ~static_cast<DWORD>(PPIF_SELECTED);
+    }
+}
+
+std::vector<int> Session::Selection() const {
+    std::vector<int> chosen;
+    for (int i = 0; i < Count(); ++i) {
+        if ((items_[i].Flags & PPIF_SELECTED) != 0) {
+            chosen.push_back(i);
+        }
+    }
+    return chosen;
+}
+
+std::string Session::LocationText() const {
+    if (location_.empty()) {
+        return "the cache root";
+    }
+    std::string text = location_[0];
+    for (size_t i = 1; i < location_.size(); ++i) {
+        text += "/" + location_[i];
+    }
+    return text;
+}
+
+bool Session::ChangeDirectory(const std::string &name, int opMode) {
+    if (!open_ || entry_.SetDirectory == nullptr) {
+        return false;
+    }
+    if (!entry_.SetDirectory(handle_, name.c_str(), opMode)) {
+        return false;
+    }
+    std::string leftFolder;
+    if (name == ".." || name == "\\") {
+        if (!location_.empty()) {
+            leftFolder = location_.back();
+        }
+        if (location_.size() <= 1) {
+            location_.clear();
+        } else if (name == "..") {
+            location_.pop_back();
+        } else {
+            leftFolder = location_[1];
+            location_.resize(1);
+        }
+    } else {
+        location_.push_back(name);
+    }
+    ClearSelection();
+    cursorAfterRead_ = leftFolder;
+    current_ = 0;
+    Read(opMode);
+    return true;
+}
+
+std::vector<PluginPanelItem> Session::ChosenItems(std::vector<int> &indexes) const {
+    indexes = Selection();
+    if (indexes.empty() && current_ >= 0 && current_ < Count()) {
+        indexes.push_back(current_);
+    }
+    std::vector<PluginPanelItem> chosen;
+    for (int index : indexes) {
+        chosen.push_back(items_[index]);
+        chosen.back().Flags |= PPIF_SELECTED;
+    }
+    return chosen;
+}
+
+bool Session::CopySelection(const std::string &destination, int opMode,
+                            std::vector<int> &failed) {
+    failed.clear();
+    std::vector<int> indexes;
+    std::vector<PluginPanelItem> chosen = ChosenItems(indexes);
+    if (!open_ || entry_.GetFiles == nullptr || chosen.empty()) {
+        failed = indexes;
+        return false;
+    }
+    std::vector<char> destPath(destination.begin(), destination.end());
+    destPath.push_back('\0');
+    const int result = entry_.GetFiles(handle_, chosen.data(), static_cast<int>(chosen.size()),
+                                       0, destPath.data(), opMode);
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        if ((chosen[i].Flags & PPIF_SELECTED) != 0) {
+            failed.push_back(indexes[i]);
+        } else {
+            SetSelected(indexes[i], false);
+        }
+    }
+    RefreshPluginInfo();
+    return result != 0;
+}
+
+bool Session::DeleteSelection(int opMode) {
+    std::vector<int> indexes;
+    std::vector<PluginPanelItem> chosen = ChosenItems(indexes);
+    if (!open_ || entry_.DeleteFiles == nullptr || chosen.empty()) {
+        return false;
+    }
+    const int result =
+        entry_.DeleteFiles(handle_, chosen.data(), static_cast<int>(chosen.size()), opMode);
+    Read();
+    return result != 0;
+}
+
+bool Session::PressKey(int key, unsigned int controlState) {
+    if (!open_ || entry_.ProcessKey == nullptr) {
+        return false;
+    }
+    return entry_.ProcessKey(handle_, key, controlState) != 0;
+}
+
+bool Session::FillPanelInfo(PanelInfo &info) {
+    selectedCopies_.clear();
+    for (int index : Selection()) {
+        selectedCopies_.push_back(items_[index]);
+    }
+    info.PanelType = 0; // a file panel
+    info.Plugin = 1;
+    info.PanelRect = RECT{0, 1, 79, 22};
+    info.PanelItems = items_.empty() ? nullptr : items_.data();
+    info.ItemsNumber = Count();
+    info.SelectedItems = selectedCopies_.empty() ? nullptr : selectedCopies_.data();
+    info.SelectedItemsNumber = static_cast<int>(selectedCopies_.size());
+    info.CurrentItem = current_;
+    info.Visible = 1;
+    info.Focus = 1;
+    std::strncpy(info.CurDir, curDir_.c_str(), sizeof(info.CurDir) - 1);
+    return true;
+}
+
+} // namespace qvork_host

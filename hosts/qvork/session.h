@@ -1,0 +1,96 @@
+// One panel of the plug-in, driven as the file manager drives it: open,
+// read the listing, move with SetDirectory, select, copy, delete, press
+// keys, close. The session keeps its own copy of each listing (the plug-in's
+// array is handed back with FreeFindData at once) and answers the plug-in's
+// Control(FCTL_GETPANELINFO) with that copy, its selection and its current
+// item. Drawing is not its concern: the command line and the interactive
+// panel both show what it holds.
+#ifndef QVORK_HOSTS_SESSION_H
+#define QVORK_HOSTS_SESSION_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hosts/qvork/host_services.h"
+#include "hosts/qvork/plugin_module.h"
+
+namespace qvork_host {
+
+class Session : public PanelSource {
+public:
+    explicit Session(const PluginModule &module);
+    ~Session() override;
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    // OpenPlugin; false with `error` set when the plug-in refuses.
+    bool Open(std::string &error);
+    // ClosePlugin; the listing copy is dropped.
+    void Close();
+    bool IsOpen() const { return open_; }
+    HANDLE Handle() const { return handle_; }
+    const EntryPoints &Entry() const { return entry_; }
+
+    // GetFindData for the current folder, copied, then FreeFindData. The
+    // current item and the selection stay on the items of the same name.
+    bool Read(int opMode = 0);
+    int Count() const { return static_cast<int>(items_.size()); }
+    const PluginPanelItem &Item(int index) const { return items_[index]; }
+    std::string Name(int index) const;
+    bool IsFolder(int index) const;
+    bool IsHidden(int index) const;
+    // The first item named `name`; hidden items only when `includeHidden`.
+    int Find(const std::string &name, bool includeHidden = false) const;
+
+    int CurrentItem() const { return current_; }
+    void SetCurrentItem(int index);
+    void SetSelected(int index, bool selected);
+    void ClearSelection();
+    std::vector<int> Selection() const;
+
+    // Where the panel is: empty at the cache root, else the site name and the
+    // folder names below it, as this session moved.
+    const std::vector<std::string> &Location() const { return location_; }
+    std::string LocationText() const; // "site/a/b", or "the cache root"
+    bool AtRoot() const { return location_.empty(); }
+    // The plug-in's CurDir, asked after each move.
+    const std::string &CurDir() const { return curDir_; }
+
+    // SetDirectory(name), then Read. False when the plug-in refuses; nothing
+    // changed then.
+    bool ChangeDirectory(const std::string &name, int opMode = 0);
+
+    // GetFiles with copies of the selected items (the current item when
+    // none is selected). Items the plug-in deselected are deselected here;
+    // `failed` receives those that stayed selected. Returns GetFiles' result.
+    bool CopySelection(const std::string &destination, int opMode,
+                       std::vector<int> &failed);
+    // DeleteFiles with copies of the selected items, then Read. Returns
+    // DeleteFiles' result.
+    bool DeleteSelection(int opMode = 0);
+    // ProcessKey; true when the plug-in handled the key.
+    bool PressKey(int key, unsigned int controlState);
+
+    bool FillPanelInfo(PanelInfo &info) override;
+
+private:
+    void StoreListing(const PluginPanelItem *items, int count);
+    void RefreshPluginInfo();
+    std::vector<PluginPanelItem> ChosenItems(std::vector<int> &indexes) const;
+
+    EntryPoints entry_;
+    bool open_ = false;
+    HANDLE handle_ = nullptr;
+    std::vector<PluginPanelItem> items_;
+    std::vector<std::unique_ptr<char[]>> descriptions_; // the texts items_ point to
+    std::vector<PluginPanelItem> selectedCopies_;       // what FillPanelInfo hands out
+    int current_ = 0;
+    std::vector<std::string> location_;
+    std::string curDir_;
+    std::string cursorAfterRead_; // name the cursor goes to after the next Read
+};
+
+} // namespace qvork_host
+
+#endif

@@ -1,0 +1,58 @@
+// Escaping and padding of untrusted texts for the terminal.
+#include "hosts/qvork/text_output.h"
+
+#include <cstdio>
+
+namespace qvork_host {
+
+namespace {
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7f; }
+
+void AppendEscaped(std::string &out, unsigned char c) {
+    char code[8];
+    std::snprintf(code, sizeof(code), "\\x%02x", c);
+    out += code;
+}
+
+} // namespace
+
+std::string DisplayText(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (IsControl(c)) {
+            AppendEscaped(out, c);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string DisplayLines(const std::string &text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            continue; // the "\n" that follows ends the line
+        }
+        if (c == '\n' || c == '\t' || !IsControl(c)) {
+            out += static_cast<char>(c);
+        } else {
+            AppendEscaped(out, c);
+        }
+    }
+    return out;
+}
+
+std::string PadRight(const std::string &text, size_t width) {
+    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+std::string PadLeft(const std::string &text, size_t width) {
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+} // namespace qvork_host
