@@ -16,10 +16,15 @@ set(BUILD_SHARED_LIBS OFF)
 
 add_subdirectory("${QVORK_GTEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
 
-# GoogleTest is not our code: its warnings are not ours to turn into errors.
+# GoogleTest is not our code: its warnings are not ours to turn into errors,
+# and its headers are system headers to the tests, as the installed ones are
+# on Linux (so its macros raise no warnings such as -Wdangling-else there).
 foreach(qvork_gtest_target gtest gtest_main gmock gmock_main)
   if(TARGET ${qvork_gtest_target})
     target_compile_options(${qvork_gtest_target} PRIVATE -Wno-error)
+    get_target_property(qvork_gtest_includes ${qvork_gtest_target} INTERFACE_INCLUDE_DIRECTORIES)
+    set_target_properties(${qvork_gtest_target} PROPERTIES
+                          INTERFACE_SYSTEM_INCLUDE_DIRECTORIES "${qvork_gtest_includes}")
   endif()
 endforeach()
 

@@ -10,6 +10,9 @@
 //       registry file on Linux), opens a panel, prints the root listing, then
 //       copies every root item into DEST with GetFiles, one call per item,
 //       and prints each result. The copied tree is compared by the script.
+//   windows-parity-dump find PATTERN        (Windows build only)
+//       prints the names FindFirstFileA/FindNextFileA return for PATTERN, so
+//       the script can tell Wine's own deviations from Win32 apart.
 // Exit status: 0 when it ran (whatever the plug-in answered), 1 on a failure
 // of the program itself, 2 on a usage error.
 #include <cstdio>
@@ -57,6 +60,8 @@ int MakeCache(const std::filesystem::path &root) {
                                OkRecord("/big.bin", Bytes(100001, 7), "application/octet-stream")});
     qvork_test::WriteSiteFile(folder / "cache", "bare.example.org",
                               {OkRecord("/", "root page")});
+    qvork_test::WriteSiteFile(folder / "cache 9", "space.example.org",
+                              {OkRecord("/s.html", "a space in the file name")});
     std::filesystem::create_directories(folder / "cachedir"); // a folder, listed too
     qvork_test::WriteBytes(folder / "cache99", "not a site file"); // listed, not readable
     qvork_test::WriteBytes(folder / "cache5", "");                 // empty: the same
@@ -190,12 +195,28 @@ int Run(const std::string &modulePath, const std::string &root, const std::strin
     return 0;
 }
 
+#ifdef _WIN32
+int Find(const char *pattern) {
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+        std::printf("found\t%s\n", data.cFileName);
+    } while (FindNextFileA(search, &data));
+    FindClose(search);
+    return 0;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char **argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     try {
         if (command == "make" && argc == 3) return MakeCache(argv[2]);
+#ifdef _WIN32
+        if (command == "find" && argc == 3) return Find(argv[2]);
+#endif
         if (command == "run" && (argc == 5 || argc == 6))
             return Run(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
     } catch (const std::exception &error) {

@@ -53,8 +53,10 @@ cleanup() {
 trap cleanup EXIT
 
 step=$(seconds)
-wineboot -i >/dev/null 2>&1
+# One persistent wineserver for the run (started before anything else
+# can start one of its own), then the prefix is made once.
 wineserver -p
+wineboot -i >/dev/null 2>&1
 wine_start_time=$(elapsed "$step")
 
 QVORK_MODULE=$(winepath -w "$dll" 2>/dev/null)
