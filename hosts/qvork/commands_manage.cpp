@@ -54,9 +54,10 @@ int RunRm(Session &session, TerminalUi &ui, const CommandLine &line) {
         if (ui.CancelledUnasked()) {
             status = Fail("nothing deleted: there was no terminal to ask; run qvork rm --yes to "
                           "confirm the deletion");
+        } else if (ui.LastQuestionAnswer().value_or(0) != 0) {
+            status = Fail("nothing deleted: the deletion was not confirmed");
         } else {
-            status = Fail("not every site was deleted (declined, or a cache file could not be "
-                          "deleted)");
+            status = Fail("not every site was deleted: a cache file could not be deleted");
         }
     }
     std::fputs(FormatListing(session, DisplayOrder(session, false)).c_str(), stdout);

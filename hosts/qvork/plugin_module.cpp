@@ -35,7 +35,7 @@ bool PluginModule::Load(const std::string &path, std::string &error) {
     library_ = dlopen(absolute.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library_ == nullptr) {
         const char *why = dlerror();
-        error = "cannot load the plug-in module " + path + ": " + (why ? why : "unknown error");
+        error = std::string("cannot load the plug-in module: ") + (why ? why : absolute.c_str());
         return false;
     }
     path_ = absolute;

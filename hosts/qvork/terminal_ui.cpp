@@ -175,6 +175,14 @@ int TerminalUi::ShowMessage(const MessageBoxText &box) {
         DrawProgress(box);
         return 0;
     }
+    const int answer = AnswerBox(box);
+    if (box.buttons.size() > 1) {
+        lastQuestionAnswer_ = answer;
+    }
+    return answer;
+}
+
+int TerminalUi::AnswerBox(const MessageBoxText &box) {
     ClearProgressLine();
     std::fputs(FormatBox(box).c_str(), stderr);
     const bool question = box.buttons.size() > 1;

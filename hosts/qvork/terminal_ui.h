@@ -40,6 +40,9 @@ public:
     // True once a box with more than one button was cancelled because there
     // was nobody to ask.
     bool CancelledUnasked() const { return cancelledUnasked_; }
+    // The answer to the last box with more than one button (-1: cancelled);
+    // none while no such box was shown.
+    std::optional<int> LastQuestionAnswer() const { return lastQuestionAnswer_; }
     // Why the last dialog could not be filled from the preset ("" if it could).
     const std::string &DialogError() const { return dialogError_; }
     // Removes the progress line, if one is drawn.
@@ -53,6 +56,7 @@ public:
 
 private:
     void DrawProgress(const MessageBoxText &box);
+    int AnswerBox(const MessageBoxText &box);
     int AskButton(const std::vector<std::string> &buttons);
     int AskDialog(FarDialogItem *items, int count);
     bool ReadAnswerLine(std::string &line);
@@ -61,6 +65,7 @@ private:
     std::optional<int> questionAnswer_;
     std::optional<DialogPreset> dialogPreset_;
     bool cancelledUnasked_ = false;
+    std::optional<int> lastQuestionAnswer_;
     std::string dialogError_;
     std::string progressShown_; // the text of the drawn progress line; "" when none
     std::chrono::steady_clock::time_point lastDraw_{};

@@ -1,0 +1,238 @@
+#!/usr/bin/env bash
+# End-to-end tests of the qvork command line: the real program, the real
+# plug-in module, a cache written by make_host_cache, a registry file of the
+# test's own. Standard input, output and error are not terminals here, so
+# these also pin down the no-terminal rules: no progress line, questions
+# answered No unless --yes, dialogs printed and cancelled unless settings
+# are given.
+#
+#   qvork_cli_test.sh QVORK MAKE_HOST_CACHE
+set -u
+
+QVORK=$1
+MAKE_CACHE=$2
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/qvork-cli-test.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+
+PASSED=0
+FAILED=0
+OUT=$WORK/stdout
+ERR=$WORK/stderr
+
+# run ARGS...: runs qvork, keeping its output and status.
+run() {
+    "$QVORK" "$@" </dev/null >"$OUT" 2>"$ERR"
+    STATUS=$?
+}
+
+# check NAME COMMAND...: one assertion; on failure shows qvork's output.
+check() {
+    local name=$1
+    shift
+    if "$@"; then
+        PASSED=$((PASSED + 1))
+    else
+        FAILED=$((FAILED + 1))
+        echo "FAIL: $name"
+        echo "  status: $STATUS"
+        sed 's/^/  stdout: /' "$OUT"
+        sed 's/^/  stderr: /' "$ERR"
+    fi
+}
+
+status_is() { [ "$STATUS" -eq "$1" ]; }
+stdout_is() { diff <(printf '%s' "$1") "$OUT" >/dev/null; }
+stdout_has() { grep -qF -- "$1" "$OUT"; }
+stderr_has() { grep -qF -- "$1" "$ERR"; }
+stderr_empty() { [ ! -s "$ERR" ]; }
+
+"$MAKE_CACHE" "$WORK/cache" || { echo "make_host_cache failed"; exit 1; }
+export QVORK_REGISTRY=$WORK/registry.reg
+export TMPDIR=$WORK/tmp
+mkdir -p "$TMPDIR"
+
+ROOT_LISTING='cache5                   0      24  -
+media.example.net        1    1077  cache4
+media.example.net/video  1    1083  cache3
+news.example.org         1    1076  cache2
+www.example.com          4  120811  cache1
+'
+
+# --- Usage errors: status 2 and a message saying what is wrong -------------
+while IFS='|' read -r args message; do
+    # shellcheck disable=SC2086
+    run $args
+    check "usage: qvork $args" status_is 2
+    check "usage message: qvork $args" stderr_has "$message"
+done <<'TABLE'
+|no command given
+frobnicate|unknown command 'frobnicate'
+ls a b|at most one PATH
+get www.example.com|-C DEST
+header|exactly one PATH
+rm|at least one SITE
+menus x|no operands
+--all rm x|--all is an option of ls
+config --digit 12|--digit takes a digit
+config --disks-menu maybe|--disks-menu takes on or off
+ls --registry|--registry needs a value
+ls --bogus|unknown option '--bogus'
+TABLE
+
+# --- Help ---------------------------------------------------------------
+for args in --help help "ls --help"; do
+    # shellcheck disable=SC2086
+    run $args
+    check "help: qvork $args" status_is 0
+done
+for word in "ls [--all]" "get PATH" "header PATH" "rm [--yes]" "menus" "config" \
+    "--registry FILE" "--cache DIR" "--plugin FILE" "In use now: $WORK/registry.reg" \
+    "Exit status" "Examples"; do
+    check "help mentions $word" stdout_has "$word"
+done
+
+# --- The cache location and the root listing ------------------------------
+run --cache "$WORK/cache" ls
+check "ls root: status" status_is 0
+check "ls root: one row per site file, sorted" stdout_is "$ROOT_LISTING"
+check "ls root: --cache says what it stored" stderr_has "stored CachePath = $WORK/cache in $WORK/registry.reg"
+check "ls root: CachePath is in the registry file" grep -qF "\"CachePath\"=\"$WORK/cache\"" "$WORK/registry.reg"
+check "ls root: no progress line into a pipe" test "$(wc -l <"$ERR")" -eq 1
+run ls
+check "ls root again from the registry" stdout_is "$ROOT_LISTING"
+check "ls root: nothing on stderr" stderr_empty
+run --cache "$WORK/nowhere"
+check "--cache alone: stores and stops" status_is 0
+check "--cache of a folder without icache warns" stderr_has "icache is not a folder"
+run --cache "$WORK/cache"
+
+# --- Browsing: PATH -> SetDirectory walk ------------------------------------
+while IFS='|' read -r path status expected; do
+    run ls "$path"
+    check "ls '$path': status $status" status_is "$status"
+    if [ "$status" -eq 0 ]; then
+        check "ls '$path': rows" stdout_has "$expected"
+    else
+        check "ls '$path': message" stderr_has "$expected"
+    fi
+done <<'TABLE'
+www.example.com|0|img      folder       -
+www.example.com|0|big.bin  file    120001
+www.example.com/img|0|logo.gif  file    256
+www.example.com/img/|0|icons     folder    -
+www.example.com//img/icons|0|up.png  file  7
+www.example.com/img/logo.gif|0|logo.gif  file  256
+media.example.net/video|0|clip.txt  file  5
+media.example.net|0|root.txt  file  5
+www.example.com/img/nope|1|'nope' not found in 'www.example.com/img'
+www.example.com/nope/deeper|1|'nope' not found in 'www.example.com'
+no.such.site|1|no site at the cache root matches 'no.such.site'
+www.example.com/../x|2|cannot hold '..'
+cache5|1|the site 'cache5' could not be entered
+TABLE
+
+# --- get: GetFiles with the selected items of one folder ------------------
+run get www.example.com/img/logo.gif -C "$WORK/out1/new/deeper"
+check "get file: status" status_is 0
+check "get file: creates the destination, same bytes" cmp -s "$WORK/out1/new/deeper/logo.gif" "$WORK/cache/expected/logo.gif"
+run get www.example.com/img www.example.com/a.html -C "$WORK/out2"
+check "get folder and file: status" status_is 0
+check "get folder and file: nested file" cmp -s "$WORK/out2/img/icons/up.png" "$WORK/cache/expected/up.png"
+check "get folder and file: the file" cmp -s "$WORK/out2/a.html" "$WORK/cache/expected/a.html"
+run get www.example.com -C "$WORK/out3/"
+check "get site: status" status_is 0
+check "get site: three-chunk body" cmp -s "$WORK/out3/www.example.com/big.bin" "$WORK/cache/expected/big.bin"
+check "get site: tree mirrors the URLs" test -f "$WORK/out3/www.example.com/img/logo.gif"
+run get media.example.net/video -C "$WORK/out4"
+check "get site with '/' in its name: one folder inside DEST" test -f "$WORK/out4/media.example.net-video/clip.txt"
+run get www.example.com/img/logo.gif news.example.org -C "$WORK/out5"
+check "get from two folders: usage error" status_is 2
+check "get from two folders: message" stderr_has "must lie in the same folder"
+run get www.example.com/img/nope -C "$WORK/out6"
+check "get missing item: fails" status_is 1
+check "get missing item: nothing created" test ! -e "$WORK/out6"
+: >"$WORK/a-file"
+run get www.example.com/a.html -C "$WORK/a-file"
+check "get into a file: fails" status_is 1
+check "get into a file: message" stderr_has "cannot create the destination folder"
+mkdir -p "$WORK/readonly" && chmod 555 "$WORK/readonly"
+if [ "$(id -u)" -ne 0 ]; then
+    run get www.example.com/a.html -C "$WORK/readonly"
+    check "get into a read-only folder: fails" status_is 1
+    check "get into a read-only folder: names the item" stderr_has "not copied: 'a.html'"
+fi
+
+# --- header: ProcessKey Shift+F3 and the Viewer service -------------------
+run header www.example.com/a.html
+check "header: status" status_is 0
+check "header: the stored header, without its blank line" stdout_is "$(printf 'HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 28')"
+check "header: the temporary file is deleted" test -z "$(ls -A "$TMPDIR")"
+run header www.example.com/img
+check "header of a folder: fails" status_is 1
+check "header of a folder: says why" stderr_has "no header view for 'www.example.com/img'"
+run header www.example.com
+check "header of a site: usage of a file" status_is 1
+
+# --- rm: the plug-in's own confirmation ----------------------------------
+cp -r "$WORK/cache" "$WORK/cache-rm"
+run --cache "$WORK/cache-rm" rm news.example.org
+check "rm without a terminal: fails" status_is 1
+check "rm without a terminal: shows the question" stderr_has "Delete 1 site(z)."
+check "rm without a terminal: says how to confirm" stderr_has "--yes"
+check "rm without a terminal: nothing deleted" test -f "$WORK/cache-rm/icache/cache2"
+run rm --yes news.example.org media.example.net
+check "rm --yes: status" status_is 0
+check "rm --yes: asked once for both" stderr_has "Delete 2 site(z)."
+check "rm --yes: files gone" test ! -e "$WORK/cache-rm/icache/cache2" -a ! -e "$WORK/cache-rm/icache/cache4"
+check "rm --yes: the listing after it hides them" stdout_is 'cache5                   0      24  -
+media.example.net/video  1    1083  cache3
+www.example.com          4  120811  cache1
+'
+run rm --yes no.such.site
+check "rm of an unknown site: fails before asking" status_is 1
+check "rm of an unknown site: no question" test "$(grep -c 'site(z)' "$ERR")" -eq 0
+run --cache "$WORK/cache"
+
+# --- menus and config: GetPluginInfo, Configure and the Dialog service ----
+export QVORK_REGISTRY=$WORK/settings.reg
+run menus
+check "menus: defaults" stdout_is 'Disks menu:
+  qVORK  [hotkey digit: auto]
+Plugins menu:
+  (none)
+Configuration menu:
+  qVORK
+'
+run config
+check "config without a terminal: status" status_is 0
+check "config without a terminal: shows the dialog" stdout_has "[x] Show in Disks Menu"
+check "config without a terminal: cancels" stdout_has "settings unchanged"
+check "config cancelled: registry untouched" test ! -e "$WORK/settings.reg"
+run config --disks-menu on --plugins-menu on --digit 7
+check "config with settings: status" status_is 0
+check "config with settings: all three values written" grep -qF '"Diskz_num"=hex:07' "$WORK/settings.reg"
+run menus
+check "menus after config" stdout_is 'Disks menu:
+  qVORK  [hotkey digit: 7]
+Plugins menu:
+  qVORK
+Configuration menu:
+  qVORK
+'
+run config --disks-menu off --digit auto
+run menus
+check "config off and auto" stdout_is 'Disks menu:
+  (none)
+Plugins menu:
+  qVORK
+Configuration menu:
+  qVORK
+'
+
+# --- The module ---------------------------------------------------------
+run --plugin "$WORK/no-such-module.so" ls
+check "missing module: fails" status_is 1
+check "missing module: names it" stderr_has "no-such-module.so"
+
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds what the demo needs (the plug-in qvork.so, the console host qvork and
+# the demo writer make_demo), writes the demo cache into BUILD/demo and shows
+# its cache root with qvork. The demo uses a registry file of its own,
+# BUILD/demo/registry.reg, so the user's own settings are never touched.
+#
+# Usage: scripts/run-demo.sh [BUILD_DIR]     (default: build/ in the repository)
+# Afterwards, try the same registry with other commands, e.g.:
+#   BUILD/qvork --registry BUILD/demo/registry.reg ls 'www.example.com'
+set -eu -o pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+case "${1:-}" in
+  -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+esac
+build=${1:-$root/build}
+case "$build" in /*) ;; *) build=$PWD/$build ;; esac
+
+if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null; then
+  "$here/install-deps.sh"
+fi
+generator=()
+if [ ! -f "$build/CMakeCache.txt" ] && command -v ninja >/dev/null; then
+  generator=(-G Ninja)
+fi
+echo "run-demo: building qvork, qvork.so and make_demo in $build" >&2
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! { cmake -S "$root" -B "$build" "${generator[@]}" &&
+       cmake --build "$build" --target qvork qvork_plugin make_demo -j 2; } >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "run-demo: the build failed" >&2
+  exit 1
+fi
+
+# Where the build put the programs (qvork lies beside qvork.so).
+find_program() {
+  find "$build" -name "$1" -type f -perm -u+x -not -path '*/CMakeFiles/*' | head -n 1
+}
+qvork=$(find_program qvork)
+make_demo=$(find_program make_demo)
+if [ -z "$qvork" ] || [ -z "$make_demo" ]; then
+  echo "run-demo: the build did not produce qvork and make_demo" >&2
+  exit 1
+fi
+
+demo=$build/demo
+rm -rf "$demo/icache"
+mkdir -p "$demo"
+"$make_demo" "$demo"
+"$qvork" --registry "$demo/registry.reg" --cache "$demo" ls
