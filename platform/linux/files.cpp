@@ -1,0 +1,174 @@
+// Files and folders: CreateDirectoryA, DeleteFileA, GetTempPathA and
+// GetTempFileNameA over POSIX calls. Paths are Win32 paths ("\" taken as "/").
+// Where this differs from Windows: GetTempPathA reads TMPDIR (else "/tmp/")
+// instead of TMP/TEMP, and GetTempFileNameA returns the name in native form
+// ("/" separators) so any Linux program can open it.
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/linux/last_error.h"
+#include "platform/linux/native_path.h"
+#include "platform/win32.h"
+
+// Converts `path` for a call; on failure sets the last error and returns
+// FALSE (a NULL or empty path is no valid path, a long one exceeds the range).
+static BOOL NativePathForCall(const char *path, char *native, size_t size)
+{
+    if (path == NULL || path[0] == '\0') {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (!ToNativePath(path, native, size)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CreateDirectoryA(const char *path, SECURITY_ATTRIBUTES *security)
+{
+    (void)security;
+    char native[NATIVE_PATH_SIZE];
+    if (!NativePathForCall(path, native, sizeof native))
+        return FALSE;
+    if (mkdir(native, 0777) == 0)
+        return TRUE;
+    int error = errno;
+    // A missing folder on the way is always a path error for Win32, even
+    // when only the immediate parent is missing.
+    SetLastError(error == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(error, native));
+    return FALSE;
+}
+
+BOOL DeleteFileA(const char *path)
+{
+    char native[NATIVE_PATH_SIZE];
+    if (!NativePathForCall(path, native, sizeof native))
+        return FALSE;
+    struct stat info;
+    if (lstat(native, &info) == 0 && S_ISDIR(info.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED); // Windows refuses folders here
+        return FALSE;
+    }
+    if (unlink(native) == 0)
+        return TRUE;
+    SetLastErrorFromErrno(errno, native);
+    return FALSE;
+}
+
+DWORD GetTempPathA(DWORD bufferLength, char *buffer)
+{
+    const char *folder = getenv("TMPDIR");
+    if (folder == NULL || folder[0] == '\0')
+        folder = "/tmp";
+    size_t length = strlen(folder);
+    BOOL addSlash = folder[length - 1] != '/' ? TRUE : FALSE;
+    size_t needed = length + (addSlash ? 1 : 0); // without the terminator
+    if (needed >= 0xFFFFFFFFu) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    if (buffer == NULL || needed >= bufferLength)
+        return (DWORD)(needed + 1); // the size to allocate, terminator included
+    memcpy(buffer, folder, length);
+    if (addSlash)
+        buffer[length++] = '/';
+    buffer[length] = '\0';
+    return (DWORD)length;
+}
+
+// The numbers GetTempFileNameA tries when it picks one itself: a walk through
+// 1..0xFFFF from a start that differs between processes, shared by all calls
+// of the process so a name it handed out is not handed out again.
+static pthread_mutex_t tempNumberLock = PTHREAD_MUTEX_INITIALIZER;
+static UINT tempNumberNext = 0;
+
+static UINT NextTempNumber(void)
+{
+    pthread_mutex_lock(&tempNumberLock);
+    if (tempNumberNext == 0)
+        tempNumberNext = (UINT)(((unsigned long)time(NULL) ^ ((unsigned long)getpid() << 4)) & 0xFFFFu);
+    UINT number = tempNumberNext;
+    tempNumberNext = (tempNumberNext & 0xFFFFu) + 1;
+    if (tempNumberNext > 0xFFFFu)
+        tempNumberNext = 1;
+    if (number == 0)
+        number = 1;
+    pthread_mutex_unlock(&tempNumberLock);
+    return number;
+}
+
+// Writes "<folder>[/]<prefix, up to 3 chars><number in hex>.tmp" into `out`
+// (MAX_PATH bytes); FALSE when it does not fit.
+static BOOL FormatTempName(const char *folder, const char *prefix, UINT number, char *out)
+{
+    size_t folderLength = strlen(folder);
+    BOOL addSlash = folderLength > 0 && folder[folderLength - 1] != '/' ? TRUE : FALSE;
+    char name[3 + 8 + 4 + 1];
+    int nameLength = snprintf(name, sizeof name, "%.3s%X.tmp", prefix, number);
+    if (nameLength < 0)
+        return FALSE;
+    size_t total = folderLength + (addSlash ? 1 : 0) + (size_t)nameLength;
+    if (total >= MAX_PATH)
+        return FALSE;
+    memmove(out, folder, folderLength); // `folder` may be `out` itself
+    if (addSlash)
+        out[folderLength++] = '/';
+    memcpy(out + folderLength, name, (size_t)nameLength + 1);
+    return TRUE;
+}
+
+UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char *tempFileName)
+{
+    if (folder == NULL || tempFileName == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    char native[NATIVE_PATH_SIZE];
+    if (!ToNativePath(folder, native, sizeof native) || strlen(native) >= MAX_PATH) {
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return 0;
+    }
+    if (prefix == NULL)
+        prefix = "";
+    unique &= 0xFFFFu; // Win32 uses the low 16 bits only
+    if (unique != 0) {
+        if (!FormatTempName(native, prefix, unique, tempFileName)) {
+            SetLastError(ERROR_BUFFER_OVERFLOW);
+            return 0;
+        }
+        return unique;
+    }
+    struct stat info;
+    if (stat(native[0] != '\0' ? native : ".", &info) != 0 || !S_ISDIR(info.st_mode)) {
+        SetLastError(ERROR_DIRECTORY);
+        return 0;
+    }
+    char candidate[MAX_PATH];
+    for (UINT attempt = 0; attempt < 0xFFFFu; attempt++) {
+        UINT number = NextTempNumber();
+        if (!FormatTempName(native, prefix, number, candidate)) {
+            SetLastError(ERROR_BUFFER_OVERFLOW);
+            return 0;
+        }
+        int fd = open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            close(fd);
+            memcpy(tempFileName, candidate, strlen(candidate) + 1);
+            return number;
+        }
+        if (errno != EEXIST) {
+            SetLastErrorFromErrno(errno, candidate);
+            return 0;
+        }
+    }
+    SetLastError(ERROR_FILE_EXISTS);
+    return 0;
+}

@@ -1,0 +1,317 @@
+// Directory search: FindFirstFileA, FindNextFileA and FindClose over
+// opendir/readdir. Entries are read lazily, one readdir step per call, so the
+// search sees the folder as it is when each entry is handed out, in readdir
+// order. Names are matched under the Win32 rules (see MatchesWin32Pattern).
+// Where this differs from Windows: there are no 8.3 names (cAlternateFileName
+// is always empty, and no name matches through its short form), names longer
+// than MAX_PATH - 1 bytes are skipped, files carry FILE_ATTRIBUTE_ARCHIVE
+// (plus READONLY when nobody may write them) and nothing is ever HIDDEN.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "platform/linux/find_file_seam.h"
+#include "platform/linux/last_error.h"
+#include "platform/linux/native_path.h"
+#include "platform/win32.h"
+
+// One open search; a HANDLE from FindFirstFileA points at one of these.
+typedef struct FindSearch {
+    struct FindSearch *next;      // next live search (liveSearches list)
+    DIR *dir;                     // open folder, read one entry per step
+    char folder[NATIVE_PATH_SIZE]; // native folder, for the hook
+    char pattern[MAX_PATH];       // last component of the pattern
+} FindSearch;
+
+static pthread_mutex_t liveSearchLock = PTHREAD_MUTEX_INITIALIZER;
+static FindSearch *liveSearches = NULL; // every search not yet closed
+
+static FindFileHook findHook = NULL;
+static void *findHookContext = NULL;
+
+void SetFindFileHook(FindFileHook hook, void *context)
+{
+    findHook = hook;
+    findHookContext = context;
+}
+
+// --- Win32 wildcards --------------------------------------------------------
+// Windows turns the user's pattern into the NT file system's DOS wildcards
+// before matching: "?" becomes DOS_QM, a "*" followed by "." becomes
+// DOS_STAR, a "." followed by "?", "*" or the end becomes DOS_DOT, and "*.*"
+// is just "*". Their meaning:
+//   *        any run of characters, dots included;
+//   DOS_STAR any run, but never the name's last dot;
+//   DOS_QM   one character, or nothing at a dot or at the end of the name;
+//   DOS_DOT  a dot, or nothing at the end of the name.
+// So "cache*." matches "cache12" and "cache" but not "cache12.tmp".
+
+enum {
+    TOKEN_STAR = 0x100,
+    TOKEN_DOS_STAR,
+    TOKEN_DOS_QM,
+    TOKEN_DOS_DOT,
+};
+
+static int FoldCase(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+}
+
+// Translates `pattern` into `tokens` (room for MAX_PATH); returns the count,
+// or -1 when the pattern is too long.
+static int TokenizePattern(const char *pattern, int *tokens)
+{
+    if (strcmp(pattern, "*.*") == 0)
+        pattern = "*";
+    int count = 0;
+    for (const char *p = pattern; *p != '\0'; p++) {
+        if (count >= MAX_PATH)
+            return -1;
+        char next = p[1];
+        if (*p == '?')
+            tokens[count++] = TOKEN_DOS_QM;
+        else if (*p == '*')
+            tokens[count++] = next == '.' ? TOKEN_DOS_STAR : TOKEN_STAR;
+        else if (*p == '.' && (next == '?' || next == '*' || next == '\0'))
+            tokens[count++] = TOKEN_DOS_DOT;
+        else
+            tokens[count++] = FoldCase((unsigned char)*p);
+    }
+    return count;
+}
+
+// Adds the states reachable without consuming a character; `atEnd` is TRUE
+// past the name's last character, `c` the character about to be read.
+static void FollowEmptyMoves(const int *tokens, int count, BOOL *states, BOOL atEnd, char c)
+{
+    for (int p = 0; p < count; p++) {
+        if (!states[p])
+            continue;
+        int token = tokens[p];
+        if (token == TOKEN_STAR || token == TOKEN_DOS_STAR ||
+            (token == TOKEN_DOS_QM && (atEnd || c == '.')) || (token == TOKEN_DOS_DOT && atEnd))
+            states[p + 1] = TRUE;
+    }
+}
+
+int MatchesWin32Pattern(const char *pattern, const char *name)
+{
+    int tokens[MAX_PATH];
+    BOOL states[MAX_PATH + 1];
+    BOOL nextStates[MAX_PATH + 1];
+    if (pattern == NULL || name == NULL)
+        return FALSE;
+    int count = TokenizePattern(pattern, tokens);
+    if (count < 0)
+        return FALSE;
+    const char *lastDot = strrchr(name, '.');
+    memset(states, 0, sizeof states);
+    states[0] = TRUE;
+    for (const char *n = name; *n != '\0'; n++) {
+        FollowEmptyMoves(tokens, count, states, FALSE, *n);
+        memset(nextStates, 0, sizeof nextStates);
+        BOOL any = FALSE;
+        for (int p = 0; p < count; p++) {
+            if (!states[p])
+                continue;
+            int token = tokens[p];
+            int to = -1;
+            if (token == TOKEN_STAR)
+                to = p;
+            else if (token == TOKEN_DOS_STAR)
+                to = *n != '.' || n < lastDot ? p : -1;
+            else if (token == TOKEN_DOS_QM)
+                to = *n != '.' ? p + 1 : -1;
+            else if (token == TOKEN_DOS_DOT)
+                to = *n == '.' ? p + 1 : -1;
+            else
+                to = token == FoldCase((unsigned char)*n) ? p + 1 : -1;
+            if (to >= 0) {
+                nextStates[to] = TRUE;
+                any = TRUE;
+            }
+        }
+        if (!any)
+            return FALSE;
+        memcpy(states, nextStates, sizeof states);
+    }
+    FollowEmptyMoves(tokens, count, states, TRUE, '\0');
+    return states[count];
+}
+
+// --- Entries ------------------------------------------------------------------
+
+// Seconds and nanoseconds since 1970 as 100 ns units since 1601.
+static FILETIME ToFileTime(struct timespec time)
+{
+    const int64_t secondsFrom1601To1970 = 11644473600LL;
+    FILETIME result = {0, 0};
+    if (time.tv_sec < -secondsFrom1601To1970)
+        return result;
+    uint64_t ticks = (uint64_t)(time.tv_sec + secondsFrom1601To1970) * 10000000u +
+                     (uint64_t)time.tv_nsec / 100u;
+    result.dwLowDateTime = (DWORD)(ticks & 0xFFFFFFFFu);
+    result.dwHighDateTime = (DWORD)(ticks >> 32);
+    return result;
+}
+
+static void FillFindData(const char *name, const struct stat *info, WIN32_FIND_DATAA *findData)
+{
+    memset(findData, 0, sizeof *findData);
+    if (S_ISDIR(info->st_mode)) {
+        findData->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    } else {
+        findData->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        if ((info->st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            findData->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+        uint64_t size = info->st_size > 0 ? (uint64_t)info->st_size : 0;
+        findData->nFileSizeHigh = (DWORD)(size >> 32);
+        findData->nFileSizeLow = (DWORD)(size & 0xFFFFFFFFu);
+    }
+    // Linux keeps no creation time here; the older of change and write time
+    // stands in for it.
+    struct timespec created = info->st_ctim;
+    if (info->st_mtim.tv_sec < created.tv_sec ||
+        (info->st_mtim.tv_sec == created.tv_sec && info->st_mtim.tv_nsec < created.tv_nsec))
+        created = info->st_mtim;
+    findData->ftCreationTime = ToFileTime(created);
+    findData->ftLastAccessTime = ToFileTime(info->st_atim);
+    findData->ftLastWriteTime = ToFileTime(info->st_mtim);
+    memcpy(findData->cFileName, name, strlen(name) + 1); // length checked by the caller
+}
+
+// Reads on until the next matching entry that still exists and fills
+// `findData` from it; FALSE at the end of the folder.
+static BOOL ReadNextMatch(FindSearch *search, WIN32_FIND_DATAA *findData)
+{
+    for (;;) {
+        struct dirent *entry = readdir(search->dir);
+        if (entry == NULL)
+            return FALSE;
+        if (strlen(entry->d_name) >= MAX_PATH || !MatchesWin32Pattern(search->pattern, entry->d_name))
+            continue;
+        if (findHook != NULL)
+            findHook(search->folder, entry->d_name, findHookContext);
+        struct stat info;
+        int folderFd = dirfd(search->dir);
+        if (fstatat(folderFd, entry->d_name, &info, 0) != 0 &&
+            fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone since readdir saw it
+        FillFindData(entry->d_name, &info, findData);
+        return TRUE;
+    }
+}
+
+// Splits the native `pattern` into its folder and its last component.
+static BOOL SplitPattern(const char *pattern, FindSearch *search)
+{
+    const char *slash = strrchr(pattern, '/');
+    const char *last = slash != NULL ? slash + 1 : pattern;
+    if (strlen(last) >= sizeof search->pattern)
+        return FALSE;
+    strcpy(search->pattern, last);
+    if (slash == NULL) {
+        strcpy(search->folder, ".");
+    } else if (slash == pattern) {
+        strcpy(search->folder, "/");
+    } else {
+        size_t length = (size_t)(slash - pattern);
+        memcpy(search->folder, pattern, length);
+        search->folder[length] = '\0';
+    }
+    return TRUE;
+}
+
+static BOOL IsLiveSearch(FindSearch *search)
+{
+    BOOL found = FALSE;
+    pthread_mutex_lock(&liveSearchLock);
+    for (FindSearch *s = liveSearches; s != NULL; s = s->next)
+        if (s == search)
+            found = TRUE;
+    pthread_mutex_unlock(&liveSearchLock);
+    return found;
+}
+
+HANDLE FindFirstFileA(const char *pattern, WIN32_FIND_DATAA *findData)
+{
+    char native[NATIVE_PATH_SIZE];
+    if (pattern == NULL || findData == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    FindSearch *search = (FindSearch *)calloc(1, sizeof *search);
+    if (search == NULL) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!ToNativePath(pattern, native, sizeof native) || !SplitPattern(native, search)) {
+        free(search);
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    search->dir = opendir(search->folder);
+    if (search->dir == NULL) {
+        int error = errno;
+        SetLastError(error == ENOENT || error == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                         : Win32ErrorFromErrno(error, search->folder));
+        free(search);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!ReadNextMatch(search, findData)) {
+        closedir(search->dir);
+        free(search);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    pthread_mutex_lock(&liveSearchLock);
+    search->next = liveSearches;
+    liveSearches = search;
+    pthread_mutex_unlock(&liveSearchLock);
+    return (HANDLE)search;
+}
+
+BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA *findData)
+{
+    FindSearch *search = (FindSearch *)handle;
+    if (!IsLiveSearch(search)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (findData == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!ReadNextMatch(search, findData)) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL FindClose(HANDLE handle)
+{
+    FindSearch *search = (FindSearch *)handle;
+    BOOL found = FALSE;
+    pthread_mutex_lock(&liveSearchLock);
+    for (FindSearch **link = &liveSearches; *link != NULL; link = &(*link)->next) {
+        if (*link == search) {
+            *link = search->next;
+            found = TRUE;
+            break;
+        }
+    }
+    pthread_mutex_unlock(&liveSearchLock);
+    if (!found) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    closedir(search->dir);
+    free(search);
+    return TRUE;
+}

@@ -1,0 +1,530 @@
+// The registry functions over a REGEDIT4 text file (see registry_file.h for
+// the model). The file is named by QVORK_REGISTRY, else
+// $XDG_CONFIG_HOME/qvork/registry.reg, else ~/.config/qvork/registry.reg,
+// looked up afresh on every call; a missing file is an empty registry.
+//
+// Invariants:
+//   1. Every read parses the file as it is on disk now: an open checks that
+//      the key exists, a query reads the value at query time. Nothing is
+//      cached, so another process's write is seen by the next call.
+//   2. Every write (RegCreateKeyExA, RegSetValueExA, RegDeleteValueA) holds
+//      an exclusive flock on "<file>.lock" while it re-reads the file,
+//      changes its model and replaces the file whole: a temporary file
+//      beside it, written, fsync'ed and renamed over it. Readers therefore
+//      see the old file or the new one, never a mix; two writers never lose
+//      each other's values; a failed write leaves the old file as it was.
+// Where this differs from Windows: keys have no security, class, times or
+// links; a key exists when the file lists it or a key below it; only
+// HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE are roots; data is capped at
+// REGISTRY_DATA_MAX bytes. Like Windows, these functions return their error
+// and leave GetLastError alone.
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/linux/last_error.h"
+#include "platform/linux/native_path.h"
+#include "platform/linux/registry_file.h"
+#include "platform/win32.h"
+
+#define REGISTRY_FILE_MAX (16u << 20) // bytes; a larger file is refused, never cut
+
+// An open key: what an HKEY other than a predefined root points at.
+struct RegistryKey {
+    struct RegistryKey *next;      // next open key (openKeys list)
+    REGSAM access;                 // as asked for at open or create
+    char path[REGISTRY_PATH_SIZE]; // normalised, e.g. "HKEY_CURRENT_USER\Software\x"
+};
+
+static pthread_mutex_t openKeyLock = PTHREAD_MUTEX_INITIALIZER;
+static struct RegistryKey *openKeys = NULL; // every key not yet closed
+
+// --- The file -------------------------------------------------------------------
+
+// The registry file's path, from the environment as it is now.
+static LONG FindRegistryFile(char *path, size_t size)
+{
+    const char *file = getenv("QVORK_REGISTRY");
+    if (file != NULL && file[0] != '\0')
+        return ToNativePath(file, path, size) ? ERROR_SUCCESS : ERROR_FILENAME_EXCED_RANGE;
+    const char *config = getenv("XDG_CONFIG_HOME");
+    int written;
+    if (config != NULL && config[0] == '/') { // the XDG rules ignore a relative one
+        written = snprintf(path, size, "%s/qvork/registry.reg", config);
+    } else {
+        const char *home = getenv("HOME");
+        struct passwd entry, *user = NULL;
+        char entryText[4096];
+        if ((home == NULL || home[0] == '\0') &&
+            getpwuid_r(getuid(), &entry, entryText, sizeof entryText, &user) == 0 && user != NULL)
+            home = user->pw_dir;
+        if (home == NULL || home[0] == '\0')
+            return ERROR_PATH_NOT_FOUND;
+        written = snprintf(path, size, "%s/.config/qvork/registry.reg", home);
+    }
+    return written > 0 && (size_t)written < size ? ERROR_SUCCESS : ERROR_FILENAME_EXCED_RANGE;
+}
+
+// Reads up to REGISTRY_FILE_MAX + 1 bytes of the open file `fd` into a
+// malloc'd buffer.
+static LONG ReadWholeFile(int fd, BYTE **bytes, size_t *size)
+{
+    size_t capacity = 64 * 1024, used = 0;
+    BYTE *buffer = (BYTE *)malloc(capacity);
+    if (buffer == NULL)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    for (;;) {
+        if (used == capacity) {
+            if (capacity > REGISTRY_FILE_MAX) {
+                free(buffer);
+                return ERROR_NOT_ENOUGH_MEMORY; // too large to be ours
+            }
+            BYTE *larger = (BYTE *)realloc(buffer, capacity * 2);
+            if (larger == NULL) {
+                free(buffer);
+                return ERROR_NOT_ENOUGH_MEMORY;
+            }
+            buffer = larger;
+            capacity *= 2;
+        }
+        ssize_t got = read(fd, buffer + used, capacity - used);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            LONG error = (LONG)Win32ErrorFromErrno(errno, NULL);
+            free(buffer);
+            return error;
+        }
+        if (got == 0)
+            break;
+        used += (size_t)got;
+    }
+    *bytes = buffer;
+    *size = used;
+    return ERROR_SUCCESS;
+}
+
+// Parses the registry file `path` into `model` (empty when there is no file).
+static LONG LoadRegistryFile(const char *path, RegistryModel *model)
+{
+    InitRegistryModel(model);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? ERROR_SUCCESS
+                                                   : (LONG)Win32ErrorFromErrno(errno, path);
+    BYTE *bytes = NULL;
+    size_t size = 0;
+    LONG error = ReadWholeFile(fd, &bytes, &size);
+    close(fd);
+    if (error != ERROR_SUCCESS)
+        return error;
+    if (!ParseRegistryFile(bytes, size, model)) {
+        FreeRegistryModel(model);
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    free(bytes);
+    return error;
+}
+
+// Loads the registry from wherever the environment now points.
+static LONG LoadCurrentRegistry(RegistryModel *model)
+{
+    char path[NATIVE_PATH_SIZE];
+    LONG error = FindRegistryFile(path, sizeof path);
+    if (error != ERROR_SUCCESS) {
+        InitRegistryModel(model);
+        return error;
+    }
+    return LoadRegistryFile(path, model);
+}
+
+// The Win32 code for a failed write step: every way of being kept from
+// writing is ERROR_ACCESS_DENIED.
+static LONG WriteError(int error, const char *path)
+{
+    if (error == ENOENT || error == ENOTDIR)
+        return ERROR_ACCESS_DENIED;
+    return (LONG)Win32ErrorFromErrno(error, path);
+}
+
+// Creates the folders on the way to the file `path` that are missing.
+static LONG MakeParentFolders(const char *path)
+{
+    char folder[NATIVE_PATH_SIZE];
+    size_t length = strlen(path);
+    if (length >= sizeof folder)
+        return ERROR_FILENAME_EXCED_RANGE;
+    memcpy(folder, path, length + 1);
+    char *slash = strrchr(folder, '/');
+    if (slash == NULL || slash == folder)
+        return ERROR_SUCCESS;
+    *slash = '\0';
+    for (char *p = folder + 1; ; p++) {
+        BOOL last = *p == '\0';
+        if (*p != '/' && !last)
+            continue;
+        *p = '\0';
+        if (mkdir(folder, 0777) != 0) {
+            int error = errno; // EEXIST also for a file in the way
+            struct stat info;
+            if (stat(folder, &info) != 0 || !S_ISDIR(info.st_mode))
+                return WriteError(error == EEXIST ? ENOTDIR : error, folder);
+        }
+        if (last)
+            break;
+        *p = '/';
+    }
+    return ERROR_SUCCESS;
+}
+
+// One read-modify-write of the registry file (invariant 2): begin, change
+// `model`, commit, end.
+typedef struct RegistryUpdate {
+    char path[NATIVE_PATH_SIZE]; // the registry file
+    int lockFd;                  // "<path>.lock", flock'ed exclusively; -1 when not held
+    RegistryModel model;         // the file as read under the lock
+} RegistryUpdate;
+
+static LONG BeginRegistryUpdate(RegistryUpdate *update)
+{
+    update->lockFd = -1;
+    InitRegistryModel(&update->model);
+    LONG error = FindRegistryFile(update->path, sizeof update->path);
+    if (error == ERROR_SUCCESS)
+        error = MakeParentFolders(update->path);
+    if (error != ERROR_SUCCESS)
+        return error;
+    char lockPath[NATIVE_PATH_SIZE + 8];
+    snprintf(lockPath, sizeof lockPath, "%s.lock", update->path);
+    update->lockFd = open(lockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (update->lockFd < 0)
+        return WriteError(errno, lockPath);
+    while (flock(update->lockFd, LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return WriteError(errno, lockPath);
+    }
+    if (access(update->path, W_OK) != 0 && errno != ENOENT)
+        return ERROR_ACCESS_DENIED; // a read-only registry stays as it is
+    return LoadRegistryFile(update->path, &update->model);
+}
+
+// Writes all of `bytes` to `fd`.
+static BOOL WriteAll(int fd, const BYTE *bytes, size_t size)
+{
+    while (size > 0) {
+        ssize_t done = write(fd, bytes, size);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return FALSE;
+        bytes += done;
+        size -= (size_t)done;
+    }
+    return TRUE;
+}
+
+// Replaces the file with `bytes` through a temporary file beside it.
+static LONG ReplaceFileAtomically(const char *path, const BYTE *bytes, size_t size)
+{
+    char temporary[NATIVE_PATH_SIZE + 8];
+    snprintf(temporary, sizeof temporary, "%s.XXXXXX", path);
+    int fd = mkostemp(temporary, O_CLOEXEC);
+    if (fd < 0)
+        return WriteError(errno, temporary);
+    struct stat old;
+    mode_t mode = stat(path, &old) == 0 ? (old.st_mode & 0777) : 0644;
+    int error = 0;
+    errno = 0;
+    if (fchmod(fd, mode) != 0 || !WriteAll(fd, bytes, size) || fsync(fd) != 0)
+        error = errno != 0 ? errno : EIO;
+    if (close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && rename(temporary, path) != 0)
+        error = errno;
+    if (error != 0) {
+        unlink(temporary);
+        return WriteError(error, path);
+    }
+    char folder[NATIVE_PATH_SIZE];
+    snprintf(folder, sizeof folder, "%s", path);
+    char *slash = strrchr(folder, '/');
+    if (slash != NULL) {
+        slash[slash == folder ? 1 : 0] = '\0';
+        int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folderFd >= 0) {
+            fsync(folderFd); // make the rename itself durable; a failure here loses nothing
+            close(folderFd);
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+static LONG CommitRegistryUpdate(RegistryUpdate *update)
+{
+    BYTE *bytes = NULL;
+    size_t size = 0;
+    if (!SerialiseRegistryFile(&update->model, &bytes, &size))
+        return ERROR_NOT_ENOUGH_MEMORY;
+    LONG error = ReplaceFileAtomically(update->path, bytes, size);
+    free(bytes);
+    return error;
+}
+
+static void EndRegistryUpdate(RegistryUpdate *update)
+{
+    if (update->lockFd >= 0)
+        close(update->lockFd); // releases the flock
+    update->lockFd = -1;
+    FreeRegistryModel(&update->model);
+}
+
+// --- Handles ----------------------------------------------------------------------
+
+static BOOL IsPredefinedRoot(HKEY key)
+{
+    return key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE ? TRUE : FALSE;
+}
+
+// The path and access of `key` (a root or an open key).
+static LONG DescribeKey(HKEY key, char *path, REGSAM *access)
+{
+    if (key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE) {
+        strcpy(path, key == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE");
+        *access = KEY_ALL_ACCESS;
+        return ERROR_SUCCESS;
+    }
+    LONG error = ERROR_INVALID_HANDLE;
+    pthread_mutex_lock(&openKeyLock);
+    for (struct RegistryKey *open = openKeys; open != NULL; open = open->next) {
+        if (open == key) {
+            memcpy(path, open->path, sizeof open->path);
+            *access = open->access;
+            error = ERROR_SUCCESS;
+            break;
+        }
+    }
+    pthread_mutex_unlock(&openKeyLock);
+    return error;
+}
+
+// The normalised path of `subKey` (NULL or "" for the key itself) below `key`.
+static LONG ResolveSubKey(HKEY key, const char *subKey, char *path, REGSAM *access)
+{
+    char parent[REGISTRY_PATH_SIZE];
+    LONG error = DescribeKey(key, parent, access);
+    if (error != ERROR_SUCCESS)
+        return error;
+    if (subKey == NULL || subKey[0] == '\0') {
+        memcpy(path, parent, sizeof parent);
+        return ERROR_SUCCESS;
+    }
+    char joined[2 * REGISTRY_PATH_SIZE];
+    size_t parentLength = strlen(parent), subKeyLength = strlen(subKey);
+    if (subKeyLength >= sizeof joined - parentLength - 1)
+        return ERROR_INVALID_PARAMETER;
+    memcpy(joined, parent, parentLength);
+    joined[parentLength] = '\\';
+    memcpy(joined + parentLength + 1, subKey, subKeyLength);
+    return NormaliseRegistryPath(joined, parentLength + 1 + subKeyLength, path)
+               ? ERROR_SUCCESS
+               : ERROR_INVALID_PARAMETER;
+}
+
+static LONG OpenKeyHandle(const char *path, REGSAM access, HKEY *result)
+{
+    struct RegistryKey *key = (struct RegistryKey *)calloc(1, sizeof *key);
+    if (key == NULL)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    key->access = access;
+    snprintf(key->path, sizeof key->path, "%s", path);
+    pthread_mutex_lock(&openKeyLock);
+    key->next = openKeys;
+    openKeys = key;
+    pthread_mutex_unlock(&openKeyLock);
+    *result = key;
+    return ERROR_SUCCESS;
+}
+
+// TRUE for a root path, which always exists.
+static BOOL IsRootPath(const char *path)
+{
+    return strchr(path, '\\') == NULL ? TRUE : FALSE;
+}
+
+// --- The API ----------------------------------------------------------------------
+
+LONG RegOpenKeyExA(HKEY key, const char *subKey, DWORD options, REGSAM access, HKEY *result)
+{
+    (void)options;
+    if (result == NULL)
+        return ERROR_INVALID_PARAMETER;
+    if (IsPredefinedRoot(key) && (subKey == NULL || subKey[0] == '\0')) {
+        *result = key;
+        return ERROR_SUCCESS;
+    }
+    *result = NULL;
+    char path[REGISTRY_PATH_SIZE];
+    REGSAM parentAccess;
+    LONG error = ResolveSubKey(key, subKey, path, &parentAccess);
+    if (error != ERROR_SUCCESS)
+        return error;
+    if (!IsRootPath(path)) {
+        RegistryModel model;
+        error = LoadCurrentRegistry(&model);
+        if (error == ERROR_SUCCESS && !RegistryKeyExists(&model, path))
+            error = ERROR_FILE_NOT_FOUND;
+        FreeRegistryModel(&model);
+        if (error != ERROR_SUCCESS)
+            return error;
+    }
+    return OpenKeyHandle(path, access, result);
+}
+
+LONG RegCreateKeyExA(HKEY key, const char *subKey, DWORD reserved, char *className, DWORD options,
+                     REGSAM access, SECURITY_ATTRIBUTES *security, HKEY *result, DWORD *disposition)
+{
+    (void)className;
+    (void)options;
+    (void)security;
+    if (result == NULL)
+        return ERROR_BADKEY;
+    if (reserved != 0)
+        return ERROR_INVALID_PARAMETER;
+    char path[REGISTRY_PATH_SIZE];
+    REGSAM parentAccess;
+    LONG error = ResolveSubKey(key, subKey, path, &parentAccess);
+    if (error != ERROR_SUCCESS)
+        return error;
+    // Always a write, even for a key that exists: a registry that cannot be
+    // written fails here, as a key that cannot be opened for writing does.
+    RegistryUpdate update;
+    error = BeginRegistryUpdate(&update);
+    BOOL existed = IsRootPath(path) || RegistryKeyExists(&update.model, path);
+    if (error == ERROR_SUCCESS && !existed && AddRegistryKey(&update.model, path) == NULL)
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    if (error == ERROR_SUCCESS)
+        error = CommitRegistryUpdate(&update);
+    EndRegistryUpdate(&update);
+    if (error == ERROR_SUCCESS)
+        error = OpenKeyHandle(path, access, result);
+    if (error == ERROR_SUCCESS && disposition != NULL)
+        *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    return error;
+}
+
+LONG RegQueryValueExA(HKEY key, const char *valueName, DWORD *reserved, DWORD *type, BYTE *data,
+                      DWORD *dataSize)
+{
+    if ((data != NULL && dataSize == NULL) || reserved != NULL)
+        return ERROR_INVALID_PARAMETER;
+    char path[REGISTRY_PATH_SIZE];
+    REGSAM access;
+    LONG error = DescribeKey(key, path, &access);
+    if (error != ERROR_SUCCESS)
+        return error;
+    RegistryModel model;
+    error = LoadCurrentRegistry(&model);
+    if (error != ERROR_SUCCESS)
+        return error;
+    const RegistryKeyRecord *record = FindRegistryKey(&model, path);
+    const RegistryValueRecord *value =
+        record != NULL ? FindRegistryValue(record, valueName != NULL ? valueName : "") : NULL;
+    if (value == NULL) {
+        error = ERROR_FILE_NOT_FOUND;
+    } else {
+        if (type != NULL)
+            *type = value->type;
+        if (data != NULL && *dataSize < value->size)
+            error = ERROR_MORE_DATA; // the buffer is left as it was
+        else if (data != NULL && value->size > 0)
+            memcpy(data, value->data, value->size);
+        if (dataSize != NULL)
+            *dataSize = value->size;
+    }
+    FreeRegistryModel(&model);
+    return error;
+}
+
+// Checks a key for a value write; fills its path.
+static LONG PrepareValueWrite(HKEY key, char *path)
+{
+    REGSAM access;
+    LONG error = DescribeKey(key, path, &access);
+    if (error == ERROR_SUCCESS && (access & KEY_SET_VALUE) == 0)
+        error = ERROR_ACCESS_DENIED;
+    return error;
+}
+
+LONG RegSetValueExA(HKEY key, const char *valueName, DWORD reserved, DWORD type, const BYTE *data,
+                    DWORD dataSize)
+{
+    (void)reserved;
+    if (valueName == NULL)
+        valueName = "";
+    if ((data == NULL && dataSize > 0) || !IsValidValueName(valueName) ||
+        dataSize > REGISTRY_DATA_MAX)
+        return ERROR_INVALID_PARAMETER;
+    char path[REGISTRY_PATH_SIZE];
+    LONG error = PrepareValueWrite(key, path);
+    if (error != ERROR_SUCCESS)
+        return error;
+    RegistryUpdate update;
+    error = BeginRegistryUpdate(&update);
+    if (error == ERROR_SUCCESS) {
+        RegistryKeyRecord *record = AddRegistryKey(&update.model, path);
+        if (record == NULL || !SetRegistryValue(record, valueName, type, data, dataSize))
+            error = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (error == ERROR_SUCCESS)
+        error = CommitRegistryUpdate(&update);
+    EndRegistryUpdate(&update);
+    return error;
+}
+
+LONG RegDeleteValueA(HKEY key, const char *valueName)
+{
+    if (valueName == NULL)
+        valueName = "";
+    char path[REGISTRY_PATH_SIZE];
+    LONG error = PrepareValueWrite(key, path);
+    if (error != ERROR_SUCCESS)
+        return error;
+    RegistryUpdate update;
+    error = BeginRegistryUpdate(&update);
+    if (error == ERROR_SUCCESS) {
+        RegistryKeyRecord *record = FindRegistryKey(&update.model, path);
+        if (record == NULL || !DeleteRegistryValue(record, valueName))
+            error = ERROR_FILE_NOT_FOUND;
+    }
+    if (error == ERROR_SUCCESS)
+        error = CommitRegistryUpdate(&update);
+    EndRegistryUpdate(&update);
+    return error;
+}
+
+LONG RegCloseKey(HKEY key)
+{
+    if (IsPredefinedRoot(key))
+        return ERROR_SUCCESS;
+    struct RegistryKey *found = NULL;
+    pthread_mutex_lock(&openKeyLock);
+    for (struct RegistryKey **link = &openKeys; *link != NULL; link = &(*link)->next) {
+        if (*link == key) {
+            found = *link;
+            *link = found->next;
+            break;
+        }
+    }
+    pthread_mutex_unlock(&openKeyLock);
+    if (found == NULL)
+        return ERROR_INVALID_HANDLE;
+    free(found);
+    return ERROR_SUCCESS;
+}

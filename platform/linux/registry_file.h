@@ -1,0 +1,93 @@
+// The registry file in memory: a REGEDIT4 text parsed into keys and values,
+// and written back. The parser takes any bytes: a line it cannot read is
+// skipped (values under a key line it cannot read are skipped with it), so a
+// damaged file still yields every good line. A fuzz target calls
+// ParseRegistryFile and SerialiseRegistryFile directly.
+//
+// Invariants of a model (ParseRegistryFile and the editing calls keep them):
+//   1. Key paths are "ROOT\sub\sub": non-empty components of at most
+//      REGISTRY_NAME_MAX bytes with no "\", CR, LF or NUL, at most
+//      REGISTRY_PATH_SIZE - 1 bytes in all; "HKCU"/"HKLM" are spelt out.
+//   2. No two keys share a path, and no key two values a name, compared
+//      without regard to ASCII case.
+//   3. Value names have at most REGISTRY_VALUE_NAME_MAX bytes and no CR, LF
+//      or NUL; data has at most REGISTRY_DATA_MAX bytes.
+//   4. At most REGISTRY_KEYS_MAX keys, and REGISTRY_VALUES_MAX values a key
+//      (lookups are linear; the caps bound the work a hostile file can cause).
+// Serialising a model and parsing the text gives the same model again.
+#ifndef QVORK_PLATFORM_LINUX_REGISTRY_FILE_H
+#define QVORK_PLATFORM_LINUX_REGISTRY_FILE_H
+
+#include <stddef.h>
+
+#include "platform/win32.h"
+
+#define REGISTRY_NAME_MAX 255          // bytes of one key name
+#define REGISTRY_PATH_SIZE 1024        // bytes of a whole key path, terminator included
+#define REGISTRY_VALUE_NAME_MAX 16383  // bytes of a value name
+#define REGISTRY_DATA_MAX (1u << 20)   // bytes of one value's data
+#define REGISTRY_KEYS_MAX 16384        // keys of a model
+#define REGISTRY_VALUES_MAX 16384      // values of one key
+
+typedef struct RegistryValueRecord {
+    char *name;   // owned, NUL-terminated; "" is the key's default value ("@")
+    DWORD type;   // REG_SZ, REG_BINARY, REG_DWORD or any other type number
+    BYTE *data;   // owned, `size` bytes; NULL when size is 0
+    DWORD size;   // bytes of data, a REG_SZ's terminating NUL included
+} RegistryValueRecord;
+
+typedef struct RegistryKeyRecord {
+    char *path;                  // owned, NUL-terminated, e.g. "HKEY_CURRENT_USER\Software\x"
+    RegistryValueRecord *values; // owned array, in file order
+    size_t valueCount;
+    size_t valueCapacity;
+} RegistryKeyRecord;
+
+typedef struct RegistryModel {
+    RegistryKeyRecord *keys; // owned array, in file order
+    size_t keyCount;
+    size_t keyCapacity;
+} RegistryModel;
+
+// An empty model; FreeRegistryModel releases it and leaves it empty again.
+void InitRegistryModel(RegistryModel *model);
+void FreeRegistryModel(RegistryModel *model);
+
+// Adds the keys and values of the REGEDIT4 text `bytes` (`size` bytes, any
+// content) to `model`. FALSE only when memory ran out; the model then holds
+// what was read so far and is still valid.
+BOOL ParseRegistryFile(const BYTE *bytes, size_t size, RegistryModel *model);
+
+// The REGEDIT4 text of `model` in a malloc'd buffer (*bytes, *size bytes;
+// the caller frees it). FALSE when memory ran out (nothing to free then).
+BOOL SerialiseRegistryFile(const RegistryModel *model, BYTE **bytes, size_t *size);
+
+// Brings the key path `path` (`length` bytes, "\" separators) to its form in
+// the model: empty components dropped, "HKCU"/"HKLM" spelt out, checked
+// against invariant 1. Writes it to `out` (REGISTRY_PATH_SIZE bytes).
+// FALSE when the path breaks the invariant.
+BOOL NormaliseRegistryPath(const char *path, size_t length, char *out);
+
+// The key with path `path` (normalised), or NULL.
+RegistryKeyRecord *FindRegistryKey(const RegistryModel *model, const char *path);
+// TRUE when `path` (normalised) is a key of the model or the parent of one.
+BOOL RegistryKeyExists(const RegistryModel *model, const char *path);
+// The key with path `path` (normalised), added at the end when missing;
+// NULL when memory ran out or the model holds REGISTRY_KEYS_MAX keys.
+RegistryKeyRecord *AddRegistryKey(RegistryModel *model, const char *path);
+
+// The value named `name` of `key`, or NULL.
+RegistryValueRecord *FindRegistryValue(const RegistryKeyRecord *key, const char *name);
+// Stores a copy of `data` as the value `name` of `key`, replacing a value of
+// that name (whose spelling is kept). FALSE when the name or size breaks
+// invariant 3, the key is full (invariant 4) or memory ran out; the key is
+// then unchanged.
+BOOL SetRegistryValue(RegistryKeyRecord *key, const char *name, DWORD type, const BYTE *data,
+                      DWORD size);
+// Removes the value `name`; FALSE when there is none.
+BOOL DeleteRegistryValue(RegistryKeyRecord *key, const char *name);
+
+// TRUE when `name` may be a value name (invariant 3).
+BOOL IsValidValueName(const char *name);
+
+#endif
