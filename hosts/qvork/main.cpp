@@ -92,6 +92,7 @@ int main(int argc, char **argv) {
                      error)) {
         return Fail(error + " (give the module with --plugin FILE)");
     }
+    module.KeepLoaded();
     if (module.Entry().GetMinFarVersion != nullptr &&
         module.Entry().GetMinFarVersion() > FAR_VERSION_170) {
         return Fail("the plug-in needs a newer host than version 1.70");

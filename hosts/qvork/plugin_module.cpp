@@ -21,7 +21,11 @@ template <typename Fn> void Resolve(void *library, const char *name, Fn &slot) {
 
 } // namespace
 
-PluginModule::~PluginModule() { Unload(); }
+PluginModule::~PluginModule() {
+    if (!keepLoaded_) {
+        Unload();
+    }
+}
 
 bool PluginModule::Load(const std::string &path, std::string &error) {
     Unload();

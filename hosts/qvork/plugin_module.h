@@ -41,6 +41,10 @@ public:
     // every panel needs (SetStartupInfo, OpenPlugin, ClosePlugin, GetFindData).
     bool Load(const std::string &path, std::string &error);
     void Unload();
+    // Leaves the module loaded when this object goes: the host keeps its
+    // plug-in until the process ends, as the file manager keeps its plug-ins
+    // while it runs, and whatever the plug-in still holds stays its own.
+    void KeepLoaded() { keepLoaded_ = true; }
 
     const EntryPoints &Entry() const { return entry_; }
     const std::string &Path() const { return path_; }
@@ -49,6 +53,7 @@ public:
 
 private:
     void *library_ = nullptr;
+    bool keepLoaded_ = false;
     std::string path_;
     EntryPoints entry_;
 };
