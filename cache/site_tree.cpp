@@ -13,6 +13,8 @@
 
 #include "browse/nav_stack.h"
 #include "cache/site_file.h"
+#include "cache/node_pool.h"
+#include "cache/sibling_index.h"
 #include "cache/site_list.h"
 #include "host/messages.h"
 #include "host/panel_state.h"
@@ -66,10 +68,16 @@ BOOL NameEquals(const char *name, struct Component component)
            name[component.length] == 0;
 }
 
-struct SiteNode *NewPathChain(struct Component component)
+// A new zero-filled node named by `component`: from the pool while a site
+// file is read, from the heap otherwise.
+struct SiteNode *NewNode(struct Component component)
 {
-    if (component.text == NULL)
-        return NULL;
+    if (SiblingIndexOpen()) {
+        struct SiteNode *node = PoolNewNode();
+        if (node != NULL)
+            node->name = PoolCopyName(component.text, component.length);
+        return node != NULL && node->name != NULL ? node : NULL;
+    }
     struct SiteNode *node = (struct SiteNode *)calloc(1, sizeof *node);
     if (node == NULL)
         return NULL;
@@ -80,7 +88,20 @@ struct SiteNode *NewPathChain(struct Component component)
     }
     memcpy(node->name, component.text, component.length);
     node->name[component.length] = 0;
-    node->firstChild = NewPathChain(NextComponent());
+    return node;
+}
+
+// One level per remaining component, under `parent` (NULL: the first level).
+struct SiteNode *NewPathChain(const struct SiteNode *parent, struct Component component)
+{
+    if (component.text == NULL)
+        return NULL;
+    struct SiteNode *node = NewNode(component);
+    if (node == NULL)
+        return NULL;
+    if (SiblingIndexOpen())
+        IndexChild(parent, node);
+    node->firstChild = NewPathChain(node, NextComponent());
     if (node->firstChild == NULL) {
         node->bodyOffset = 1; // a file, until its record's offsets are stored
         State.LastLeaf = node;
@@ -88,25 +109,47 @@ struct SiteNode *NewPathChain(struct Component component)
     return node;
 }
 
-struct SiteNode *InsertComponent(struct SiteNode *node, struct Component component)
+struct SiteNode *FindSibling(const struct SiteNode *parent, struct SiteNode *first,
+                             struct Component component)
+{
+    if (SiblingIndexOpen())
+        return FindIndexedChild(parent, component.text, component.length);
+    for (struct SiteNode *node = first; node != NULL; node = node->next) {
+        if (NameEquals(node->name, component))
+            return node;
+    }
+    return NULL;
+}
+
+struct SiteNode *LastSibling(const struct SiteNode *parent, struct SiteNode *first)
+{
+    struct SiteNode *last = SiblingIndexOpen() ? LastIndexedChild(parent) : NULL;
+    if (last == NULL) {
+        last = first;
+        while (last->next != NULL)
+            last = last->next;
+    }
+    return last;
+}
+
+// Inserts the rest of the URL into the chain `first` of `parent`'s children.
+struct SiteNode *InsertComponent(struct SiteNode *parent, struct SiteNode *first,
+                                 struct Component component)
 {
     if (component.text == NULL)
         component = IndexComponent;
-    if (node == NULL)
-        return NewPathChain(component);
-    for (;;) {
-        if (NameEquals(node->name, component)) {
-            if (node->firstChild != NULL)
-                return InsertComponent(node->firstChild, NextComponent());
-            node->firstChild = NewPathChain(NextComponent());
-            return node->firstChild;
-        }
-        if (node->next == NULL) {
-            node->next = NewPathChain(component);
-            return node->next;
-        }
-        node = node->next;
+    if (first == NULL)
+        return NewPathChain(parent, component);
+    struct SiteNode *node = FindSibling(parent, first, component);
+    if (node != NULL && node->firstChild != NULL)
+        return InsertComponent(node, node->firstChild, NextComponent());
+    if (node != NULL) {
+        node->firstChild = NewPathChain(node, NextComponent());
+        return node->firstChild;
     }
+    struct SiteNode *last = LastSibling(parent, first);
+    last->next = NewPathChain(parent, component);
+    return last->next;
 }
 
 // The header's extent: search the window from `start` for the separator,
@@ -214,8 +257,11 @@ BOOL ReadSiteRecords(FILE *file, int opMode)
     BOOL haveBlock = ReadStreamAt(file, SITE_BLOCK_LENGTH_OFFSET, blockLength, 4) == 4;
     int records = haveCount ? (int)DecodeU16(count) - 2 : -2;
     ProgressBegin(&State.Progress, "reading site", records, opMode & (OPM_SILENT | OPM_FIND));
-    if (haveBlock)
+    if (haveBlock) {
+        OpenSiblingIndex();
         WalkRecords(file, ClampToLong(16LL + DecodeS32(blockLength)), records);
+        CloseSiblingIndex();
+    }
     return TRUE;
 }
 
@@ -252,7 +298,9 @@ struct SiteNode *InsertPath(struct SiteNode *node, const char *text)
     if (text == NULL || strcmp(text, "/") == 0)
         text = INDEX_FILE_NAME;
     Split.rest = text;
-    return InsertComponent(node, NextComponent());
+    // Deeper levels are reached through the index, which knows the parents;
+    // without it, `node` is the chain to search and its parent is not needed.
+    return InsertComponent(NULL, node, NextComponent());
 }
 
 int SiteFileWasRead(void)
@@ -262,16 +310,23 @@ int SiteFileWasRead(void)
 
 void FreeTree(struct SiteNode *node)
 {
+    BOOL freedRoot = FALSE;
     while (node != NULL) {
         struct SiteNode *next = node->next;
-        if (node == State.TreeRoot)
+        if (node == State.TreeRoot) {
             State.TreeRoot = NULL;
+            freedRoot = TRUE;
+        }
         FreeTree(node->firstChild);
-        if (node->name != State.SiteName)
+        if (node->name != State.SiteName && !PoolOwns(node->name))
             free(node->name);
-        free(node);
+        if (!PoolOwns(node))
+            free(node);
         node = next;
     }
+    // Pool nodes are given back with the tree they belong to.
+    if (freedRoot)
+        PoolRelease();
 }
 
 int LoadSiteTree(HANDLE handle, struct PluginPanelItem *item, const char *dirName, int opMode)

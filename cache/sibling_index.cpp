@@ -1,0 +1,171 @@
+// The sibling index (see sibling_index.h): open addressing over 32-bit pool
+// handles. A child slot holds (parent, child); a tail slot holds (parent,
+// last child) under the parent's handle with the tail bit set. Load stays
+// at most three quarters, so every probe ends at an empty slot.
+#include "cache/sibling_index.h"
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "cache/node_pool.h"
+
+namespace {
+
+#define TOP_LEVEL 0x40000000u // the parent handle of first-level nodes
+#define TAIL_BIT 0x80000000u  // pool handles stay below 2^30
+#define EMPTY_SLOT NO_NODE_HANDLE
+#define INITIAL_SLOTS 1024u
+
+struct Slot {
+    uint32_t parent; // parent handle, with TAIL_BIT for a tail slot; EMPTY_SLOT when free
+    uint32_t node;
+};
+
+struct Index {
+    struct Slot *slots;
+    uint32_t size; // a power of two
+    uint32_t used;
+};
+
+struct Index Table;
+
+uint32_t ParentHandle(const struct SiteNode *parent)
+{
+    return parent == NULL ? TOP_LEVEL : PoolHandleOf(parent);
+}
+
+uint32_t HashName(uint32_t parent, const char *name, size_t length)
+{
+    uint32_t hash = 2166136261u ^ parent;
+    for (size_t i = 0; i < length; i++)
+        hash = (hash ^ (unsigned char)name[i]) * 16777619u;
+    return hash ^ (hash >> 15);
+}
+
+uint32_t HashTail(uint32_t parent)
+{
+    uint32_t hash = parent * 2654435761u;
+    return hash ^ (hash >> 16);
+}
+
+BOOL NameIs(const struct SiteNode *node, const char *name, size_t length)
+{
+    return strncmp(node->name, name, length) == 0 && node->name[length] == 0;
+}
+
+// The slot of (parent, name), or the empty slot where it would go.
+struct Slot *ChildSlot(uint32_t parent, const char *name, size_t length)
+{
+    uint32_t mask = Table.size - 1;
+    for (uint32_t i = HashName(parent, name, length) & mask;; i = (i + 1) & mask) {
+        struct Slot *slot = &Table.slots[i];
+        if (slot->parent == EMPTY_SLOT)
+            return slot;
+        if (slot->parent == parent && NameIs(PoolNodeOf(slot->node), name, length))
+            return slot;
+    }
+}
+
+struct Slot *TailSlot(uint32_t parent)
+{
+    uint32_t mask = Table.size - 1;
+    for (uint32_t i = HashTail(parent) & mask;; i = (i + 1) & mask) {
+        struct Slot *slot = &Table.slots[i];
+        if (slot->parent == EMPTY_SLOT || slot->parent == (parent | TAIL_BIT))
+            return slot;
+    }
+}
+
+BOOL AllocateSlots(uint32_t size)
+{
+    Table.slots = (struct Slot *)malloc((size_t)size * sizeof *Table.slots);
+    if (Table.slots == NULL)
+        return FALSE;
+    memset(Table.slots, 0xFF, (size_t)size * sizeof *Table.slots);
+    Table.size = size;
+    Table.used = 0;
+    return TRUE;
+}
+
+void Reinsert(struct Slot entry)
+{
+    struct Slot *slot;
+    if (entry.parent & TAIL_BIT) {
+        slot = TailSlot(entry.parent & ~TAIL_BIT);
+    } else {
+        const struct SiteNode *node = PoolNodeOf(entry.node);
+        slot = ChildSlot(entry.parent, node->name, strlen(node->name));
+    }
+    *slot = entry;
+    Table.used++;
+}
+
+BOOL Grow(void)
+{
+    struct Index old = Table;
+    if (old.size > 0x40000000u || !AllocateSlots(old.size * 2)) {
+        Table = old;
+        return FALSE;
+    }
+    for (uint32_t i = 0; i < old.size; i++) {
+        if (old.slots[i].parent != EMPTY_SLOT)
+            Reinsert(old.slots[i]);
+    }
+    free(old.slots);
+    return TRUE;
+}
+
+} // namespace
+
+int OpenSiblingIndex(void)
+{
+    CloseSiblingIndex();
+    return AllocateSlots(INITIAL_SLOTS);
+}
+
+int SiblingIndexOpen(void)
+{
+    return Table.slots != NULL;
+}
+
+struct SiteNode *FindIndexedChild(const struct SiteNode *parent, const char *name, size_t length)
+{
+    struct Slot *slot = ChildSlot(ParentHandle(parent), name, length);
+    return slot->parent == EMPTY_SLOT ? NULL : PoolNodeOf(slot->node);
+}
+
+struct SiteNode *LastIndexedChild(const struct SiteNode *parent)
+{
+    struct Slot *slot = TailSlot(ParentHandle(parent));
+    return slot->parent == EMPTY_SLOT ? NULL : PoolNodeOf(slot->node);
+}
+
+int IndexChild(const struct SiteNode *parent, struct SiteNode *child)
+{
+    // Room for a child slot and a new tail slot.
+    if ((Table.used + 2) * 4 > Table.size * 3 && !Grow()) {
+        CloseSiblingIndex();
+        return FALSE;
+    }
+    uint32_t parentHandle = ParentHandle(parent);
+    uint32_t childHandle = PoolHandleOf(child);
+    struct Slot *slot = ChildSlot(parentHandle, child->name, strlen(child->name));
+    if (slot->parent == EMPTY_SLOT) {
+        slot->parent = parentHandle;
+        slot->node = childHandle;
+        Table.used++;
+    }
+    slot = TailSlot(parentHandle);
+    if (slot->parent == EMPTY_SLOT)
+        Table.used++;
+    slot->parent = parentHandle | TAIL_BIT;
+    slot->node = childHandle;
+    return TRUE;
+}
+
+void CloseSiblingIndex(void)
+{
+    free(Table.slots);
+    memset(&Table, 0, sizeof Table);
+}

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what building and testing qVORK on Linux needs, skipping whatever
+# is already there (Debian packages; run as root when something is missing).
+# The Windows cross compiler and Wine come from scripts/windows-install.sh.
+set -eu
+
+packages=()
+have_package() {
+  dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q '^install ok installed$'
+}
+for package in cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev \
+               libncurses-dev clang libclang-rt-14-dev valgrind tmux strace util-linux \
+               xxd zip; do
+  have_package "$package" || packages+=("$package")
+done
+
+if [ ${#packages[@]} -eq 0 ]; then
+  echo "install-deps: everything is installed"
+  exit 0
+fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing ${packages[*]}; run this script as root to install them" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+echo "install-deps: installing ${packages[*]}"
+apt-get update -qq
+apt-get install -y -qq "${packages[@]}" >/dev/null
+echo "install-deps: done"
