@@ -48,5 +48,9 @@ fi
 demo=$build/demo
 rm -rf "$demo/icache"
 mkdir -p "$demo"
-"$make_demo" "$demo"
+if ! "$make_demo" "$demo" >"$log" 2>&1; then
+  cat "$log" >&2
+  echo "run-demo: make_demo could not write the demo cache" >&2
+  exit 1
+fi
 "$qvork" --registry "$demo/registry.reg" --cache "$demo" ls

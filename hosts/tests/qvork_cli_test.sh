@@ -229,6 +229,41 @@ Configuration menu:
   qVORK
 '
 
+# --- On a terminal: the progress line and the questions asked -----------
+# script(1) gives qvork a terminal; what it prints there lands in $OUT.
+tty_run() {
+    local input=$1
+    shift
+    printf '%b' "$input" | script -qec "$(printf '%q ' "$QVORK" "$@")" /dev/null >"$OUT" 2>"$ERR"
+    STATUS=$?
+}
+if command -v script >/dev/null; then
+    export QVORK_REGISTRY=$WORK/registry.reg
+    tty_run '' ls www.example.com
+    check "tty ls: status" status_is 0
+    check "tty ls: the reading-site progress line" grep -qF $'\rreading site [' "$OUT"
+    check "tty ls: the line is cleared before the listing" grep -qF $'\r\e[K' "$OUT"
+    cp -r "$WORK/cache" "$WORK/cache-tty"
+    run --cache "$WORK/cache-tty"
+    tty_run 'x\nn\n' rm news.example.org
+    check "tty rm answered No: fails" status_is 1
+    check "tty rm answered No: asked again after an unknown answer" test "$(grep -o 'choose 1-2' "$OUT" | wc -l)" -eq 2
+    check "tty rm answered No: file kept" test -f "$WORK/cache-tty/icache/cache2"
+    check "tty rm answered No: says so" grep -qF "not confirmed" "$OUT"
+    tty_run 'y\n' rm news.example.org
+    check "tty rm answered Yes: status" status_is 0
+    check "tty rm answered Yes: file gone" test ! -e "$WORK/cache-tty/icache/cache2"
+    run --cache "$WORK/cache"
+    export QVORK_REGISTRY=$WORK/tty-settings.reg
+    tty_run '1\n3\n12\n3\n5\n\n' config
+    check "tty config: status" status_is 0
+    check "tty config: a check box toggled" grep -qF '"Show_Plugz"=hex:01' "$WORK/tty-settings.reg"
+    check "tty config: a digit too long for the field is refused" grep -qF "not changed" "$OUT"
+    check "tty config: the digit typed" grep -qF '"Diskz_num"=hex:05' "$WORK/tty-settings.reg"
+    tty_run '2\n6\n' config
+    check "tty config Cancel: registry unchanged" grep -qF '"Show_Diskz"=hex:01' "$WORK/tty-settings.reg"
+fi
+
 # --- The module ---------------------------------------------------------
 run --plugin "$WORK/no-such-module.so" ls
 check "missing module: fails" status_is 1
