@@ -46,7 +46,6 @@ if [ -z "$qvork" ] || [ -z "$make_demo" ]; then
 fi
 
 demo=$build/demo
-rm -rf "$demo/icache"
 mkdir -p "$demo"
 if ! "$make_demo" "$demo" >"$log" 2>&1; then
   cat "$log" >&2
