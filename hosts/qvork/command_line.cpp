@@ -121,6 +121,24 @@ bool CheckCommand(const CommandLine &line, std::string &error) {
     return true;
 }
 
+// "--name=value" and "-Cvalue" carry their value; true when `arg` did.
+bool SplitOption(const std::string &arg, std::string &name, std::string &value) {
+    const size_t equals = arg.find('=');
+    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+        name = arg.substr(0, equals);
+        value = arg.substr(equals + 1);
+        return true;
+    }
+    if (arg.compare(0, 2, "-C") == 0 && arg.size() > 2) {
+        name = "-C";
+        value = arg.substr(2);
+        return true;
+    }
+    name = arg;
+    value.clear();
+    return false;
+}
+
 } // namespace
 
 bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &error) {
@@ -145,19 +163,9 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
             optionsEnded = true;
             continue;
         }
-        std::string name = arg;
+        std::string name;
         std::string value;
-        bool attached = false;
-        const size_t equals = arg.find('=');
-        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-            attached = true;
-        } else if (arg.compare(0, 2, "-C") == 0 && arg.size() > 2) {
-            name = "-C";
-            value = arg.substr(2);
-            attached = true;
-        }
+        const bool attached = SplitOption(arg, name, value);
         const OptionSpec *spec = FindOption(name);
         if (spec == nullptr) {
             error = "unknown option '" + name + "'";

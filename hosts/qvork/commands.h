@@ -33,9 +33,6 @@ template <typename Fn> bool Requires(Fn entryPoint, const char *name, int &statu
     status = Fail(std::string("the plug-in module does not export ") + name);
     return false;
 }
-// The items in the order the panel shows them: folders first, then files,
-// each group by name (case-insensitive first); hidden items only when asked.
-std::vector<int> DisplayOrder(const Session &session, bool includeHidden);
 // The listing rows of the session's current folder, for the given items.
 std::string FormatListing(const Session &session, const std::vector<int> &items);
 

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <strings.h>
 
 #include "hosts/qvork/cache_paths.h"
 #include "hosts/qvork/commands.h"
@@ -67,25 +66,6 @@ std::string DestinationPath(const std::string &destination) {
 int Fail(const std::string &message) {
     std::fprintf(stderr, "qvork: %s\n", message.c_str());
     return kExitFailed;
-}
-
-std::vector<int> DisplayOrder(const Session &session, bool includeHidden) {
-    std::vector<int> order;
-    for (int i = 0; i < session.Count(); ++i) {
-        if (includeHidden || !session.IsHidden(i)) {
-            order.push_back(i);
-        }
-    }
-    std::stable_sort(order.begin(), order.end(), [&session](int a, int b) {
-        if (session.IsFolder(a) != session.IsFolder(b)) {
-            return session.IsFolder(a);
-        }
-        const std::string nameA = session.Name(a);
-        const std::string nameB = session.Name(b);
-        const int folded = strcasecmp(nameA.c_str(), nameB.c_str());
-        return folded != 0 ? folded < 0 : nameA < nameB;
-    });
-    return order;
 }
 
 std::string FormatListing(const Session &session, const std::vector<int> &items) {

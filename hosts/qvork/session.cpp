@@ -1,6 +1,9 @@
 // A panel of the plug-in: the entry point calls and the listing copy.
 #include "hosts/qvork/session.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <utility>
@@ -294,6 +297,25 @@ bool Session::FillPanelInfo(PanelInfo &info) {
     info.Focus = 1;
     std::strncpy(info.CurDir, curDir_.c_str(), sizeof(info.CurDir) - 1);
     return true;
+}
+
+std::vector<int> DisplayOrder(const Session &session, bool includeHidden) {
+    std::vector<int> order;
+    for (int i = 0; i < session.Count(); ++i) {
+        if (includeHidden || !session.IsHidden(i)) {
+            order.push_back(i);
+        }
+    }
+    std::stable_sort(order.begin(), order.end(), [&session](int a, int b) {
+        if (session.IsFolder(a) != session.IsFolder(b)) {
+            return session.IsFolder(a);
+        }
+        const std::string nameA = session.Name(a);
+        const std::string nameB = session.Name(b);
+        const int folded = strcasecmp(nameA.c_str(), nameB.c_str());
+        return folded != 0 ? folded < 0 : nameA < nameB;
+    });
+    return order;
 }
 
 } // namespace qvork_host

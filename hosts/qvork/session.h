@@ -91,6 +91,10 @@ private:
     std::string cursorAfterRead_; // name the cursor goes to after the next Read
 };
 
+// The items in the order a panel shows them: folders first, then files,
+// each group by name (case-insensitive first); hidden items only when asked.
+std::vector<int> DisplayOrder(const Session &session, bool includeHidden);
+
 } // namespace qvork_host
 
 #endif
