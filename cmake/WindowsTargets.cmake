@@ -3,7 +3,8 @@
 #   - the CTest test windows_dll_tables: the DLL exports exactly the thirteen
 #     entry points, undecorated, and imports only system DLLs;
 #   - the target dist: qVORK-<version>-win32.zip with the folder qVORK/ holding
-#     qVORK.dll and README.txt (CRLF line ends, for Windows users).
+#     qVORK.dll (stripped, and checked again) and README.txt (CRLF line ends,
+#     for Windows users).
 set(QVORK_CHECK_DLL "${CMAKE_CURRENT_LIST_DIR}/../scripts/windows-check-dll.sh")
 get_filename_component(QVORK_CHECK_DLL "${QVORK_CHECK_DLL}" ABSOLUTE)
 find_program(QVORK_BASH bash)
@@ -25,13 +26,21 @@ configure_file("${CMAKE_CURRENT_LIST_DIR}/../dist/README.txt"
 set(QVORK_DIST_CHECK_COMMAND)
 if(QVORK_BASH)
   set(QVORK_DIST_CHECK_COMMAND COMMAND ${CMAKE_COMMAND} -E env OBJDUMP=${CMAKE_OBJDUMP}
-                               ${QVORK_BASH} ${QVORK_CHECK_DLL} $<TARGET_FILE:qvork_plugin>)
+                               ${QVORK_BASH} ${QVORK_CHECK_DLL} "${QVORK_DIST_STAGE}/qVORK/qVORK.dll")
+endif()
+
+# Users get the DLL without its symbol tables (the export table stays).
+set(QVORK_DIST_STRIP_COMMAND)
+if(CMAKE_STRIP)
+  set(QVORK_DIST_STRIP_COMMAND COMMAND ${CMAKE_STRIP} --strip-unneeded
+                               "${QVORK_DIST_STAGE}/qVORK/qVORK.dll")
 endif()
 
 add_custom_command(
   OUTPUT "${QVORK_DIST_ZIP}"
-  ${QVORK_DIST_CHECK_COMMAND}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:qvork_plugin> "${QVORK_DIST_STAGE}/qVORK/qVORK.dll"
+  ${QVORK_DIST_STRIP_COMMAND}
+  ${QVORK_DIST_CHECK_COMMAND}
   COMMAND ${CMAKE_COMMAND} -E rm -f "${QVORK_DIST_ZIP}"
   COMMAND ${CMAKE_COMMAND} -E chdir "${QVORK_DIST_STAGE}"
           ${CMAKE_COMMAND} -E tar cf "${QVORK_DIST_ZIP}" --format=zip

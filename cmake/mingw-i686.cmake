@@ -25,3 +25,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# ctest in a Windows build folder runs the test programs under Wine, in a
+# Wine prefix of qVORK's own (see the script).
+get_filename_component(QVORK_WINE_RUN "${CMAKE_CURRENT_LIST_DIR}/../scripts/windows-wine-run.sh" ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR "${QVORK_WINE_RUN}")

@@ -11,7 +11,8 @@
 #     after), and fails if any test fails.
 # Usage: scripts/windows-tests.sh [BUILD_DIR]   (default: build-win beside
 # the source tree, or $QVORK_WIN_BUILD_DIR). QVORK_KEEP_WINEPREFIX=1 keeps the
-# prefix for a look afterwards. Ends with the line "wine: N passed, N failed".
+# prefix for a look afterwards. Ends with the line "wine: N passed, N failed"
+# (", N skipped" follows when GoogleTest skipped any).
 set -eu -o pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -66,6 +67,7 @@ echo "windows-tests: $(basename "$dll") as $QVORK_MODULE, Wine prefix $WINEPREFI
 step=$(seconds)
 passed=0
 failed=0
+skipped=0
 broken=()
 log=$(mktemp "${TMPDIR:-/tmp}/qvork-wine-log.XXXXXX")
 for program in "${programs[@]}"; do
@@ -76,8 +78,10 @@ for program in "${programs[@]}"; do
      >"$log" 2>&1 || status=$?
   ok=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$log" | tail -n 1)
   bad=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log" | tail -n 1)
+  skip=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\}, listed below.*/\1/p' "$log" | tail -n 1)
   passed=$((passed + ${ok:-0}))
   failed=$((failed + ${bad:-0}))
+  skipped=$((skipped + ${skip:-0}))
   if [ "$status" -ne 0 ] || [ -z "$ok" ]; then
     broken+=("$name")
     echo "---- $name: exit status $status"
@@ -86,7 +90,9 @@ for program in "${programs[@]}"; do
     # A program that died before its summary counts as one failure at least.
     [ -n "$bad" ] || failed=$((failed + 1))
   else
-    echo "windows-tests: $name: ${ok} passed"
+    echo "windows-tests: $name: ${ok} passed${skip:+, $skip skipped}"
+    # Say which tests were skipped here, and why (GoogleTest prints it).
+    grep -A1 '^\[  SKIPPED \] [A-Za-z]' "$log" | grep -v '^--$' | sed 's/^/  /' || true
   fi
 done
 rm -f "$log"
@@ -97,5 +103,9 @@ echo "windows-tests: times: build ${build_time} s, Wine start ${wine_start_time}
 if [ ${#broken[@]} -ne 0 ]; then
   echo "windows-tests: FAILED under Wine: ${broken[*]}"
 fi
-echo "wine: $passed passed, $failed failed"
+if [ "$skipped" -ne 0 ]; then
+  echo "wine: $passed passed, $failed failed, $skipped skipped"
+else
+  echo "wine: $passed passed, $failed failed"
+fi
 [ ${#broken[@]} -eq 0 ]
