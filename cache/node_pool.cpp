@@ -100,6 +100,18 @@ int PoolOwns(const void *memory)
     return FALSE;
 }
 
+int PoolHoldsNode(const void *memory)
+{
+    const char *p = (const char *)memory;
+    for (int i = 0; i < Nodes.count; i++) {
+        const char *start = (const char *)Nodes.block[i];
+        size_t size = (size_t)Nodes.capacity[i] * sizeof(struct SiteNode);
+        if (p >= start && p < start + size)
+            return (size_t)(p - start) % sizeof(struct SiteNode) == 0;
+    }
+    return FALSE;
+}
+
 uint32_t PoolHandleOf(const struct SiteNode *node)
 {
     for (int i = 0; i < Nodes.count; i++) {

@@ -19,6 +19,9 @@ struct SiteNode *PoolNewNode(void);
 char *PoolCopyName(const char *text, size_t length);
 // TRUE when `memory` lies in the pool (and so must not be freed alone).
 int PoolOwns(const void *memory);
+// TRUE when `memory` is the start of a node slot of the pool: reading it as
+// a SiteNode is safe, whatever it holds.
+int PoolHoldsNode(const void *memory);
 // The handle of a pool node, and back.
 uint32_t PoolHandleOf(const struct SiteNode *node);
 struct SiteNode *PoolNodeOf(uint32_t handle);

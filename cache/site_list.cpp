@@ -174,12 +174,86 @@ struct PluginPanelItem *FindSiteItemByFile(const char *fileName)
     return NULL;
 }
 
+namespace {
+
+// A dropped listing (items with their texts) or one retired text.
+struct Retired {
+    struct PluginPanelItem *items; // NULL for a single text
+    LONG count;
+    char *text;
+    struct Retired *next;
+};
+
+struct Retired *RetiredList;
+
+void Retire(struct PluginPanelItem *items, LONG count, char *text)
+{
+    struct Retired *entry = (struct Retired *)malloc(sizeof *entry);
+    if (entry == NULL) {
+        // Cannot remember it: freeing now is the lesser harm than losing it.
+        if (items != NULL) {
+            for (LONG i = 0; i < count; i++)
+                free(items[i].Description);
+        }
+        free(items);
+        free(text);
+        return;
+    }
+    entry->items = items;
+    entry->count = count;
+    entry->text = text;
+    entry->next = RetiredList;
+    RetiredList = entry;
+}
+
+BOOL ListingHolds(const struct PluginPanelItem *items, LONG count, const char *text)
+{
+    for (LONG i = 0; i < count; i++) {
+        if (items[i].Description == text)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
 void ReleaseSiteList(void)
 {
     if (State.SiteList == NULL)
         return;
-    for (LONG i = 0; i < State.SiteCount; i++)
-        free(State.SiteList[i].Description);
-    free(State.SiteList);
+    Retire(State.SiteList, State.SiteCount, NULL);
     State.SiteList = NULL;
+}
+
+void RetireDescription(char *text)
+{
+    if (text != NULL)
+        Retire(NULL, 0, text);
+}
+
+int IsRetiredText(const char *text)
+{
+    for (const struct Retired *entry = RetiredList; entry != NULL; entry = entry->next) {
+        if (entry->text == text || ListingHolds(entry->items, entry->count, text))
+            return TRUE;
+    }
+    return FALSE;
+}
+
+int IsHeldText(const char *text)
+{
+    return State.SiteList != NULL && ListingHolds(State.SiteList, State.SiteCount, text);
+}
+
+void FreeRetiredListings(void)
+{
+    while (RetiredList != NULL) {
+        struct Retired *entry = RetiredList;
+        RetiredList = entry->next;
+        for (LONG i = 0; i < entry->count; i++)
+            free(entry->items[i].Description);
+        free(entry->items);
+        free(entry->text);
+        free(entry);
+    }
 }

@@ -27,8 +27,18 @@ void ReadSiteHeader(WIN32_FIND_DATAA *findData);
 FILE *OpenSiteFile(int number, const char *fileName);
 // The first held root item whose cFileName is exactly `name`, or NULL.
 struct PluginPanelItem *FindSiteItem(const char *name);
-// Releases the held root listing (every Description, then the array).
+// Drops the held root listing. A panel may still show its items, so the
+// array and its texts are retired, not freed: they stay readable (and are
+// known as released) until FreeRetiredListings.
 void ReleaseSiteList(void);
+// Retires one Description text taken out of a held item.
+void RetireDescription(char *text);
+// TRUE when `text` is a Description this plug-in has released.
+int IsRetiredText(const char *text);
+// TRUE when `text` is the Description of a held root item.
+int IsHeldText(const char *text);
+// Frees everything retired: call only when no panel can show it any more.
+void FreeRetiredListings(void);
 // The held item whose Description is exactly `fileName`, or NULL. A cache
 // file name is unique within one listing, unlike a site name.
 struct PluginPanelItem *FindSiteItemByFile(const char *fileName);

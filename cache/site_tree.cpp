@@ -16,6 +16,7 @@
 #include "cache/node_pool.h"
 #include "cache/sibling_index.h"
 #include "cache/site_list.h"
+#include "host/item_guard.h"
 #include "host/messages.h"
 #include "host/panel_state.h"
 #include "host/progress_box.h"
@@ -30,6 +31,9 @@ struct UrlSplit {
 };
 
 struct UrlSplit Split;
+
+// TRUE while a site file is read: its nodes come from the pool.
+BOOL Loading;
 
 // Whether the latest LoadSiteTree read the site file (FALSE when it could
 // not be opened or was never named).
@@ -72,7 +76,7 @@ BOOL NameEquals(const char *name, struct Component component)
 // file is read, from the heap otherwise.
 struct SiteNode *NewNode(struct Component component)
 {
-    if (SiblingIndexOpen()) {
+    if (Loading) {
         struct SiteNode *node = PoolNewNode();
         if (node != NULL)
             node->name = PoolCopyName(component.text, component.length);
@@ -258,9 +262,11 @@ BOOL ReadSiteRecords(FILE *file, int opMode)
     int records = haveCount ? (int)DecodeU16(count) - 2 : -2;
     ProgressBegin(&State.Progress, "reading site", records, opMode & (OPM_SILENT | OPM_FIND));
     if (haveBlock) {
+        Loading = TRUE;
         OpenSiblingIndex();
         WalkRecords(file, ClampToLong(16LL + DecodeS32(blockLength)), records);
         CloseSiblingIndex();
+        Loading = FALSE;
     }
     return TRUE;
 }
@@ -288,7 +294,7 @@ BOOL ChooseSiteItem(HANDLE handle, struct PluginPanelItem *item, const char *dir
             return FALSE;
         CopySiteName(*candidate);
     }
-    return (*candidate)->Description != NULL;
+    return LiveDescriptionOf(*candidate) != NULL;
 }
 
 } // namespace
@@ -318,10 +324,12 @@ void FreeTree(struct SiteNode *node)
             freedRoot = TRUE;
         }
         FreeTree(node->firstChild);
-        if (node->name != State.SiteName && !PoolOwns(node->name))
-            free(node->name);
-        if (!PoolOwns(node))
+        // Pool nodes and their names go with the pool.
+        if (!PoolHoldsNode(node)) {
+            if (node->name != State.SiteName)
+                free(node->name);
             free(node);
+        }
         node = next;
     }
     // Pool nodes are given back with the tree they belong to.
@@ -338,7 +346,7 @@ int LoadSiteTree(HANDLE handle, struct PluginPanelItem *item, const char *dirNam
     BOOL progress = FALSE;
     SiteFileRead = FALSE;
     if (candidate != NULL) {
-        FILE *file = OpenSiteFile(0, candidate->Description);
+        FILE *file = OpenSiteFile(0, LiveDescriptionOf(candidate));
         if (file == NULL) {
             ShowError("can't open file!");
         } else {
@@ -347,7 +355,9 @@ int LoadSiteTree(HANDLE handle, struct PluginPanelItem *item, const char *dirNam
             CloseStream(file);
         }
     }
-    struct SiteNode *site = (struct SiteNode *)calloc(1, sizeof *site);
+    struct SiteNode *site = PoolNewNode();
+    if (site == NULL)
+        site = (struct SiteNode *)calloc(1, sizeof *site);
     if (site == NULL) {
         FreeTree(State.TreeRoot);
         State.CurrentSite = 0;

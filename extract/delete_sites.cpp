@@ -9,6 +9,7 @@
 
 #include "cache/site_list.h"
 #include "host/entry_points.h"
+#include "host/item_guard.h"
 #include "host/plugin_state.h"
 
 namespace {
@@ -30,7 +31,7 @@ char **CopyFileNames(const struct PluginPanelItem *items, int count)
     if (names == NULL)
         return NULL;
     for (int i = 0; i < count; i++) {
-        const char *description = items[i].Description;
+        const char *description = LiveDescriptionOf(&items[i]);
         if (description == NULL)
             continue;
         size_t size = strlen(description) + 1;
@@ -64,7 +65,7 @@ void MarkDeleted(const char *fileName)
     entry->FindData.nFileSizeLow = 0;
     entry->PackSize = 0;
     entry->NumberOfLinks = 0;
-    free(entry->Description);
+    RetireDescription(entry->Description); // a panel may still show the old item
     entry->Description = NULL;
 }
 

@@ -11,6 +11,7 @@
 #include "cache/site_tree.h"
 #include "extract/sanitize_name.h"
 #include "host/entry_points.h"
+#include "host/item_guard.h"
 #include "host/messages.h"
 #include "platform/stream.h"
 
@@ -182,9 +183,9 @@ int ExtractItem(HANDLE hPlugin, struct PluginPanelItem *item, char *path, FILE *
     BOOL isFolder = (item->FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isFolder && State.CurrentSite == 0)
         return ExtractSite(hPlugin, item, path, opMode);
-    struct SiteNode *node = (struct SiteNode *)item->UserData;
-    if (node == NULL || State.CurrentSite == 0)
-        return 0; // not an item of a site's tree
+    struct SiteNode *node = LiveNodeOf(item);
+    if (node == NULL)
+        return 0; // not an item of the tree now loaded
     if (site == NULL) {
         ReportNode("can't open file!", node);
         return 0;

@@ -12,6 +12,7 @@
 #include "cache/site_tree.h"
 #include "extract/header_view.h"
 #include "host/entry_points.h"
+#include "host/item_guard.h"
 #include "host/panel_state.h"
 #include "host/progress_box.h"
 
@@ -36,6 +37,20 @@ void RememberListing(struct PluginPanelItem *items)
     entry->next = HandedListings;
     HandedListings = entry;
 }
+
+} // namespace
+
+void ReleaseHandedListings(void)
+{
+    while (HandedListings != NULL) {
+        struct HandedListing *entry = HandedListings;
+        HandedListings = entry->next;
+        free(entry->items);
+        free(entry);
+    }
+}
+
+namespace {
 
 BOOL ForgetListing(struct PluginPanelItem *items)
 {
@@ -63,7 +78,7 @@ int ViewCurrentHeader(HANDLE hPlugin)
     struct PluginPanelItem *item = GetCurrentPanelItem(hPlugin);
     if (item == NULL)
         return FALSE;
-    struct SiteNode *node = (struct SiteNode *)item->UserData;
+    struct SiteNode *node = LiveNodeOf(item);
     if (node == NULL || node->bodyOffset == 0)
         return FALSE;
     FILE *site = OpenSiteFile(State.CurrentSite, NULL);
@@ -102,9 +117,12 @@ HANDLE WINAPI OpenPlugin(int OpenFrom, int Item)
     LookUpCacheFolder();
     State.CurDirText[0] = 0;
     State.CurrentSite = 0;
-    State.TreeRoot = NULL;
-    State.SiteList = NULL;
+    // Another panel's tree and listing are not followed any more: released
+    // here rather than lost (the item guard keeps that panel's items safe).
+    FreeTree(State.TreeRoot);
+    ReleaseSiteList();
     State.SiteCount = 0;
+    State.OpenPanels++;
     State.OpenCount++;
     return (HANDLE)(intptr_t)State.OpenCount;
 }
@@ -115,6 +133,10 @@ void WINAPI ClosePlugin(HANDLE hPlugin)
     FreeTree(State.TreeRoot);
     ReleaseSiteList();
     State.CurrentSite = 0;
+    if (State.OpenPanels > 0)
+        State.OpenPanels--;
+    if (State.OpenPanels == 0)
+        FreeRetiredListings(); // no panel is left to show them
 }
 
 void WINAPI GetOpenPluginInfo(HANDLE hPlugin, struct OpenPluginInfo *Info)
@@ -162,6 +184,10 @@ int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int 
         State.ListingCursor = items;
         State.ListingEnd = items + count;
         if (atRoot) {
+            // A single panel has asked for a fresh root listing: what it
+            // showed before is no longer shown anywhere.
+            if (State.OpenPanels <= 1)
+                FreeRetiredListings();
             State.SiteList = items;
             ScanCacheFolder(ReadSiteHeader);
         } else {

@@ -5,17 +5,31 @@
 #include "host/plugin_state.h"
 
 #include "browse/nav_stack.h"
+#include "cache/site_list.h"
+#include "cache/site_tree.h"
+#include "host/panel_state.h"
 #include "host/progress_box.h"
 
 struct PluginState State;
 
 namespace {
 
+// Load and unload of the library. Unloading gives back whatever a host left
+// open, so a host that loads the plug-in again starts from nothing.
 struct StartUp {
     StartUp()
     {
         ProgressInit(&State.Progress);
         State.NavStack.top = NULL;
+    }
+    ~StartUp()
+    {
+        FreeTree(State.TreeRoot);
+        ReleaseSiteList();
+        FreeRetiredListings();
+        ReleaseHandedListings();
+        while (State.NavStack.top != NULL)
+            PopNavStack(&State.NavStack);
     }
 };
 

@@ -53,6 +53,7 @@ struct PluginState {
     struct PluginPanelItem *SiteList; // the held root listing, or NULL
     LONG SiteCount;               // items in SiteList
     LONG OpenCount;               // OpenPlugin calls so far; the last panel handle
+    LONG OpenPanels;              // panels opened and not yet closed
     char CurDirText[CUR_DIR_SIZE];
     struct NavStack NavStack;
     struct PluginPanelItem *ListingCursor; // next item to fill in GetFindData
