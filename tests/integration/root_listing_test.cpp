@@ -36,23 +36,23 @@ TEST_F(RootListingTest, ReadableSiteIsAFolderNamedBySiteFieldByField) {
     const PluginPanelItem &item = listing.items[0];
     const FAR_FIND_DATA &find = item.FindData;
     EXPECT_EQ(NameOf(item), "www.example.com");
-    EXPECT_EQ(find.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-    EXPECT_EQ(find.nFileSizeLow, image.bytes.size());
-    EXPECT_EQ(find.nFileSizeHigh, 0u);
+    EXPECT_EQ(Field(find.dwFileAttributes), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(Field(find.nFileSizeLow), image.bytes.size());
+    EXPECT_EQ(Field(find.nFileSizeHigh), 0u);
     EXPECT_NE(find.ftLastWriteTime.dwLowDateTime | find.ftLastWriteTime.dwHighDateTime, 0u)
         << "times come from the directory search";
-    EXPECT_EQ(item.PackSize, image.bytes.size());
-    EXPECT_EQ(item.PackSizeHigh, 0u);
-    EXPECT_EQ(item.NumberOfLinks, 2u);
+    EXPECT_EQ(Field(item.PackSize), image.bytes.size());
+    EXPECT_EQ(Field(item.PackSizeHigh), 0u);
+    EXPECT_EQ(Field(item.NumberOfLinks), 2u);
     EXPECT_EQ(DescriptionOf(item), "cache12") << "the key the site file is opened by";
-    EXPECT_EQ(item.Flags, 0u);
-    EXPECT_EQ(item.Owner, nullptr);
-    EXPECT_EQ(item.CustomColumnData, nullptr);
-    EXPECT_EQ(item.CustomColumnNumber, 0);
-    EXPECT_EQ(item.UserData, 0u);
-    EXPECT_EQ(item.CRC32, 0u);
-    EXPECT_EQ(item.Reserved[0], 0u);
-    EXPECT_EQ(item.Reserved[1], 0u);
+    EXPECT_EQ(Field(item.Flags), 0u);
+    EXPECT_EQ(Field(item.Owner), nullptr);
+    EXPECT_EQ(Field(item.CustomColumnData), nullptr);
+    EXPECT_EQ(Field(item.CustomColumnNumber), 0);
+    EXPECT_EQ(Field(item.UserData), 0u);
+    EXPECT_EQ(Field(item.CRC32), 0u);
+    EXPECT_EQ(Field(item.Reserved[0]), 0u);
+    EXPECT_EQ(Field(item.Reserved[1]), 0u);
 }
 
 // One entry named cache1 in the cache folder, and what the root makes of it.
@@ -159,12 +159,13 @@ TEST_P(RootEntryTest, ListedAsFolderWithExpectedFields) {
     ASSERT_EQ(listing.count, 1);
     const PluginPanelItem &item = listing.items[0];
     EXPECT_EQ(NameOf(item), entry.name);
-    EXPECT_EQ(item.FindData.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-    EXPECT_EQ(item.NumberOfLinks, entry.links);
+    EXPECT_EQ(Field(item.FindData.dwFileAttributes),
+              static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(Field(item.NumberOfLinks), entry.links);
     EXPECT_EQ(DescriptionOf(item), entry.readable ? "cache1" : "<none>");
-    EXPECT_EQ(item.PackSize, item.FindData.nFileSizeLow);
+    EXPECT_EQ(Field(item.PackSize), Field(item.FindData.nFileSizeLow));
     if (std::filesystem::is_regular_file(cache.PathOf("cache1"))) {
-        EXPECT_EQ(item.PackSize, cache.SizeOf("cache1"));
+        EXPECT_EQ(Field(item.PackSize), cache.SizeOf("cache1"));
     }
     EXPECT_TRUE(host.messages.empty() || entry.readable)
         << "an unreadable entry is listed without any box: " << Describe(host.messages[0]);

@@ -30,6 +30,11 @@ struct Listing {
     const PluginPanelItem *end() const { return items + (items && count > 0 ? count : 0); }
 };
 
+// The host's records are packed to 2 bytes, so off Win32 their fields may
+// lie misaligned: assertions compare a copy, Field(item.PackSize), rather
+// than bind a reference to the field itself.
+template <typename T> T Field(T value) { return value; }
+
 std::string NameOf(const PluginPanelItem &item);        // cFileName, up to its terminator
 std::string DescriptionOf(const PluginPanelItem &item); // "<none>" for NULL
 // The item whose cFileName is `name`, or NULL; the test fails when two are.
