@@ -1,0 +1,623 @@
+// Copying out of the cache with GetFiles: file bodies byte for byte across
+// the 50000-byte chunks, folder walks, whole sites from the root, the names
+// written to disk (also for a cache built to attack the destination), the
+// path limits, and every failure: each reported with the entry's name, the
+// item left selected, the walk going on.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "plugin_fixture.h"
+
+namespace qvork_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
+
+std::string ReadWhole(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteWhole(const fs::path &path, const std::string &bytes) { WriteBytes(path, bytes); }
+
+// Bytes of every value, zero and "\r\n\r\n" included, different per seed.
+std::string Pattern(size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + seed * 17 + (i >> 9)) & 0xFF);
+    if (size >= 8) bytes.replace(size / 2, 4, "\r\n\r\n");
+    return bytes;
+}
+
+const std::string kDirMark = "<dir>";
+
+// Everything under `root`: relative path ("/" separated) to the file's bytes,
+// or kDirMark for a folder.
+std::map<std::string, std::string> DiskTree(const fs::path &root) {
+    std::map<std::string, std::string> tree;
+    if (!fs::exists(root)) return tree;
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(root)) {
+        const std::string relative = fs::relative(entry.path(), root).generic_string();
+        if (entry.is_symlink())
+            tree[relative] = "<link>"; // never read: it may name a device
+        else
+            tree[relative] = entry.is_directory() ? kDirMark : ReadWhole(entry.path());
+    }
+    return tree;
+}
+
+// The tree that holds exactly these files, with their folders.
+std::map<std::string, std::string> TreeOf(const std::map<std::string, std::string> &files) {
+    std::map<std::string, std::string> tree = files;
+    for (const auto &file : files) {
+        fs::path parent = fs::path(file.first).parent_path();
+        for (; !parent.empty(); parent = parent.parent_path()) tree[parent.generic_string()] = kDirMark;
+    }
+    return tree;
+}
+
+class ExtractTest : public PluginTest {
+  protected:
+    void SetUp() override {
+        PluginTest::SetUp();
+        fs::create_directories(dest);
+    }
+
+    void ReadRootIntoPanel() {
+        const Listing listing = ReadRoot();
+        root.assign(listing.begin(), listing.end());
+    }
+
+    int Enter(const std::string &site) {
+        if (root.empty()) ReadRootIntoPanel();
+        ScriptedPanel scripted;
+        scripted.items = root;
+        for (size_t i = 0; i < root.size(); ++i)
+            if (NameOf(root[i]) == site) scripted.currentItem = static_cast<int>(i);
+        host.panel = scripted;
+        return plugin->SetDirectory(panel, site.c_str(), 0);
+    }
+
+    int Cd(const std::string &dir) { return plugin->SetDirectory(panel, dir.c_str(), 0); }
+
+    std::vector<PluginPanelItem> List() {
+        const Listing listing = FindData(panel);
+        EXPECT_EQ(listing.result, TRUE);
+        std::vector<PluginPanelItem> items(listing.begin(), listing.end());
+        plugin->FreeFindData(panel, listing.items, listing.count);
+        return items;
+    }
+
+    // The named items of the current listing (root or in-site), selected.
+    std::vector<PluginPanelItem> Select(const std::vector<std::string> &names) {
+        const std::vector<PluginPanelItem> listed = List();
+        std::vector<PluginPanelItem> chosen;
+        for (const std::string &name : names) {
+            bool found = false;
+            for (const PluginPanelItem &item : listed) {
+                if (NameOf(item) != name) continue;
+                chosen.push_back(item);
+                chosen.back().Flags |= PPIF_SELECTED;
+                found = true;
+            }
+            if (!found) ADD_FAILURE() << name << " is not listed";
+        }
+        return chosen;
+    }
+    std::vector<std::string> Names() {
+        std::vector<std::string> names;
+        for (const PluginPanelItem &item : List()) names.push_back(NameOf(item));
+        return names;
+    }
+    std::vector<PluginPanelItem> SelectAll() {
+        std::vector<PluginPanelItem> chosen = List();
+        for (PluginPanelItem &item : chosen) item.Flags |= PPIF_SELECTED;
+        return chosen;
+    }
+
+    int Get(std::vector<PluginPanelItem> &items, const std::string &destPath, int move = 0,
+            int opMode = 0) {
+        std::string path = destPath;
+        const int result = plugin->GetFiles(panel, items.empty() ? nullptr : items.data(),
+                                            static_cast<int>(items.size()), move, &path[0], opMode);
+        EXPECT_EQ(path, destPath) << "DestPath is never changed";
+        return result;
+    }
+    int Get(std::vector<PluginPanelItem> &items) { return Get(items, dest.string()); }
+
+    std::vector<std::string> WarningTexts() const {
+        std::vector<std::string> texts;
+        for (const MessageCall &call : host.Warnings())
+            texts.push_back(call.items.size() > 1 ? call.items[1] : "<no text>");
+        return texts;
+    }
+
+    OpenPluginInfo Info() {
+        OpenPluginInfo info{};
+        plugin->GetOpenPluginInfo(panel, &info);
+        return info;
+    }
+    std::string CurDir() {
+        const OpenPluginInfo info = Info();
+        return info.CurDir ? info.CurDir : "<null>";
+    }
+
+    std::vector<PluginPanelItem> root;
+    TempDir work{"qvork-extract"};
+    fs::path dest = work.Path() / "out";
+};
+
+DWORD FlagsOf(const PluginPanelItem &item) { return item.Flags; }
+
+// ---- Bodies byte for byte -----------------------------------------------------
+
+TEST_F(ExtractTest, BodiesAreCopiedWholeAcrossChunkBoundaries) {
+    const size_t sizes[] = {0, 1, 49999, 50000, 50001, 100000, 100001, 150001};
+    std::vector<SiteRecord> records;
+    std::map<std::string, std::string> expected;
+    for (size_t i = 0; i < std::size(sizes); ++i) {
+        const std::string name = "body" + std::to_string(sizes[i]);
+        records.push_back(OkRecord(name, Pattern(sizes[i], static_cast<unsigned>(i))));
+        expected[name] = records.back().body;
+    }
+    cache.WriteSite("cache1", "s.example", records);
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = SelectAll();
+    ASSERT_EQ(items.size(), std::size(sizes));
+
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_EQ(DiskTree(dest), expected);
+    for (const PluginPanelItem &item : items) EXPECT_EQ(FlagsOf(item), 0u) << NameOf(item);
+    EXPECT_TRUE(WarningTexts().empty());
+}
+
+TEST_F(ExtractTest, MoveOnlyCopiesAndLeavesTheCacheAlone) {
+    const SiteFileImage image = cache.WriteSite("cache1", "s.example", {OkRecord("f", "body")});
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"f"});
+    EXPECT_EQ(Get(items, dest.string(), 1), TRUE);
+    EXPECT_EQ(ReadWhole(dest / "f"), "body");
+    EXPECT_EQ(ReadWhole(cache.PathOf("cache1")), image.bytes);
+    EXPECT_EQ(FlagsOf(items[0]), 0u);
+    EXPECT_EQ(Names(), std::vector<std::string>{"f"});
+}
+
+// ---- Folders --------------------------------------------------------------------
+
+std::vector<SiteRecord> NestedSite() {
+    return {OkRecord("d/a.txt", "A"),        OkRecord("d/e/b.txt", "BB"),
+            OkRecord("d/e/f/c.txt", "CCC"),  OkRecord("d/g.txt", ""),
+            OkRecord("other.txt", "other"),  OkRecord("n", "n's own body"),
+            OkRecord("n/c", "under n"),      OkRecord("p/m", "m's own body"),
+            OkRecord("p/m/k", "under m")};
+}
+
+TEST_F(ExtractTest, FolderIsWrittenWithEverythingUnderIt) {
+    cache.WriteSite("cache1", "s.example", NestedSite());
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"d"});
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_EQ(DiskTree(dest),
+              TreeOf({{"d/a.txt", "A"}, {"d/e/b.txt", "BB"}, {"d/e/f/c.txt", "CCC"}, {"d/g.txt", ""}}));
+    EXPECT_EQ(FlagsOf(items[0]), 0u);
+
+    // From inside the folder, a sub-folder and a file together.
+    fs::remove_all(dest);
+    fs::create_directories(dest);
+    ASSERT_EQ(Cd("d"), TRUE);
+    items = Select({"e", "a.txt"});
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"e/b.txt", "BB"}, {"e/f/c.txt", "CCC"}, {"a.txt", "A"}}));
+    EXPECT_TRUE(WarningTexts().empty());
+}
+
+TEST_F(ExtractTest, EntryWithBodyAndChildrenIsAFileSelectedAndAFolderInAWalk) {
+    cache.WriteSite("cache1", "s.example", NestedSite());
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"n", "p"});
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"n", "n's own body"}, {"p/m/k", "under m"}}));
+}
+
+TEST_F(ExtractTest, ExistingDestinationIsReusedAndFilesOverwritten) {
+    cache.WriteSite("cache1", "s.example", NestedSite());
+    fs::create_directories(dest / "d" / "e");
+    WriteWhole(dest / "d" / "a.txt", "an older and much longer content");
+    WriteWhole(dest / "d" / "keep.txt", "not in the cache");
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"d"});
+    // A DestPath ending in a separator gives a doubled one; it still works.
+    EXPECT_EQ(Get(items, dest.string() + "\\"), TRUE);
+    EXPECT_TRUE(WarningTexts().empty());
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"d/a.txt", "A"},
+                                      {"d/keep.txt", "not in the cache"},
+                                      {"d/e/b.txt", "BB"},
+                                      {"d/e/f/c.txt", "CCC"},
+                                      {"d/g.txt", ""}}));
+}
+
+TEST_F(ExtractTest, WhatIsInTheWayFailsItsEntryAndTheRestIsWritten) {
+    cache.WriteSite("cache1", "s.example", NestedSite());
+    WriteWhole(dest / "d", "a file where the folder goes");
+    fs::create_directories(dest / "other.txt"); // a folder where the file goes
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"d", "other.txt", "n"});
+
+    EXPECT_EQ(Get(items), FALSE);
+    // The folder "exists", so its entries are tried one by one, in tree order.
+    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't create file!", "a.txt",
+                                                        "can't create dir!", "e",
+                                                        "can't create file!", "g.txt",
+                                                        "can't create file!", "other.txt"}));
+    EXPECT_EQ(ReadWhole(dest / "d"), "a file where the folder goes");
+    EXPECT_EQ(ReadWhole(dest / "n"), "n's own body");
+    EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED)) << "failed: stays selected";
+    EXPECT_EQ(FlagsOf(items[1]), static_cast<DWORD>(PPIF_SELECTED));
+    EXPECT_EQ(FlagsOf(items[2]), 0u) << "written: deselected";
+}
+
+// ---- Whole sites from the root -----------------------------------------------------
+
+TEST_F(ExtractTest, WholeSiteMirrorsItsUrlsAndLeavesThePanelAtTheRoot) {
+    cache.WriteSite("cache1", "www.example.com:8080", NestedSite());
+    cache.WriteSite("cache2", "second.example", {OkRecord("/", "home"), OkRecord("x/y", "xy")});
+    const Listing first = ReadRoot();
+    root.assign(first.begin(), first.end());
+    std::vector<PluginPanelItem> items = Select({"www.example.com:8080", "second.example"});
+    host.ClearRecords();
+
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_TRUE(WarningTexts().empty());
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"www.example.com-8080/d/a.txt", "A"},
+                                      {"www.example.com-8080/d/e/b.txt", "BB"},
+                                      {"www.example.com-8080/d/e/f/c.txt", "CCC"},
+                                      {"www.example.com-8080/d/g.txt", ""},
+                                      {"www.example.com-8080/other.txt", "other"},
+                                      {"www.example.com-8080/n/c", "under n"},
+                                      {"www.example.com-8080/p/m/k", "under m"},
+                                      {"second.example/index.htm", "home"},
+                                      {"second.example/x/y", "xy"}}));
+    EXPECT_EQ(FlagsOf(items[0]), 0u);
+    EXPECT_EQ(FlagsOf(items[1]), 0u);
+    bool readingSite = false;
+    for (const MessageCall &box : host.ProgressBoxes())
+        readingSite = readingSite || (!box.items.empty() && box.items[0] == "reading site");
+    EXPECT_TRUE(readingSite) << "each site is loaded under its progress box";
+    EXPECT_EQ(host.ScreenPairingProblem(), "");
+
+    EXPECT_EQ(CurDir(), "");
+    EXPECT_EQ(Info().Flags, 0x8050u);
+    host.ClearRecords();
+    const Listing again = ReadRoot();
+    EXPECT_EQ(again.items, first.items) << "the held root listing";
+    EXPECT_EQ(again.count, 2);
+    EXPECT_TRUE(host.ProgressBoxes().empty());
+}
+
+TEST_F(ExtractTest, SilentWholeSiteCopyDrawsNothing) {
+    cache.WriteSite("cache1", "s.example", NestedSite());
+    ReadRootIntoPanel();
+    std::vector<PluginPanelItem> items = Select({"s.example"});
+    host.ClearRecords();
+    EXPECT_EQ(Get(items, dest.string(), 0, OPM_SILENT), TRUE);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(host.savedScreens.empty());
+    EXPECT_EQ(ReadWhole(dest / "s.example" / "d" / "a.txt"), "A");
+}
+
+TEST_F(ExtractTest, WholeSiteWhoseFileIsGoneFails) {
+    cache.WriteSite("cache1", "gone.example", NestedSite());
+    cache.WriteSite("cache2", "here.example", {OkRecord("f", "F")});
+    ReadRootIntoPanel();
+    std::vector<PluginPanelItem> items = Select({"gone.example", "here.example"});
+    cache.Remove("cache1");
+
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(WarningTexts(), std::vector<std::string>{"can't open file!"});
+    EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED));
+    EXPECT_EQ(FlagsOf(items[1]), 0u);
+    EXPECT_EQ(ReadWhole(dest / "here.example" / "f"), "F");
+    EXPECT_EQ(CurDir(), "");
+}
+
+TEST_F(ExtractTest, ListedFileThatIsNoSiteWritesNothing) {
+    SiteFileOptions options;
+    options.magic = kSiteMagic + 1;
+    cache.WriteSite("cache1", "s.example", NestedSite(), options);
+    ReadRootIntoPanel();
+    std::vector<PluginPanelItem> items = Select({"cache1"});
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED));
+    EXPECT_TRUE(DiskTree(dest).empty());
+    EXPECT_EQ(CurDir(), "");
+}
+
+// ---- Names on disk ---------------------------------------------------------------------
+
+TEST_F(ExtractTest, ReservedCharactersBecomeDashes) {
+    cache.WriteSite("cache1", "s.example",
+                    {OkRecord("q?x=1+2", "1"), OkRecord("s*", "2"), OkRecord("c:d", "3"),
+                     OkRecord("p|q", "4"), OkRecord("f/a:b?/z", "5")});
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = SelectAll();
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"q-x=1-2", "1"}, {"s-", "2"}, {"c-d", "3"}, {"p-q", "4"},
+                                      {"f/a-b-/z", "5"}}));
+}
+
+// A path of 260 characters is used whole; a longer one is cut to its first
+// 259, so entries that agree that far land on one file, the later winning.
+TEST_F(ExtractTest, LongPathsAreCutTo259Characters) {
+    const std::string destText = dest.string();
+    const size_t room = 261 - destText.size() - 1; // a name that makes the path 261 long
+    ASSERT_GT(room, 10u);
+    ASSERT_LT(room, 250u) << "the temporary folder's path is too short for this test";
+    std::string stem(room - 1, 'n');
+    for (size_t i = 0; i < stem.size(); i += 7) stem[i] = static_cast<char>('a' + i % 26);
+
+    std::vector<SiteRecord> records = {OkRecord(stem + "1", "first 261"),
+                                       OkRecord(stem + "2", "second 261"),
+                                       OkRecord(stem + "22", "262")};
+#ifndef _WIN32
+    records.push_back(OkRecord(stem.substr(0, room - 2) + "x", "exactly 260"));
+#endif
+    cache.WriteSite("cache1", "s.example", records);
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = SelectAll();
+    EXPECT_EQ(Get(items), TRUE);
+    std::map<std::string, std::string> expected = {{stem.substr(0, room - 2), "262"}};
+#ifndef _WIN32
+    expected[stem.substr(0, room - 2) + "x"] = "exactly 260";
+#endif
+    EXPECT_EQ(DiskTree(dest), expected);
+}
+
+// A cache built to write outside the destination: parent components, path
+// separators inside names, names Windows would trim or send to a device.
+struct Attack {
+    std::string url;
+    std::string written; // where it must land, relative to its folder
+};
+
+std::vector<Attack> Attacks() {
+    return {
+        {"../escape1", "--/escape1"},
+        {"..\\..\\escape2", "..-..-escape2"},
+        {"./x/../../escape3", "-/x/--/--/escape3"},
+        {"d1/.", "d1/-"},
+        {"d2/...", "d2/---"},
+        {"d3/. . .", "d3/-----"},
+        {"d4/  ", "d4/--"},
+        {"d5/.. ", "d5/---"},
+        {"a.", "a-"},
+        {"b ", "b-"},
+        {"c<d>e\"f", "c-d-e-f"},
+        {std::string("ctl\x01z\x1fz\tq", 9), "ctl-z-z-q"},
+        {"q?+*:|", "q-----"},
+        {"slash\\in", "slash-in"},
+        {"CON", "_CON"},
+        {"nul.txt", "_nul.txt"},
+        {"com1", "_com1"},
+        {"LpT9.html", "_LpT9.html"},
+        {"CONIN$", "_CONIN$"},
+        {"conout$.log", "_conout$.log"},
+        {"aux .txt", "_aux .txt"},
+        {"PRN ", "_PRN-"},
+        {"y/Nul", "y/_Nul"},
+        {"COM10", "COM10"},
+        {"CONX", "CONX"},
+        {"lpt", "lpt"},
+    };
+}
+
+class AttackTest : public ExtractTest {
+  protected:
+    void SetUp() override {
+        ExtractTest::SetUp();
+        // The destination sits three levels down; a sentinel at each level.
+        dest = work.Path() / "l1" / "l2" / "out";
+        fs::create_directories(dest);
+        for (const fs::path &level : {work.Path(), work.Path() / "l1", work.Path() / "l1" / "l2"})
+            WriteWhole(level / "sentinel", "untouched");
+        std::vector<SiteRecord> records;
+        for (size_t i = 0; i < Attacks().size(); ++i)
+            records.push_back(OkRecord(Attacks()[i].url, "R" + std::to_string(i)));
+        cache.WriteSite("cache1", kSite, records);
+    }
+
+    std::map<std::string, std::string> Expected(const std::string &under) const {
+        std::map<std::string, std::string> files;
+        for (size_t i = 0; i < Attacks().size(); ++i)
+            files[under + Attacks()[i].written] = "R" + std::to_string(i);
+        return TreeOf(files);
+    }
+
+    // Only the sentinels and the destination are in the work folder.
+    void ExpectNothingOutside() {
+        std::map<std::string, std::string> outside;
+        for (const auto &entry : DiskTree(work.Path()))
+            if (entry.first.rfind("l1/l2/out", 0) != 0) outside.insert(entry);
+        EXPECT_EQ(outside, (std::map<std::string, std::string>{{"l1", kDirMark},
+                                                               {"l1/l2", kDirMark},
+                                                               {"l1/l2/sentinel", "untouched"},
+                                                               {"l1/sentinel", "untouched"},
+                                                               {"out", kDirMark}, // unused
+                                                               {"sentinel", "untouched"}}));
+    }
+
+    static constexpr const char *kSite = "../../site\\x";
+};
+
+TEST_F(AttackTest, WholeSiteStaysInsideTheDestination) {
+    ReadRootIntoPanel();
+    std::vector<PluginPanelItem> items = Select({kSite});
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_TRUE(WarningTexts().empty());
+    EXPECT_EQ(DiskTree(dest), Expected("..-..-site-x/"));
+    ExpectNothingOutside();
+}
+
+TEST_F(AttackTest, SelectedEntriesStayInsideTheDestination) {
+    ASSERT_EQ(Enter(kSite), TRUE);
+    std::vector<PluginPanelItem> items = SelectAll();
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_TRUE(WarningTexts().empty());
+    EXPECT_EQ(DiskTree(dest), Expected(""));
+    ExpectNothingOutside();
+}
+
+// ---- Failures while copying ---------------------------------------------------------------
+
+#ifndef _WIN32
+// A destination file that is really /dev/full: every write fails for lack
+// of room, as on a full disk.
+class FullDiskTest : public ExtractTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(FullDiskTest, FailedWriteIsReportedAndItsOutputRemoved) {
+    cache.WriteSite("cache1", "s.example",
+                    {OkRecord("full", Pattern(GetParam(), 3)), OkRecord("ok.txt", "fine"),
+                     OkRecord("d/full", Pattern(GetParam(), 4)), OkRecord("d/ok.txt", "also fine")});
+    fs::create_directories(dest / "d");
+    fs::create_symlink("/dev/full", dest / "full");
+    fs::create_symlink("/dev/full", dest / "d" / "full");
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"full", "ok.txt", "d"});
+
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't write file!", "full",
+                                                        "can't write file!", "full"}));
+    EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED));
+    EXPECT_EQ(FlagsOf(items[1]), 0u);
+    EXPECT_EQ(FlagsOf(items[2]), static_cast<DWORD>(PPIF_SELECTED));
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"ok.txt", "fine"}, {"d/ok.txt", "also fine"}}))
+        << "the failed outputs are removed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FullDiskTest, ::testing::Values(1, 50000, 100001),
+                         [](const auto &info) { return "Body" + std::to_string(info.param); });
+#endif
+
+// A site file that ends inside a body: what was read is written, no more.
+struct CutCase {
+    size_t bodySize;
+    size_t delivered;
+};
+
+void PrintTo(const CutCase &c, std::ostream *out) { *out << c.delivered << " of " << c.bodySize; }
+
+class TruncatedSiteTest : public ExtractTest, public ::testing::WithParamInterface<CutCase> {};
+
+TEST_P(TruncatedSiteTest, BytesDeliveredAreWrittenAndTheEntryFails) {
+    const CutCase c = GetParam();
+    const std::vector<SiteRecord> records = {OkRecord("whole", "complete"),
+                                             OkRecord("cut", Pattern(c.bodySize, 9))};
+    SiteFileOptions options;
+    options.padTail = false;
+    const SiteFileImage full = BuildSiteFile("s.example", records, options);
+    options.truncateAt = static_cast<size_t>(full.records[1].bodyOffset) + c.delivered;
+    cache.WriteSite("cache1", "s.example", records, options);
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"cut", "whole"});
+
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't read file!", "cut"}));
+    EXPECT_EQ(ReadWhole(dest / "cut"), records[1].body.substr(0, c.delivered));
+    EXPECT_EQ(ReadWhole(dest / "whole"), "complete");
+    EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED));
+    EXPECT_EQ(FlagsOf(items[1]), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, TruncatedSiteTest,
+                         ::testing::Values(CutCase{100, 0}, CutCase{100, 40}, CutCase{100, 99},
+                                           CutCase{100001, 50000}, CutCase{100001, 60000}),
+                         [](const auto &info) {
+                             return "Body" + std::to_string(info.param.bodySize) + "Cut" +
+                                    std::to_string(info.param.delivered);
+                         });
+
+// dataLength values that make no sense for the record they sit in.
+class DamagedLengthTest : public ExtractTest, public ::testing::WithParamInterface<int32_t> {};
+
+TEST_P(DamagedLengthTest, NegativeBodyLengthReadsAndWritesNothing) {
+    std::vector<SiteRecord> records = {OkRecord("bad", "body"), OkRecord("d/bad", "body"),
+                                       OkRecord("d/good", "good")};
+    records[0].dataLength = GetParam();
+    records[1].dataLength = GetParam();
+    cache.WriteSite("cache1", "s.example", records);
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"bad", "d"});
+
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't read file!", "bad",
+                                                        "can't read file!", "bad"}));
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"d/good", "good"}})) << "nothing created for them";
+}
+
+INSTANTIATE_TEST_SUITE_P(DataLengths, DamagedLengthTest,
+                         ::testing::Values(0, 9, 5, -1, INT32_MIN),
+                         [](const auto &info) {
+                             return info.param < 0 ? "Minus" + std::to_string(-(int64_t)info.param)
+                                                   : "Plus" + std::to_string(info.param);
+                         });
+
+TEST_F(ExtractTest, BodyLengthBeyondTheFileWritesWhatIsThereAndFails) {
+    std::vector<SiteRecord> records = {OkRecord("huge", "short body")};
+    records[0].dataLength = 0x7FFFFFFF;
+    SiteFileOptions options;
+    options.padTail = false;
+    cache.WriteSite("cache1", "s.example", records, options);
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"huge"});
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't read file!", "huge"}));
+    EXPECT_EQ(ReadWhole(dest / "huge"), "short body");
+}
+
+// The current site is reopened by number: a file named cache012 is site 12,
+// reopened as cache12, which does not exist.
+TEST_F(ExtractTest, SiteStreamThatDoesNotOpenFailsEachFileWithoutOutput) {
+    cache.WriteSite("cache012", "s.example", NestedSite());
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"other.txt", "n"});
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't open file!", "other.txt",
+                                                        "can't open file!", "n"}));
+    EXPECT_TRUE(DiskTree(dest).empty());
+    EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED));
+    EXPECT_EQ(FlagsOf(items[1]), static_cast<DWORD>(PPIF_SELECTED));
+}
+
+// DestPath plus the name must fit the 2048-byte path; nothing is written past
+// it, and nothing is created anywhere.
+class LongDestTest : public ExtractTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(LongDestTest, DestPathTooLongFailsEachItemByName) {
+    cache.WriteSite("cache1", "s.example", NestedSite());
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"other.txt", "d"});
+    std::string longDest = (work.Path() / "L").string();
+    longDest.resize(GetParam(), 'L');
+
+    EXPECT_EQ(Get(items, longDest), FALSE);
+    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't create file!", "other.txt",
+                                                        "can't create dir!", "d"}));
+    EXPECT_EQ(DiskTree(work.Path()), (std::map<std::string, std::string>{{"out", kDirMark}}));
+    EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED));
+    EXPECT_EQ(FlagsOf(items[1]), static_cast<DWORD>(PPIF_SELECTED));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, LongDestTest, ::testing::Values(2046, 2047, 2048, 5000),
+                         [](const auto &info) { return "Dest" + std::to_string(info.param); });
+
+} // namespace
+} // namespace qvork_test
