@@ -24,6 +24,15 @@ std::string PluginModulePath() {
     return QVORK_MODULE_PATH;
 }
 
+bool RunningUnderWine() {
+#ifdef _WIN32
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 namespace {
 
 // Entry points are plain functions; the platform hands them out as data

@@ -14,6 +14,10 @@ namespace qvork_test {
 // The module to load: $QVORK_MODULE when set, else the path built in.
 std::string PluginModulePath();
 
+// True in a Windows build running under Wine, where a few system calls
+// differ from Windows itself; tests name each such case where they use this.
+bool RunningUnderWine();
+
 class PluginModule {
   public:
     explicit PluginModule(const std::string &path = PluginModulePath());

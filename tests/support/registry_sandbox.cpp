@@ -13,18 +13,16 @@ const char kCachePathName[] = "CachePath";
 
 namespace {
 
+#ifndef _WIN32
 const char kRegistryVariable[] = "QVORK_REGISTRY";
 
 void SetVariable(const char *name, const std::optional<std::string> &value) {
-#ifdef _WIN32
-    _putenv_s(name, value ? value->c_str() : "");
-#else
     if (value)
         setenv(name, value->c_str(), 1);
     else
         unsetenv(name);
-#endif
 }
+#endif
 
 std::string Failure(const char *what, const std::string &subKey, const std::string &name,
                     LONG code) {
