@@ -20,6 +20,7 @@
 // and leave GetLastError alone.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <stdio.h>
@@ -197,6 +198,10 @@ static LONG BeginRegistryUpdate(RegistryUpdate *update)
     update->lockFd = -1;
     InitRegistryModel(&update->model);
     LONG error = FindRegistryFile(update->path, sizeof update->path);
+    char target[PATH_MAX];
+    if (error == ERROR_SUCCESS && realpath(update->path, target) != NULL &&
+        strlen(target) < sizeof update->path)
+        strcpy(update->path, target); // a symbolic link stays one: its target is replaced
     if (error == ERROR_SUCCESS)
         error = MakeParentFolders(update->path);
     if (error != ERROR_SUCCESS)

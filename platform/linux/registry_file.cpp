@@ -120,8 +120,8 @@ static BOOL AppendPathComponent(const char *name, size_t length, char *out, size
         name = root;
         length = strlen(root);
     }
-    if (length > REGISTRY_NAME_MAX)
-        return FALSE;
+    if (length > REGISTRY_NAME_MAX || (*used == 0 && name[0] == '-'))
+        return FALSE; // "[-" opens a deletion line, so no root may start so
     for (size_t i = 0; i < length; i++)
         if (IsLineBreakOrNul(name[i]))
             return FALSE;

@@ -7,7 +7,8 @@
 // Invariants of a model (ParseRegistryFile and the editing calls keep them):
 //   1. Key paths are "ROOT\sub\sub": non-empty components of at most
 //      REGISTRY_NAME_MAX bytes with no "\", CR, LF or NUL, at most
-//      REGISTRY_PATH_SIZE - 1 bytes in all; "HKCU"/"HKLM" are spelt out.
+//      REGISTRY_PATH_SIZE - 1 bytes in all; "HKCU"/"HKLM" are spelt out;
+//      the root does not start with "-" (that would read as a deletion).
 //   2. No two keys share a path, and no key two values a name, compared
 //      without regard to ASCII case.
 //   3. Value names have at most REGISTRY_VALUE_NAME_MAX bytes and no CR, LF

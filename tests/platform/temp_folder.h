@@ -1,11 +1,9 @@
 // Helpers of the platform tests: a temporary folder removed with everything
-// in it, whole-file reads and writes, and a child process for work that must
-// run as an unprivileged user (tests run as root in CI, where permission bits
-// do not stop anything).
+// in it, whole-file reads and writes, and a child process that can run as an
+// unprivileged user (CI runs as root, whom permission bits do not stop).
 #ifndef QVORK_TESTS_PLATFORM_TEMP_FOLDER_H
 #define QVORK_TESTS_PLATFORM_TEMP_FOLDER_H
 
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,26 +19,19 @@
 
 class TempFolder {
 public:
-    TempFolder()
+    TempFolder() : path_(testing::TempDir() + "qvork_platform_XXXXXX")
     {
-        std::string pattern = testing::TempDir() + "qvork_platform_XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-        EXPECT_FALSE(path_.empty()) << "mkdtemp failed";
+        EXPECT_NE(mkdtemp(path_.data()), nullptr);
     }
     ~TempFolder()
     {
         std::error_code ignored;
-        // Give back any permission a test took away, then remove everything.
-        for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-             it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
-            if (it->is_directory(ignored))
-                chmod(it->path().c_str(), 0700);
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
+        for (auto &entry : std::filesystem::recursive_directory_iterator(path_, ignored))
+            if (entry.is_directory(ignored))
+                chmod(entry.path().c_str(), 0700); // give back what a test took away
         std::filesystem::remove_all(path_, ignored);
     }
-    TempFolder(const TempFolder &) = delete;
-    TempFolder &operator=(const TempFolder &) = delete;
-
     const std::string &Path() const { return path_; }
     std::string operator/(const std::string &name) const { return path_ + "/" + name; }
 
@@ -50,9 +41,7 @@ private:
 
 inline void WriteWholeFile(const std::string &path, const std::string &bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << "cannot write " << path;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 inline std::string ReadWholeFile(const std::string &path)
@@ -67,8 +56,8 @@ inline bool Exists(const std::string &path)
     return stat(path.c_str(), &info) == 0;
 }
 
-// Runs `body` in a forked child, as user and group "nobody" (65534) when the
-// tests run as root; returns the child's exit status, or -1.
+// Runs `body` in a forked child, as user and group 65534 ("nobody") when the
+// tests run as root and `unprivileged` is set; returns its exit status or -1.
 inline int RunInChild(const std::function<int()> &body, bool unprivileged)
 {
     pid_t child = fork();
