@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The benchmarks: builds qvork.so and bench/qvork_bench (Release, -O2, no
+# sanitizers) and runs them. One run writes its own test sites into a
+# temporary folder, prints every figure next to its floor as a ratio against
+# the targets, and removes the folder again.
+# Usage: scripts/bench.sh [--build-dir DIR] [--callgrind] [qvork_bench options]
+#   --build-dir DIR  build folder (default: build/bench in the tree)
+#   --callgrind      instead of timing, count instructions with valgrind's
+#                    callgrind on the plug-in's load, copy and root-listing
+#                    paths and print the costliest functions of each
+# qvork_bench options: --runs N, --only abcd, --quick, --keep (see --help).
+# The work folder goes under $QVORK_BENCH_WORK, else $TMPDIR, else /tmp; it
+# needs about 700 MB while the copy benchmark runs.
+set -eu -o pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+build="$root/build/bench"
+callgrind=0
+pass=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build-dir) build=$2; shift 2 ;;
+    --callgrind) callgrind=1; shift ;;
+    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) pass+=("$1"); shift ;;
+  esac
+done
+
+for tool in cmake ninja c++; do
+  command -v "$tool" >/dev/null || { echo "bench.sh: $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 2; }
+done
+
+echo "== Release build in $build"
+cmake -S "$root/bench" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
+cmake --build "$build" -j 2 --target qvork_bench
+
+work_root=${QVORK_BENCH_WORK:-${TMPDIR:-/tmp}}
+mkdir -p "$work_root"
+work=$(mktemp -d "$work_root/qvork-bench-run.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+if [ "$callgrind" = 0 ]; then
+  "$build/qvork_bench" --work-root "$work" ${pass[@]+"${pass[@]}"}
+  exit $?
+fi
+
+command -v valgrind >/dev/null || { echo "bench.sh: valgrind is missing" >&2; exit 2; }
+prepared=$("$build/qvork_bench" --prepare-only --work-root "$work" ${pass[@]+"${pass[@]}"} | sed -n 's/^prepared: //p')
+# Each operation once, counting only inside the entry points it calls.
+profile() {
+  local op=$1; shift
+  local out="$work/callgrind.$op"
+  local toggles=()
+  for entry in "$@"; do toggles+=("--toggle-collect=$entry"); done
+  valgrind --tool=callgrind --callgrind-out-file="$out" "${toggles[@]}" \
+    "$build/qvork_bench" --profile "$op" --work "$prepared" >/dev/null 2>"$out.log" ||
+    { cat "$out.log" >&2; return 1; }
+  echo
+  echo "== $op: instructions inside $*, by function (self cost)"
+  callgrind_annotate --inclusive=no "$out" | sed -n '/^Ir/,$p' | sed -n '3,22p'
+}
+profile load-deep SetDirectory GetFindData
+profile load-wide SetDirectory GetFindData
+profile copy-root GetFiles
+profile root OpenPlugin GetFindData
