@@ -1,0 +1,604 @@
+// The fuzz host; see fuzz_host.h.
+#include "fuzz_host.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "host/plugin_state.h"
+#include "site_writer.h"
+
+namespace fs = std::filesystem;
+
+// --- The write guard ------------------------------------------------------------
+
+extern "C" {
+FILE *__real_fopen(const char *path, const char *mode);
+FILE *__real_fopen64(const char *path, const char *mode);
+FILE *__real_freopen(const char *path, const char *mode, FILE *stream);
+int __real_open(const char *path, int flags, ...);
+int __real_open64(const char *path, int flags, ...);
+int __real_creat(const char *path, mode_t mode);
+int __real_mkdir(const char *path, mode_t mode);
+int __real_unlink(const char *path);
+int __real_remove(const char *path);
+int __real_rename(const char *from, const char *to);
+size_t __real_fwrite(const void *buffer, size_t size, size_t count, FILE *stream);
+}
+
+namespace {
+
+struct WriteGuard {
+    bool armed = false;
+    std::vector<std::string> allowed; // resolved folders
+    size_t quota = 0;
+    size_t written = 0;
+};
+
+WriteGuard Guard;
+
+std::string Resolved(const std::string &folder)
+{
+    char real[PATH_MAX];
+    return realpath(folder.c_str(), real) != NULL ? std::string(real) : folder;
+}
+
+// Whether creating, changing or removing `path` stays inside an allowed
+// folder. The parent is resolved; the last component must be a real name.
+bool MayTouch(const char *path)
+{
+    if (path == NULL)
+        return true; // the call fails by itself
+    std::string text(path);
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    size_t slash = text.rfind('/');
+    std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
+    std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..")
+        return false;
+    char real[PATH_MAX];
+    if (realpath(parent.c_str(), real) == NULL)
+        return true; // no such parent: nothing can be created there
+    std::string full = std::string(real) + "/" + name;
+    for (const std::string &folder : Guard.allowed) {
+        if (full.compare(0, folder.size() + 1, folder + "/") == 0)
+            return true;
+    }
+    return false;
+}
+
+void Guarded(const char *call, const char *path)
+{
+    if (!Guard.armed || MayTouch(path))
+        return;
+    fprintf(stderr, "qvork fuzz: %s(\"%s\") outside the allowed folders:", call,
+            path != NULL ? path : "(null)");
+    for (const std::string &folder : Guard.allowed)
+        fprintf(stderr, " %s", folder.c_str());
+    fprintf(stderr, "\n");
+    abort();
+}
+
+bool ModeWrites(const char *mode)
+{
+    return mode != NULL && strpbrk(mode, "wa+") != NULL;
+}
+
+bool FlagsWrite(int flags)
+{
+    return (flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC)) != 0;
+}
+
+} // namespace
+
+extern "C" {
+
+FILE *__wrap_fopen(const char *path, const char *mode)
+{
+    if (ModeWrites(mode))
+        Guarded("fopen", path);
+    return __real_fopen(path, mode);
+}
+
+FILE *__wrap_fopen64(const char *path, const char *mode)
+{
+    if (ModeWrites(mode))
+        Guarded("fopen64", path);
+    return __real_fopen64(path, mode);
+}
+
+FILE *__wrap_freopen(const char *path, const char *mode, FILE *stream)
+{
+    if (ModeWrites(mode))
+        Guarded("freopen", path);
+    return __real_freopen(path, mode, stream);
+}
+
+int __wrap_open(const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0) {
+        va_list args;
+        va_start(args, flags);
+        mode = (mode_t)va_arg(args, int);
+        va_end(args);
+    }
+    if (FlagsWrite(flags))
+        Guarded("open", path);
+    return __real_open(path, flags, mode);
+}
+
+int __wrap_open64(const char *path, int flags, ...)
+{
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0) {
+        va_list args;
+        va_start(args, flags);
+        mode = (mode_t)va_arg(args, int);
+        va_end(args);
+    }
+    if (FlagsWrite(flags))
+        Guarded("open64", path);
+    return __real_open64(path, flags, mode);
+}
+
+int __wrap_creat(const char *path, mode_t mode)
+{
+    Guarded("creat", path);
+    return __real_creat(path, mode);
+}
+
+int __wrap_mkdir(const char *path, mode_t mode)
+{
+    Guarded("mkdir", path);
+    return __real_mkdir(path, mode);
+}
+
+int __wrap_unlink(const char *path)
+{
+    Guarded("unlink", path);
+    return __real_unlink(path);
+}
+
+int __wrap_remove(const char *path)
+{
+    Guarded("remove", path);
+    return __real_remove(path);
+}
+
+int __wrap_rename(const char *from, const char *to)
+{
+    Guarded("rename", from);
+    Guarded("rename", to);
+    return __real_rename(from, to);
+}
+
+size_t __wrap_fwrite(const void *buffer, size_t size, size_t count, FILE *stream)
+{
+    if (Guard.armed && stream != stdout && stream != stderr && size != 0) {
+        size_t room = Guard.quota > Guard.written ? Guard.quota - Guard.written : 0;
+        if (count > room / size) {
+            // The quota is spent: a full disk, as far as the plug-in can tell.
+            size_t done = __real_fwrite(buffer, size, room / size, stream);
+            Guard.written += done * size;
+            errno = ENOSPC;
+            return done;
+        }
+        Guard.written += size * count;
+    }
+    return __real_fwrite(buffer, size, count, stream);
+}
+
+} // extern "C"
+
+namespace qvork_fuzz {
+
+const char kFuzzedFileName[] = "cache7";
+
+void Check(bool condition, const char *what)
+{
+    if (condition)
+        return;
+    fprintf(stderr, "qvork fuzz: check failed: %s\n", what);
+    abort();
+}
+
+void ArmWriteGuard(const std::vector<std::string> &allowedFolders, size_t byteQuota)
+{
+    Guard.allowed.clear();
+    for (const std::string &folder : allowedFolders)
+        Guard.allowed.push_back(Resolved(folder));
+    Guard.quota = byteQuota;
+    Guard.written = 0;
+    Guard.armed = true;
+}
+
+void DisarmWriteGuard()
+{
+    Guard.armed = false;
+}
+
+// --- Host services ----------------------------------------------------------------
+
+namespace {
+
+struct Panel {
+    struct PluginPanelItem *items = NULL;
+    int count = 0;
+    int current = 0;
+};
+
+Panel ShownPanel;
+
+// Touches every byte of a text the plug-in hands over, so a bad pointer or a
+// missing terminator shows at once.
+size_t TextLength(const char *text)
+{
+    return text != NULL ? strlen(text) : 0;
+}
+
+int WINAPI HostMessage(int pluginNumber, DWORD flags, const char *helpTopic,
+                       const char *const *items, int itemsNumber, int buttonsNumber)
+{
+    (void)pluginNumber;
+    (void)flags;
+    TextLength(helpTopic);
+    Check(itemsNumber >= 0 && (itemsNumber == 0 || items != NULL), "Message items");
+    size_t total = 0;
+    for (int i = 0; i < itemsNumber; i++)
+        total += TextLength(items[i]);
+    (void)total;
+    return buttonsNumber == 1 ? 0 : -1;
+}
+
+int WINAPI HostDialog(int, int, int, int, int, const char *, struct FarDialogItem *, int)
+{
+    return -1;
+}
+
+const char *WINAPI HostGetMsg(int, int)
+{
+    return "";
+}
+
+int WINAPI HostControl(HANDLE, int command, void *param)
+{
+    if (command != FCTL_GETPANELINFO || param == NULL || ShownPanel.items == NULL)
+        return FALSE;
+    struct PanelInfo *info = (struct PanelInfo *)param;
+    memset(info, 0, sizeof *info);
+    info->Plugin = TRUE;
+    info->PanelItems = ShownPanel.items;
+    info->ItemsNumber = ShownPanel.count;
+    info->CurrentItem = ShownPanel.current;
+    return TRUE;
+}
+
+HANDLE WINAPI HostSaveScreen(int, int, int, int)
+{
+    return (HANDLE)1;
+}
+
+void WINAPI HostRestoreScreen(HANDLE) {}
+
+int WINAPI HostViewer(const char *fileName, const char *title, int, int, int, int, DWORD flags)
+{
+    TextLength(title);
+    if (fileName == NULL)
+        return FALSE;
+    std::string native(fileName);
+    for (char &c : native)
+        if (c == '\\')
+            c = '/';
+    FILE *file = fopen(native.c_str(), "rb");
+    if (file != NULL) {
+        char buffer[4096];
+        while (fread(buffer, 1, sizeof buffer, file) == sizeof buffer) {
+        }
+        fclose(file);
+    }
+    if ((flags & VF_DELETEONCLOSE) != 0)
+        unlink(native.c_str());
+    return TRUE;
+}
+
+struct PluginStartupInfo StartupInfo;
+
+Layout TheLayout;
+bool IsSetUp = false;
+
+void RemoveRoot()
+{
+    std::error_code ignored;
+    if (!TheLayout.root.empty() && getenv("QVORK_FUZZ_KEEP") == NULL)
+        fs::remove_all(TheLayout.root, ignored);
+}
+
+void WriteRegistry(const std::string &path, const std::string &cachePath)
+{
+    std::string text = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\web3000\\netsonic]\r\n"
+                       "\"CachePath\"=\"";
+    for (char c : cachePath) {
+        if (c == '\\' || c == '"')
+            text += '\\';
+        text += c;
+    }
+    text += "\"\r\n";
+    qvork_test::WriteBytes(path, text);
+}
+
+void WriteOrdinarySites(const std::string &folder)
+{
+    using qvork_test::OkRecord;
+    qvork_test::WriteSiteFile(folder + "/cache1", "www.one.example",
+                              {OkRecord("/", "<html>home</html>"),
+                               OkRecord("img/logo.gif", std::string(300, '\x47'), "image/gif"),
+                               OkRecord("a/b/c.html", "deep"), OkRecord("a/b", "b index"),
+                               OkRecord("a/d.css", "body{}", "text/css")});
+    qvork_test::WriteSiteFile(folder + "/cache2", "two.example:8080",
+                              {OkRecord("index.html", "two"), OkRecord("x/y", "")});
+}
+
+} // namespace
+
+const Layout &FuzzSetUp()
+{
+    if (IsSetUp)
+        return TheLayout;
+    // Memory-backed when possible: every run creates and removes files.
+    const char *base = getenv("QVORK_FUZZ_TMP");
+    if (base == NULL || base[0] == 0)
+        base = access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm" : getenv("TMPDIR");
+    std::string pattern = std::string(base != NULL && base[0] != 0 ? base : "/tmp") +
+                          "/qvork-fuzz-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back(0);
+    Check(mkdtemp(buffer.data()) != NULL, "mkdtemp for the fuzz folder");
+    TheLayout.root = Resolved(buffer.data());
+    TheLayout.cacheFolder = TheLayout.root + "/cache/icache";
+    TheLayout.fuzzedSite = TheLayout.cacheFolder + "/" + kFuzzedFileName;
+    TheLayout.tmp = TheLayout.root + "/tmp";
+    TheLayout.work = TheLayout.root + "/work";
+    TheLayout.dest = TheLayout.work + "/dest";
+    TheLayout.sentinel = TheLayout.work + "/sentinel";
+    atexit(RemoveRoot);
+    for (const std::string &folder :
+         {TheLayout.cacheFolder, TheLayout.tmp, TheLayout.dest, TheLayout.sentinel})
+        fs::create_directories(folder);
+    qvork_test::WriteBytes(TheLayout.work + "/sentinel.txt", "must stay as it is\n");
+
+    std::string registry = TheLayout.root + "/registry.reg";
+    WriteRegistry(registry, TheLayout.root + "/cache");
+    setenv("QVORK_REGISTRY", registry.c_str(), 1);
+    setenv("TMPDIR", TheLayout.tmp.c_str(), 1);
+    WriteOrdinarySites(TheLayout.cacheFolder);
+    WriteFuzzedSite(NULL, 0);
+
+    memset(&StartupInfo, 0, sizeof StartupInfo);
+    StartupInfo.StructSize = sizeof StartupInfo;
+    snprintf(StartupInfo.ModuleName, sizeof StartupInfo.ModuleName, "qvork-fuzz");
+    StartupInfo.RootKey = "Software\\qvork-fuzz\\Plugins";
+    StartupInfo.Dialog = HostDialog;
+    StartupInfo.Message = HostMessage;
+    StartupInfo.GetMsg = HostGetMsg;
+    StartupInfo.Control = HostControl;
+    StartupInfo.SaveScreen = HostSaveScreen;
+    StartupInfo.RestoreScreen = HostRestoreScreen;
+    StartupInfo.Viewer = HostViewer;
+    SetStartupInfo(&StartupInfo);
+    IsSetUp = true;
+    return TheLayout;
+}
+
+void WriteFuzzedSite(const uint8_t *data, size_t size)
+{
+    FILE *file = fopen(TheLayout.fuzzedSite.c_str(), "wb");
+    Check(file != NULL, "create cache7");
+    Check(size == 0 || fwrite(data, 1, size, file) == size, "write cache7");
+    Check(fclose(file) == 0, "close cache7");
+}
+
+void SetPanel(struct PluginPanelItem *items, int count, int current)
+{
+    ShownPanel.items = items;
+    ShownPanel.count = count;
+    ShownPanel.current = current;
+}
+
+std::string ItemName(const struct PluginPanelItem &item)
+{
+    return std::string(item.FindData.cFileName,
+                       strnlen(item.FindData.cFileName, sizeof item.FindData.cFileName));
+}
+
+std::string CurDir(HANDLE panel)
+{
+    struct OpenPluginInfo info;
+    memset(&info, 0, sizeof info);
+    GetOpenPluginInfo(panel, &info);
+    Check(info.CurDir != NULL, "CurDir set");
+    Check(info.KeyBar != NULL && info.KeyBar->ShiftTitles[2] != NULL &&
+              strcmp(info.KeyBar->ShiftTitles[2], "VwHdr") == 0,
+          "the Shift+F3 title");
+    return info.CurDir;
+}
+
+int CheckedRootListing(HANDLE panel, struct PluginPanelItem **items, int *count)
+{
+    *items = NULL;
+    *count = -1;
+    Check(GetFindData(panel, items, count, 0) == TRUE, "root GetFindData is TRUE");
+    Check(*count == 3 && *items != NULL, "the root lists the three site files");
+    int fuzzed = -1;
+    for (int i = 0; i < *count; i++) {
+        const struct PluginPanelItem &item = (*items)[i];
+        Check(item.FindData.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY, "root item is a folder");
+        Check(strnlen(item.FindData.cFileName, MAX_PATH) < MAX_PATH, "root name terminated");
+        Check(item.UserData == 0 && item.Flags == 0, "root item UserData and Flags are 0");
+        if (item.Description == NULL) {
+            Check(ItemName(item) == kFuzzedFileName, "only cache7 may be unreadable");
+            Check(item.NumberOfLinks == 0, "an unreadable site has no records");
+            fuzzed = i;
+            continue;
+        }
+        std::string file(item.Description);
+        Check(file == "cache1" || file == "cache2" || file == kFuzzedFileName,
+              "Description is the site file's name");
+        if (file == kFuzzedFileName)
+            fuzzed = i;
+    }
+    return fuzzed;
+}
+
+bool EnterSite(HANDLE panel, struct PluginPanelItem *rootItems, int count, int index)
+{
+    std::string name = ItemName(rootItems[index]);
+    SetPanel(rootItems, count, index);
+    int entered = SetDirectory(panel, name.c_str(), 0);
+    SetPanel(NULL, 0, 0);
+    if (!entered) {
+        Check(CurDir(panel).empty(), "a refused site leaves the panel at the root");
+        return false;
+    }
+    // A name shared with an earlier item enters that one; its name is the same.
+    Check(CurDir(panel) == name, "CurDir of a site's top folder is the site name");
+    return true;
+}
+
+namespace {
+
+bool Walkable(const std::string &name)
+{
+    return !name.empty() && name != ".." && name != "\\" && name.size() < MAX_PATH;
+}
+
+void CheckInSiteItem(const struct PluginPanelItem &item)
+{
+    DWORD attributes = item.FindData.dwFileAttributes;
+    Check(attributes == 0 || attributes == FILE_ATTRIBUTE_DIRECTORY, "in-site attributes");
+    Check(attributes == 0 || item.FindData.nFileSizeLow == 0, "a folder has no size");
+    Check(item.UserData != 0, "in-site item refers to its node");
+    Check(item.Description == NULL && item.Flags == 0 && item.NumberOfLinks == 0,
+          "in-site item has no Description, Flags or links");
+}
+
+void ExpectCurDir(HANDLE panel, const std::string &expected)
+{
+    std::string now = CurDir(panel);
+    if (expected.size() < CUR_DIR_SIZE - 1)
+        Check(now == expected, "CurDir follows the walk");
+    else
+        Check(expected.compare(0, now.size(), now) == 0, "a long CurDir is cut, not changed");
+}
+
+} // namespace
+
+void WalkSite(HANDLE panel, const std::function<void(struct PluginPanelItem *, int)> &visit)
+{
+    std::string here = CurDir(panel);
+    struct PluginPanelItem *items = NULL;
+    int count = -1;
+    Check(GetFindData(panel, &items, &count, 0) == TRUE, "in-site GetFindData is TRUE");
+    Check(count >= 0 && (count == 0 || items != NULL), "in-site listing");
+    std::vector<std::string> names;
+    for (int i = 0; i < count; i++) {
+        CheckInSiteItem(items[i]);
+        names.push_back(ItemName(items[i]));
+    }
+    if (visit)
+        visit(items, count);
+    FreeFindData(panel, items, count);
+    ExpectCurDir(panel, here);
+    for (const std::string &name : names) {
+        if (!Walkable(name))
+            continue;
+        if (!SetDirectory(panel, name.c_str(), 0)) {
+            ExpectCurDir(panel, here);
+            continue;
+        }
+        ExpectCurDir(panel, here + "/" + name);
+        WalkSite(panel, visit);
+        Check(SetDirectory(panel, "..", 0) == TRUE, "\"..\" inside a site is TRUE");
+        ExpectCurDir(panel, here);
+    }
+}
+
+void LeaveSite(HANDLE panel, struct PluginPanelItem *rootItems, int rootCount)
+{
+    std::string top = CurDir(panel);
+    // Down the first walkable chain, then "\" back to the top folder.
+    int depth = 0;
+    for (;;) {
+        struct PluginPanelItem *items = NULL;
+        int count = 0;
+        GetFindData(panel, &items, &count, OPM_SILENT);
+        std::string next;
+        for (int i = 0; i < count && next.empty(); i++) {
+            if (Walkable(ItemName(items[i])))
+                next = ItemName(items[i]);
+        }
+        FreeFindData(panel, items, count);
+        if (next.empty() || !SetDirectory(panel, next.c_str(), 0))
+            break;
+        depth++;
+    }
+    if (depth > 0) {
+        Check(SetDirectory(panel, "\\", 0) == TRUE, "\"\\\" inside a site is TRUE");
+        ExpectCurDir(panel, top);
+    }
+    Check(SetDirectory(panel, "..", 0) == TRUE, "\"..\" from the top folder is TRUE");
+    Check(CurDir(panel).empty(), "leaving a site empties CurDir");
+    struct PluginPanelItem *items = NULL;
+    int count = 0;
+    Check(GetFindData(panel, &items, &count, 0) == TRUE, "root GetFindData after leaving");
+    Check(items == rootItems && count == rootCount, "leaving shows the held root listing");
+}
+
+std::vector<std::string> Snapshot(const std::string &folder, const std::vector<std::string> &skip)
+{
+    std::vector<std::string> entries;
+    std::error_code error;
+    fs::recursive_directory_iterator it(folder, error), end;
+    for (; !error && it != end; it.increment(error)) {
+        std::string relative = it->path().lexically_relative(folder).string();
+        bool skipped = false;
+        for (const std::string &s : skip)
+            skipped = skipped || relative == s;
+        if (skipped) {
+            if (it->is_directory(error))
+                it.disable_recursion_pending();
+            continue;
+        }
+        struct stat info;
+        if (lstat(it->path().c_str(), &info) != 0)
+            continue;
+        char line[64];
+        snprintf(line, sizeof line, " %o %lld %lld.%09ld", (unsigned)info.st_mode,
+                 (long long)info.st_size, (long long)info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+        entries.push_back(relative + line);
+    }
+    Check(!error, "snapshot walk");
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+void EmptyFolder(const std::string &folder)
+{
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        fs::remove_all(it->path(), error);
+    Check(!error, "emptying a folder");
+}
+
+} // namespace qvork_fuzz

@@ -1,0 +1,122 @@
+// The Linux registry file parser, fed the fuzzed bytes as a REGEDIT4 file.
+// The model it yields must keep the invariants registry_file.h states, and
+// serialising it and parsing the text again must give the same model, whose
+// text is then the same again.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <set>
+#include <string>
+
+#include "platform/linux/registry_file.h"
+
+namespace {
+
+void Check(bool condition, const char *what)
+{
+    if (condition)
+        return;
+    fprintf(stderr, "qvork fuzz: check failed: %s\n", what);
+    abort();
+}
+
+int FoldCase(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+}
+
+std::string Folded(const char *text)
+{
+    std::string folded(text);
+    for (char &c : folded)
+        c = (char)FoldCase((unsigned char)c);
+    return folded;
+}
+
+void CheckInvariants(const RegistryModel &model)
+{
+    Check(model.keyCount <= REGISTRY_KEYS_MAX, "at most REGISTRY_KEYS_MAX keys");
+    Check(model.keyCount <= model.keyCapacity, "key count within capacity");
+    std::set<std::string> paths;
+    for (size_t k = 0; k < model.keyCount; k++) {
+        const RegistryKeyRecord &key = model.keys[k];
+        Check(key.path != NULL, "key path set");
+        size_t length = strlen(key.path);
+        Check(length < REGISTRY_PATH_SIZE, "key path fits");
+        char normal[REGISTRY_PATH_SIZE];
+        Check(NormaliseRegistryPath(key.path, length, normal) == TRUE, "key path is valid");
+        Check(strcmp(normal, key.path) == 0, "key path is in its normal form");
+        Check(paths.insert(Folded(key.path)).second, "no two keys share a path");
+        Check(key.valueCount <= REGISTRY_VALUES_MAX, "at most REGISTRY_VALUES_MAX values");
+        Check(key.valueCount <= key.valueCapacity, "value count within capacity");
+        std::set<std::string> names;
+        for (size_t v = 0; v < key.valueCount; v++) {
+            const RegistryValueRecord &value = key.values[v];
+            Check(value.name != NULL && IsValidValueName(value.name) == TRUE, "value name valid");
+            Check(value.size <= REGISTRY_DATA_MAX, "value data within its cap");
+            Check((value.size == 0) == (value.data == NULL), "data present exactly when sized");
+            Check(names.insert(Folded(value.name)).second, "no two values of a key share a name");
+        }
+    }
+}
+
+bool SameModel(const RegistryModel &a, const RegistryModel &b)
+{
+    if (a.keyCount != b.keyCount)
+        return false;
+    for (size_t k = 0; k < a.keyCount; k++) {
+        const RegistryKeyRecord &x = a.keys[k], &y = b.keys[k];
+        if (strcmp(x.path, y.path) != 0 || x.valueCount != y.valueCount)
+            return false;
+        for (size_t v = 0; v < x.valueCount; v++) {
+            const RegistryValueRecord &p = x.values[v], &q = y.values[v];
+            if (strcmp(p.name, q.name) != 0 || p.type != q.type || p.size != q.size ||
+                (p.size != 0 && memcmp(p.data, q.data, p.size) != 0))
+                return false;
+        }
+    }
+    return true;
+}
+
+std::string Serialise(const RegistryModel &model)
+{
+    BYTE *bytes = NULL;
+    size_t size = 0;
+    Check(SerialiseRegistryFile(&model, &bytes, &size) == TRUE, "serialise");
+    std::string text((const char *)bytes, size);
+    free(bytes);
+    return text;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    RegistryModel first;
+    InitRegistryModel(&first);
+    Check(ParseRegistryFile(data, size, &first) == TRUE, "parse (memory is plentiful here)");
+    CheckInvariants(first);
+    std::string text = Serialise(first);
+
+    RegistryModel second;
+    InitRegistryModel(&second);
+    Check(ParseRegistryFile((const BYTE *)text.data(), text.size(), &second) == TRUE, "re-parse");
+    CheckInvariants(second);
+    Check(SameModel(first, second), "serialising and parsing again gives the same model");
+    Check(Serialise(second) == text, "the text of the re-read model is the same");
+
+    // Each key path is found again, and so is each value by its name (the
+    // first few: lookups are linear, and the parser has already made them).
+    for (size_t k = 0; k < first.keyCount && k < 64; k++) {
+        const RegistryKeyRecord *key = FindRegistryKey(&first, first.keys[k].path);
+        Check(key == &first.keys[k], "FindRegistryKey finds each key");
+        Check(RegistryKeyExists(&first, key->path) == TRUE, "each key exists");
+        for (size_t v = 0; v < key->valueCount && v < 64; v++)
+            Check(FindRegistryValue(key, key->values[v].name) == &key->values[v],
+                  "FindRegistryValue finds each value");
+    }
+    FreeRegistryModel(&second);
+    FreeRegistryModel(&first);
+    return 0;
+}

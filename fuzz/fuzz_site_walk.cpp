@@ -1,0 +1,32 @@
+// Entering the fuzzed site and walking its whole tree: every item of every
+// folder entered by name and listed, ".." back out of each, then down the
+// first chain and "\" to the top folder, and ".." out of the site, which
+// must bring back the held root listing. Reading never writes anywhere.
+#include "fuzz_host.h"
+
+using namespace qvork_fuzz;
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    FuzzSetUp();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzSetUp();
+    WriteFuzzedSite(data, size);
+    ArmWriteGuard({}, 0);
+    HANDLE panel = OpenPlugin(0, 0);
+    struct PluginPanelItem *root = NULL;
+    int rootCount = 0;
+    int fuzzed = CheckedRootListing(panel, &root, &rootCount);
+    Check(fuzzed >= 0, "cache7 is listed");
+    if (EnterSite(panel, root, rootCount, fuzzed)) {
+        WalkSite(panel, nullptr);
+        LeaveSite(panel, root, rootCount);
+    }
+    ClosePlugin(panel);
+    DisarmWriteGuard();
+    return 0;
+}
