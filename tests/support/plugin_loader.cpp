@@ -105,7 +105,8 @@ bool PluginModule::Unload() {
     void *handle = handle_;
     handle_ = nullptr;
 #ifdef _WIN32
-    return FreeLibrary(static_cast<HMODULE>(handle)) != 0;
+    if (!FreeLibrary(static_cast<HMODULE>(handle))) return false;
+    return GetModuleHandleA(path_.c_str()) == nullptr;
 #else
     if (dlclose(handle) != 0) return false;
     void *still = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);

@@ -1,7 +1,7 @@
 // Loads the plug-in module afresh, as the host does, and finds its thirteen
-// entry points by their undecorated names. Unloading is checked: on Linux the
-// module must really leave the process, so the next load starts from the
-// zero state of a freshly loaded library.
+// entry points by their undecorated names. Unloading is checked: the module
+// must really leave the process, so the next load starts from the zero state
+// of a freshly loaded library.
 #ifndef QVORK_TESTS_SUPPORT_PLUGIN_LOADER_H
 #define QVORK_TESTS_SUPPORT_PLUGIN_LOADER_H
 
@@ -30,8 +30,8 @@ class PluginModule {
     // Why loading failed; empty when it did not.
     const std::string &Error() const { return error_; }
 
-    // Unloads the module. True when it is gone from the process afterwards
-    // (checked on Linux; on Windows only the FreeLibrary result counts).
+    // Unloads the module. True when it is gone from the process afterwards,
+    // so the next load starts from the zero state.
     bool Unload();
 
     SetStartupInfoFn SetStartupInfo = nullptr;
