@@ -2,6 +2,9 @@
 #include "platform/stream.h"
 
 #ifndef _WIN32
+#include <errno.h>
+#include <unistd.h>
+
 #include "platform/linux/native_path.h"
 #endif
 
@@ -28,9 +31,27 @@ size_t ReadStream(FILE *stream, void *buffer, size_t count)
 
 size_t ReadStreamAt(FILE *stream, LONG offset, void *buffer, size_t count)
 {
+#ifdef _WIN32
     if (!SeekStream(stream, offset))
         return 0;
     return ReadStream(stream, buffer, count);
+#else
+    // One positioned read, without a seek that would throw away the stdio
+    // buffer: a site of 65533 records is read with one call per record.
+    if (stream == NULL || offset < 0 || count == 0)
+        return 0;
+    int fd = fileno(stream);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t got = pread(fd, (char *)buffer + done, count - done, (off_t)offset + (off_t)done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += (size_t)got;
+    }
+    return done;
+#endif
 }
 
 BOOL WriteStream(FILE *stream, const void *buffer, size_t count)

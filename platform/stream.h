@@ -15,7 +15,8 @@ FILE *OpenStream(const char *path, const char *mode);
 // Reads up to `count` bytes at the current position; returns the bytes read.
 size_t ReadStream(FILE *stream, void *buffer, size_t count);
 // Reads up to `count` bytes from byte `offset` of the file; returns the bytes
-// read (0 for a negative offset or one at or past the end).
+// read (0 for a negative offset or one at or past the end). Where the
+// stream's position is afterwards is not defined.
 size_t ReadStreamAt(FILE *stream, LONG offset, void *buffer, size_t count);
 // Writes `count` bytes; TRUE only when all of them were accepted.
 BOOL WriteStream(FILE *stream, const void *buffer, size_t count);
