@@ -122,11 +122,12 @@ DemoFile WriteSite(const fs::path &siteDir, const fs::path &target) {
     return {target.filename().string(), siteName, records.size(), image.bytes.size()};
 }
 
-// Makes <out>/icache/ empty, unless it holds something that is not ours.
+// Makes <out>/icache/ empty, unless it holds something that is not ours
+// (an empty folder is nobody's loss).
 fs::path PrepareCacheFolder(const fs::path &outDir) {
     const fs::path folder = outDir / "icache";
     const fs::path mark = outDir / kMarkName;
-    if (fs::exists(folder) && !fs::exists(mark))
+    if (fs::exists(folder) && !fs::exists(mark) && !fs::is_empty(folder))
         throw std::runtime_error(folder.string() +
                                  " exists and was not made by make_demo: not touching it");
     fs::remove_all(folder);

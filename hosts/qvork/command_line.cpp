@@ -24,7 +24,8 @@ const OptionSpec kOptions[] = {
     {"--digit", true, "config"},
 };
 
-const std::set<std::string> kCommands = {"ls", "get", "header", "rm", "menus", "config", "help"};
+const std::set<std::string> kCommands = {"ls",   "get",    "header", "rm",
+                                         "menus", "config", "panel", "help"};
 
 const OptionSpec *FindOption(const std::string &name) {
     for (const OptionSpec &spec : kOptions) {
@@ -96,13 +97,10 @@ bool CheckCommand(const CommandLine &line, std::string &error) {
     const size_t n = line.operands.size();
     const std::string &command = line.command;
     if (command.empty()) {
-        if (!line.cacheFolder) {
-            error = "no command given";
-            return false;
-        }
-        return true;
+        return true; // the panel, or with --cache alone, storing the cache
     }
-    if ((command == "ls" && n > 1) || ((command == "menus" || command == "config") && n > 0)) {
+    if ((command == "ls" && n > 1) ||
+        ((command == "menus" || command == "config" || command == "panel") && n > 0)) {
         error = command + " takes " + (command == "ls" ? "at most one PATH" : "no operands");
         return false;
     }
@@ -209,10 +207,20 @@ plug-in and calls its entry points: the cache root lists one folder per site,
 a site lists the folders and files of its stored URLs.
 
 Usage:
+  qvork [GLOBAL OPTIONS] [panel]
   qvork [GLOBAL OPTIONS] COMMAND [OPTIONS] [OPERANDS]
   qvork --help
 
 Commands:
+  panel                  (also: no command) On a terminal, open the panel: the
+                         cache as the file manager shows the plug-in's panel.
+                         Keys: arrows, PgUp/PgDn, Home/End move; Enter opens a
+                         site or folder ("..": up); Ctrl+\ goes to the site's
+                         top; Insert or Space selects; F3 shows a file's body;
+                         Shift+F3 its stored header; F5 copies the selected
+                         items (or the current one) to a folder you give; F8
+                         deletes the selected sites; Ctrl+R reads the cache
+                         again; F9 opens the settings; F10 or q quits.
   ls [--all] [PATH]      List the cache root, or a folder inside a site.
                          Root rows: site name, stored responses, size of the
                          cache file, cache file name ("-" when the file is not
@@ -268,6 +276,7 @@ Exit status:
 
 Examples:
   qvork --registry /tmp/r.reg --cache ~/netsonic ls
+  qvork --registry /tmp/r.reg panel
   qvork ls 'www.example.com/img/icons'
   qvork get 'www.example.com/img' 'www.example.com/a.html' -C out/
   qvork get 'www.example.com' -C out/

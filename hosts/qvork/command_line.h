@@ -20,7 +20,7 @@ struct CommandLine {
     std::optional<std::string> pluginFile;   // --plugin FILE
     bool help = false;                       // --help, -h, or the command "help"
 
-    std::string command; // "ls", "get", "header", "rm", "menus", "config"; "" for none
+    std::string command; // "ls", "get", "header", "rm", "menus", "config", "panel"; "" for none
     std::vector<std::string> operands;
 
     bool all = false;                       // ls --all

@@ -1,6 +1,9 @@
 // qvork: the console host. Parses the command line, prepares the registry
 // (--registry, --cache), loads the plug-in module, hands it the terminal's
-// services and runs one command.
+// services and runs one command, or, without a command on a terminal, the
+// interactive panel.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -8,7 +11,9 @@
 #include "hosts/qvork/cache_location.h"
 #include "hosts/qvork/command_line.h"
 #include "hosts/qvork/commands.h"
+#include "hosts/qvork/curses_screen.h"
 #include "hosts/qvork/host_services.h"
+#include "hosts/qvork/panel_ui.h"
 #include "hosts/qvork/plugin_module.h"
 #include "hosts/qvork/session.h"
 #include "hosts/qvork/terminal_ui.h"
@@ -43,6 +48,33 @@ int StoreCache(const std::string &folder) {
                      stored.c_str());
     }
     return kExitOk;
+}
+
+bool WantsPanel(const CommandLine &line) {
+    return line.command.empty() || line.command == "panel";
+}
+
+// The panel on the terminal, with the screen behind the plug-in's services
+// while it runs.
+int OpenPanel(const PluginModule &module) {
+    CursesScreen screen;
+    std::string error;
+    if (!screen.Start(error)) {
+        return Fail(error);
+    }
+    CursesUi ui(screen);
+    InstallUi(&ui);
+    int status;
+    {
+        Session session(module);
+        status = RunPanel(session, screen, error);
+    }
+    InstallUi(nullptr);
+    screen.Stop();
+    if (status != kExitOk) {
+        Fail(error);
+    }
+    return status;
 }
 
 int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &line) {
@@ -86,6 +118,13 @@ int main(int argc, char **argv) {
             return stored;
         }
     }
+    if (WantsPanel(line) && (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1)) {
+        if (line.command.empty()) {
+            return UsageError("no command given (without one, qvork opens its panel, which needs "
+                              "a terminal)");
+        }
+        return Fail("the panel needs a terminal on standard input and output");
+    }
 
     PluginModule module;
     if (!module.Load(ChooseModulePath(line.pluginFile ? *line.pluginFile : std::string()),
@@ -97,10 +136,13 @@ int main(int argc, char **argv) {
         module.Entry().GetMinFarVersion() > FAR_VERSION_170) {
         return Fail("the plug-in needs a newer host than version 1.70");
     }
-    TerminalUi ui(ProbeTerminal());
-    InstallUi(&ui);
     const PluginStartupInfo info = MakeStartupInfo(module.Path());
     module.Entry().SetStartupInfo(&info);
+    if (WantsPanel(line)) {
+        return OpenPanel(module);
+    }
+    TerminalUi ui(ProbeTerminal());
+    InstallUi(&ui);
     const int status = RunCommand(module, ui, line);
     InstallUi(nullptr);
     return status;

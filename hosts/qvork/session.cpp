@@ -16,6 +16,8 @@ std::string DescriptionOf(const PluginPanelItem &item) {
     return item.Description != nullptr ? std::string(item.Description) : std::string();
 }
 
+std::string TextOrEmpty(const char *text) { return text != nullptr ? std::string(text) : std::string(); }
+
 // What identifies an item across two reads of the same folder.
 std::pair<std::string, std::string> KeyOf(const PluginPanelItem &item) {
     return {FieldText(item.FindData.cFileName, sizeof(item.FindData.cFileName)),
@@ -54,6 +56,8 @@ void Session::Close() {
     descriptions_.clear();
     selectedCopies_.clear();
     location_.clear();
+    facts_ = PanelFacts{};
+    dotsCurrent_ = false;
     current_ = 0;
 }
 
@@ -65,10 +69,24 @@ void Session::RefreshPluginInfo() {
     std::memset(&info, 0, sizeof(info));
     info.StructSize = static_cast<int>(sizeof(info));
     entry_.GetOpenPluginInfo(handle_, &info);
-    curDir_ = info.CurDir != nullptr ? std::string(info.CurDir) : std::string();
+    facts_ = PanelFacts{};
+    facts_.flags = info.Flags;
+    facts_.curDir = TextOrEmpty(info.CurDir);
+    facts_.panelTitle = TextOrEmpty(info.PanelTitle);
+    if (info.KeyBar != nullptr) {
+        char *const *groups[] = {info.KeyBar->Titles,          info.KeyBar->CtrlTitles,
+                                 info.KeyBar->AltTitles,       info.KeyBar->ShiftTitles,
+                                 info.KeyBar->CtrlShiftTitles, info.KeyBar->AltShiftTitles,
+                                 info.KeyBar->CtrlAltTitles};
+        for (size_t group = 0; group < facts_.keyTitles.size(); ++group) {
+            for (size_t key = 0; key < facts_.keyTitles[group].size(); ++key) {
+                facts_.keyTitles[group][key] = TextOrEmpty(groups[group][key]);
+            }
+        }
+    }
     // The plug-in may have gone back to the root by itself (a site whose file
     // number reads as 0 lists the root again): no dots and no directory.
-    if ((info.Flags & OPIF_ADDDOTS) == 0 && curDir_.empty()) {
+    if ((info.Flags & OPIF_ADDDOTS) == 0 && facts_.curDir.empty()) {
         location_.clear();
     }
 }
@@ -218,17 +236,22 @@ bool Session::ChangeDirectory(const std::string &name, int opMode) {
         location_.push_back(name);
     }
     ClearSelection();
+    dotsCurrent_ = false;
     cursorAfterRead_ = leftFolder;
     current_ = 0;
     Read(opMode);
     return true;
 }
 
-std::vector<PluginPanelItem> Session::ChosenItems(std::vector<int> &indexes) const {
-    indexes = Selection();
+std::vector<int> Session::ChosenIndexes() const {
+    std::vector<int> indexes = Selection();
     if (indexes.empty() && current_ >= 0 && current_ < Count()) {
         indexes.push_back(current_);
     }
+    return indexes;
+}
+
+std::vector<PluginPanelItem> Session::CopiesOf(const std::vector<int> &indexes) const {
     std::vector<PluginPanelItem> chosen;
     for (int index : indexes) {
         chosen.push_back(items_[index]);
@@ -239,9 +262,19 @@ std::vector<PluginPanelItem> Session::ChosenItems(std::vector<int> &indexes) con
 
 bool Session::CopySelection(const std::string &destination, int opMode,
                             std::vector<int> &failed) {
+    return CopyItems(ChosenIndexes(), destination, opMode, failed);
+}
+
+bool Session::CopyItems(const std::vector<int> &wanted, const std::string &destination,
+                        int opMode, std::vector<int> &failed) {
     failed.clear();
     std::vector<int> indexes;
-    std::vector<PluginPanelItem> chosen = ChosenItems(indexes);
+    for (int index : wanted) {
+        if (index >= 0 && index < Count()) {
+            indexes.push_back(index);
+        }
+    }
+    std::vector<PluginPanelItem> chosen = CopiesOf(indexes);
     if (!open_ || entry_.GetFiles == nullptr || chosen.empty()) {
         failed = indexes;
         return false;
@@ -262,8 +295,7 @@ bool Session::CopySelection(const std::string &destination, int opMode,
 }
 
 bool Session::DeleteSelection(int opMode) {
-    std::vector<int> indexes;
-    std::vector<PluginPanelItem> chosen = ChosenItems(indexes);
+    std::vector<PluginPanelItem> chosen = CopiesOf(ChosenIndexes());
     if (!open_ || entry_.DeleteFiles == nullptr || chosen.empty()) {
         return false;
     }
@@ -288,14 +320,26 @@ bool Session::FillPanelInfo(PanelInfo &info) {
     info.PanelType = 0; // a file panel
     info.Plugin = 1;
     info.PanelRect = RECT{0, 1, 79, 22};
-    info.PanelItems = items_.empty() ? nullptr : items_.data();
-    info.ItemsNumber = Count();
+    // With ".." shown, the file manager lists it as the first item: an
+    // item of its own that stands for no node of the plug-in's.
+    const int shift = ShowsDots() ? 1 : 0;
+    reportedItems_.clear();
+    if (shift != 0) {
+        PluginPanelItem dots;
+        std::memset(&dots, 0, sizeof(dots));
+        dots.FindData.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        std::strncpy(dots.FindData.cFileName, "..", sizeof(dots.FindData.cFileName) - 1);
+        reportedItems_.push_back(dots);
+    }
+    reportedItems_.insert(reportedItems_.end(), items_.begin(), items_.end());
+    info.PanelItems = reportedItems_.empty() ? nullptr : reportedItems_.data();
+    info.ItemsNumber = static_cast<int>(reportedItems_.size());
     info.SelectedItems = selectedCopies_.empty() ? nullptr : selectedCopies_.data();
     info.SelectedItemsNumber = static_cast<int>(selectedCopies_.size());
-    info.CurrentItem = current_;
+    info.CurrentItem = DotsCurrent() || items_.empty() ? 0 : current_ + shift;
     info.Visible = 1;
     info.Focus = 1;
-    std::strncpy(info.CurDir, curDir_.c_str(), sizeof(info.CurDir) - 1);
+    std::strncpy(info.CurDir, facts_.curDir.c_str(), sizeof(info.CurDir) - 1);
     return true;
 }
 

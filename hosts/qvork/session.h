@@ -8,6 +8,7 @@
 #ifndef QVORK_HOSTS_SESSION_H
 #define QVORK_HOSTS_SESSION_H
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,17 @@
 #include "hosts/qvork/plugin_module.h"
 
 namespace qvork_host {
+
+// What GetOpenPluginInfo reported last, copied: the plug-in's texts may
+// change under the host at its next call.
+struct PanelFacts {
+    DWORD flags = 0;
+    std::string curDir;
+    std::string panelTitle;
+    // The key bar: [group][key], key 0 is F1; groups as in KeyBarTitles:
+    // plain, Ctrl, Alt, Shift, Ctrl+Shift, Alt+Shift, Ctrl+Alt.
+    std::array<std::array<std::string, 12>, 7> keyTitles;
+};
 
 class Session : public PanelSource {
 public:
@@ -55,7 +67,16 @@ public:
     std::string LocationText() const; // "site/a/b", or "the cache root"
     bool AtRoot() const { return location_.empty(); }
     // The plug-in's CurDir, asked after each move.
-    const std::string &CurDir() const { return curDir_; }
+    const std::string &CurDir() const { return facts_.curDir; }
+    // All of the last GetOpenPluginInfo (asked after each read and move).
+    const PanelFacts &Facts() const { return facts_; }
+    // Whether the panel shows ".." above the items (OPIF_ADDDOTS).
+    bool ShowsDots() const { return (facts_.flags & OPIF_ADDDOTS) != 0; }
+    // The cursor on ".." rather than on an item: FCTL_GETPANELINFO then
+    // reports ".." (an item of its own, listed first, as the file manager
+    // lists it) as the current item. Cleared by every move.
+    void SetDotsCurrent(bool onDots) { dotsCurrent_ = onDots; }
+    bool DotsCurrent() const { return dotsCurrent_ && ShowsDots(); }
 
     // SetDirectory(name), then Read. False when the plug-in refuses; nothing
     // changed then.
@@ -66,6 +87,9 @@ public:
     // `failed` receives those that stayed selected. Returns GetFiles' result.
     bool CopySelection(const std::string &destination, int opMode,
                        std::vector<int> &failed);
+    // GetFiles with copies of the items at `indexes`, whatever is selected.
+    bool CopyItems(const std::vector<int> &indexes, const std::string &destination, int opMode,
+                   std::vector<int> &failed);
     // DeleteFiles with copies of the selected items, then Read. Returns
     // DeleteFiles' result.
     bool DeleteSelection(int opMode = 0);
@@ -77,7 +101,9 @@ public:
 private:
     void StoreListing(const PluginPanelItem *items, int count);
     void RefreshPluginInfo();
-    std::vector<PluginPanelItem> ChosenItems(std::vector<int> &indexes) const;
+    // The selected items, or the current item when none is selected.
+    std::vector<int> ChosenIndexes() const;
+    std::vector<PluginPanelItem> CopiesOf(const std::vector<int> &indexes) const;
 
     EntryPoints entry_;
     bool open_ = false;
@@ -85,9 +111,11 @@ private:
     std::vector<PluginPanelItem> items_;
     std::vector<std::unique_ptr<char[]>> descriptions_; // the texts items_ point to
     std::vector<PluginPanelItem> selectedCopies_;       // what FillPanelInfo hands out
+    std::vector<PluginPanelItem> reportedItems_;        // "..", then items_, for FillPanelInfo
     int current_ = 0;
     std::vector<std::string> location_;
-    std::string curDir_;
+    PanelFacts facts_;
+    bool dotsCurrent_ = false;
     std::string cursorAfterRead_; // name the cursor goes to after the next Read
 };
 

@@ -1,0 +1,321 @@
+// The panel's terminal over ncurses.
+#include "hosts/qvork/curses_screen.h"
+
+#include <curses.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+
+namespace qvork_host {
+
+namespace {
+
+// The plug-in draws its progress bar with OEM code page characters.
+constexpr unsigned char kFullBlock = 219;
+constexpr unsigned char kLightShade = 176;
+// How long a lone Esc waits for the rest of a key sequence.
+constexpr int kEscapeDelayMs = 25;
+
+SCREEN *Terminal = nullptr;
+
+struct Colours {
+    Paint paint;
+    short foreground;
+    short background;
+    bool bold;
+    int plain; // the attribute without colours
+};
+
+const Colours kColours[] = {
+    {Paint::kPanel, COLOR_CYAN, COLOR_BLUE, false, A_NORMAL},
+    {Paint::kPanelFrame, COLOR_CYAN, COLOR_BLUE, false, A_NORMAL},
+    {Paint::kPanelTitle, COLOR_BLACK, COLOR_CYAN, false, A_REVERSE},
+    {Paint::kCursor, COLOR_BLACK, COLOR_CYAN, false, A_REVERSE},
+    {Paint::kSelected, COLOR_YELLOW, COLOR_BLUE, true, A_BOLD},
+    {Paint::kSelectedCursor, COLOR_YELLOW, COLOR_CYAN, true, A_REVERSE | A_BOLD},
+    {Paint::kFolder, COLOR_WHITE, COLOR_BLUE, true, A_NORMAL},
+    {Paint::kStatus, COLOR_CYAN, COLOR_BLUE, false, A_NORMAL},
+    {Paint::kBox, COLOR_BLACK, COLOR_WHITE, false, A_NORMAL},
+    {Paint::kBoxFocus, COLOR_BLACK, COLOR_CYAN, false, A_REVERSE},
+    {Paint::kWarning, COLOR_WHITE, COLOR_RED, true, A_BOLD},
+    {Paint::kWarningFocus, COLOR_BLACK, COLOR_WHITE, false, A_REVERSE},
+    {Paint::kField, COLOR_BLACK, COLOR_CYAN, false, A_UNDERLINE},
+    {Paint::kFieldMarked, COLOR_WHITE, COLOR_BLACK, true, A_REVERSE},
+    {Paint::kKeyNumber, COLOR_WHITE, COLOR_BLACK, false, A_NORMAL},
+    {Paint::kKeyLabel, COLOR_BLACK, COLOR_CYAN, false, A_REVERSE},
+    {Paint::kViewer, COLOR_CYAN, COLOR_BLUE, false, A_NORMAL},
+    {Paint::kViewerBar, COLOR_BLACK, COLOR_CYAN, false, A_REVERSE},
+};
+
+// Key sequences of xterm-like terminals (tmux among them) that a terminal
+// description may lack: Shift+F1..F12 arrive as F13..F24.
+struct ExtraKey {
+    const char *sequence;
+    int key;
+};
+const ExtraKey kExtraKeys[] = {
+    {"\x1b[1;2P", KEY_F(13)},  {"\x1b[1;2Q", KEY_F(14)},  {"\x1b[1;2R", KEY_F(15)},
+    {"\x1b[1;2S", KEY_F(16)},  {"\x1b[15;2~", KEY_F(17)}, {"\x1b[17;2~", KEY_F(18)},
+    {"\x1b[18;2~", KEY_F(19)}, {"\x1b[19;2~", KEY_F(20)}, {"\x1b[20;2~", KEY_F(21)},
+    {"\x1b[21;2~", KEY_F(22)}, {"\x1b[23;2~", KEY_F(23)}, {"\x1b[24;2~", KEY_F(24)},
+    {"\x1bO2R", KEY_F(15)},    {"\x1b[H", KEY_HOME},      {"\x1b[F", KEY_END},
+    {"\x1b[1~", KEY_HOME},     {"\x1b[4~", KEY_END},      {"\x1bOH", KEY_HOME},
+    {"\x1bOF", KEY_END},       {"\x1b[2~", KEY_IC},       {"\x1b[3~", KEY_DC},
+};
+
+chtype CellOf(unsigned char c) {
+    if (c == kFullBlock) {
+        return ACS_BLOCK;
+    }
+    if (c == kLightShade) {
+        return ACS_CKBOARD;
+    }
+    if (c < 32 || c >= 127) {
+        return '?';
+    }
+    return c;
+}
+
+} // namespace
+
+int PaintAttribute(Paint paint, bool colours) {
+    for (size_t i = 0; i < sizeof(kColours) / sizeof(kColours[0]); ++i) {
+        if (kColours[i].paint != paint) {
+            continue;
+        }
+        if (!colours) {
+            return kColours[i].plain;
+        }
+        return static_cast<int>(COLOR_PAIR(static_cast<int>(i) + 1)) |
+               (kColours[i].bold ? A_BOLD : 0);
+    }
+    return A_NORMAL;
+}
+
+CursesScreen::~CursesScreen() { Stop(); }
+
+bool CursesScreen::Start(std::string &error) {
+    if (started_) {
+        return true;
+    }
+    if (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1) {
+        error = "the panel needs a terminal on standard input and output";
+        return false;
+    }
+    std::setlocale(LC_ALL, "");
+    Terminal = newterm(nullptr, stdout, stdin);
+    if (Terminal == nullptr) {
+        error = "the terminal (TERM) is not one ncurses knows";
+        return false;
+    }
+    set_term(Terminal);
+    started_ = true;
+    raw(); // Ctrl+\ and Ctrl+C reach the panel as keys
+    noecho();
+    nonl();
+    keypad(stdscr, TRUE);
+    set_escdelay(kEscapeDelayMs);
+    for (const ExtraKey &extra : kExtraKeys) {
+        if (key_defined(extra.sequence) == 0) {
+            define_key(extra.sequence, extra.key);
+        }
+    }
+    curs_set(0);
+    colours_ = has_colors();
+    if (colours_) {
+        start_color();
+        for (size_t i = 0; i < sizeof(kColours) / sizeof(kColours[0]); ++i) {
+            init_pair(static_cast<short>(i + 1), kColours[i].foreground, kColours[i].background);
+        }
+    }
+    return true;
+}
+
+void CursesScreen::Stop() {
+    if (!started_) {
+        return;
+    }
+    for (auto &entry : saved_) {
+        delwin(entry.second.window);
+    }
+    saved_.clear();
+    layers_.clear();
+    curs_set(1);
+    endwin();
+    delscreen(Terminal);
+    Terminal = nullptr;
+    started_ = false;
+}
+
+int CursesScreen::Rows() const { return LINES; }
+
+int CursesScreen::Cols() const { return COLS; }
+
+int CursesScreen::ReadKey() {
+    for (;;) {
+        errno = 0;
+        const int key = wgetch(stdscr);
+        if (key == ERR && errno == EINTR) {
+            continue;
+        }
+        if (key == KEY_RESIZE) {
+            RedrawAll();
+        }
+        return key;
+    }
+}
+
+void CursesScreen::Put(int y, int x, const std::string &text, Paint paint, int width) {
+    if (y < 0 || y >= LINES) {
+        return;
+    }
+    const chtype attribute = static_cast<chtype>(PaintAttribute(paint, colours_));
+    const int cells = width >= 0 ? width : static_cast<int>(text.size());
+    for (int i = 0; i < cells; ++i) {
+        const int column = x + i;
+        if (column < 0) {
+            continue;
+        }
+        if (column >= COLS) {
+            break;
+        }
+        const unsigned char c =
+            i < static_cast<int>(text.size()) ? static_cast<unsigned char>(text[i]) : ' ';
+        mvaddch(y, column, CellOf(c) | attribute);
+    }
+}
+
+void CursesScreen::Fill(int y, int x, int height, int width, Paint paint) {
+    const std::string blank(width > 0 ? static_cast<size_t>(width) : 0, ' ');
+    for (int row = 0; row < height; ++row) {
+        Put(y + row, x, blank, paint);
+    }
+}
+
+void CursesScreen::Frame(int y, int x, int height, int width, Paint paint,
+                         const std::string &title) {
+    if (height < 2 || width < 2) {
+        return;
+    }
+    const chtype attribute = static_cast<chtype>(PaintAttribute(paint, colours_));
+    auto cell = [&](int row, int column, chtype c) {
+        if (row >= 0 && row < LINES && column >= 0 && column < COLS) {
+            mvaddch(row, column, c | attribute);
+        }
+    };
+    for (int column = x + 1; column < x + width - 1; ++column) {
+        cell(y, column, ACS_HLINE);
+        cell(y + height - 1, column, ACS_HLINE);
+    }
+    for (int row = y + 1; row < y + height - 1; ++row) {
+        cell(row, x, ACS_VLINE);
+        cell(row, x + width - 1, ACS_VLINE);
+    }
+    cell(y, x, ACS_ULCORNER);
+    cell(y, x + width - 1, ACS_URCORNER);
+    cell(y + height - 1, x, ACS_LLCORNER);
+    cell(y + height - 1, x + width - 1, ACS_LRCORNER);
+    if (!title.empty() && width > 4) {
+        std::string shown = " " + title + " ";
+        if (static_cast<int>(shown.size()) > width - 2) {
+            shown.resize(static_cast<size_t>(width - 2));
+        }
+        Put(y, x + (width - static_cast<int>(shown.size())) / 2, shown, paint);
+    }
+}
+
+void CursesScreen::FrameRule(int y, int x, int width, Paint paint) {
+    if (y < 0 || y >= LINES || width < 2) {
+        return;
+    }
+    const chtype attribute = static_cast<chtype>(PaintAttribute(paint, colours_));
+    for (int column = x; column < x + width && column < COLS; ++column) {
+        if (column < 0) {
+            continue;
+        }
+        const chtype c =
+            column == x ? ACS_LTEE : (column == x + width - 1 ? ACS_RTEE : ACS_HLINE);
+        mvaddch(y, column, c | attribute);
+    }
+}
+
+void CursesScreen::VerticalLine(int y, int x, int height, Paint paint) {
+    if (x < 0 || x >= COLS) {
+        return;
+    }
+    const chtype attribute = static_cast<chtype>(PaintAttribute(paint, colours_));
+    for (int row = y; row < y + height && row < LINES; ++row) {
+        if (row >= 0) {
+            mvaddch(row, x, ACS_VLINE | attribute);
+        }
+    }
+}
+
+void CursesScreen::PlaceCursor(int y, int x) {
+    if (y >= 0 && y < LINES && x >= 0 && x < COLS) {
+        move(y, x);
+        curs_set(1);
+    }
+}
+
+void CursesScreen::HideCursor() { curs_set(0); }
+
+void CursesScreen::Show() { refresh(); }
+
+void CursesScreen::PushLayer(std::function<void()> draw) { layers_.push_back(std::move(draw)); }
+
+void CursesScreen::PopLayer() {
+    if (!layers_.empty()) {
+        layers_.pop_back();
+    }
+}
+
+void CursesScreen::RedrawAll() {
+    if (!started_) {
+        return;
+    }
+    HideCursor();
+    erase();
+    for (const auto &draw : layers_) {
+        draw();
+    }
+    refresh();
+}
+
+uintptr_t CursesScreen::Save() {
+    if (!started_) {
+        return 0;
+    }
+    Saved saved;
+    saved.window = dupwin(stdscr);
+    saved.rows = LINES;
+    saved.cols = COLS;
+    if (saved.window == nullptr) {
+        return 0;
+    }
+    const uintptr_t handle = ++nextSaved_;
+    saved_[handle] = saved;
+    return handle;
+}
+
+void CursesScreen::Restore(uintptr_t handle) {
+    auto found = saved_.find(handle);
+    if (found == saved_.end()) {
+        RedrawAll();
+        return;
+    }
+    const Saved saved = found->second;
+    saved_.erase(found);
+    if (saved.rows == LINES && saved.cols == COLS) {
+        overwrite(saved.window, stdscr);
+        touchwin(stdscr);
+        refresh();
+    } else {
+        RedrawAll();
+    }
+    delwin(saved.window);
+}
+
+} // namespace qvork_host

@@ -1,0 +1,486 @@
+// Message boxes and dialogs drawn with curses.
+#include "hosts/qvork/dialog_ui.h"
+
+#include <curses.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "hosts/qvork/dialog_items.h"
+
+namespace qvork_host {
+
+namespace {
+
+constexpr int kMarginRows = 1; // box colour around the frame
+constexpr int kMarginCols = 2;
+constexpr int kPadCols = 1;    // inside the frame, beside the text
+
+int Length(const std::string &text) { return static_cast<int>(text.size()); }
+
+std::string ButtonLabel(const std::string &text, bool isDefault) {
+    return isDefault ? "{ " + text + " }" : "[ " + text + " ]";
+}
+
+bool IsEnter(int key) { return key == '\r' || key == '\n' || key == KEY_ENTER; }
+
+bool IsPrintable(int key) { return key >= 32 && key < 127; }
+
+} // namespace
+
+std::string ButtonRowText(const std::vector<std::string> &buttons, std::vector<int> &starts) {
+    std::string row;
+    starts.clear();
+    for (const std::string &button : buttons) {
+        if (!row.empty()) {
+            row += " ";
+        }
+        starts.push_back(Length(row));
+        row += ButtonLabel(button, false);
+    }
+    return row;
+}
+
+BoxPlace MessageBoxPlace(const MessageBoxText &box, int rows, int cols) {
+    std::vector<int> starts;
+    int content = std::max(Length(box.title) + 2, Length(ButtonRowText(box.buttons, starts)));
+    for (const std::string &line : box.lines) {
+        content = std::max(content, Length(line));
+    }
+    const int chrome = 2 * (kMarginCols + 1 + kPadCols);
+    BoxPlace place;
+    place.width = std::min(content + chrome, std::max(cols, 1));
+    place.height = static_cast<int>(box.lines.size()) + (box.buttons.empty() ? 0 : 2) + 2 +
+                   2 * kMarginRows;
+    place.height = std::min(place.height, std::max(rows, 1));
+    place.x = std::max((cols - place.width) / 2, 0);
+    place.y = std::max((rows - place.height) / 2, 0);
+    return place;
+}
+
+void DrawMessageBox(CursesScreen &screen, const MessageBoxText &box, int focus) {
+    const bool warning = (box.flags & FMSG_WARNING) != 0;
+    const Paint paint = warning ? Paint::kWarning : Paint::kBox;
+    const BoxPlace place = MessageBoxPlace(box, screen.Rows(), screen.Cols());
+    screen.Fill(place.y, place.x, place.height, place.width, paint);
+    const int frameY = place.y + kMarginRows;
+    const int frameX = place.x + kMarginCols;
+    const int frameWidth = place.width - 2 * kMarginCols;
+    const int frameHeight = place.height - 2 * kMarginRows;
+    screen.Frame(frameY, frameX, frameHeight, frameWidth, paint, box.title);
+    const int textWidth = frameWidth - 2 - 2 * kPadCols;
+    int y = frameY + 1;
+    for (const std::string &line : box.lines) {
+        std::string shown = line.substr(0, static_cast<size_t>(std::max(textWidth, 0)));
+        screen.Put(y++, frameX + 1 + kPadCols + (textWidth - Length(shown)) / 2, shown, paint);
+    }
+    if (box.buttons.empty()) {
+        return;
+    }
+    screen.FrameRule(y++, frameX, frameWidth, paint);
+    std::vector<int> starts;
+    const std::string row = ButtonRowText(box.buttons, starts);
+    const int rowX = frameX + 1 + kPadCols + std::max((textWidth - Length(row)) / 2, 0);
+    for (size_t i = 0; i < box.buttons.size(); ++i) {
+        const bool focused = static_cast<int>(i) == focus;
+        const Paint buttonPaint =
+            focused ? (warning ? Paint::kWarningFocus : Paint::kBoxFocus) : paint;
+        screen.Put(y, rowX + starts[i], ButtonLabel(box.buttons[i], false), buttonPaint);
+    }
+}
+
+int RunMessageBox(CursesScreen &screen, const MessageBoxText &box) {
+    const int buttons = static_cast<int>(box.buttons.size());
+    int focus = 0;
+    const uintptr_t under = screen.Save();
+    screen.PushLayer([&screen, &box, &focus] { DrawMessageBox(screen, box, focus); });
+    int answer = -1;
+    for (bool open = true; open;) {
+        screen.HideCursor();
+        DrawMessageBox(screen, box, focus);
+        screen.Show();
+        const int key = screen.ReadKey();
+        switch (key) {
+        case KEY_LEFT:
+        case KEY_UP:
+        case KEY_BTAB:
+            focus = (focus + buttons - 1) % buttons;
+            break;
+        case KEY_RIGHT:
+        case KEY_DOWN:
+        case '\t':
+            focus = (focus + 1) % buttons;
+            break;
+        case 27:
+        case ERR:
+            open = false;
+            break;
+        default:
+            if (IsEnter(key) || key == ' ') {
+                answer = focus;
+                open = false;
+            } else if (IsPrintable(key)) {
+                int match = -1;
+                int sharing = 0;
+                for (int i = 0; i < buttons; ++i) {
+                    const std::string &text = box.buttons[i];
+                    if (!text.empty() && std::tolower(static_cast<unsigned char>(text[0])) ==
+                                             std::tolower(key)) {
+                        match = i;
+                        ++sharing;
+                    }
+                }
+                if (sharing == 1) {
+                    answer = match;
+                    open = false;
+                }
+            }
+        }
+    }
+    screen.PopLayer();
+    screen.Restore(under);
+    return answer;
+}
+
+std::vector<int> DialogItemColumns(const FarDialogItem *items, int count, int width) {
+    std::vector<int> columns(static_cast<size_t>(std::max(count, 0)));
+    for (int i = 0; i < count; ++i) {
+        columns[i] = items[i].X1;
+    }
+    // Each row's centred group: its buttons side by side, one space apart.
+    std::vector<bool> placed(columns.size(), false);
+    for (int i = 0; i < count; ++i) {
+        if (placed[i] || items[i].Type != DI_BUTTON || (items[i].Flags & DIF_CENTERGROUP) == 0) {
+            continue;
+        }
+        std::vector<int> group;
+        int total = -1;
+        for (int j = i; j < count; ++j) {
+            if (items[j].Type == DI_BUTTON && (items[j].Flags & DIF_CENTERGROUP) != 0 &&
+                items[j].Y1 == items[i].Y1) {
+                group.push_back(j);
+                total += Length(DialogItemLabel(items[j])) + 1;
+            }
+        }
+        int x = std::max((width - total) / 2, 0);
+        for (int j : group) {
+            columns[j] = x;
+            placed[j] = true;
+            x += Length(DialogItemLabel(items[j])) + 1;
+        }
+    }
+    return columns;
+}
+
+std::string DialogItemLabel(const FarDialogItem &item) {
+    const std::string text = ItemText(item);
+    switch (item.Type) {
+    case DI_CHECKBOX:
+        return std::string(item.Selected ? "[x] " : "[ ] ") + text;
+    case DI_BUTTON:
+        return ButtonLabel(text, item.DefaultButton != 0);
+    default:
+        return text;
+    }
+}
+
+bool MaskAllows(const std::string &mask, size_t position, char c) {
+    if (!IsPrintable(static_cast<unsigned char>(c))) {
+        return false;
+    }
+    if (position >= mask.size()) {
+        return mask.empty();
+    }
+    if (mask[position] == '9' || mask[position] == '#') {
+        return std::isdigit(static_cast<unsigned char>(c)) || c == ' ';
+    }
+    return true;
+}
+
+namespace {
+
+// A dialog while it runs: focus, edit positions, drawing and keys.
+class DialogRun {
+public:
+    DialogRun(CursesScreen &screen, FarDialogItem *items, int count, int width, int height)
+        : screen_(screen), items_(items), count_(count), width_(width), height_(height),
+          edits_(static_cast<size_t>(count)) {
+        for (int i = 0; i < count_; ++i) {
+            if (items_[i].Type == DI_FIXEDIT) {
+                edits_[i].cursor = Length(ItemText(items_[i]));
+                edits_[i].marked = ItemMask(items_[i]).empty() && edits_[i].cursor > 0;
+                edits_[i].cursor = std::min(edits_[i].cursor, FieldLimit(i) - 1);
+                edits_[i].cursor = std::max(edits_[i].cursor, 0);
+            }
+        }
+        for (int i = 0; i < count_ && focus_ < 0; ++i) {
+            if (items_[i].Focus && IsInteractive(items_[i])) {
+                focus_ = i;
+            }
+        }
+        if (focus_ < 0) {
+            Move(1);
+        }
+    }
+
+    int Run() {
+        const uintptr_t under = screen_.Save();
+        screen_.PushLayer([this] { Draw(); });
+        int result = -1;
+        for (bool open = true; open;) {
+            Draw();
+            screen_.Show();
+            const int key = screen_.ReadKey();
+            open = HandleKey(key, result);
+        }
+        screen_.HideCursor();
+        screen_.PopLayer();
+        screen_.Restore(under);
+        return result;
+    }
+
+private:
+    struct Edit {
+        int cursor = 0;      // position in the text
+        int scroll = 0;      // first position shown
+        bool marked = false; // the first typed character replaces the text
+    };
+
+    // The most characters the field holds: its mask's length, else Data.
+    int FieldLimit(int index) const {
+        const std::string mask = ItemMask(items_[index]);
+        if (!mask.empty()) {
+            return Length(mask);
+        }
+        return static_cast<int>(sizeof(items_[index].Data)) - 1;
+    }
+
+    int FieldWidth(int index) const {
+        const FarDialogItem &item = items_[index];
+        const int mask = Length(ItemMask(item));
+        return std::max({item.X2 - item.X1 + 1, mask, 1});
+    }
+
+    void Origin(int &y, int &x) const {
+        y = std::max((screen_.Rows() - height_) / 2, 0);
+        x = std::max((screen_.Cols() - width_) / 2, 0);
+    }
+
+    void Draw() {
+        int top;
+        int left;
+        Origin(top, left);
+        screen_.HideCursor();
+        screen_.Fill(top, left, height_, width_, Paint::kBox);
+        const std::vector<int> columns = DialogItemColumns(items_, count_, width_);
+        int cursorY = -1;
+        int cursorX = -1;
+        for (int i = 0; i < count_; ++i) {
+            const FarDialogItem &item = items_[i];
+            const int y = top + item.Y1;
+            const int x = left + columns[i];
+            const bool focused = i == focus_;
+            switch (item.Type) {
+            case DI_DOUBLEBOX:
+                screen_.Frame(y, x, item.Y2 - item.Y1 + 1, item.X2 - item.X1 + 1, Paint::kBox,
+                              ItemText(item));
+                break;
+            case DI_FIXEDIT: {
+                Edit &edit = edits_[i];
+                const int width = FieldWidth(i);
+                edit.scroll = std::clamp(edit.scroll, std::max(edit.cursor - width + 1, 0),
+                                         edit.cursor);
+                const std::string text = ItemText(item);
+                const std::string shown =
+                    edit.scroll < Length(text) ? text.substr(static_cast<size_t>(edit.scroll)) : "";
+                screen_.Put(y, x, shown, edit.marked ? Paint::kFieldMarked : Paint::kField, width);
+                if (focused) {
+                    cursorY = y;
+                    cursorX = x + edit.cursor - edit.scroll;
+                }
+                break;
+            }
+            case DI_CHECKBOX:
+                screen_.Put(y, x, DialogItemLabel(item), focused ? Paint::kBoxFocus : Paint::kBox);
+                if (focused) {
+                    cursorY = y;
+                    cursorX = x + 1;
+                }
+                break;
+            case DI_BUTTON:
+                screen_.Put(y, x, DialogItemLabel(item), focused ? Paint::kBoxFocus : Paint::kBox);
+                break;
+            default:
+                screen_.Put(y, x, DialogItemLabel(item), Paint::kBox);
+                break;
+            }
+        }
+        if (cursorY >= 0) {
+            screen_.PlaceCursor(cursorY, cursorX);
+        }
+    }
+
+    void Move(int step) {
+        for (int tries = 0; tries < count_; ++tries) {
+            focus_ = ((focus_ < 0 ? (step > 0 ? -1 : 0) : focus_) + step + count_) % count_;
+            if (IsInteractive(items_[focus_])) {
+                return;
+            }
+        }
+        focus_ = -1;
+    }
+
+    // Puts `c` at the cursor of the focused field, over what is there.
+    void Type(char c) {
+        FarDialogItem &item = items_[focus_];
+        Edit &edit = edits_[focus_];
+        std::string text = edit.marked ? std::string() : ItemText(item);
+        const int at = edit.marked ? 0 : edit.cursor;
+        if (!MaskAllows(ItemMask(item), static_cast<size_t>(at), c) || at >= FieldLimit(focus_)) {
+            beep();
+            return;
+        }
+        const bool masked = !ItemMask(item).empty();
+        if (at < Length(text) && masked) {
+            text[static_cast<size_t>(at)] = c;
+        } else if (at <= Length(text)) {
+            text.insert(static_cast<size_t>(at), 1, c);
+        }
+        if (Length(text) > FieldLimit(focus_)) {
+            beep();
+            return;
+        }
+        Store(item, text);
+        edit.marked = false;
+        edit.cursor = std::min(at + 1, masked ? FieldLimit(focus_) - 1 : Length(text));
+    }
+
+    static void Store(FarDialogItem &item, const std::string &text) {
+        std::memset(item.Data, 0, sizeof(item.Data));
+        std::memcpy(item.Data, text.data(), std::min(text.size(), sizeof(item.Data) - 1));
+    }
+
+    // Keys of an edit field; false when the key is not one of them.
+    bool EditKey(int key) {
+        FarDialogItem &item = items_[focus_];
+        Edit &edit = edits_[focus_];
+        std::string text = ItemText(item);
+        switch (key) {
+        case KEY_LEFT:
+            edit.cursor = std::max(edit.cursor - 1, 0);
+            break;
+        case KEY_RIGHT:
+            edit.cursor = std::min(edit.cursor + 1, std::min(Length(text), FieldLimit(focus_) - 1));
+            break;
+        case KEY_HOME:
+            edit.cursor = 0;
+            break;
+        case KEY_END:
+            edit.cursor = std::min(Length(text), FieldLimit(focus_) - 1);
+            break;
+        case KEY_BACKSPACE:
+        case 127:
+        case 8:
+            if (edit.marked) {
+                text.clear();
+                edit.cursor = 0;
+            } else if (edit.cursor > 0 && edit.cursor <= Length(text)) {
+                text.erase(static_cast<size_t>(edit.cursor - 1), 1);
+                --edit.cursor;
+            }
+            Store(item, text);
+            break;
+        case KEY_DC:
+            if (edit.marked) {
+                text.clear();
+                edit.cursor = 0;
+            } else if (edit.cursor < Length(text)) {
+                text.erase(static_cast<size_t>(edit.cursor), 1);
+            }
+            Store(item, text);
+            break;
+        case 21: // Ctrl+U: empty the field
+            text.clear();
+            edit.cursor = 0;
+            Store(item, text);
+            break;
+        default:
+            if (!IsPrintable(key)) {
+                return false;
+            }
+            Type(static_cast<char>(key));
+            return true;
+        }
+        edit.marked = false;
+        return true;
+    }
+
+    // False when the key closed the dialog, with `result` set.
+    bool HandleKey(int key, int &result) {
+        if (key == ERR || key == 27) {
+            result = -1;
+            return false;
+        }
+        if (key == KEY_RESIZE) {
+            return true;
+        }
+        if (IsEnter(key)) {
+            if (focus_ >= 0 && items_[focus_].Type == DI_BUTTON) {
+                result = focus_;
+            } else {
+                result = FindAcceptButton(items_, count_);
+            }
+            return false;
+        }
+        if (key == '\t' || key == KEY_DOWN) {
+            Move(1);
+            return true;
+        }
+        if (key == KEY_BTAB || key == KEY_UP) {
+            Move(-1);
+            return true;
+        }
+        if (focus_ < 0) {
+            return true;
+        }
+        FarDialogItem &item = items_[focus_];
+        if (item.Type == DI_FIXEDIT) {
+            EditKey(key);
+            return true;
+        }
+        if (key == KEY_LEFT) {
+            Move(-1);
+        } else if (key == KEY_RIGHT) {
+            Move(1);
+        } else if (key == ' ' && item.Type == DI_CHECKBOX) {
+            item.Selected = item.Selected ? 0 : 1;
+        } else if (key == ' ' && item.Type == DI_BUTTON) {
+            result = focus_;
+            return false;
+        }
+        return true;
+    }
+
+    CursesScreen &screen_;
+    FarDialogItem *items_;
+    int count_;
+    int width_;
+    int height_;
+    std::vector<Edit> edits_;
+    int focus_ = -1;
+};
+
+} // namespace
+
+int RunDialogBox(CursesScreen &screen, FarDialogItem *items, int count, int width, int height) {
+    if (items == nullptr || count <= 0) {
+        return -1;
+    }
+    width = std::clamp(width, 1, 1000);
+    height = std::clamp(height, 1, 1000);
+    DialogRun run(screen, items, count, width, height);
+    return run.Run();
+}
+
+} // namespace qvork_host

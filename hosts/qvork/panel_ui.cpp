@@ -1,0 +1,496 @@
+// The interactive panel and the screen services behind it.
+#include "hosts/qvork/panel_ui.h"
+
+#include <curses.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "hosts/qvork/command_line.h"
+#include "hosts/qvork/dialog_items.h"
+#include "hosts/qvork/dialog_ui.h"
+#include "hosts/qvork/pager.h"
+#include "hosts/qvork/panel_view.h"
+
+namespace qvork_host {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::chrono::milliseconds kProgressInterval(40);
+
+// The smallest screen the panel draws on.
+constexpr int kLeastRows = 8;
+constexpr int kLeastCols = 30;
+
+std::string BoxKey(const MessageBoxText &box) {
+    std::string key = box.title;
+    for (const std::string &line : box.lines) {
+        key += '\n' + line;
+    }
+    return key;
+}
+
+void Warn(CursesScreen &screen, const std::string &title, const std::vector<std::string> &lines) {
+    MessageBoxText box;
+    box.flags = FMSG_WARNING;
+    box.title = title;
+    box.lines = lines;
+    box.buttons = {"OK"};
+    RunMessageBox(screen, box);
+}
+
+std::string CurrentFolder() {
+    std::error_code failed;
+    const fs::path here = fs::current_path(failed);
+    return failed ? std::string() : here.string();
+}
+
+// The panel while it runs: its rows, cursor and scrolling, drawing and keys.
+class PanelApp {
+public:
+    PanelApp(Session &session, CursesScreen &screen) : session_(session), screen_(screen) {}
+
+    int Run(std::string &error) {
+        screen_.PushLayer([this] { Draw(); });
+        screen_.RedrawAll();
+        if (!session_.Open(error)) {
+            screen_.PopLayer();
+            return kExitFailed;
+        }
+        if (!session_.Read()) {
+            session_.Close();
+            screen_.PopLayer();
+            error = "the plug-in did not list the cache root";
+            return kExitFailed;
+        }
+        Sync();
+        while (!quit_) {
+            Draw();
+            screen_.Show();
+            HandleKey(screen_.ReadKey());
+        }
+        session_.Close();
+        screen_.PopLayer();
+        return kExitOk;
+    }
+
+private:
+    bool AtRoot() const { return session_.AtRoot() && !session_.ShowsDots(); }
+
+    int VisibleRows() const { return std::max(screen_.Rows() - 6, 1); }
+
+    // The rows again after the listing changed; the cursor follows the
+    // session's current item (or "..").
+    void Sync() {
+        rows_ = PanelRows(session_);
+        int row = -1;
+        if (session_.DotsCurrent() && !rows_.empty() && rows_[0] == kDotsItem) {
+            row = 0;
+        } else if (!session_.DotsCurrent()) {
+            const auto found =
+                std::find(rows_.begin(), rows_.end(), session_.CurrentItem());
+            if (found != rows_.end()) {
+                row = static_cast<int>(found - rows_.begin());
+            }
+        }
+        SetCursor(row >= 0 ? row : cursor_);
+    }
+
+    void SetCursor(int row) {
+        const int count = static_cast<int>(rows_.size());
+        cursor_ = std::clamp(row, 0, std::max(count - 1, 0));
+        top_ = ScrollTop(top_, cursor_, count, VisibleRows());
+        if (count == 0) {
+            session_.SetDotsCurrent(false);
+            return;
+        }
+        const int item = rows_[cursor_];
+        session_.SetDotsCurrent(item == kDotsItem);
+        if (item != kDotsItem) {
+            session_.SetCurrentItem(item);
+        }
+    }
+
+    int CurrentRowItem() const {
+        return rows_.empty() ? kDotsItem : rows_[static_cast<size_t>(cursor_)];
+    }
+
+    bool OnItem() const { return !rows_.empty() && CurrentRowItem() != kDotsItem; }
+
+    void Draw() {
+        const int rows = screen_.Rows();
+        const int cols = screen_.Cols();
+        screen_.HideCursor();
+        if (rows < kLeastRows || cols < kLeastCols) {
+            screen_.Fill(0, 0, rows, cols, Paint::kPanel);
+            screen_.Put(0, 0, "qvork: the terminal is too small", Paint::kPanel, cols);
+            return;
+        }
+        const PanelFacts &facts = session_.Facts();
+        const int frameHeight = rows - 1;
+        screen_.Fill(0, 0, frameHeight, cols, Paint::kPanel);
+        screen_.Frame(0, 0, frameHeight, cols, Paint::kPanelFrame);
+        const std::string title = " " + EscapedText(facts.panelTitle) + " ";
+        screen_.Put(0, std::max((cols - static_cast<int>(title.size())) / 2, 1),
+                    title.substr(0, static_cast<size_t>(cols - 2)), Paint::kPanelTitle);
+
+        const bool root = AtRoot();
+        const std::vector<PanelColumn> columns = PanelColumns(root, cols);
+        const int listTop = 2;
+        const int visible = VisibleRows();
+        top_ = ScrollTop(top_, cursor_, static_cast<int>(rows_.size()), visible);
+        for (const PanelColumn &column : columns) {
+            const int pad = std::max((column.width - static_cast<int>(column.heading.size())) / 2, 0);
+            screen_.Put(1, column.x + pad, FitCell(column.heading, column.width - pad, false),
+                        Paint::kPanelFrame);
+            if (column.x > 1) {
+                screen_.VerticalLine(1, column.x - 1, visible + 1, Paint::kPanelFrame);
+            }
+        }
+        for (int line = 0; line < visible; ++line) {
+            const int index = top_ + line;
+            if (index >= static_cast<int>(rows_.size())) {
+                break;
+            }
+            const RowFacts row = RowFactsOf(session_, rows_[index]);
+            const bool current = index == cursor_;
+            Paint paint = row.folder ? Paint::kFolder : Paint::kPanel;
+            if (row.selected) {
+                paint = current ? Paint::kSelectedCursor : Paint::kSelected;
+            } else if (current) {
+                paint = Paint::kCursor;
+            }
+            const std::vector<std::string> cells = RowCells(row);
+            for (size_t c = 0; c < columns.size() && c < cells.size(); ++c) {
+                screen_.Put(listTop + line, columns[c].x,
+                            FitCell(cells[c], columns[c].width, columns[c].rightAligned), paint);
+                if (columns[c].x > 1) {
+                    screen_.VerticalLine(listTop + line, columns[c].x - 1, 1, paint);
+                }
+            }
+        }
+        screen_.FrameRule(rows - 4, 0, cols, Paint::kPanelFrame);
+        std::string status = notice_;
+        if (status.empty() && !rows_.empty()) {
+            status = StatusText(RowFactsOf(session_, CurrentRowItem()));
+        }
+        screen_.Put(rows - 3, 1, status, Paint::kStatus, cols - 2);
+        const std::string where =
+            " " + (facts.curDir.empty() ? std::string("\\") : EscapedText(facts.curDir)) + " ";
+        screen_.Put(rows - 2, std::max((cols - static_cast<int>(where.size())) / 2, 1),
+                    where.substr(0, static_cast<size_t>(cols - 2)), Paint::kPanelFrame);
+        const size_t selected = session_.Selection().size();
+        if (selected > 0) {
+            const std::string count = " " + std::to_string(selected) + " selected ";
+            screen_.Put(rows - 2, std::max(cols - 2 - static_cast<int>(count.size()), 1), count,
+                        Paint::kSelected);
+        }
+        DrawKeyBar(rows - 1, cols, facts);
+    }
+
+    void DrawKeyBar(int y, int cols, const PanelFacts &facts) {
+        screen_.Put(y, 0, "", Paint::kKeyNumber, cols);
+        int x = 0;
+        for (const KeyLabel &label : KeyBarLabels(facts)) {
+            if (x >= cols) {
+                break;
+            }
+            // "3View" as the file manager shows its F-keys; "Shift+F3 VwHdr".
+            const bool digits = label.key.find_first_not_of("0123456789") == std::string::npos;
+            const std::string text = (digits ? "" : " ") + label.label;
+            screen_.Put(y, x, label.key, Paint::kKeyNumber);
+            x += static_cast<int>(label.key.size());
+            screen_.Put(y, x, text, Paint::kKeyLabel);
+            x += static_cast<int>(text.size()) + 1;
+        }
+    }
+
+    void HandleKey(int key) {
+        if (key == KEY_RESIZE) {
+            return; // the screen has redrawn the layers already
+        }
+        if (key == ERR) {
+            quit_ = true; // the terminal is gone
+            return;
+        }
+        notice_.clear();
+        PluginKey pressed;
+        if (!PluginKeyOf(key, pressed)) {
+            return;
+        }
+        if (session_.PressKey(pressed.code, pressed.state)) {
+            session_.Read();
+            Sync();
+            return;
+        }
+        Act(pressed);
+    }
+
+    void Act(const PluginKey &key) {
+        const int page = std::max(VisibleRows() - 1, 1);
+        const int last = static_cast<int>(rows_.size()) - 1;
+        if (key.state == 0) {
+            switch (key.code) {
+            case kVkUp: SetCursor(cursor_ - 1); return;
+            case kVkDown: SetCursor(cursor_ + 1); return;
+            case kVkPrior: SetCursor(cursor_ - page); return;
+            case kVkNext: SetCursor(cursor_ + page); return;
+            case kVkHome: SetCursor(0); return;
+            case kVkEnd: SetCursor(last); return;
+            case kVkReturn: Enter(); return;
+            case kVkInsert:
+            case kVkSpace: ToggleSelection(); return;
+            case kVkF1 + 2: View(); return;
+            case kVkF1 + 4: Copy(); return;
+            case kVkF1 + 7: Delete(); return;
+            case kVkF1 + 8: Configure(); return;
+            case kVkF1 + 9:
+            case 'Q': quit_ = true; return;
+            default: return;
+            }
+        }
+        if (key == PluginKey{kVkBackslash, PKF_CONTROL}) {
+            Move("\\");
+        } else if (key == PluginKey{'R', PKF_CONTROL}) {
+            session_.Read();
+            Sync();
+        }
+    }
+
+    // SetDirectory(name); on a folder going down the cursor starts on "..".
+    void Move(const std::string &name) {
+        if (!session_.ChangeDirectory(name)) {
+            Sync();
+            return;
+        }
+        const bool down = name != ".." && name != "\\";
+        if (down) {
+            session_.SetDotsCurrent(true);
+            top_ = 0;
+        }
+        Sync();
+    }
+
+    void Enter() {
+        if (rows_.empty()) {
+            return;
+        }
+        const int item = CurrentRowItem();
+        if (item == kDotsItem) {
+            Move("..");
+        } else if (session_.IsFolder(item)) {
+            Move(session_.Name(item));
+        }
+    }
+
+    void ToggleSelection() {
+        if (OnItem()) {
+            const int item = CurrentRowItem();
+            const bool selected = (session_.Item(item).Flags & PPIF_SELECTED) != 0;
+            session_.SetSelected(item, !selected);
+        }
+        SetCursor(cursor_ + 1);
+    }
+
+    // The selected items, or the current one; none on "..".
+    std::vector<int> Chosen() const {
+        std::vector<int> chosen = session_.Selection();
+        if (chosen.empty() && OnItem()) {
+            chosen.push_back(CurrentRowItem());
+        }
+        return chosen;
+    }
+
+    // The host's question for F5: the destination folder.
+    bool AskDestination(const std::vector<int> &chosen, std::string &destination) {
+        const int width = std::clamp(screen_.Cols() - 4, 30, 76);
+        const int height = 8;
+        FarDialogItem items[5];
+        std::memset(items, 0, sizeof(items));
+        auto set = [](FarDialogItem &item, int type, int x1, int y1, int x2, int y2,
+                      const std::string &text) {
+            item.Type = type;
+            item.X1 = x1;
+            item.Y1 = y1;
+            item.X2 = x2;
+            item.Y2 = y2;
+            std::strncpy(item.Data, text.c_str(), sizeof(item.Data) - 1);
+        };
+        const std::string what =
+            chosen.size() == 1 ? "\"" + EscapedText(session_.Name(chosen[0])) + "\""
+                               : std::to_string(chosen.size()) + " items";
+        set(items[0], DI_DOUBLEBOX, 3, 1, width - 4, height - 2, "Copy");
+        set(items[1], DI_TEXT, 5, 2, 0, 0, "Copy " + what + " to:");
+        set(items[2], DI_FIXEDIT, 5, 3, width - 6, 3, CurrentFolder());
+        items[2].Focus = 1;
+        set(items[3], DI_BUTTON, 0, 5, 0, 0, "Copy");
+        items[3].Flags = DIF_CENTERGROUP;
+        items[3].DefaultButton = 1;
+        set(items[4], DI_BUTTON, 0, 5, 0, 0, "Cancel");
+        items[4].Flags = DIF_CENTERGROUP;
+        if (RunDialogBox(screen_, items, 5, width, height) != 3) {
+            return false;
+        }
+        destination = ItemText(items[2]);
+        while (!destination.empty() && destination.back() == ' ') {
+            destination.pop_back();
+        }
+        while (destination.size() > 1 && destination.back() == '/') {
+            destination.pop_back();
+        }
+        return !destination.empty();
+    }
+
+    void Copy() {
+        const std::vector<int> chosen = Chosen();
+        std::string destination;
+        if (chosen.empty() || !AskDestination(chosen, destination)) {
+            return;
+        }
+        std::error_code failed;
+        fs::create_directories(destination, failed);
+        if (failed || !fs::is_directory(destination)) {
+            Warn(screen_, "Copy",
+                 {"cannot create the folder", destination, failed ? failed.message() : ""});
+            return;
+        }
+        std::vector<int> notCopied;
+        const bool copied = session_.CopyItems(chosen, destination, 0, notCopied);
+        if (!copied || !notCopied.empty()) {
+            const size_t count = std::max(notCopied.size(), copied ? size_t{0} : size_t{1});
+            std::vector<std::string> lines{std::to_string(count) + " of " +
+                                           std::to_string(chosen.size()) +
+                                           " item(s) not copied to", destination};
+            Warn(screen_, "Copy", lines);
+        } else {
+            notice_ = "copied " + std::to_string(chosen.size()) + " item(s) to " + destination;
+        }
+        Sync();
+    }
+
+    // F3 on a file: its body through GetFiles into a folder of its own,
+    // shown in the viewer, then removed.
+    void View() {
+        if (!OnItem() || session_.IsFolder(CurrentRowItem())) {
+            return;
+        }
+        const int item = CurrentRowItem();
+        const char *tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                              "/qvork-view.XXXXXX";
+        std::vector<char> folder(pattern.begin(), pattern.end());
+        folder.push_back('\0');
+        if (mkdtemp(folder.data()) == nullptr) {
+            Warn(screen_, "View", {"cannot make a temporary folder", std::strerror(errno)});
+            return;
+        }
+        const std::string where = folder.data();
+        std::vector<int> failed;
+        session_.CopyItems({item}, where, OPM_SILENT, failed);
+        std::string copy;
+        std::error_code walkError;
+        for (fs::recursive_directory_iterator it(where, walkError), end;
+             !walkError && it != end; it.increment(walkError)) {
+            if (it->is_regular_file()) {
+                copy = it->path().string();
+                break;
+            }
+        }
+        std::string error;
+        if (copy.empty()) {
+            Warn(screen_, "View", {"the plug-in did not copy", EscapedText(session_.Name(item))});
+        } else if (!RunPager(screen_, copy, session_.Name(item), error)) {
+            Warn(screen_, "View", {"cannot read the copy", error});
+        }
+        std::error_code removed;
+        fs::remove_all(where, removed);
+        Sync();
+    }
+
+    void Delete() {
+        if (Chosen().empty()) {
+            return;
+        }
+        session_.DeleteSelection();
+        Sync();
+    }
+
+    void Configure() {
+        if (session_.Entry().Configure == nullptr) {
+            return;
+        }
+        if (session_.Entry().Configure(0)) {
+            notice_ = "settings saved";
+        }
+    }
+
+    Session &session_;
+    CursesScreen &screen_;
+    std::vector<int> rows_;
+    int cursor_ = 0;
+    int top_ = 0;
+    bool quit_ = false;
+    std::string notice_; // shown once in the status line
+};
+
+} // namespace
+
+int CursesUi::ShowMessage(const MessageBoxText &box) {
+    if (!screen_.Started()) {
+        return box.buttons.empty() ? 0 : -1;
+    }
+    if (!box.buttons.empty()) {
+        progressShown_.clear();
+        return RunMessageBox(screen_, box);
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const std::string key = BoxKey(box);
+    if (key == progressShown_ ||
+        (!progressShown_.empty() && now - progressDrawn_ < kProgressInterval)) {
+        return 0;
+    }
+    DrawMessageBox(screen_, box, -1);
+    screen_.Show();
+    progressShown_ = key;
+    progressDrawn_ = now;
+    return 0;
+}
+
+int CursesUi::RunDialog(FarDialogItem *items, int count, int width, int height) {
+    progressShown_.clear();
+    return RunDialogBox(screen_, items, count, width, height);
+}
+
+HANDLE CursesUi::SaveScreen() { return reinterpret_cast<HANDLE>(screen_.Save()); }
+
+void CursesUi::RestoreScreen(HANDLE screen) {
+    progressShown_.clear();
+    screen_.Restore(reinterpret_cast<uintptr_t>(screen));
+}
+
+int CursesUi::ShowFile(const std::string &path, const std::string &title, DWORD flags) {
+    progressShown_.clear();
+    std::string error;
+    const bool shown = RunPager(screen_, path, title, error);
+    if (!shown) {
+        Warn(screen_, "View", {"cannot open " + EscapedText(path), error});
+    }
+    if ((flags & VF_DELETEONCLOSE) != 0) {
+        std::remove(path.c_str());
+    }
+    return shown ? 1 : 0;
+}
+
+int RunPanel(Session &session, CursesScreen &screen, std::string &error) {
+    PanelApp app(session, screen);
+    return app.Run(error);
+}
+
+} // namespace qvork_host
