@@ -382,6 +382,48 @@ TEST_F(ExtractTest, LongPathsAreCutTo259Characters) {
     EXPECT_EQ(DiskTree(dest), expected);
 }
 
+// A listed name of 300 characters fills cFileName without a terminator; the
+// copy takes its 260 bytes and the path cut then applies as to any name.
+TEST_F(ExtractTest, ListedNameWithoutTerminatorIsWrittenUnderTheCutPath) {
+    std::string name(300, 'x');
+    for (size_t i = 0; i < name.size(); ++i) name[i] = static_cast<char>('a' + i % 26);
+    cache.WriteSite("cache1", "s.example", {OkRecord("d/" + name, "long"), OkRecord("e/" + name, "in walk")});
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> walk = Select({"e"});
+    ASSERT_EQ(Cd("d"), TRUE);
+    std::vector<PluginPanelItem> items = SelectAll();
+    ASSERT_EQ(items.size(), 1u);
+
+    EXPECT_EQ(Get(items), TRUE);
+    const size_t kept = 259 - dest.string().size() - 1;
+    EXPECT_EQ(DiskTree(dest), (std::map<std::string, std::string>{{name.substr(0, kept), "long"}}));
+
+    fs::remove_all(dest);
+    fs::create_directories(dest);
+    EXPECT_EQ(Get(walk), TRUE);
+    const size_t keptInWalk = 259 - dest.string().size() - 3; // behind "\e\"
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"e/" + name.substr(0, keptInWalk), "in walk"}}));
+    EXPECT_TRUE(WarningTexts().empty());
+}
+
+#ifndef _WIN32
+// A folder whose own path is 259 characters: every entry's path is cut back
+// to the folder's, so each entry fails by name and the walk goes on.
+TEST_F(ExtractTest, EntriesBehindTheCutOfALongFolderPathFailOneByOne) {
+    const std::string folder(259 - dest.string().size() - 1, 'f');
+    cache.WriteSite("cache1", "s.example",
+                    {OkRecord(folder + "/c1", "1"), OkRecord(folder + "/c2", "2"), OkRecord("ok", "ok")});
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({folder, "ok"});
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't create file!", "c1",
+                                                        "can't create file!", "c2"}));
+    EXPECT_EQ(DiskTree(dest), (std::map<std::string, std::string>{{folder, kDirMark}, {"ok", "ok"}}));
+    EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED));
+    EXPECT_EQ(FlagsOf(items[1]), 0u);
+}
+#endif
+
 // A cache built to write outside the destination: parent components, path
 // separators inside names, names Windows would trim or send to a device.
 struct Attack {
