@@ -18,7 +18,7 @@ set -eu -o pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/.." && pwd)
 build_dir=${1:-${QVORK_WIN_BUILD_DIR:-"$source_dir/../build-win"}}
-per_program_timeout=${QVORK_WINE_TEST_TIMEOUT:-600}
+per_program_timeout=${QVORK_WINE_TEST_TIMEOUT:-300}
 
 seconds() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$(seconds)" 'BEGIN { printf "%.1f", b - a }'; }
