@@ -70,7 +70,8 @@ public:
             error = "the plug-in did not list the cache root";
             return kExitFailed;
         }
-        Sync();
+        rows_ = PanelRows(session_);
+        SetCursor(0); // the first row shown, as the file manager opens a panel
         while (!quit_) {
             Draw();
             screen_.Show();
@@ -130,7 +131,7 @@ private:
         screen_.HideCursor();
         if (rows < kLeastRows || cols < kLeastCols) {
             screen_.Fill(0, 0, rows, cols, Paint::kPanel);
-            screen_.Put(0, 0, "qvork: the terminal is too small", Paint::kPanel, cols);
+            screen_.Put(0, 0, "Terminal too small", Paint::kPanel, cols);
             return;
         }
         const PanelFacts &facts = session_.Facts();

@@ -10,6 +10,8 @@
 
 namespace qvork_host {
 
+static_assert(sizeof(KeyBarTitles) == 7 * 12 * sizeof(char *), "KeyBarTitles: seven rows of twelve");
+
 namespace {
 
 std::string DescriptionOf(const PluginPanelItem &item) {
@@ -74,13 +76,14 @@ void Session::RefreshPluginInfo() {
     facts_.curDir = TextOrEmpty(info.CurDir);
     facts_.panelTitle = TextOrEmpty(info.PanelTitle);
     if (info.KeyBar != nullptr) {
-        char *const *groups[] = {info.KeyBar->Titles,          info.KeyBar->CtrlTitles,
-                                 info.KeyBar->AltTitles,       info.KeyBar->ShiftTitles,
-                                 info.KeyBar->CtrlShiftTitles, info.KeyBar->AltShiftTitles,
-                                 info.KeyBar->CtrlAltTitles};
+        // The record is packed: its pointers are read byte-wise, as they
+        // may lie on any even address.
+        const auto *titles = reinterpret_cast<const unsigned char *>(info.KeyBar);
         for (size_t group = 0; group < facts_.keyTitles.size(); ++group) {
             for (size_t key = 0; key < facts_.keyTitles[group].size(); ++key) {
-                facts_.keyTitles[group][key] = TextOrEmpty(groups[group][key]);
+                const char *title = nullptr;
+                std::memcpy(&title, titles + (group * 12 + key) * sizeof(char *), sizeof(title));
+                facts_.keyTitles[group][key] = TextOrEmpty(title);
             }
         }
     }

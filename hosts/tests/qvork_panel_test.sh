@@ -1,0 +1,352 @@
+#!/usr/bin/env bash
+# End-to-end tests of qvork's interactive panel in a real terminal: tmux runs
+# the real program against the real plug-in module, send-keys types and
+# capture-pane reads the screen. Each scenario has its own cache, registry,
+# temporary folder and tmux server, so the scenarios run in parallel. The
+# screen is polled for what it must show, never waited for blindly.
+#
+#   qvork_panel_test.sh SCENARIO QVORK MAKE_HOST_CACHE MAKE_DEMO DEMO_DIR
+#
+# SCENARIO: root, walk, copy, view, delete, config, reread, resize, demo.
+set -u
+
+SCENARIO=$1
+QVORK=$(realpath "$2")
+MAKE_CACHE=$(realpath "$3")
+MAKE_DEMO=$(realpath "$4")
+DEMO_DIR=$(realpath "$5")
+
+if ! command -v tmux >/dev/null; then
+    echo "tmux is not installed (scripts/install-deps.sh installs it)"
+    exit 1
+fi
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/qvork-panel-$SCENARIO.XXXXXX")
+SOCKET=qvork-panel-$SCENARIO-$$
+TIMEOUT=${QVORK_PANEL_TIMEOUT:-15}
+tmux_() { tmux -L "$SOCKET" -f /dev/null "$@"; }
+cleanup() {
+    tmux_ kill-server 2>/dev/null
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+PASSED=0
+FAILED=0
+REGISTRY=$WORK/registry.reg
+CACHE=$WORK/cache
+EXPECTED=$WORK/cache/expected
+export TMPDIR=$WORK/tmp # qvork's temporary files, checked below
+mkdir -p "$TMPDIR"
+
+# check NAME COMMAND...: one assertion; on failure shows the screen.
+check() {
+    local name=$1
+    shift
+    if "$@"; then
+        PASSED=$((PASSED + 1))
+    else
+        FAILED=$((FAILED + 1))
+        echo "FAIL: $SCENARIO: $name"
+        screen | sed 's/^/  | /'
+        [ -s "$WORK/stderr" ] && sed 's/^/  stderr: /' "$WORK/stderr"
+    fi
+}
+
+# The cache the host tests use (make_host_cache), stored as CachePath.
+use_cache() {
+    "$MAKE_CACHE" "$CACHE" || { echo "make_host_cache failed"; exit 1; }
+    QVORK_REGISTRY=$REGISTRY "$QVORK" --cache "$CACHE" </dev/null >/dev/null 2>&1
+}
+
+# start_panel [WIDTH HEIGHT]: qvork without a command, in a new terminal.
+start_panel() {
+    local width=${1:-100} height=${2:-30}
+    local command
+    command=$(printf '%q ' env "QVORK_REGISTRY=$REGISTRY" "TMPDIR=$TMPDIR" LANG=C.UTF-8 \
+        "ASAN_OPTIONS=${ASAN_OPTIONS:-}" "UBSAN_OPTIONS=${UBSAN_OPTIONS:-}" "$QVORK")
+    rm -f "$WORK/status"
+    tmux_ new-session -d -x "$width" -y "$height" -c "$WORK" \
+        "$command 2>$(printf '%q' "$WORK/stderr"); echo \$? >$(printf '%q' "$WORK/status")"
+}
+
+screen() { tmux_ capture-pane -p 2>/dev/null; }
+keys() { tmux_ send-keys "$@"; }
+type_text() { tmux_ send-keys -l "$1"; }
+
+# poll SECONDS COMMAND...: true as soon as COMMAND is.
+poll() {
+    local seconds=$1
+    shift
+    local tries=$((seconds * 10))
+    while [ "$tries" -gt 0 ]; do
+        "$@" && return 0
+        sleep 0.1
+        tries=$((tries - 1))
+    done
+    return 1
+}
+on_screen() { screen | grep -qF -- "$1"; }
+screen_matches() { screen | grep -qE -- "$1"; }
+off_screen() { ! on_screen "$1"; }
+# Rows of the screen, 1-based, as the terminal shows them.
+row() { screen | sed -n "${1%p}p"; }
+row_has() { row "$1" | grep -qF -- "$2"; }
+shows() { poll "$TIMEOUT" on_screen "$1"; }
+gone() { poll "$TIMEOUT" off_screen "$1"; }
+exited() { [ -f "$WORK/status" ]; }
+# The status line: the current item in full (second row from the bottom
+# of the frame).
+status_line_has() { row_has "$(($(screen | wc -l) - 2))p" "$1" 2>/dev/null; }
+# The names in the listing, top to bottom, one a line.
+listed_names() {
+    screen | sed -n '3,$p' | awk -F'│|[|]' 'NF > 3 { sub(/ +$/, "", $2); if ($2 != "") print $2 }'
+}
+
+# quit KEY: the panel closes and qvork ends with status 0, clean.
+quit_with() {
+    keys "$1"
+    check "$1 quits" poll "$TIMEOUT" exited
+    check "exit status 0" test "$(cat "$WORK/status" 2>/dev/null)" = 0
+    check "no sanitizer report" bash -c "! grep -qE 'Sanitizer|runtime error' '$WORK/stderr'"
+    check "no temporary file left" test -z "$(ls -A "$TMPDIR")"
+}
+
+ROOT_ORDER='cache5
+media.example.net
+media.example.net/video
+news.example.org
+www.example.com'
+
+case "$SCENARIO" in
+root)
+    use_cache
+    start_panel
+    check "root listing shown" shows "www.example.com"
+    check "title from GetOpenPluginInfo" row_has 1 "qVORK"
+    check "sites in name order" test "$(listed_names)" = "$ROOT_ORDER"
+    check "record count and cache file" screen_matches 'www\.example\.com +│ +4│cache1'
+    check "the unreadable file has no cache file" screen_matches 'cache5 +│ +0│-'
+    check "status line: the current item in full" status_line_has "cache5  not a readable site"
+    keys Down
+    check "status line follows the cursor" poll "$TIMEOUT" status_line_has \
+        "media.example.net  1 record, cache file cache4"
+    check "key bar: host keys" row_has 30 "5Copy"
+    check "key bar: the plug-in's Shift+F3 title" row_has 30 "Shift+F3 VwHdr"
+    check "CurDir at the root is empty" row_has 29 "─ \\ ─"
+    quit_with q
+    ;;
+walk)
+    use_cache
+    start_panel
+    check "root shown" shows "www.example.com"
+    keys End Enter
+    check "site entered" shows "big.bin"
+    check "'..' first, folders before files" test "$(listed_names | tr '\n' ' ')" = \
+        ".. img a.html big.bin "
+    check "CurDir of the site" row_has 29 " www.example.com "
+    check "file sizes" screen_matches 'big\.bin +│ +120001│'
+    check "cursor starts on '..'" status_line_has "..  up one folder"
+    keys Down Enter
+    check "folder entered" shows "logo.gif"
+    check "CurDir two deep" row_has 29 " www.example.com/img "
+    keys Down Enter
+    check "third level" shows "up.png"
+    keys Home Enter
+    check "'..' goes up" shows "logo.gif"
+    check "cursor back on the folder left" poll "$TIMEOUT" status_line_has "icons  folder"
+    keys Enter
+    check "down again" shows "up.png"
+    keys 'C-\'
+    check "Ctrl+\\ to the site's top" shows "big.bin"
+    check "cursor on the top folder left" poll "$TIMEOUT" status_line_has "img  folder"
+    keys Home Enter
+    check "'..' from the top leaves the site" shows "cache5"
+    check "cursor on the site left" poll "$TIMEOUT" status_line_has "www.example.com  4 records"
+    keys Home Enter
+    check "an unreadable site is not entered" shows "cache5"
+    check "still at the root" row_has 29 "─ \\ ─"
+    quit_with F10
+    ;;
+copy)
+    use_cache
+    start_panel
+    check "root shown" shows "www.example.com"
+    keys End Enter
+    check "site entered" shows "big.bin"
+    keys Down Enter
+    check "img entered" shows "logo.gif"
+    keys End F5
+    check "F5 asks for the destination" shows 'Copy "logo.gif" to:'
+    check "the default destination is the current folder" on_screen "$WORK"
+    type_text "$WORK/out/one"
+    keys Enter
+    check "copied" shows "copied 1 item(s)"
+    check "the file's bytes on disk" cmp -s "$WORK/out/one/logo.gif" "$EXPECTED/logo.gif"
+    keys Home Down Insert Insert
+    check "two selected" shows "2 selected"
+    keys F5
+    check "F5 names the selection" shows "Copy 2 items to:"
+    type_text "$WORK/out/two"
+    keys Enter
+    check "both copied" shows "copied 2 item(s)"
+    check "the selected file" cmp -s "$WORK/out/two/logo.gif" "$EXPECTED/logo.gif"
+    check "the selected folder, with its files" cmp -s "$WORK/out/two/icons/up.png" "$EXPECTED/up.png"
+    check "copied items are deselected" gone "2 selected"
+    keys F5
+    check "asked again" shows '" to:'
+    keys Escape
+    check "Esc cancels" gone '" to:'
+    check "nothing copied on Esc" test ! -e "$WORK/logo.gif"
+    quit_with q
+    ;;
+view)
+    use_cache
+    start_panel
+    check "root shown" shows "www.example.com"
+    keys End Enter
+    check "site entered" shows "big.bin"
+    keys Down Down S-F3
+    check "Shift+F3: the stored header in the viewer" shows "HTTP/1.0 200 OK"
+    check "the header's lines" on_screen "Content-Type: text/html"
+    keys q
+    check "the viewer closes" shows "big.bin"
+    check "the header's temporary file is deleted" test -z "$(ls -A "$TMPDIR")"
+    keys F3
+    check "F3: the body in the viewer" shows "<html><body>A</body></html>"
+    keys End PPage Home Escape
+    check "Esc closes the viewer" shows "big.bin"
+    check "the body's temporary copy is removed" test -z "$(ls -A "$TMPDIR")"
+    keys Up S-F3
+    check "Shift+F3 on a folder shows nothing" status_line_has "img  folder"
+    check "no viewer on a folder" off_screen "HTTP/1.0"
+    quit_with q
+    ;;
+delete)
+    use_cache
+    start_panel
+    check "root shown" shows "news.example.org"
+    keys Down Down Down
+    check "on news.example.org" poll "$TIMEOUT" status_line_has "news.example.org  1 record"
+    keys F8
+    check "the plug-in's confirmation" shows "Delete 1 site(z)."
+    check "its buttons" on_screen "[ Yes ] [ No ]"
+    keys Escape
+    check "Esc answers no" gone "site(z)"
+    check "nothing deleted" test -f "$CACHE/icache/cache2"
+    check "the site still listed" on_screen "news.example.org"
+    keys F8
+    check "asked again" shows "Delete 1 site(z)."
+    keys Enter
+    check "Yes: the site is gone from the screen" gone "news.example.org"
+    check "its cache file is deleted" test ! -e "$CACHE/icache/cache2"
+    keys Home Down Insert Insert
+    check "two selected" shows "2 selected"
+    keys F8
+    check "one question for both" shows "Delete 2 site(z)."
+    keys y
+    check "both gone" gone "media.example.net"
+    check "both files deleted" test ! -e "$CACHE/icache/cache3" -a ! -e "$CACHE/icache/cache4"
+    check "the rest stays" test -f "$CACHE/icache/cache1"
+    quit_with q
+    ;;
+config)
+    use_cache
+    start_panel
+    check "root shown" shows "www.example.com"
+    keys F9
+    check "F9: the settings dialog" shows "[ ] Show in Plugins Menu"
+    check "its other items" on_screen "[x] Show in Disks Menu"
+    check "its buttons, the default marked" on_screen "{ Ok } [ Cancel ]"
+    keys Escape
+    check "Esc closes it" gone "Show in Plugins Menu"
+    check "Esc leaves the registry alone" bash -c "! grep -q Show_Plugz '$REGISTRY'"
+    keys F9
+    check "opened again" shows "Show in Plugins Menu"
+    keys Space
+    check "Space toggles the focused check box" shows "[x] Show in Plugins Menu"
+    keys Tab Tab x 5
+    check "the digit field takes a digit only" shows " 5 Disks Menu Digit"
+    keys Enter
+    check "Enter on the field presses Ok" shows "settings saved"
+    check "check box saved" grep -qF '"Show_Plugz"=hex:01' "$REGISTRY"
+    check "digit saved" grep -qF '"Diskz_num"=hex:05' "$REGISTRY"
+    keys F9
+    check "opened a third time" shows "[x] Show in Plugins Menu"
+    keys Down Space Tab Tab Tab Enter
+    check "Cancel closes it" gone "Show in Disks Menu"
+    check "Cancel saves nothing" grep -qF '"Show_Diskz"=hex:01' "$REGISTRY"
+    quit_with q
+    ;;
+reread)
+    use_cache
+    "$MAKE_DEMO" "$WORK/demo" "$DEMO_DIR" >/dev/null || { echo "make_demo failed"; exit 1; }
+    start_panel
+    check "root shown" shows "www.example.com"
+    cp "$WORK/demo/icache/cache4" "$CACHE/icache/cache7"
+    keys Down Up
+    check "the root listing is held" off_screen "intranet.example:8080"
+    keys C-r
+    check "Ctrl+R reads the cache again" shows "intranet.example:8080"
+    check "the new site's cache file" screen_matches 'intranet\.example:8080 +│ +8│cache7'
+    rm "$CACHE/icache/cache7"
+    keys C-r
+    check "and again without it" gone "intranet.example:8080"
+    quit_with q
+    ;;
+resize)
+    use_cache
+    start_panel
+    check "root shown" shows "www.example.com"
+    tmux_ resize-window -x 64 -y 16
+    check "redrawn at the new size: key bar on the last row" poll "$TIMEOUT" row_has 16 "10Quit"
+    check "the frame's corner at the new width" poll "$TIMEOUT" row_has 15 '─┘'
+    check "no row wider than the terminal" test "$(screen | LC_ALL=C.UTF-8 wc -L)" -le 64
+    keys F9
+    check "a dialog on the small screen" shows "Show in Disks Menu"
+    tmux_ resize-window -x 100 -y 30
+    check "the dialog redrawn after a resize" poll "$TIMEOUT" row_has 30 "10Quit"
+    check "the dialog stays open" on_screen "Show in Disks Menu"
+    check "the panel beneath it redrawn" on_screen "www.example.com"
+    keys Escape
+    check "dialog closed" gone "Show in Disks Menu"
+    tmux_ resize-window -x 20 -y 5
+    check "too small a terminal is said" shows "too small"
+    tmux_ resize-window -x 100 -y 30
+    check "the panel comes back" shows "www.example.com"
+    quit_with q
+    ;;
+demo)
+    "$MAKE_DEMO" "$WORK/demo" "$DEMO_DIR" >/dev/null || { echo "make_demo failed"; exit 1; }
+    QVORK_REGISTRY=$REGISTRY "$QVORK" --cache "$WORK/demo" </dev/null >/dev/null 2>&1
+    start_panel
+    check "the demo's sites" shows "intranet.example:8080"
+    for site in www.example.com news.example.org localhost:8080 cache5; do
+        check "demo lists $site" on_screen "$site"
+    done
+    keys Down Enter
+    check "the intranet site entered" shows "projects"
+    for step in projects 2002 q2 reports final; do
+        keys Down Enter
+        check "on the way down: $step" poll "$TIMEOUT" row_has 29 "/$step "
+    done
+    check "six folders deep" shows "summary.html"
+    check "CurDir of the deep folder" on_screen "intranet.example:8080/projects/2002/q2/reports/final"
+    keys 'C-\'
+    check "back at the site's top" shows "index.htm"
+    keys End Up
+    check "the redirect stored with an empty body" poll "$TIMEOUT" status_line_has "home  0 bytes"
+    keys S-F3
+    check "its header: a 301 with a Location" shows "Location: http://intranet.example:8080/wiki/Main_Page"
+    keys q
+    check "back in the panel" shows "index.htm"
+    quit_with q
+    ;;
+*)
+    echo "unknown scenario $SCENARIO"
+    exit 2
+    ;;
+esac
+
+echo "panel $SCENARIO: $PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]
