@@ -1,0 +1,283 @@
+// The plug-in open in two panels of one host. Both panels share the one
+// plug-in state, so the other panel's OpenPlugin or ClosePlugin releases the
+// tree and the held root listing that a panel may still show. Items the host
+// keeps from such a listing come back later (copy, Shift+F3, enter, delete):
+// each must be treated as absent, with no memory error (run under
+// AddressSanitizer), nothing written, shown or deleted; and items read
+// afresh afterwards must work again.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "plugin_fixture.h"
+
+namespace qvork_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const int kF3 = 114;
+const int kYes = 0;
+
+std::string ReadWhole(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+DWORD FlagsOf(const PluginPanelItem &item) { return item.Flags; }
+
+// One panel as the host keeps it: its handle and copies of the items it
+// last read (the texts they point to stay the plug-in's).
+struct HostPanel {
+    HANDLE handle = nullptr;
+    std::vector<PluginPanelItem> items;
+};
+
+// Where the panel whose items go stale is when the other panel acts.
+enum class StaleAt { Root, InSite };
+
+// What the other panel does after the stale panel has read its items.
+enum class Other {
+    OpensLater,                // OpenPlugin only
+    OpensAndReadsRoot,         // OpenPlugin, root read
+    OpensAndEntersAnotherSite, // OpenPlugin, root read, enters b.example
+    OpensAndCloses,            // OpenPlugin, root read, ClosePlugin
+    WasOpenAndCloses,          // opened before the stale panel; ClosePlugin now
+};
+
+struct Sequence {
+    StaleAt staleAt;
+    Other other;
+};
+
+std::string Describe(const Sequence &s) {
+    static const char *const others[] = {"OtherOpensLater", "OtherOpensAndReadsRoot",
+                                         "OtherEntersAnotherSite", "OtherOpensAndCloses",
+                                         "OtherWasOpenAndCloses"};
+    return std::string(s.staleAt == StaleAt::Root ? "StaleRoot" : "StaleInSite") + "_" +
+           others[static_cast<int>(s.other)];
+}
+
+void PrintTo(const Sequence &s, std::ostream *out) { *out << Describe(s); }
+
+class TwoPanelsTest : public LoadedPluginTest, public ::testing::WithParamInterface<Sequence> {
+  protected:
+    void SetUp() override {
+        LoadedPluginTest::SetUp();
+        if (HasFatalFailure()) return;
+        // index.html comes first in both sites, so a node of the second tree
+        // may take the place the first tree's node had.
+        cache.WriteSite("cache1", "a.example",
+                        {OkRecord("index.html", "A-index"), OkRecord("d/x.txt", "A-x"),
+                         OkRecord("d/e/y.txt", "A-y")});
+        cache.WriteSite("cache2", "b.example",
+                        {OkRecord("index.html", "B-index"), OkRecord("other.txt", "B-other"),
+                         OkRecord("f/z.txt", "B-z")});
+        for (const char *file : {"cache1", "cache2"}) cacheBytes[file] = ReadWhole(cache.PathOf(file));
+        fs::create_directories(dest);
+    }
+
+    void TearDown() override {
+        for (const ViewerCall &call : host.viewers) {
+            std::error_code ignored;
+            fs::remove(fs::path(call.fileName), ignored); // as the viewer does on closing
+        }
+        LoadedPluginTest::TearDown();
+    }
+
+    HostPanel OpenPanel() { return HostPanel{Open(), {}}; }
+
+    // GetFindData, the items copied, FreeFindData: what a host does.
+    void Read(HostPanel &panel) {
+        const Listing listing = FindData(panel.handle);
+        ASSERT_EQ(listing.result, TRUE);
+        panel.items.assign(listing.begin(), listing.end());
+        plugin->FreeFindData(panel.handle, listing.items, listing.count);
+    }
+
+    // The host's panel query answers with this panel, `name` current.
+    void Show(const HostPanel &panel, const std::string &name) {
+        ScriptedPanel scripted;
+        scripted.items = panel.items;
+        for (size_t i = 0; i < panel.items.size(); ++i)
+            if (NameOf(panel.items[i]) == name) scripted.currentItem = static_cast<int>(i);
+        host.panel = scripted;
+    }
+
+    int SetDir(const HostPanel &panel, const std::string &name) {
+        Show(panel, name);
+        return plugin->SetDirectory(panel.handle, name.c_str(), 0);
+    }
+
+    std::vector<PluginPanelItem> Selected(const HostPanel &panel,
+                                          const std::vector<std::string> &names) {
+        std::vector<PluginPanelItem> chosen;
+        for (const std::string &name : names) {
+            for (const PluginPanelItem &item : panel.items) {
+                if (NameOf(item) != name) continue;
+                chosen.push_back(item);
+                chosen.back().Flags |= PPIF_SELECTED;
+            }
+        }
+        EXPECT_EQ(chosen.size(), names.size()) << "not every name is listed";
+        return chosen;
+    }
+
+    int Get(const HostPanel &panel, std::vector<PluginPanelItem> &items) {
+        std::string path = dest.string();
+        return plugin->GetFiles(panel.handle, items.data(), static_cast<int>(items.size()), 0,
+                                &path[0], 0);
+    }
+
+    int ShiftF3(const HostPanel &panel, const std::string &name) {
+        Show(panel, name);
+        return plugin->ProcessKey(panel.handle, kF3, PKF_SHIFT);
+    }
+
+    int Delete(const HostPanel &panel, std::vector<PluginPanelItem> &items) {
+        host.messageAnswers.push_back(kYes);
+        const int result = plugin->DeleteFiles(panel.handle, items.data(),
+                                               static_cast<int>(items.size()), 0);
+        host.messageAnswers.clear();
+        return result;
+    }
+
+    std::string CurDir(const HostPanel &panel) {
+        OpenPluginInfo info{};
+        plugin->GetOpenPluginInfo(panel.handle, &info);
+        return info.CurDir ? info.CurDir : "<null>";
+    }
+
+    // The texts of the error boxes (the deletion question is not one).
+    std::vector<std::string> WarningTexts() const {
+        std::vector<std::string> texts;
+        for (const MessageCall &call : host.Warnings())
+            if (call.buttonCount == 1) texts.push_back(call.items.size() > 1 ? call.items[1] : "<no text>");
+        return texts;
+    }
+
+    // Every action on the stale panel's items finds nothing to act on.
+    void ExpectEveryStaleItemAbsent(const HostPanel &stale) {
+        ASSERT_FALSE(stale.items.empty());
+        for (const PluginPanelItem &item : stale.items) {
+            const std::string name = NameOf(item);
+            SCOPED_TRACE(name);
+            std::vector<PluginPanelItem> one = Selected(stale, {name});
+            EXPECT_EQ(Get(stale, one), FALSE);
+            EXPECT_EQ(FlagsOf(one[0]), static_cast<DWORD>(PPIF_SELECTED)) << "stays selected";
+            EXPECT_EQ(ShiftF3(stale, name), FALSE);
+            // At the root a name is looked up through the panel's current
+            // item; inside a site (the other panel's) it names a child there.
+            if (CurDir(stale).empty()) {
+                EXPECT_EQ(SetDir(stale, name), FALSE);
+            }
+        }
+        std::vector<PluginPanelItem> all = stale.items;
+        EXPECT_EQ(Delete(stale, all), FALSE);
+
+        EXPECT_TRUE(host.viewers.empty()) << "no header shown";
+        EXPECT_TRUE(fs::is_empty(dest)) << "nothing copied";
+        for (const auto &file : cacheBytes)
+            EXPECT_EQ(ReadWhole(cache.PathOf(file.first)), file.second) << file.first << " deleted or changed";
+        for (const std::string &text : WarningTexts())
+            EXPECT_EQ(text.find("can't"), std::string::npos) << "no failure of a real file: " << text;
+    }
+
+    // The panel that is still open reads afresh, and its items work: copies
+    // inside a site and of a whole site, Shift+F3, entering, deleting.
+    void ExpectFreshItemsWork(HostPanel &live) {
+        host.ClearRecords();
+        Read(live);
+        // Root items name their cache file; items inside a site never do.
+        const bool rootListed = !live.items.empty() && live.items[0].Description != nullptr;
+        EXPECT_EQ(CurDir(live).empty(), rootListed)
+            << "the directory text \"" << CurDir(live) << "\" does not fit the listing read";
+        if (rootListed) {
+            ASSERT_EQ(SetDir(live, "b.example"), TRUE);
+            Read(live);
+        }
+        ASSERT_EQ(CurDir(live), "b.example");
+        std::vector<PluginPanelItem> other = Selected(live, {"other.txt", "f"});
+        EXPECT_EQ(Get(live, other), TRUE);
+        EXPECT_EQ(ReadWhole(dest / "other.txt"), "B-other");
+        EXPECT_EQ(ReadWhole(dest / "f" / "z.txt"), "B-z");
+        EXPECT_EQ(ShiftF3(live, "other.txt"), TRUE);
+        ASSERT_EQ(host.viewers.size(), 1u);
+        EXPECT_EQ(host.viewers[0].contents, OkRecord("other.txt", "B-other").header);
+
+        ASSERT_EQ(SetDir(live, ".."), TRUE);
+        Read(live);
+        ASSERT_EQ(CurDir(live), "");
+        std::vector<PluginPanelItem> site = Selected(live, {"a.example"});
+        EXPECT_EQ(Get(live, site), TRUE);
+        EXPECT_EQ(ReadWhole(dest / "a.example" / "index.html"), "A-index");
+        EXPECT_EQ(ReadWhole(dest / "a.example" / "d" / "e" / "y.txt"), "A-y");
+        std::vector<PluginPanelItem> doomed = Selected(live, {"b.example"});
+        EXPECT_EQ(Delete(live, doomed), TRUE);
+        EXPECT_FALSE(fs::exists(cache.PathOf("cache2")));
+        EXPECT_EQ(WarningTexts(), std::vector<std::string>{});
+    }
+
+    TempDir work{"qvork-two-panels"};
+    fs::path dest = work.Path() / "out";
+    std::map<std::string, std::string> cacheBytes;
+};
+
+TEST_P(TwoPanelsTest, StaleItemsAreAbsentAndFreshOnesWork) {
+    const Sequence s = GetParam();
+    HostPanel other;
+    if (s.other == Other::WasOpenAndCloses) other = OpenPanel();
+
+    HostPanel stale = OpenPanel();
+    Read(stale);
+    if (s.staleAt == StaleAt::InSite) {
+        ASSERT_EQ(SetDir(stale, "a.example"), TRUE);
+        Read(stale);
+        ASSERT_EQ(CurDir(stale), "a.example");
+    }
+
+    if (s.other != Other::WasOpenAndCloses) other = OpenPanel();
+    switch (s.other) {
+    case Other::OpensLater: break;
+    case Other::OpensAndReadsRoot: Read(other); break;
+    case Other::OpensAndEntersAnotherSite:
+        Read(other);
+        ASSERT_EQ(SetDir(other, "b.example"), TRUE);
+        Read(other);
+        break;
+    case Other::OpensAndCloses:
+        Read(other);
+        Close(other.handle);
+        break;
+    case Other::WasOpenAndCloses: Close(other.handle); break;
+    }
+
+    ExpectEveryStaleItemAbsent(stale);
+    if (HasFatalFailure()) return;
+
+    const bool otherOpen = s.other == Other::OpensLater || s.other == Other::OpensAndReadsRoot ||
+                           s.other == Other::OpensAndEntersAnotherSite;
+    ExpectFreshItemsWork(otherOpen ? other : stale);
+}
+
+std::vector<Sequence> AllSequences() {
+    std::vector<Sequence> all;
+    for (StaleAt at : {StaleAt::Root, StaleAt::InSite})
+        for (Other other : {Other::OpensLater, Other::OpensAndReadsRoot,
+                            Other::OpensAndEntersAnotherSite, Other::OpensAndCloses,
+                            Other::WasOpenAndCloses})
+            all.push_back({at, other});
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sequences, TwoPanelsTest, ::testing::ValuesIn(AllSequences()),
+                         [](const auto &info) { return Describe(info.param); });
+
+} // namespace
+} // namespace qvork_test
