@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds what the demo needs (the plug-in qvork.so, the console host qvork and
-# the demo writer make_demo), writes the demo cache into BUILD/demo and shows
-# its cache root with qvork. The demo uses a registry file of its own,
-# BUILD/demo/registry.reg, so the user's own settings are never touched.
+# the demo writer make_demo), writes the demo cache into BUILD/demo and opens
+# qvork's panel on it when standard input and output are a terminal (F10 or
+# q quits); otherwise it prints the demo's cache root. The demo uses a
+# registry file of its own, BUILD/demo/registry.reg, so the user's own
+# settings are never touched. Missing tools are installed first
+# (scripts/install-deps.sh; that needs root).
 #
 # Usage: scripts/run-demo.sh [BUILD_DIR]     (default: build/ in the repository)
 # Afterwards, try the same registry with other commands, e.g.:
@@ -12,12 +15,18 @@ set -eu -o pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 case "${1:-}" in
-  -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
 esac
 build=${1:-$root/build}
 case "$build" in /*) ;; *) build=$PWD/$build ;; esac
 
-if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null; then
+# What the build needs: the tools, the ncurses headers of the panel and
+# GoogleTest (the build includes the tests unless told otherwise).
+have_header() {
+  command -v g++ >/dev/null && printf '#include <%s>\n' "$1" | g++ -fsyntax-only -x c++ - 2>/dev/null
+}
+if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null ||
+   ! have_header curses.h || ! have_header gtest/gtest.h; then
   "$here/install-deps.sh"
 fi
 generator=()
@@ -52,4 +61,10 @@ if ! "$make_demo" "$demo" >"$log" 2>&1; then
   echo "run-demo: make_demo could not write the demo cache" >&2
   exit 1
 fi
-"$qvork" --registry "$demo/registry.reg" --cache "$demo" ls
+registry=$demo/registry.reg
+"$qvork" --registry "$registry" --cache "$demo" 2>/dev/null
+if [ -t 0 ] && [ -t 1 ]; then
+  exec "$qvork" --registry "$registry" panel
+fi
+echo "run-demo: standard output is not a terminal; the demo's cache root:" >&2
+"$qvork" --registry "$registry" ls
