@@ -16,7 +16,11 @@ FILE *OpenStream(const char *path, const char *mode)
     return fopen(path, mode);
 #else
     char native[NATIVE_PATH_SIZE];
-    if (!ToNativePath(path, native, sizeof native))
+    // A file opened for reading exists: find it as Win32 would, whatever
+    // the case of its name. Files written are created as named.
+    BOOL found = mode[0] == 'r' ? ToExistingNativePath(path, native, sizeof native)
+                                : ToNativePath(path, native, sizeof native);
+    if (!found)
         return NULL;
     return fopen(native, mode);
 #endif

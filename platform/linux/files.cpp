@@ -52,6 +52,7 @@ BOOL DeleteFileA(const char *path)
     char native[NATIVE_PATH_SIZE];
     if (!NativePathForCall(path, native, sizeof native))
         return FALSE;
+    ToExistingNativePath(path, native, sizeof native); // the name in any case, as Win32
     struct stat info;
     if (lstat(native, &info) == 0 && S_ISDIR(info.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED); // Windows refuses folders here

@@ -14,4 +14,12 @@
 // "/". FALSE, with `native` emptied, when the path does not fit.
 BOOL ToNativePath(const char *path, char *native, size_t size);
 
+// As ToNativePath, for a file or folder that should exist: Win32 file
+// systems find names whatever their case, so when the path does not exist
+// as spelled, each component missing as spelled is matched against its
+// folder ignoring case (the first match in directory order, as Wine does).
+// Components that match nothing are kept as given. Only existing things are
+// looked up so; new files are created with the exact name given.
+BOOL ToExistingNativePath(const char *path, char *native, size_t size);
+
 #endif
