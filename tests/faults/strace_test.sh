@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Reads and writes that fail part-way, made so by strace's fault injection on
+# the real qvork program: a copy whose output file's writes start failing
+# with ENOSPC after some succeeded, and every single read of the site file
+# failing with EIO in turn (the root listing's, the site load's and the
+# copy's). The user must be told, the command must fail, and no file may be
+# left holding anything but a true prefix of the stored body. Exits 77
+# (skipped) where strace cannot trace.
+#
+#   strace_test.sh QVORK MAKE_HOST_CACHE
+set -u
+
+QVORK=$1
+MAKE_CACHE=$2
+
+if ! command -v strace >/dev/null; then
+    echo "SKIP: strace is not installed"
+    exit 77
+fi
+if ! strace -f -qq -o /dev/null true 2>/dev/null; then
+    echo "SKIP: strace cannot trace here (ptrace is restricted)"
+    exit 77
+fi
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/qvork-strace-test.XXXXXX")
+WORK=$(realpath "$WORK") # strace matches the paths of open files
+trap 'rm -rf "$WORK"' EXIT
+PASSED=0
+FAILED=0
+OUT=$WORK/stdout
+ERR=$WORK/stderr
+LOG=$WORK/strace.log
+STATUS=0
+
+# traced PATH STRACE-OPTIONS... -- QVORK-ARGS...: runs qvork under strace,
+# tracing (and injecting into) only the calls on PATH.
+traced() {
+    local path=$1
+    shift
+    local options=()
+    while [ "$1" != "--" ]; do
+        options+=("$1")
+        shift
+    done
+    shift
+    # LeakSanitizer cannot work under ptrace: leaks are other tests' business.
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
+        strace -f -qq -o "$LOG" -P "$path" "${options[@]}" "$QVORK" "$@" </dev/null >"$OUT" 2>"$ERR"
+    STATUS=$?
+}
+
+check() {
+    local name=$1
+    shift
+    if "$@"; then
+        PASSED=$((PASSED + 1))
+    else
+        FAILED=$((FAILED + 1))
+        echo "FAIL: $name"
+        echo "  status: $STATUS"
+        sed 's/^/  stderr: /' "$ERR"
+        sed 's/^/  strace: /' "$LOG" | tail -5
+    fi
+}
+
+status_is() { [ "$STATUS" -eq "$1" ]; }
+stderr_has() { grep -qF -- "$1" "$ERR"; }
+injected() { grep -q 'INJECTED' "$LOG"; }
+# is_prefix FILE OF: FILE's bytes begin OF's (an empty or missing FILE does).
+is_prefix() {
+    [ ! -e "$1" ] && return 0
+    cmp -s -n "$(stat -c %s "$1")" "$1" "$2" && [ "$(stat -c %s "$1")" -le "$(stat -c %s "$2")" ]
+}
+
+"$MAKE_CACHE" "$WORK/cache" >/dev/null || { echo "make_host_cache failed"; exit 1; }
+export QVORK_REGISTRY=$WORK/registry.reg
+export TMPDIR=$WORK/tmp
+mkdir -p "$TMPDIR"
+"$QVORK" --cache "$WORK/cache" ls >/dev/null 2>&1 || { echo "cannot store the cache folder"; exit 1; }
+BIG=$WORK/cache/expected/big.bin # 120001 bytes: three copy chunks
+SITE_FILE=$WORK/cache/icache/cache1
+
+# --- Writes to the output file fail from the Nth on ----------------------------
+for when in 1 2 3 3+ 5; do
+    dest=$WORK/write-$when
+    mkdir -p "$dest"
+    traced "$dest/big.bin" -e trace=write -e inject=write:error=ENOSPC:when=$when -- \
+        get www.example.com/big.bin -C "$dest"
+    check "write fails at $when: injected" injected
+    check "write fails at $when: status 1" status_is 1
+    check "write fails at $when: told" stderr_has "can't write file!"
+    check "write fails at $when: names the file" stderr_has "not copied: 'big.bin'"
+    check "write fails at $when: partial file removed" test ! -e "$dest/big.bin"
+done
+
+# A whole site: the failing file goes, every other one is written whole.
+dest=$WORK/write-site
+mkdir -p "$dest"
+traced "$dest/www.example.com/big.bin" -e trace=write -e inject=write:error=ENOSPC:when=3 -- \
+    get www.example.com -C "$dest"
+check "whole site, a write fails: injected" injected
+check "whole site, a write fails: status 1" status_is 1
+check "whole site, a write fails: told" stderr_has "can't write file!"
+check "whole site, a write fails: big.bin removed" test ! -e "$dest/www.example.com/big.bin"
+for file in a.html img/logo.gif img/icons/up.png; do
+    check "whole site, a write fails: $file written" \
+        cmp -s "$dest/www.example.com/$file" "$WORK/cache/expected/$(basename "$file")"
+done
+
+# --- Each read of the site file fails in turn -------------------------------------
+# The reads of one uninjected run: the root listing's, the site load's and
+# the copy's.
+traced "$SITE_FILE" -e trace=read -- get www.example.com/big.bin -C "$WORK/plain"
+check "reads of the site file are seen" status_is 0
+reads=$(grep -c '^[0-9]* *read(' "$LOG")
+check "the site file is read more than once" test "$reads" -gt 1
+copy_failures=0
+for ((when = 1; when <= reads; when++)); do
+    dest=$WORK/read-$when
+    mkdir -p "$dest"
+    traced "$SITE_FILE" -e trace=read -e inject=read:error=EIO:when=$when -- \
+        get www.example.com/big.bin -C "$dest"
+    check "read $when fails: injected" injected
+    check "read $when fails: status 0 or 1, no crash" test "$STATUS" -le 1
+    if [ "$STATUS" -eq 0 ]; then
+        # The failed read did not matter (the record was read already).
+        check "read $when fails: whole copy" cmp -s "$dest/big.bin" "$BIG"
+    else
+        check "read $when fails: told" test -s "$ERR"
+        check "read $when fails: no byte that was not read" is_prefix "$dest/big.bin" "$BIG"
+        stderr_has "can't read file!" && copy_failures=$((copy_failures + 1))
+    fi
+done
+check "a read of the copy itself failed at least once" test "$copy_failures" -gt 0
+
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" -eq 0 ]
