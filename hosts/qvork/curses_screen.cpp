@@ -2,6 +2,7 @@
 #include "hosts/qvork/curses_screen.h"
 
 #include <curses.h>
+#include <langinfo.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +20,9 @@ constexpr unsigned char kLightShade = 176;
 constexpr int kEscapeDelayMs = 25;
 
 SCREEN *Terminal = nullptr;
+// A UTF-8 terminal shows the bar's own characters; others the line-drawing
+// set's nearest ones.
+bool Utf8Terminal = false;
 
 struct Colours {
     Paint paint;
@@ -78,6 +82,18 @@ chtype CellOf(unsigned char c) {
     return c;
 }
 
+// Draws one byte of text at (y, x).
+void PutCell(int y, int x, unsigned char c, chtype attribute) {
+    if (Utf8Terminal && (c == kFullBlock || c == kLightShade)) {
+        const wchar_t wide[2] = {c == kFullBlock ? L'\u2588' : L'\u2591', L'\0'};
+        cchar_t cell;
+        setcchar(&cell, wide, attribute & A_ATTRIBUTES, PAIR_NUMBER(attribute), nullptr);
+        mvadd_wch(y, x, &cell);
+        return;
+    }
+    mvaddch(y, x, CellOf(c) | attribute);
+}
+
 } // namespace
 
 int PaintAttribute(Paint paint, bool colours) {
@@ -105,6 +121,8 @@ bool CursesScreen::Start(std::string &error) {
         return false;
     }
     std::setlocale(LC_ALL, "");
+    const char *codeset = nl_langinfo(CODESET);
+    Utf8Terminal = codeset != nullptr && std::string(codeset) == "UTF-8";
     Terminal = newterm(nullptr, stdout, stdin);
     if (Terminal == nullptr) {
         error = "the terminal (TERM) is not one ncurses knows";
@@ -183,7 +201,7 @@ void CursesScreen::Put(int y, int x, const std::string &text, Paint paint, int w
         }
         const unsigned char c =
             i < static_cast<int>(text.size()) ? static_cast<unsigned char>(text[i]) : ' ';
-        mvaddch(y, column, CellOf(c) | attribute);
+        PutCell(y, column, c, attribute);
     }
 }
 
