@@ -90,8 +90,59 @@ void DrawMessageBox(CursesScreen &screen, const MessageBoxText &box, int focus) 
     }
 }
 
+namespace {
+
+// The button whose initial is `key`, when no other button shares it; -1.
+int ButtonByInitial(const std::vector<std::string> &buttons, int key) {
+    int match = -1;
+    int sharing = 0;
+    for (size_t i = 0; i < buttons.size(); ++i) {
+        const std::string &text = buttons[i];
+        if (!text.empty() &&
+            std::tolower(static_cast<unsigned char>(text[0])) == std::tolower(key)) {
+            match = static_cast<int>(i);
+            ++sharing;
+        }
+    }
+    return sharing == 1 ? match : -1;
+}
+
+// One key in a box with `count` buttons: moves `focus`, or closes the box
+// (false) with `answer` set.
+bool MessageBoxKey(const MessageBoxText &box, int key, int &focus, int &answer) {
+    const int count = static_cast<int>(box.buttons.size());
+    switch (key) {
+    case KEY_LEFT:
+    case KEY_UP:
+    case KEY_BTAB:
+        focus = (focus + count - 1) % count;
+        return true;
+    case KEY_RIGHT:
+    case KEY_DOWN:
+    case '\t':
+        focus = (focus + 1) % count;
+        return true;
+    case 27:
+    case ERR:
+        answer = -1;
+        return false;
+    default:
+        break;
+    }
+    if (IsEnter(key) || key == ' ') {
+        answer = focus;
+        return false;
+    }
+    if (IsPrintable(key)) {
+        answer = ButtonByInitial(box.buttons, key);
+        return answer < 0;
+    }
+    return true;
+}
+
+} // namespace
+
 int RunMessageBox(CursesScreen &screen, const MessageBoxText &box) {
-    const int buttons = static_cast<int>(box.buttons.size());
     int focus = 0;
     const uintptr_t under = screen.Save();
     screen.PushLayer([&screen, &box, &focus] { DrawMessageBox(screen, box, focus); });
@@ -100,43 +151,7 @@ int RunMessageBox(CursesScreen &screen, const MessageBoxText &box) {
         screen.HideCursor();
         DrawMessageBox(screen, box, focus);
         screen.Show();
-        const int key = screen.ReadKey();
-        switch (key) {
-        case KEY_LEFT:
-        case KEY_UP:
-        case KEY_BTAB:
-            focus = (focus + buttons - 1) % buttons;
-            break;
-        case KEY_RIGHT:
-        case KEY_DOWN:
-        case '\t':
-            focus = (focus + 1) % buttons;
-            break;
-        case 27:
-        case ERR:
-            open = false;
-            break;
-        default:
-            if (IsEnter(key) || key == ' ') {
-                answer = focus;
-                open = false;
-            } else if (IsPrintable(key)) {
-                int match = -1;
-                int sharing = 0;
-                for (int i = 0; i < buttons; ++i) {
-                    const std::string &text = box.buttons[i];
-                    if (!text.empty() && std::tolower(static_cast<unsigned char>(text[0])) ==
-                                             std::tolower(key)) {
-                        match = i;
-                        ++sharing;
-                    }
-                }
-                if (sharing == 1) {
-                    answer = match;
-                    open = false;
-                }
-            }
-        }
+        open = MessageBoxKey(box, screen.ReadKey(), focus, answer);
     }
     screen.PopLayer();
     screen.Restore(under);
@@ -277,47 +292,48 @@ private:
         int cursorY = -1;
         int cursorX = -1;
         for (int i = 0; i < count_; ++i) {
-            const FarDialogItem &item = items_[i];
-            const int y = top + item.Y1;
-            const int x = left + columns[i];
-            const bool focused = i == focus_;
-            switch (item.Type) {
-            case DI_DOUBLEBOX:
-                screen_.Frame(y, x, item.Y2 - item.Y1 + 1, item.X2 - item.X1 + 1, Paint::kBox,
-                              ItemText(item));
-                break;
-            case DI_FIXEDIT: {
-                Edit &edit = edits_[i];
-                const int width = FieldWidth(i);
-                edit.scroll = std::clamp(edit.scroll, std::max(edit.cursor - width + 1, 0),
-                                         edit.cursor);
-                const std::string text = ItemText(item);
-                const std::string shown =
-                    edit.scroll < Length(text) ? text.substr(static_cast<size_t>(edit.scroll)) : "";
-                screen_.Put(y, x, shown, edit.marked ? Paint::kFieldMarked : Paint::kField, width);
-                if (focused) {
-                    cursorY = y;
-                    cursorX = x + edit.cursor - edit.scroll;
-                }
-                break;
-            }
-            case DI_CHECKBOX:
-                screen_.Put(y, x, DialogItemLabel(item), focused ? Paint::kBoxFocus : Paint::kBox);
-                if (focused) {
-                    cursorY = y;
-                    cursorX = x + 1;
-                }
-                break;
-            case DI_BUTTON:
-                screen_.Put(y, x, DialogItemLabel(item), focused ? Paint::kBoxFocus : Paint::kBox);
-                break;
-            default:
-                screen_.Put(y, x, DialogItemLabel(item), Paint::kBox);
-                break;
-            }
+            DrawItem(i, top + items_[i].Y1, left + columns[i], cursorY, cursorX);
         }
         if (cursorY >= 0) {
             screen_.PlaceCursor(cursorY, cursorX);
+        }
+    }
+
+    // One item at (y, x); the focused one sets where the cursor goes.
+    void DrawItem(int index, int y, int x, int &cursorY, int &cursorX) {
+        const FarDialogItem &item = items_[index];
+        const bool focused = index == focus_;
+        switch (item.Type) {
+        case DI_DOUBLEBOX:
+            screen_.Frame(y, x, item.Y2 - item.Y1 + 1, item.X2 - item.X1 + 1, Paint::kBox,
+                          ItemText(item));
+            return;
+        case DI_FIXEDIT: {
+            Edit &edit = edits_[index];
+            const int width = FieldWidth(index);
+            edit.scroll =
+                std::clamp(edit.scroll, std::max(edit.cursor - width + 1, 0), edit.cursor);
+            const std::string text = ItemText(item);
+            const std::string shown =
+                edit.scroll < Length(text) ? text.substr(static_cast<size_t>(edit.scroll)) : "";
+            screen_.Put(y, x, shown, edit.marked ? Paint::kFieldMarked : Paint::kField, width);
+            if (focused) {
+                cursorY = y;
+                cursorX = x + edit.cursor - edit.scroll;
+            }
+            return;
+        }
+        case DI_CHECKBOX:
+        case DI_BUTTON:
+            screen_.Put(y, x, DialogItemLabel(item), focused ? Paint::kBoxFocus : Paint::kBox);
+            if (focused && item.Type == DI_CHECKBOX) {
+                cursorY = y;
+                cursorX = x + 1;
+            }
+            return;
+        default:
+            screen_.Put(y, x, DialogItemLabel(item), Paint::kBox);
+            return;
         }
     }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "hosts/qvork/panel_view.h"
 
@@ -42,114 +43,128 @@ std::vector<std::string> ViewerLines(const std::string &content) {
     return lines;
 }
 
-bool RunPager(CursesScreen &screen, const std::string &path, const std::string &title,
-              std::string &error) {
+namespace {
+
+// Reads at most kViewerLimit bytes of the file, and says whether there was more.
+bool ReadForViewing(const std::string &path, std::string &content, bool &cut,
+                    std::string &error) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = std::strerror(errno);
         return false;
     }
-    std::string content;
+    content.clear();
     char chunk[65536];
-    while (content.size() <= kViewerLimit &&
-           file.read(chunk, sizeof(chunk)).gcount() > 0) {
+    while (content.size() <= kViewerLimit && file.read(chunk, sizeof(chunk)).gcount() > 0) {
         content.append(chunk, static_cast<size_t>(file.gcount()));
     }
-    const bool cut = content.size() > kViewerLimit;
+    cut = content.size() > kViewerLimit;
     if (cut) {
         content.resize(kViewerLimit);
     }
-    file.close();
-    std::vector<std::string> lines = ViewerLines(content);
-    if (cut) {
-        lines.push_back("[only the first " + std::to_string(kViewerLimit / (1024 * 1024)) +
-                        " MiB are shown]");
+    return true;
+}
+
+// The viewer while it is open: where it is in the lines, drawing, keys.
+class Pager {
+public:
+    Pager(CursesScreen &screen, std::vector<std::string> lines, const std::string &title)
+        : screen_(screen), lines_(std::move(lines)), title_(EscapedText(title)) {}
+
+    void Run() {
+        const uintptr_t under = screen_.Save();
+        screen_.PushLayer([this] { Draw(); });
+        for (bool open = true; open;) {
+            Draw();
+            screen_.Show();
+            open = HandleKey(screen_.ReadKey());
+        }
+        screen_.PopLayer();
+        screen_.Restore(under);
     }
-    const int count = static_cast<int>(lines.size());
-    const std::string shownTitle = EscapedText(title);
-    int top = 0;
-    int side = 0;
-    auto page = [&screen] { return std::max(screen.Rows() - 2, 1); };
-    auto lastTop = [&] { return std::max(count - page(), 0); };
-    auto draw = [&] {
-        const int rows = screen.Rows();
-        const int cols = screen.Cols();
-        top = std::clamp(top, 0, lastTop());
-        const int shownEnd = std::min(top + page(), count);
+
+private:
+    int Count() const { return static_cast<int>(lines_.size()); }
+    int Page() const { return std::max(screen_.Rows() - 2, 1); }
+    int LastTop() const { return std::max(Count() - Page(), 0); }
+
+    // Title and position on the first row, the text, the keys on the last.
+    void Draw() {
+        const int cols = screen_.Cols();
+        screen_.HideCursor();
+        top_ = std::clamp(top_, 0, LastTop());
+        const int shownEnd = std::min(top_ + Page(), Count());
         const std::string where =
-            count == 0 ? "empty"
-                       : "lines " + std::to_string(top + 1) + "-" + std::to_string(shownEnd) +
-                             " of " + std::to_string(count) +
-                             (side > 0 ? ", column " + std::to_string(side + 1) : "");
-        std::string bar = " " + shownTitle;
+            Count() == 0 ? "empty"
+                         : "lines " + std::to_string(top_ + 1) + "-" + std::to_string(shownEnd) +
+                               " of " + std::to_string(Count()) +
+                               (side_ > 0 ? ", column " + std::to_string(side_ + 1) : "");
         const int room = cols - static_cast<int>(where.size()) - 1;
-        if (static_cast<int>(bar.size()) > room - 1) {
-            bar.resize(static_cast<size_t>(std::max(room - 1, 0)));
-        }
-        screen.Put(0, 0, bar, Paint::kViewerBar, cols);
-        screen.Put(0, std::max(room, 0), where, Paint::kViewerBar);
-        for (int row = 0; row < page(); ++row) {
-            const int index = top + row;
+        std::string bar = " " + title_;
+        bar.resize(std::min(bar.size(), static_cast<size_t>(std::max(room - 1, 0))));
+        screen_.Put(0, 0, bar, Paint::kViewerBar, cols);
+        screen_.Put(0, std::max(room, 0), where, Paint::kViewerBar);
+        for (int row = 0; row < Page(); ++row) {
+            const int index = top_ + row;
             std::string text;
-            if (index < count && side < static_cast<int>(lines[index].size())) {
-                text = lines[index].substr(static_cast<size_t>(side));
+            if (index < Count() && side_ < static_cast<int>(lines_[index].size())) {
+                text = lines_[index].substr(static_cast<size_t>(side_));
             }
-            screen.Put(1 + row, 0, text, Paint::kViewer, cols);
+            screen_.Put(1 + row, 0, text, Paint::kViewer, cols);
         }
-        screen.Put(rows - 1, 0,
-                   " Up/Down PgUp/PgDn Home/End move   Left/Right shift   q Esc F10 close",
-                   Paint::kViewerBar, cols);
-    };
-    const uintptr_t under = screen.Save();
-    screen.PushLayer(draw);
-    for (bool open = true; open;) {
-        screen.HideCursor();
-        draw();
-        screen.Show();
-        switch (screen.ReadKey()) {
-        case KEY_UP:
-            --top;
-            break;
+        screen_.Put(screen_.Rows() - 1, 0,
+                    " Up/Down PgUp/PgDn Home/End move   Left/Right shift   q Esc F10 close",
+                    Paint::kViewerBar, cols);
+    }
+
+    // False when the key closes the viewer.
+    bool HandleKey(int key) {
+        switch (key) {
+        case KEY_UP: --top_; break;
         case KEY_DOWN:
         case '\r':
         case '\n':
-        case KEY_ENTER:
-            ++top;
-            break;
-        case KEY_PPAGE:
-            top -= page();
-            break;
+        case KEY_ENTER: ++top_; break;
+        case KEY_PPAGE: top_ -= Page(); break;
         case KEY_NPAGE:
-        case ' ':
-            top += page();
-            break;
-        case KEY_HOME:
-            top = 0;
-            side = 0;
-            break;
-        case KEY_END:
-            top = lastTop();
-            break;
-        case KEY_LEFT:
-            side = std::max(side - kSideStep, 0);
-            break;
-        case KEY_RIGHT:
-            side += kSideStep;
-            break;
+        case ' ': top_ += Page(); break;
+        case KEY_HOME: top_ = 0; side_ = 0; break;
+        case KEY_END: top_ = LastTop(); break;
+        case KEY_LEFT: side_ = std::max(side_ - kSideStep, 0); break;
+        case KEY_RIGHT: side_ += kSideStep; break;
         case 'q':
         case 'Q':
         case 27:
         case KEY_F(10):
         case KEY_F(3):
-        case ERR:
-            open = false;
-            break;
-        default:
-            break;
+        case ERR: return false;
+        default: break;
         }
+        return true;
     }
-    screen.PopLayer();
-    screen.Restore(under);
+
+    CursesScreen &screen_;
+    std::vector<std::string> lines_;
+    std::string title_;
+    int top_ = 0;  // the first line shown
+    int side_ = 0; // the first column shown
+};
+
+} // namespace
+
+bool RunPager(CursesScreen &screen, const std::string &path, const std::string &title,
+              std::string &error) {
+    std::string content;
+    bool cut = false;
+    if (!ReadForViewing(path, content, cut, error)) {
+        return false;
+    }
+    std::vector<std::string> lines = ViewerLines(content);
+    if (cut) {
+        lines.push_back("[only the first " + std::to_string(kViewerLimit / (1024 * 1024)) +
+                        " MiB are shown]");
+    }
+    Pager(screen, std::move(lines), title).Run();
     return true;
 }
 

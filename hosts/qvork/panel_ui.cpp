@@ -125,6 +125,8 @@ private:
 
     bool OnItem() const { return !rows_.empty() && CurrentRowItem() != kDotsItem; }
 
+    // The whole panel: frame and title, headings, rows, status line,
+    // CurDir and the selection count in the bottom line, key bar.
     void Draw() {
         const int rows = screen_.Rows();
         const int cols = screen_.Cols();
@@ -138,12 +140,36 @@ private:
         const int frameHeight = rows - 1;
         screen_.Fill(0, 0, frameHeight, cols, Paint::kPanel);
         screen_.Frame(0, 0, frameHeight, cols, Paint::kPanelFrame);
-        const std::string title = " " + EscapedText(facts.panelTitle) + " ";
-        screen_.Put(0, std::max((cols - static_cast<int>(title.size())) / 2, 1),
-                    title.substr(0, static_cast<size_t>(cols - 2)), Paint::kPanelTitle);
+        PutCentred(0, cols, " " + EscapedText(facts.panelTitle) + " ", Paint::kPanelTitle);
+        DrawListing(cols);
+        screen_.FrameRule(rows - 4, 0, cols, Paint::kPanelFrame);
+        std::string status = notice_;
+        if (status.empty() && !rows_.empty()) {
+            status = StatusText(RowFactsOf(session_, CurrentRowItem()));
+        }
+        screen_.Put(rows - 3, 1, status, Paint::kStatus, cols - 2);
+        PutCentred(rows - 2, cols,
+                   " " + (facts.curDir.empty() ? std::string("\\") : EscapedText(facts.curDir)) +
+                       " ",
+                   Paint::kPanelFrame);
+        const size_t selected = session_.Selection().size();
+        if (selected > 0) {
+            const std::string count = " " + std::to_string(selected) + " selected ";
+            screen_.Put(rows - 2, std::max(cols - 2 - static_cast<int>(count.size()), 1), count,
+                        Paint::kSelected);
+        }
+        DrawKeyBar(rows - 1, cols, facts);
+    }
 
-        const bool root = AtRoot();
-        const std::vector<PanelColumn> columns = PanelColumns(root, cols);
+    // `text` centred in a frame line `cols` wide, never over its corners.
+    void PutCentred(int y, int cols, const std::string &text, Paint paint) {
+        const std::string shown = text.substr(0, static_cast<size_t>(std::max(cols - 2, 0)));
+        screen_.Put(y, std::max((cols - static_cast<int>(shown.size())) / 2, 1), shown, paint);
+    }
+
+    // The headings and the rows shown, with the lines between the columns.
+    void DrawListing(int cols) {
+        const std::vector<PanelColumn> columns = PanelColumns(AtRoot(), cols);
         const int listTop = 2;
         const int visible = VisibleRows();
         top_ = ScrollTop(top_, cursor_, static_cast<int>(rows_.size()), visible);
@@ -155,11 +181,8 @@ private:
                 screen_.VerticalLine(1, column.x - 1, visible + 1, Paint::kPanelFrame);
             }
         }
-        for (int line = 0; line < visible; ++line) {
+        for (int line = 0; line < visible && top_ + line < static_cast<int>(rows_.size()); ++line) {
             const int index = top_ + line;
-            if (index >= static_cast<int>(rows_.size())) {
-                break;
-            }
             const RowFacts row = RowFactsOf(session_, rows_[index]);
             const bool current = index == cursor_;
             Paint paint = row.folder ? Paint::kFolder : Paint::kPanel;
@@ -177,23 +200,6 @@ private:
                 }
             }
         }
-        screen_.FrameRule(rows - 4, 0, cols, Paint::kPanelFrame);
-        std::string status = notice_;
-        if (status.empty() && !rows_.empty()) {
-            status = StatusText(RowFactsOf(session_, CurrentRowItem()));
-        }
-        screen_.Put(rows - 3, 1, status, Paint::kStatus, cols - 2);
-        const std::string where =
-            " " + (facts.curDir.empty() ? std::string("\\") : EscapedText(facts.curDir)) + " ";
-        screen_.Put(rows - 2, std::max((cols - static_cast<int>(where.size())) / 2, 1),
-                    where.substr(0, static_cast<size_t>(cols - 2)), Paint::kPanelFrame);
-        const size_t selected = session_.Selection().size();
-        if (selected > 0) {
-            const std::string count = " " + std::to_string(selected) + " selected ";
-            screen_.Put(rows - 2, std::max(cols - 2 - static_cast<int>(count.size()), 1), count,
-                        Paint::kSelected);
-        }
-        DrawKeyBar(rows - 1, cols, facts);
     }
 
     void DrawKeyBar(int y, int cols, const PanelFacts &facts) {

@@ -218,7 +218,7 @@ view)
     check "Esc closes the viewer" shows "big.bin"
     check "the body's temporary copy is removed" test -z "$(ls -A "$TMPDIR")"
     keys Up S-F3
-    check "Shift+F3 on a folder shows nothing" status_line_has "img  folder"
+    check "Shift+F3 on a folder shows nothing" poll "$TIMEOUT" status_line_has "img  folder"
     check "no viewer on a folder" off_screen "HTTP/1.0"
     quit_with q
     ;;
