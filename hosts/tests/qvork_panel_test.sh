@@ -21,6 +21,7 @@ if ! command -v tmux >/dev/null; then
     exit 1
 fi
 
+unset TMUX # a server of our own even when the tests run inside tmux
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/qvork-panel-$SCENARIO.XXXXXX")
 SOCKET=qvork-panel-$SCENARIO-$$
 TIMEOUT=${QVORK_PANEL_TIMEOUT:-15}
