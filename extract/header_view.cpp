@@ -3,6 +3,7 @@
 #include "extract/header_view.h"
 
 #include "extract/extract_files.h"
+#include "host/messages.h"
 #include "platform/stream.h"
 
 void ShowStoredHeader(struct SiteNode *node, FILE *site)
@@ -11,8 +12,16 @@ void ShowStoredHeader(struct SiteNode *node, FILE *site)
     // buffer; the temporary name fits in its first TEMP_NAME_SIZE bytes.
     char name[DEST_PATH_SIZE];
     name[0] = 0;
-    GetTempPathA(TEMP_NAME_SIZE, name);
-    GetTempFileNameA(name, TEMP_FILE_PREFIX, 0, name);
+    DWORD folderLength = GetTempPathA(TEMP_NAME_SIZE, name);
+    // Without a new temporary file there is nothing to show, and the viewer
+    // deletes what it is given: never hand it the folder or a stale name.
+    if (folderLength == 0 || folderLength >= TEMP_NAME_SIZE ||
+        GetTempFileNameA(name, TEMP_FILE_PREFIX, 0, name) == 0) {
+        CloseStream(site);
+        ShowError("can't create file!");
+        ShowError(node->name);
+        return;
+    }
     ExtractFile(node, name, site, EXTRACT_HEADER);
     CloseStream(site);
     if (State.Info.Viewer != NULL)

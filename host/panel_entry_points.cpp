@@ -133,6 +133,8 @@ void WINAPI ClosePlugin(HANDLE hPlugin)
     FreeTree(State.TreeRoot);
     ReleaseSiteList();
     State.CurrentSite = 0;
+    // Another panel may still ask where it is: at the root now.
+    State.CurDirText[0] = 0;
     if (State.OpenPanels > 0)
         State.OpenPanels--;
     if (State.OpenPanels == 0)
@@ -161,11 +163,12 @@ int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int 
     (void)hPlugin;
     if (pPanelItem == NULL || pItemsNumber == NULL)
         return FALSE;
-    if (TopNavStack(&State.NavStack) == NULL) {
+    if (TopNavStack(&State.NavStack) == NULL || State.CurrentSite == 0) {
+        // At the root; any entries left are stale and never followed, and
+        // the directory text must say root like the listing does.
         State.CurrentSite = 0;
         ClearNavStack(&State.NavStack);
-    } else if (State.CurrentSite == 0) {
-        ClearNavStack(&State.NavStack); // stale entries, never followed
+        State.CurDirText[0] = 0;
     }
     if (State.CurrentSite == 0 && State.SiteList != NULL) {
         *pPanelItem = State.SiteList;
