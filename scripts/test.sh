@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # The whole test run, from a fresh machine: installs what is missing, builds
 # the Linux plug-in, host and tests with AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs them with CTest, then cross-builds
-# qVORK.dll and runs the same integration tests against it under Wine.
+# UndefinedBehaviorSanitizer and runs them with CTest (unit, integration,
+# platform, command-line and tmux panel tests), cross-builds qVORK.dll and
+# runs the same tests against it under Wine, checks that the Linux layer and
+# Win32 agree on one cache (parity), runs a full scenario under valgrind and
+# gives each fuzz target a short smoke run.
 # Usage: scripts/test.sh [--linux-only]
-# Build folders: build/asan (Linux) and build/win (Windows), inside the tree.
+# Build folders: build/asan, build/win, build/parity, build/plain and
+# build/fuzz, inside the tree.
 set -eu -o pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,6 +26,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 start=$(date +%s)
 passed=0
 failed=0
+status=0 # non-zero once anything failed, whatever the counts say
 
 "$here/install-deps.sh"
 [ "$linux_only" = 1 ] || "$here/windows-install.sh"
@@ -45,8 +50,22 @@ if [ -n "$line" ]; then
   passed=$((passed + total - bad))
   failed=$((failed + bad))
 fi
-[ "$ctest_status" -eq 0 ] || failed=$((failed > 0 ? failed : 1))
+[ "$ctest_status" -eq 0 ] || status=1
 rm -f "$log"
+
+# A stage that passes or fails as a whole.
+stage() {
+  local name=$1
+  shift
+  echo "== $name"
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    echo "== $name: FAILED"
+    failed=$((failed + 1))
+    status=1
+  fi
+}
 
 if [ "$linux_only" = 0 ]; then
   echo "== Windows: qVORK.dll and the tests under Wine"
@@ -60,10 +79,21 @@ if [ "$linux_only" = 0 ]; then
     passed=$((passed + $(sed -E 's/^wine: ([0-9]+) passed.*/\1/' <<<"$line")))
     failed=$((failed + $(sed -E 's/.*passed, ([0-9]+) failed.*/\1/' <<<"$line")))
   fi
-  [ "$wine_status" -eq 0 ] || failed=$((failed > 0 ? failed : 1))
+  [ "$wine_status" -eq 0 ] || status=1
   rm -f "$log"
+
+  stage "parity of the Linux layer with Win32 (Wine)" \
+    env QVORK_WIN_BUILD_DIR="$root/build/win" QVORK_PARITY_LINUX_DIR="$root/build/parity" \
+    "$here/windows-parity.sh"
 fi
 
+if [ -x "$here/valgrind-scenario.sh" ]; then
+  stage "valgrind: a full scenario without errors or leaks" "$here/valgrind-scenario.sh"
+fi
+
+stage "fuzz smoke runs" env QVORK_FUZZ_BUILD="$root/build/fuzz" "$here/fuzz-smoke.sh"
+
 echo "== took $(( $(date +%s) - start )) s"
+[ "$status" -eq 0 ] || [ "$failed" -gt 0 ] || failed=1
 echo "all: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+[ "$status" -eq 0 ]
