@@ -56,38 +56,6 @@ namespace fs = std::filesystem;
 
 const int kF3 = 114;
 const int kOkButton = 5;
-const std::string kDirMark = "<dir>";
-
-std::string ReadWhole(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Bytes of every value, different per seed.
-std::string Pattern(size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + seed * 17 + (i >> 9)) & 0xFF);
-    return bytes;
-}
-
-// Everything under `root`: relative path to the file's bytes, kDirMark for a
-// folder, "<link>" for a symbolic link (never followed).
-std::map<std::string, std::string> DiskTree(const fs::path &root) {
-    std::map<std::string, std::string> tree;
-    std::error_code error;
-    if (!fs::exists(root, error)) return tree;
-    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(root)) {
-        const std::string relative = fs::relative(entry.path(), root).generic_string();
-        if (entry.is_symlink())
-            tree[relative] = "<link>";
-        else
-            tree[relative] = entry.is_directory() ? kDirMark : ReadWhole(entry.path());
-    }
-    return tree;
-}
-
-DWORD FlagsOf(const PluginPanelItem &item) { return item.Flags; }
 
 // A plug-in fixture that plays the host's panel: it reads the root, enters
 // sites with the root items as the panel's items, lists and selects.
@@ -302,6 +270,39 @@ INSTANTIATE_TEST_SUITE_P(
 
 #ifndef _WIN32
 // ---- Linux: other users, small file systems ------------------------------------------
+
+const std::string kDirMark = "<dir>";
+
+std::string ReadWhole(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Bytes of every value, different per seed.
+std::string Pattern(size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + seed * 17 + (i >> 9)) & 0xFF);
+    return bytes;
+}
+
+// Everything under `root`: relative path to the file's bytes, kDirMark for a
+// folder, "<link>" for a symbolic link (never followed).
+std::map<std::string, std::string> DiskTree(const fs::path &root) {
+    std::map<std::string, std::string> tree;
+    std::error_code error;
+    if (!fs::exists(root, error)) return tree;
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(root)) {
+        const std::string relative = fs::relative(entry.path(), root).generic_string();
+        if (entry.is_symlink())
+            tree[relative] = "<link>";
+        else
+            tree[relative] = entry.is_directory() ? kDirMark : ReadWhole(entry.path());
+    }
+    return tree;
+}
+
+DWORD FlagsOf(const PluginPanelItem &item) { return item.Flags; }
 
 const uid_t kNobody = 65534;
 
