@@ -773,9 +773,9 @@ int WINAPI ViewerMindingFolders(const char *fileName, const char *title, int x1,
 
 class HeaderTempFolderTest : public FaultTest, public ::testing::WithParamInterface<TempTrouble> {};
 
-// The user is told; the viewer is never handed the temporary folder itself
-// (it deletes what it is given when its window closes); nothing is left in
-// the folder once the viewer has deleted its file.
+// The user is told; the viewer is handed neither the temporary folder
+// itself nor a name whose file is gone (it deletes what it is given when its
+// window closes); nothing is left in the folder once the viewer is done.
 TEST_P(HeaderTempFolderTest, UserIsToldAndTheFolderIsLeftAsItWas) {
     cache.WriteSite("cache1", "s.example", {OkRecord("a.html", "<html></html>")});
     SmallTmpfs disk(16 * 1024);
@@ -808,7 +808,11 @@ TEST_P(HeaderTempFolderTest, UserIsToldAndTheFolderIsLeftAsItWas) {
     EXPECT_EQ(warnings[1], "a.html");
     EXPECT_EQ(foldersHandedToTheViewer, std::vector<std::string>{})
         << "the viewer, which deletes what it shows when it closes, was handed a folder";
-    for (const ViewerCall &call : host.viewers) fs::remove(fs::path(call.fileName)); // as it does
+    for (const ViewerCall &call : host.viewers) {
+        EXPECT_TRUE(call.fileExisted) << "the viewer is handed " << call.fileName
+                                      << ", which is not there (removed as a partial file)";
+        fs::remove(fs::path(call.fileName)); // as the viewer does
+    }
     EXPECT_TRUE(fs::is_directory(temp));
     EXPECT_TRUE(DiskTree(temp).empty());
     SetMode(temp, 0755);
