@@ -321,6 +321,12 @@ class Unprivileged {
             Restore();
             return;
         }
+        const fs::path temp = fs::temp_directory_path();
+        if (access(temp.c_str(), R_OK | W_OK | X_OK) != 0) {
+            error_ = "nobody cannot use the temporary folder " + temp.string();
+            Restore();
+            return;
+        }
         switched_ = true;
     }
     ~Unprivileged() {
