@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 extern char **environ;
 
@@ -51,7 +53,10 @@ long ReadRootHeaders(const std::filesystem::path &icache, bool statEach) {
             if (fstatat(folder, entry->d_name, &info, 0) != 0)
                 continue;
         }
-        int fd = openat(folder, entry->d_name, O_RDONLY);
+        // By path, as a program working with file names does (the plug-in
+        // works through the Win32 file API, which knows no folder handles).
+        std::string path = icache.string() + "/" + entry->d_name;
+        int fd = open(path.c_str(), O_RDONLY);
         if (fd < 0)
             continue;
         unsigned char magic[4], count[2], length[4];
@@ -70,7 +75,8 @@ long ReadRootHeaders(const std::filesystem::path &icache, bool statEach) {
     return sites;
 }
 
-int RunCommand(const std::vector<std::string> &argv, const std::string &stdoutFile) {
+int RunCommand(const std::vector<std::string> &argv, const std::string &stdoutFile,
+               double *cpuSeconds) {
     std::vector<char *> args;
     for (const std::string &arg : argv)
         args.push_back(const_cast<char *>(arg.c_str()));
@@ -86,8 +92,12 @@ int RunCommand(const std::vector<std::string> &argv, const std::string &stdoutFi
     if (error != 0)
         return -1;
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid)
+    struct rusage usage;
+    if (wait4(pid, &status, 0, &usage) != pid)
         return -1;
+    if (cpuSeconds != nullptr)
+        *cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -1,6 +1,7 @@
 #include "machine.h"
 
 #include <sys/utsname.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,6 +62,20 @@ Machine DescribeMachine(const std::filesystem::path &workDir) {
     machine.memoryMiB =
         static_cast<long long>(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGESIZE) / (1024 * 1024);
     return machine;
+}
+
+double ProcessCpuSeconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+std::string LoadAverage() {
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    if (!(file >> one >> five >> fifteen))
+        return "unknown";
+    return one + " " + five + " " + fifteen;
 }
 
 Timing Summarise(std::vector<double> seconds) {

@@ -17,6 +17,9 @@ struct Machine {
     long long memoryMiB = 0;
 };
 
+// The 1, 5 and 15 minute load averages, as /proc/loadavg gives them.
+std::string LoadAverage();
+
 Machine DescribeMachine(const std::filesystem::path &workDir);
 
 using Clock = std::chrono::steady_clock;
@@ -24,6 +27,30 @@ using Clock = std::chrono::steady_clock;
 inline double SecondsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
 }
+
+// One timed run: wall-clock seconds and the CPU seconds (user + system) of
+// the process doing the work. The machine may be shared, so the CPU time is
+// printed next to the wall time as a check that contention did not make a
+// ratio.
+struct Sample {
+    double wall = 0;
+    double cpu = 0;
+};
+
+// This process's CPU seconds so far.
+double ProcessCpuSeconds();
+
+class Stopwatch {
+  public:
+    Stopwatch() : wall_(Clock::now()), cpu_(ProcessCpuSeconds()) {}
+    Sample Elapsed() const {
+        return {SecondsBetween(wall_, Clock::now()), ProcessCpuSeconds() - cpu_};
+    }
+
+  private:
+    Clock::time_point wall_;
+    double cpu_;
+};
 
 // Median, smallest and largest of a set of timings, in seconds.
 struct Timing {

@@ -45,7 +45,7 @@ const char kUsage[] =
     "  --work-root DIR   make the work folder (sites, copies) under DIR\n"
     "                    (default: $TMPDIR or /tmp); removed at the end\n"
     "  --keep            keep the work folder\n"
-    "  --runs N          timed runs per figure, after one warm-up (default 5)\n"
+    "  --runs N          timed runs per figure, after one warm-up (default 7)\n"
     "  --only LIST       run only these of a,b,c,d (default abcd)\n"
     "  --quick           smaller copy and root benchmarks, 3 runs (a smoke test)\n"
     "  --module PATH     the plug-in module (default: the one built with the bench)\n"
@@ -58,7 +58,7 @@ struct Options {
     fs::path workRoot;
     fs::path work; // --work: prepared data
     std::string module = QVORK_MODULE_PATH;
-    int runs = 5;
+    int runs = 7;
     std::string only = "abcd";
     bool keep = false;
     bool quick = false;
@@ -209,40 +209,57 @@ std::string Ratio(double ratio) {
     return text;
 }
 
-std::string Spread(const Timing &timing) {
-    return FormatSeconds(timing.median) + " [" + FormatSeconds(timing.min) + " .. " +
-           FormatSeconds(timing.max) + "]";
+// The runs of one action: wall-clock and CPU timings.
+struct Figure {
+    Timing wall;
+    Timing cpu;
+};
+
+Figure FigureOf(const std::vector<Sample> &samples) {
+    std::vector<double> wall, cpu;
+    for (const Sample &sample : samples) {
+        wall.push_back(sample.wall);
+        cpu.push_back(sample.cpu);
+    }
+    return {Summarise(wall), Summarise(cpu)};
 }
 
-void PrintRow(const std::string &label, const Timing &timing) {
-    std::printf("    %-44s %s\n", label.c_str(), Spread(timing).c_str());
+void PrintRow(const std::string &label, const Figure &figure) {
+    std::printf("    %-44s %10s [%s .. %s]  cpu %s\n", label.c_str(),
+                FormatSeconds(figure.wall.median).c_str(), FormatSeconds(figure.wall.min).c_str(),
+                FormatSeconds(figure.wall.max).c_str(), FormatSeconds(figure.cpu.median).c_str());
 }
 
-void PrintRatio(const std::string &label, double ratio, double limit) {
+// The wall-clock ratio is the figure; the CPU ratio is shown beside it.
+void PrintRatio(const std::string &label, const Figure &figure, const Figure &floor, double limit) {
+    double ratio = figure.wall.median / floor.wall.median;
+    double cpu = floor.cpu.median > 0 ? figure.cpu.median / floor.cpu.median : 0;
     bool met = ratio <= limit;
-    std::printf("    %-44s %-8s (target <= %.1fx) %s\n", label.c_str(), Ratio(ratio).c_str(), limit,
-                met ? "MET" : "MISSED");
+    std::printf("    %-44s %-8s (target <= %.1fx) %-6s  cpu %s\n", label.c_str(),
+                Ratio(ratio).c_str(), limit, met ? "MET" : "MISSED", Ratio(cpu).c_str());
     Verdicts.push_back({label, ratio, limit, "x"});
 }
 
-void PrintInfoRatio(const std::string &label, double ratio) {
-    std::printf("    %-44s %s\n", label.c_str(), Ratio(ratio).c_str());
+void PrintInfoRatio(const std::string &label, const Figure &figure, const Figure &floor) {
+    double cpu = floor.cpu.median > 0 ? figure.cpu.median / floor.cpu.median : 0;
+    std::printf("    %-44s %-8s %-27s cpu %s\n", label.c_str(),
+                Ratio(figure.wall.median / floor.wall.median).c_str(), "", Ratio(cpu).c_str());
 }
 
 // Runs each timed action `runs` times after one warm-up, the actions
-// interleaved so that drift touches them alike. Returns one Timing each.
-std::vector<Timing> Measure(int runs, const std::vector<std::function<double()>> &actions) {
-    std::vector<std::vector<double>> seconds(actions.size());
+// interleaved so that drift touches them alike. Returns one Figure each.
+std::vector<Figure> Measure(int runs, const std::vector<std::function<Sample()>> &actions) {
+    std::vector<std::vector<Sample>> samples(actions.size());
     for (const auto &action : actions)
         action(); // warm-up
     for (int run = 0; run < runs; run++) {
         for (size_t i = 0; i < actions.size(); i++)
-            seconds[i].push_back(actions[i]());
+            samples[i].push_back(actions[i]());
     }
-    std::vector<Timing> timings;
-    for (auto &set : seconds)
-        timings.push_back(Summarise(set));
-    return timings;
+    std::vector<Figure> figures;
+    for (const auto &set : samples)
+        figures.push_back(FigureOf(set));
+    return figures;
 }
 
 // --- (a) loading a site ----------------------------------------------------------
@@ -262,24 +279,24 @@ OpenRoot OpenAtRoot(BenchHost &host) {
 }
 
 // SetDirectory into the site and GetFindData of its top: the timed part.
-// Returns the seconds; *items gets the number of top-level items and
-// *listing the seconds of GetFindData alone.
-double LoadOnce(BenchHost &host, const OpenRoot &root, const LoadSite &site, int *items,
-                double *listingSeconds = nullptr) {
+// *items gets the number of top-level items and *listing the time of
+// GetFindData alone.
+Sample LoadOnce(BenchHost &host, const OpenRoot &root, const LoadSite &site, int *items,
+                Sample *listingTime = nullptr) {
     int index = FindRootItem(root.items, root.count, site.name);
     if (index < 0)
         throw std::runtime_error("the root listing has no " + site.name);
     host.ShowPanel(root.items, root.count, index);
     PluginPanelItem *listing = nullptr;
     int count = 0;
-    auto start = Clock::now();
+    Stopwatch load;
     int entered = host.SetDirectory(root.handle, site.name.c_str(), 0);
-    auto loaded = Clock::now();
+    Stopwatch list;
     int listed = entered && host.GetFindData(root.handle, &listing, &count, 0);
-    auto end = Clock::now();
-    double seconds = SecondsBetween(start, end);
-    if (listingSeconds != nullptr)
-        *listingSeconds = SecondsBetween(loaded, end);
+    Sample listTime = list.Elapsed();
+    Sample seconds = load.Elapsed();
+    if (listingTime != nullptr)
+        *listingTime = listTime;
     if (!entered || !listed)
         throw std::runtime_error("could not enter " + site.name);
     host.FreeFindData(root.handle, listing, count);
@@ -301,28 +318,28 @@ void BenchLoad(BenchHost &host, const Options &options, const Layout &layout, co
     long messagesPerLoad = host.Counters().messages - messagesBefore;
     LoadOnce(host, root, data.wide, &wideItems);
     uint64_t sink = 0;
-    std::vector<double> deepListing, wideListing;
-    std::vector<Timing> t = Measure(
+    std::vector<Sample> deepListing, wideListing;
+    std::vector<Figure> t = Measure(
         options.runs,
         {[&] {
-             auto start = Clock::now();
+             Stopwatch watch;
              sink += PreadRecords(data.deep.file, data.deep.starts);
-             return SecondsBetween(start, Clock::now());
+             return watch.Elapsed();
          },
          [&] {
-             double listing = 0;
-             double seconds = LoadOnce(host, root, data.deep, nullptr, &listing);
+             Sample listing;
+             Sample seconds = LoadOnce(host, root, data.deep, nullptr, &listing);
              deepListing.push_back(listing);
              return seconds;
          },
          [&] {
-             auto start = Clock::now();
+             Stopwatch watch;
              sink += PreadRecords(data.wide.file, data.wide.starts);
-             return SecondsBetween(start, Clock::now());
+             return watch.Elapsed();
          },
          [&] {
-             double listing = 0;
-             double seconds = LoadOnce(host, root, data.wide, nullptr, &listing);
+             Sample listing;
+             Sample seconds = LoadOnce(host, root, data.wide, nullptr, &listing);
              wideListing.push_back(listing);
              return seconds;
          }});
@@ -333,12 +350,12 @@ void BenchLoad(BenchHost &host, const Options &options, const Layout &layout, co
     std::printf("    progress: %ld host Message calls per load\n", messagesPerLoad);
     PrintRow("floor, deep site file", t[0]);
     PrintRow("qVORK, deep (folders of 100)", t[1]);
-    PrintRow("  of which GetFindData of the top", Summarise(deepListing));
+    PrintRow("  of which GetFindData of the top", FigureOf(deepListing));
     PrintRow("floor, wide site file", t[2]);
     PrintRow("qVORK, wide (one folder)", t[3]);
-    PrintRow("  of which GetFindData of the top", Summarise(wideListing));
-    PrintRatio("(a) deep: qVORK / floor", t[1].median / t[0].median, 3.0);
-    PrintRatio("(a) wide: qVORK / floor", t[3].median / t[2].median, 3.0);
+    PrintRow("  of which GetFindData of the top", FigureOf(wideListing));
+    PrintRatio("(a) deep: qVORK / floor", t[1], t[0], 3.0);
+    PrintRatio("(a) wide: qVORK / floor", t[3], t[2], 3.0);
     if (sink == 42)
         std::printf(" ");
 }
@@ -351,26 +368,30 @@ void FreshFolder(const fs::path &folder) {
     sync(); // the previous run's writes are not left to the next one
 }
 
-double CopyThroughPlugin(BenchHost &host, HANDLE handle, PluginPanelItem *items, int count,
+Sample CopyThroughPlugin(BenchHost &host, HANDLE handle, PluginPanelItem *items, int count,
                          const fs::path &destination) {
     FreshFolder(destination);
     std::string text = destination.string();
     std::vector<char> path(text.begin(), text.end());
     path.push_back(0);
-    auto start = Clock::now();
+    Stopwatch watch;
     int result = host.GetFiles(handle, items, count, 0, path.data(), 0);
-    double seconds = SecondsBetween(start, Clock::now());
+    Sample seconds = watch.Elapsed();
     if (!result)
         throw std::runtime_error("GetFiles reported a failure");
     return seconds;
 }
 
-double TimeCommand(const std::vector<std::string> &argv, const fs::path &destination,
+// The command's own CPU time stands for the run's; ours, spawning and
+// waiting, is left out.
+Sample TimeCommand(const std::vector<std::string> &argv, const fs::path &destination,
                    const std::string &stdoutFile = "") {
     FreshFolder(destination);
-    auto start = Clock::now();
-    int status = RunCommand(argv, stdoutFile);
-    double seconds = SecondsBetween(start, Clock::now());
+    Stopwatch watch;
+    double cpu = 0;
+    int status = RunCommand(argv, stdoutFile, &cpu);
+    Sample seconds = watch.Elapsed();
+    seconds.cpu = cpu;
     if (status != 0)
         throw std::runtime_error(argv[0] + " failed");
     return seconds;
@@ -411,7 +432,7 @@ void BenchCopy(BenchHost &host, const Options &options, const Layout &layout, co
         PluginPanelItem *items = nullptr;
         int count = 0;
         host.GetFindData(root.handle, &items, &count, 0);
-        double seconds = CopyThroughPlugin(host, root.handle, items, count, outInside);
+        Sample seconds = CopyThroughPlugin(host, root.handle, items, count, outInside);
         host.FreeFindData(root.handle, items, count);
         host.SetDirectory(root.handle, "..", 0);
         return seconds;
@@ -420,7 +441,7 @@ void BenchCopy(BenchHost &host, const Options &options, const Layout &layout, co
     auto cat = [&] {
         return TimeCommand({"cat", site.file.string()}, outCat, (outCat / "site").string());
     };
-    std::vector<Timing> t = Measure(options.runs, {cp, cat, fromRoot, fromInside});
+    std::vector<Figure> t = Measure(options.runs, {cp, cat, fromRoot, fromInside});
     CheckCopy(outRoot / site.name, site, "GetFiles from the root");
     CheckCopy(outInside, site, "GetFiles from inside");
     CheckCopy(outCp, site, "cp -r");
@@ -430,11 +451,11 @@ void BenchCopy(BenchHost &host, const Options &options, const Layout &layout, co
     PrintRow("floor: cat site file > file", t[1]);
     PrintRow("qVORK GetFiles, the site from the root", t[2]);
     PrintRow("qVORK GetFiles, its top folders from inside", t[3]);
-    PrintRatio("(b) from the root: qVORK / cp -r", t[2].median / t[0].median, 1.2);
-    PrintRatio("(b) from inside: qVORK / cp -r", t[3].median / t[0].median, 1.2);
-    PrintInfoRatio("(b) from the root: qVORK / cat", t[2].median / t[1].median);
-    PrintInfoRatio("(b) from inside: qVORK / cat", t[3].median / t[1].median);
-    PrintInfoRatio("(b) cp -r / cat", t[0].median / t[1].median);
+    PrintRatio("(b) from the root: qVORK / cp -r", t[2], t[0], 1.2);
+    PrintRatio("(b) from inside: qVORK / cp -r", t[3], t[0], 1.2);
+    PrintInfoRatio("(b) from the root: qVORK / cat", t[2], t[1]);
+    PrintInfoRatio("(b) from inside: qVORK / cat", t[3], t[1]);
+    PrintInfoRatio("(b) cp -r / cat", t[0], t[1]);
 }
 
 // --- (c) the root listing ---------------------------------------------------------
@@ -442,40 +463,41 @@ void BenchCopy(BenchHost &host, const Options &options, const Layout &layout, co
 void BenchRoot(BenchHost &host, const Options &options, const Layout &layout) {
     std::printf("\n(c) Root listing of a cache folder of %d site files: OpenPlugin + GetFindData\n",
                 options.rootSites);
-    std::printf("    floor: readdir; per file open, pread 4 at 0, 2 at 8, 4 at 32, the name, close\n");
+    std::printf("    floor: readdir; per file open (full path), pread 4 at 0, 2 at 8, 4 at 32, the "
+                "name, close\n");
     SetCachePath(layout.root);
     fs::path icache = layout.Icache(layout.root);
     long listed = 0, floorSites = 0;
     auto plugin = [&] {
-        auto start = Clock::now();
+        Stopwatch watch;
         HANDLE handle = host.OpenPlugin(0, 0);
         PluginPanelItem *items = nullptr;
         int count = 0;
         host.GetFindData(handle, &items, &count, 0);
-        double seconds = SecondsBetween(start, Clock::now());
+        Sample seconds = watch.Elapsed();
         listed = count;
         host.ClosePlugin(handle);
         return seconds;
     };
     auto floor = [&] {
-        auto start = Clock::now();
+        Stopwatch watch;
         floorSites = ReadRootHeaders(icache, false);
-        return SecondsBetween(start, Clock::now());
+        return watch.Elapsed();
     };
     auto floorStat = [&] {
-        auto start = Clock::now();
+        Stopwatch watch;
         ReadRootHeaders(icache, true);
-        return SecondsBetween(start, Clock::now());
+        return watch.Elapsed();
     };
-    std::vector<Timing> t = Measure(options.runs, {floor, floorStat, plugin});
+    std::vector<Figure> t = Measure(options.runs, {floor, floorStat, plugin});
     if (listed != options.rootSites || floorSites != options.rootSites)
         std::printf("    WARNING: qVORK listed %ld sites, the floor read %ld; expected %d\n", listed,
                     floorSites, options.rootSites);
     PrintRow("floor", t[0]);
     PrintRow("floor with an fstatat per entry (info)", t[1]);
     PrintRow("qVORK OpenPlugin + GetFindData", t[2]);
-    PrintRatio("(c) qVORK / floor", t[2].median / t[0].median, 2.0);
-    PrintInfoRatio("(c) qVORK / floor with fstatat", t[2].median / t[1].median);
+    PrintRatio("(c) qVORK / floor", t[2], t[0], 2.0);
+    PrintInfoRatio("(c) qVORK / floor with fstatat", t[2], t[1]);
 }
 
 // --- (d) memory per node -------------------------------------------------------------
@@ -621,7 +643,7 @@ int Profile(BenchHost &host, const Options &options, const Layout &layout, const
 // --- The run ---------------------------------------------------------------------------
 
 void PrintSummary() {
-    std::printf("\nSummary (target met?)\n");
+    std::printf("\nSummary (load average at the end: %s)\n", LoadAverage().c_str());
     for (const Verdict &verdict : Verdicts) {
         bool met = verdict.figure <= verdict.limit;
         if (verdict.unit == "x")
@@ -676,10 +698,13 @@ int Run(int argc, char **argv) {
         std::printf("\nqVORK benchmarks\n");
         std::printf("machine: %d cores, %s, %lld MiB; %s\n", machine.cores, machine.cpu.c_str(),
                     machine.memoryMiB, machine.kernel.c_str());
+        std::printf("load average at the start: %s\n", LoadAverage().c_str());
         std::printf("work folder: %s on %s\n", layout.work.c_str(), machine.fileSystem.c_str());
         std::printf("build: %s; module %s\n", QVORK_BENCH_BUILD, options.module.c_str());
-        std::printf("method: median [min .. max] of %d runs after one untimed warm-up run; page "
-                    "cache warm; host services do nothing\n",
+        std::printf("method: wall-clock median [min .. max] of %d runs after one untimed warm-up "
+                    "run, page cache warm, host services doing nothing; ratios of the medians. "
+                    "cpu: median user+system time of the process doing the work (the check "
+                    "against a busy machine)\n",
                     options.runs);
         std::fflush(stdout);
         if (Wants(options, 'a'))
