@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Check(again == root && againCount == rootCount, "a whole-site copy keeps the held listing");
 
     // Inside the site: the top folder's items, then Shift+F3 everywhere.
-    if (EnterSite(panel, root, rootCount, fuzzed)) {
+    if (EnterSite(panel, root, rootCount, fuzzed, fuzzed)) {
         struct PluginPanelItem *items = NULL;
         int count = 0;
         GetFindData(panel, &items, &count, 0);

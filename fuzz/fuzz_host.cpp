@@ -461,10 +461,10 @@ int CheckedRootListing(HANDLE panel, struct PluginPanelItem **items, int *count)
     return fuzzed;
 }
 
-bool EnterSite(HANDLE panel, struct PluginPanelItem *rootItems, int count, int index)
+bool EnterSite(HANDLE panel, struct PluginPanelItem *rootItems, int count, int index, int current)
 {
     std::string name = ItemName(rootItems[index]);
-    SetPanel(rootItems, count, index);
+    SetPanel(rootItems, count, current);
     int entered = SetDirectory(panel, name.c_str(), 0);
     SetPanel(NULL, 0, 0);
     if (!entered) {

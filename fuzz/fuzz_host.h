@@ -76,9 +76,11 @@ std::string CurDir(HANDLE panel);
 // Returns the index of the fuzzed site's item (-1 when not found).
 int CheckedRootListing(HANDLE panel, struct PluginPanelItem **items, int *count);
 
-// Enters the item `index` of the root listing as the file manager does
-// (that item current, SetDirectory with its name). TRUE when entered.
-bool EnterSite(HANDLE panel, struct PluginPanelItem *rootItems, int count, int index);
+// Enters the item `index` of the root listing as the file manager does:
+// SetDirectory with its name while the panel's current item is `current`
+// (the same item, or another one, as after typing a folder's name).
+// TRUE when entered.
+bool EnterSite(HANDLE panel, struct PluginPanelItem *rootItems, int count, int index, int current);
 
 // Walks the whole tree of the entered site, depth first: lists the folder
 // shown, hands the live listing to `visit` (which may call entry points but

@@ -1,6 +1,8 @@
 // The root listing of a cache folder that holds the fuzzed bytes as the site
 // file cache7, beside two ordinary sites: OpenPlugin, GetFindData (read
-// twice: the second must be the held listing), a re-read key, ClosePlugin.
+// twice: the second must be the held listing), a re-read key, GetFindData
+// again, SetDirectory into cache7's site while the host's panel query fails,
+// ClosePlugin.
 // Reading the cache never writes anywhere.
 #include "fuzz_host.h"
 
@@ -29,7 +31,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FreeFindData(panel, items, count);
     // R drops the held listing; the next read scans again.
     Check(ProcessKey(panel, KEY_CODE_R, 0) == FALSE, "R is left to the host");
-    CheckedRootListing(panel, &items, &count);
+    int fuzzed = CheckedRootListing(panel, &items, &count);
+    Check(fuzzed >= 0, "cache7 is listed");
+    // SetDirectory while the host's panel query fails: no site file is read.
+    std::string name = ItemName(items[fuzzed]);
+    SetPanel(NULL, 0, 0);
+    SetDirectory(panel, name.c_str(), OPM_SILENT);
+    struct PluginPanelItem *after = NULL;
+    int afterCount = 0;
+    Check(GetFindData(panel, &after, &afterCount, 0) == TRUE, "GetFindData after a blind entry");
+    FreeFindData(panel, after, afterCount);
     FreeFindData(panel, items, count);
     ClosePlugin(panel);
     DisarmWriteGuard();

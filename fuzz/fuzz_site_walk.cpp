@@ -1,4 +1,5 @@
-// Entering the fuzzed site and walking its whole tree: every item of every
+// Entering the fuzzed site by name (another item current) and walking its
+// whole tree: every item of every
 // folder entered by name and listed, ".." back out of each, then down the
 // first chain and "\" to the top folder, and ".." out of the site, which
 // must bring back the held root listing. Reading never writes anywhere.
@@ -22,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int rootCount = 0;
     int fuzzed = CheckedRootListing(panel, &root, &rootCount);
     Check(fuzzed >= 0, "cache7 is listed");
-    if (EnterSite(panel, root, rootCount, fuzzed)) {
+    // Another item current: the site is found by its name in the held listing.
+    if (EnterSite(panel, root, rootCount, fuzzed, (fuzzed + 1) % rootCount)) {
         WalkSite(panel, nullptr);
         LeaveSite(panel, root, rootCount);
     }
