@@ -87,6 +87,7 @@ void FillSiteListing(void)
         else
             item->FindData.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
         item->UserData = (DWORD_PTR)child;
+        item->CRC32 = State.TreeGeneration;
         State.ListingCursor = item + 1;
     }
 }

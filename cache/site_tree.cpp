@@ -367,6 +367,10 @@ int LoadSiteTree(HANDLE handle, struct PluginPanelItem *item, const char *dirNam
     }
     site->name = State.SiteName;
     site->firstChild = State.TreeRoot;
+    // A new tree: items listed from an older one may meet its nodes at the
+    // addresses their nodes had, and are told apart by this number.
+    if (++State.TreeGeneration == 0)
+        State.TreeGeneration = 1;
     State.TreeRoot = site;
     ClearNavStack(&State.NavStack);
     PushNavStack(&State.NavStack, site);

@@ -22,8 +22,13 @@ void ShowStoredHeader(struct SiteNode *node, FILE *site)
         ShowError(node->name);
         return;
     }
-    ExtractFile(node, name, site, EXTRACT_HEADER);
+    int written = ExtractFile(node, name, site, EXTRACT_HEADER);
     CloseStream(site);
+    if (!written) {
+        // The user has been told; a header cut short is not shown as if whole.
+        DeleteFileA(name);
+        return;
+    }
     if (State.Info.Viewer != NULL)
         State.Info.Viewer(name, node->name, 0, 0, -1, -1, VF_NONMODAL | VF_DELETEONCLOSE);
 }

@@ -72,7 +72,7 @@ struct PluginPanelItem {
     char **CustomColumnData;
     int CustomColumnNumber;
     DWORD_PTR UserData;   // in-site items: the SiteNode the item stands for
-    DWORD CRC32;
+    DWORD CRC32;          // in-site items: the generation of the tree they came from
     DWORD_PTR Reserved[2];
 };
 

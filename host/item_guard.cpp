@@ -1,6 +1,7 @@
-// The item guard (see item_guard.h). A node is alive when it lies in the
-// node pool of the tree now loaded (memory that is safe to read) and bears
-// the item's name; a tree built outside the pool is searched instead. A
+// The item guard (see item_guard.h). A node is alive when the item was
+// listed from the tree now loaded (the tree generation in its CRC32), lies
+// in that tree's node pool (memory that is safe to read) and bears the
+// item's name; a tree built outside the pool is searched instead. A
 // Description is dead when it is a text this plug-in released: released
 // listings are retired, not freed, while a panel may still show them.
 #include "host/item_guard.h"
@@ -39,6 +40,10 @@ struct SiteNode *LiveNodeOf(const struct PluginPanelItem *item)
 {
     struct SiteNode *node = (struct SiteNode *)item->UserData;
     if (node == NULL || State.CurrentSite == 0 || State.TreeRoot == NULL)
+        return NULL;
+    // Listed from another tree. A host that does not hand the number back
+    // (0) is judged by address and name alone.
+    if (item->CRC32 != 0 && item->CRC32 != State.TreeGeneration)
         return NULL;
     if (!PoolHoldsNode(node) && !InTree(State.TreeRoot, node))
         return NULL;

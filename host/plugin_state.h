@@ -59,6 +59,7 @@ struct PluginState {
     struct PluginPanelItem *ListingCursor; // next item to fill in GetFindData
     struct PluginPanelItem *ListingEnd;    // one past the last item the fill may touch
     struct SiteNode *LastLeaf;    // the newest leaf while a site file is read
+    DWORD TreeGeneration;         // counts loaded trees (never 0); in-site items carry it
     char SiteName[SITE_NAME_SIZE];
     struct KeyBarTitles KeyBarRecord;
     struct ProgressBox Progress;

@@ -16,7 +16,7 @@ namespace qvork_host {
 
 int RunLs(Session &session, const CommandLine &line);
 int RunGet(Session &session, const CommandLine &line);
-int RunHeader(Session &session, const CommandLine &line);
+int RunHeader(Session &session, TerminalUi &ui, const CommandLine &line);
 int RunRm(Session &session, TerminalUi &ui, const CommandLine &line);
 int RunMenus(const PluginModule &module);
 int RunConfig(const PluginModule &module, TerminalUi &ui, const CommandLine &line);

@@ -211,7 +211,7 @@ int RunGet(Session &session, const CommandLine &line) {
     return kExitOk;
 }
 
-int RunHeader(Session &session, const CommandLine &line) {
+int RunHeader(Session &session, TerminalUi &ui, const CommandLine &line) {
     int status = kExitOk;
     if (!Requires(session.Entry().ProcessKey, "ProcessKey", status) ||
         !OpenAtRoot(session, status)) {
@@ -234,9 +234,15 @@ int RunHeader(Session &session, const CommandLine &line) {
         return status;
     }
     session.SetCurrentItem(item);
+    const int shownBefore = ui.FilesShown();
     if (!session.PressKey(KEY_CODE_F3, PKF_SHIFT)) {
         return Fail("no header view for " + Quoted(line.operands[0]) +
                     ": the plug-in shows headers of files inside a site only");
+    }
+    // The plug-in handles the key whatever became of the view; it has told
+    // the user why nothing was shown.
+    if (ui.FilesShown() == shownBefore) {
+        return Fail("the header of " + Quoted(line.operands[0]) + " was not shown");
     }
     return kExitOk;
 }

@@ -92,7 +92,7 @@ int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &li
         return RunGet(session, line);
     }
     if (line.command == "header") {
-        return RunHeader(session, line);
+        return RunHeader(session, ui, line);
     }
     return RunRm(session, ui, line);
 }

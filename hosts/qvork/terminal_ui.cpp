@@ -332,6 +332,7 @@ int TerminalUi::ShowFile(const std::string &path, const std::string &title, DWOR
         }
         std::fflush(stdout);
         shown = 1;
+        ++filesShown_;
     }
     file.close();
     if ((flags & VF_DELETEONCLOSE) != 0) {

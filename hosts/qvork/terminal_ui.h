@@ -45,6 +45,8 @@ public:
     std::optional<int> LastQuestionAnswer() const { return lastQuestionAnswer_; }
     // Why the last dialog could not be filled from the preset ("" if it could).
     const std::string &DialogError() const { return dialogError_; }
+    // Files the viewer was asked to show and could show.
+    int FilesShown() const { return filesShown_; }
     // Removes the progress line, if one is drawn.
     void ClearProgressLine();
 
@@ -67,6 +69,7 @@ private:
     bool cancelledUnasked_ = false;
     std::optional<int> lastQuestionAnswer_;
     std::string dialogError_;
+    int filesShown_ = 0;
     std::string progressShown_; // the text of the drawn progress line; "" when none
     std::chrono::steady_clock::time_point lastDraw_{};
     uintptr_t screensSaved_ = 0;
