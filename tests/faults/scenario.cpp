@@ -9,10 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,6 +17,7 @@
 #include "recording_host.h"
 #include "registry_sandbox.h"
 #include "temp_cache.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 using namespace qvork_test;
@@ -40,15 +38,6 @@ void Check(bool held, const std::string &what) {
         ++failures;
         std::fprintf(stderr, "scenario: FAILED: %s\n", what.c_str());
     }
-}
-
-std::string ReadWhole(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string NameOf(const PluginPanelItem &item) {
-    return std::string(item.FindData.cFileName, strnlen(item.FindData.cFileName, MAX_PATH));
 }
 
 std::string Bytes(size_t size, unsigned seed) {
@@ -72,22 +61,12 @@ class Scenario {
     }
 
     void Show(const std::vector<PluginPanelItem> &items, const std::string &current) {
-        ScriptedPanel scripted;
-        scripted.items = items;
-        for (size_t i = 0; i < items.size(); ++i)
-            if (NameOf(items[i]) == current) scripted.currentItem = static_cast<int>(i);
-        host.panel = scripted;
+        host.panel = PanelShowing(items, current);
     }
 
     std::vector<PluginPanelItem> Pick(const std::vector<PluginPanelItem> &items,
                                       const std::vector<std::string> &names) {
-        std::vector<PluginPanelItem> chosen;
-        for (const std::string &name : names)
-            for (const PluginPanelItem &item : items)
-                if (NameOf(item) == name) {
-                    chosen.push_back(item);
-                    chosen.back().Flags |= PPIF_SELECTED;
-                }
+        std::vector<PluginPanelItem> chosen = SelectByName(items, names);
         Check(chosen.size() == names.size(), "every item to pick is listed");
         return chosen;
     }

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <ostream>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "plugin_fixture.h"
+#include "test_files.h"
 
 namespace qvork_test {
 namespace {
@@ -23,37 +23,13 @@ namespace fs = std::filesystem;
 
 const DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
 
-std::string ReadWhole(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void WriteWhole(const fs::path &path, const std::string &bytes) { WriteBytes(path, bytes); }
 
 // Bytes of every value, zero and "\r\n\r\n" included, different per seed.
-std::string Pattern(size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + seed * 17 + (i >> 9)) & 0xFF);
+std::string BodyPattern(size_t size, unsigned seed) {
+    std::string bytes = Pattern(size, seed);
     if (size >= 8) bytes.replace(size / 2, 4, "\r\n\r\n");
     return bytes;
-}
-
-const std::string kDirMark = "<dir>";
-
-// Everything under `root`: relative path ("/" separated) to the file's bytes,
-// or kDirMark for a folder.
-std::map<std::string, std::string> DiskTree(const fs::path &root) {
-    std::map<std::string, std::string> tree;
-    if (!fs::exists(root)) return tree;
-    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(root)) {
-        const std::string relative = fs::relative(entry.path(), root).generic_string();
-        if (entry.is_symlink())
-            tree[relative] = "<link>"; // never read: it may name a device
-        else
-            tree[relative] = entry.is_directory() ? kDirMark : ReadWhole(entry.path());
-    }
-    return tree;
 }
 
 // The tree that holds exactly these files, with their folders.
@@ -66,59 +42,13 @@ std::map<std::string, std::string> TreeOf(const std::map<std::string, std::strin
     return tree;
 }
 
-class ExtractTest : public PluginTest {
+class ExtractTest : public HostPanelTest {
   protected:
     void SetUp() override {
-        PluginTest::SetUp();
+        HostPanelTest::SetUp();
         fs::create_directories(dest);
     }
 
-    void ReadRootIntoPanel() {
-        const Listing listing = ReadRoot();
-        root.assign(listing.begin(), listing.end());
-    }
-
-    int Enter(const std::string &site) {
-        if (root.empty()) ReadRootIntoPanel();
-        ScriptedPanel scripted;
-        scripted.items = root;
-        for (size_t i = 0; i < root.size(); ++i)
-            if (NameOf(root[i]) == site) scripted.currentItem = static_cast<int>(i);
-        host.panel = scripted;
-        return plugin->SetDirectory(panel, site.c_str(), 0);
-    }
-
-    int Cd(const std::string &dir) { return plugin->SetDirectory(panel, dir.c_str(), 0); }
-
-    std::vector<PluginPanelItem> List() {
-        const Listing listing = FindData(panel);
-        EXPECT_EQ(listing.result, TRUE);
-        std::vector<PluginPanelItem> items(listing.begin(), listing.end());
-        plugin->FreeFindData(panel, listing.items, listing.count);
-        return items;
-    }
-
-    // The named items of the current listing (root or in-site), selected.
-    std::vector<PluginPanelItem> Select(const std::vector<std::string> &names) {
-        const std::vector<PluginPanelItem> listed = List();
-        std::vector<PluginPanelItem> chosen;
-        for (const std::string &name : names) {
-            bool found = false;
-            for (const PluginPanelItem &item : listed) {
-                if (NameOf(item) != name) continue;
-                chosen.push_back(item);
-                chosen.back().Flags |= PPIF_SELECTED;
-                found = true;
-            }
-            if (!found) ADD_FAILURE() << name << " is not listed";
-        }
-        return chosen;
-    }
-    std::vector<std::string> Names() {
-        std::vector<std::string> names;
-        for (const PluginPanelItem &item : List()) names.push_back(NameOf(item));
-        return names;
-    }
     std::vector<PluginPanelItem> SelectAll() {
         std::vector<PluginPanelItem> chosen = List();
         for (PluginPanelItem &item : chosen) item.Flags |= PPIF_SELECTED;
@@ -135,29 +65,9 @@ class ExtractTest : public PluginTest {
     }
     int Get(std::vector<PluginPanelItem> &items) { return Get(items, dest.string()); }
 
-    std::vector<std::string> WarningTexts() const {
-        std::vector<std::string> texts;
-        for (const MessageCall &call : host.Warnings())
-            texts.push_back(call.items.size() > 1 ? call.items[1] : "<no text>");
-        return texts;
-    }
-
-    OpenPluginInfo Info() {
-        OpenPluginInfo info{};
-        plugin->GetOpenPluginInfo(panel, &info);
-        return info;
-    }
-    std::string CurDir() {
-        const OpenPluginInfo info = Info();
-        return info.CurDir ? info.CurDir : "<null>";
-    }
-
-    std::vector<PluginPanelItem> root;
     TempDir work{"qvork-extract"};
     fs::path dest = work.Path() / "out";
 };
-
-DWORD FlagsOf(const PluginPanelItem &item) { return item.Flags; }
 
 // ---- Bodies byte for byte -----------------------------------------------------
 
@@ -167,7 +77,7 @@ TEST_F(ExtractTest, BodiesAreCopiedWholeAcrossChunkBoundaries) {
     std::map<std::string, std::string> expected;
     for (size_t i = 0; i < std::size(sizes); ++i) {
         const std::string name = "body" + std::to_string(sizes[i]);
-        records.push_back(OkRecord(name, Pattern(sizes[i], static_cast<unsigned>(i))));
+        records.push_back(OkRecord(name, BodyPattern(sizes[i], static_cast<unsigned>(i))));
         expected[name] = records.back().body;
     }
     cache.WriteSite("cache1", "s.example", records);
@@ -527,8 +437,8 @@ class FullDiskTest : public ExtractTest, public ::testing::WithParamInterface<si
 
 TEST_P(FullDiskTest, FailedWriteIsReportedAndItsOutputRemoved) {
     cache.WriteSite("cache1", "s.example",
-                    {OkRecord("full", Pattern(GetParam(), 3)), OkRecord("ok.txt", "fine"),
-                     OkRecord("d/full", Pattern(GetParam(), 4)), OkRecord("d/ok.txt", "also fine")});
+                    {OkRecord("full", BodyPattern(GetParam(), 3)), OkRecord("ok.txt", "fine"),
+                     OkRecord("d/full", BodyPattern(GetParam(), 4)), OkRecord("d/ok.txt", "also fine")});
     fs::create_directories(dest / "d");
     fs::create_symlink("/dev/full", dest / "full");
     fs::create_symlink("/dev/full", dest / "d" / "full");
@@ -562,7 +472,7 @@ class TruncatedSiteTest : public ExtractTest, public ::testing::WithParamInterfa
 TEST_P(TruncatedSiteTest, BytesDeliveredAreWrittenAndTheEntryFails) {
     const CutCase c = GetParam();
     const std::vector<SiteRecord> records = {OkRecord("whole", "complete"),
-                                             OkRecord("cut", Pattern(c.bodySize, 9))};
+                                             OkRecord("cut", BodyPattern(c.bodySize, 9))};
     SiteFileOptions options;
     options.padTail = false;
     const SiteFileImage full = BuildSiteFile("s.example", records, options);

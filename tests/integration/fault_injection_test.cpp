@@ -20,7 +20,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -36,6 +35,7 @@
 #endif
 
 #include "plugin_fixture.h"
+#include "test_files.h"
 
 #if defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
 // GCC 12's sanitizer runtime now and then takes a dynamic TLS block (the
@@ -57,59 +57,16 @@ namespace fs = std::filesystem;
 const int kF3 = 114;
 const int kOkButton = 5;
 
-// A plug-in fixture that plays the host's panel: it reads the root, enters
-// sites with the root items as the panel's items, lists and selects.
-class FaultTest : public PluginTest {
+// The host's panel played as in HostPanelTest, but a site is entered from
+// the listing read afresh, and Shift+F3 is pressed on a named item.
+class FaultTest : public HostPanelTest {
   protected:
     void SetUp() override {
-        PluginTest::SetUp();
+        HostPanelTest::SetUp();
         fs::create_directories(dest);
     }
 
-    std::vector<PluginPanelItem> List() {
-        const Listing listing = FindData(panel);
-        EXPECT_EQ(listing.result, TRUE);
-        std::vector<PluginPanelItem> items(listing.begin(), listing.end());
-        plugin->FreeFindData(panel, listing.items, listing.count);
-        return items;
-    }
-
-    // The panel shows `items` with `current` as its current item.
-    void ShowInPanel(const std::vector<PluginPanelItem> &items, const std::string &current) {
-        ScriptedPanel scripted;
-        scripted.items = items;
-        for (size_t i = 0; i < items.size(); ++i)
-            if (NameOf(items[i]) == current) scripted.currentItem = static_cast<int>(i);
-        host.panel = scripted;
-    }
-
-    int Enter(const std::string &site) {
-        ShowInPanel(List(), site);
-        return plugin->SetDirectory(panel, site.c_str(), 0);
-    }
-
-    // The named items of the current listing, selected, in the order named.
-    std::vector<PluginPanelItem> Select(const std::vector<std::string> &names) {
-        const std::vector<PluginPanelItem> listed = List();
-        std::vector<PluginPanelItem> chosen;
-        for (const std::string &name : names) {
-            bool found = false;
-            for (const PluginPanelItem &item : listed) {
-                if (NameOf(item) != name) continue;
-                chosen.push_back(item);
-                chosen.back().Flags |= PPIF_SELECTED;
-                found = true;
-            }
-            if (!found) ADD_FAILURE() << name << " is not listed";
-        }
-        return chosen;
-    }
-
-    std::vector<std::string> Names() {
-        std::vector<std::string> names;
-        for (const PluginPanelItem &item : List()) names.push_back(NameOf(item));
-        return names;
-    }
+    int Enter(const std::string &site) { return EnterFrom(List(), site); }
 
     int Get(std::vector<PluginPanelItem> &items, const fs::path &to) {
         std::string path = to.string();
@@ -121,19 +78,6 @@ class FaultTest : public PluginTest {
     int ShiftF3(const std::string &name) {
         ShowInPanel(List(), name);
         return plugin->ProcessKey(panel, kF3, PKF_SHIFT);
-    }
-
-    std::vector<std::string> WarningTexts() const {
-        std::vector<std::string> texts;
-        for (const MessageCall &call : host.Warnings())
-            texts.push_back(call.items.size() > 1 ? call.items[1] : "<no text>");
-        return texts;
-    }
-
-    std::string CurDir() {
-        OpenPluginInfo info{};
-        plugin->GetOpenPluginInfo(panel, &info);
-        return info.CurDir ? info.CurDir : "<null>";
     }
 
     // The held root listing: where it lies, how many items, and each item's
@@ -270,39 +214,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 #ifndef _WIN32
 // ---- Linux: other users, small file systems ------------------------------------------
-
-const std::string kDirMark = "<dir>";
-
-std::string ReadWhole(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Bytes of every value, different per seed.
-std::string Pattern(size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + seed * 17 + (i >> 9)) & 0xFF);
-    return bytes;
-}
-
-// Everything under `root`: relative path to the file's bytes, kDirMark for a
-// folder, "<link>" for a symbolic link (never followed).
-std::map<std::string, std::string> DiskTree(const fs::path &root) {
-    std::map<std::string, std::string> tree;
-    std::error_code error;
-    if (!fs::exists(root, error)) return tree;
-    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(root)) {
-        const std::string relative = fs::relative(entry.path(), root).generic_string();
-        if (entry.is_symlink())
-            tree[relative] = "<link>";
-        else
-            tree[relative] = entry.is_directory() ? kDirMark : ReadWhole(entry.path());
-    }
-    return tree;
-}
-
-DWORD FlagsOf(const PluginPanelItem &item) { return item.Flags; }
 
 const uid_t kNobody = 65534;
 

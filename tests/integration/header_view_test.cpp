@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 const int kF3 = 114;
 
-class HeaderViewTest : public PluginTest {
+class HeaderViewTest : public HostPanelTest {
   protected:
     void TearDown() override {
         // The host deletes the file when its viewer closes; this one does not.
@@ -26,21 +26,8 @@ class HeaderViewTest : public PluginTest {
             std::error_code ignored;
             fs::remove(fs::path(call.fileName), ignored);
         }
-        PluginTest::TearDown();
+        HostPanelTest::TearDown();
     }
-
-    int Enter(const std::string &site) {
-        const Listing listing = ReadRoot();
-        std::vector<PluginPanelItem> root(listing.begin(), listing.end());
-        ScriptedPanel scripted;
-        scripted.items = root;
-        for (size_t i = 0; i < root.size(); ++i)
-            if (NameOf(root[i]) == site) scripted.currentItem = static_cast<int>(i);
-        host.panel = scripted;
-        return plugin->SetDirectory(panel, site.c_str(), 0);
-    }
-
-    int Cd(const std::string &dir) { return plugin->SetDirectory(panel, dir.c_str(), 0); }
 
     // The host's panel now shows the current listing with `name` current.
     void PointAt(const std::string &name) {

@@ -17,61 +17,7 @@ const DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
 const DWORD kInSite = 0x8058; // attribute highlighting, names only, raw selection, ".."
 const DWORD kAtRoot = 0x8050;
 
-class BrowseTest : public PluginTest {
-  protected:
-    void ReadRootIntoPanel() {
-        const Listing listing = ReadRoot();
-        root.assign(listing.begin(), listing.end());
-    }
-
-    // SetDirectory at the root with the host's panel on the site's item.
-    int Enter(const std::string &site) {
-        if (root.empty()) ReadRootIntoPanel();
-        ScriptedPanel scripted;
-        scripted.items = root;
-        for (size_t i = 0; i < root.size(); ++i)
-            if (NameOf(root[i]) == site) scripted.currentItem = static_cast<int>(i);
-        host.panel = scripted;
-        return plugin->SetDirectory(panel, site.c_str(), 0);
-    }
-
-    int Cd(const std::string &dir, int opMode = 0) {
-        return plugin->SetDirectory(panel, dir.c_str(), opMode);
-    }
-
-    std::vector<PluginPanelItem> List() {
-        const Listing listing = FindData(panel);
-        EXPECT_EQ(listing.result, TRUE);
-        std::vector<PluginPanelItem> items(listing.begin(), listing.end());
-        plugin->FreeFindData(panel, listing.items, listing.count);
-        return items;
-    }
-
-    std::vector<std::string> Names() {
-        std::vector<std::string> names;
-        for (const PluginPanelItem &item : List()) names.push_back(NameOf(item));
-        return names;
-    }
-
-    PluginPanelItem Item(const std::string &name) {
-        for (const PluginPanelItem &item : List())
-            if (NameOf(item) == name) return item;
-        ADD_FAILURE() << name << " is not listed";
-        return MakePanelItem("<not listed>");
-    }
-
-    OpenPluginInfo Info() {
-        OpenPluginInfo info{};
-        plugin->GetOpenPluginInfo(panel, &info);
-        return info;
-    }
-    std::string CurDir() {
-        const OpenPluginInfo info = Info();
-        return info.CurDir ? info.CurDir : "<null>";
-    }
-
-    std::vector<PluginPanelItem> root;
-};
+class BrowseTest : public HostPanelTest {};
 
 // ---- Walking down and back up ------------------------------------------------
 
@@ -281,10 +227,7 @@ TEST_F(BrowseTest, HostNamingAnotherSiteThanItsCurrentItemEntersTheNamedSite) {
     cache.WriteSite("cache1", "first", {OkRecord("one", "1")});
     cache.WriteSite("cache2", "second", {OkRecord("two", "2")});
     ReadRootIntoPanel();
-    ScriptedPanel scripted;
-    scripted.items = root;
-    scripted.currentItem = NameOf(root[0]) == "first" ? 0 : 1;
-    host.panel = scripted;
+    ShowInPanel(root, "first");
     ASSERT_EQ(Cd("second"), TRUE);
     EXPECT_EQ(CurDir(), "second");
     EXPECT_EQ(Names(), std::vector<std::string>{"two"});

@@ -4,18 +4,16 @@
 // the entry points: SetDirectory at the root, the in-site listing, GetFiles.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "plugin_fixture.h"
+#include "test_files.h"
 
 namespace qvork_test {
 namespace {
@@ -24,78 +22,16 @@ namespace fs = std::filesystem;
 
 const DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
 
-std::string ReadWhole(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string Hex(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "%x", static_cast<unsigned>(value));
     return text;
 }
 
-// A panel that enters sites as the file manager does: the root listing is
-// read first and the host's panel reports it with the site's item current.
-class SiteTreeTest : public PluginTest {
+// Sites entered as the file manager enters them (HostPanelTest), with what
+// they hold dumped as a tree or copied out.
+class SiteTreeTest : public HostPanelTest {
   protected:
-    void ReadRootIntoPanel() {
-        const Listing listing = ReadRoot();
-        root.assign(listing.begin(), listing.end());
-    }
-
-    int Enter(const std::string &site) {
-        if (root.empty()) ReadRootIntoPanel();
-        ScriptedPanel scripted;
-        scripted.items = root;
-        for (size_t i = 0; i < root.size(); ++i)
-            if (NameOf(root[i]) == site) scripted.currentItem = static_cast<int>(i);
-        host.panel = scripted;
-        return plugin->SetDirectory(panel, site.c_str(), 0);
-    }
-
-    int Cd(const std::string &dir) { return plugin->SetDirectory(panel, dir.c_str(), 0); }
-
-    // The current listing as the host keeps it: a copy, the array given back.
-    std::vector<PluginPanelItem> List() {
-        const Listing listing = FindData(panel);
-        EXPECT_EQ(listing.result, TRUE);
-        std::vector<PluginPanelItem> items(listing.begin(), listing.end());
-        plugin->FreeFindData(panel, listing.items, listing.count);
-        return items;
-    }
-
-    std::vector<std::string> Names() {
-        std::vector<std::string> names;
-        for (const PluginPanelItem &item : List()) names.push_back(NameOf(item));
-        return names;
-    }
-
-    PluginPanelItem Item(const std::string &name) {
-        for (const PluginPanelItem &item : List())
-            if (NameOf(item) == name) return item;
-        ADD_FAILURE() << name << " is not listed";
-        return MakePanelItem("<not listed>");
-    }
-
-    OpenPluginInfo Info() {
-        OpenPluginInfo info{};
-        plugin->GetOpenPluginInfo(panel, &info);
-        return info;
-    }
-    std::string CurDir() {
-        const OpenPluginInfo info = Info();
-        return info.CurDir ? info.CurDir : "<null>";
-    }
-
-    // The text line of every warning box, in order.
-    std::vector<std::string> WarningTexts() const {
-        std::vector<std::string> texts;
-        for (const MessageCall &call : host.Warnings())
-            texts.push_back(call.items.size() > 1 ? call.items[1] : "<no text>");
-        return texts;
-    }
-
     // The steps of the "reading site" progress box: the name line of each.
     std::vector<std::string> SiteProgressNames() const {
         std::vector<std::string> names;
@@ -141,7 +77,6 @@ class SiteTreeTest : public PluginTest {
         return bytes;
     }
 
-    std::vector<PluginPanelItem> root;
     TempDir out{"qvork-out"};
 };
 

@@ -8,14 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "plugin_fixture.h"
+#include "test_files.h"
 
 namespace qvork_test {
 namespace {
@@ -24,13 +23,6 @@ namespace fs = std::filesystem;
 
 const int kF3 = 114;
 const int kYes = 0;
-
-std::string ReadWhole(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-DWORD FlagsOf(const PluginPanelItem &item) { return item.Flags; }
 
 // The files under `root` with their contents, for failure output.
 std::string Describe(const fs::path &root) {
@@ -113,11 +105,7 @@ class TwoPanelsFixture : public LoadedPluginTest {
 
     // The host's panel query answers with this panel, `name` current.
     void Show(const HostPanel &panel, const std::string &name) {
-        ScriptedPanel scripted;
-        scripted.items = panel.items;
-        for (size_t i = 0; i < panel.items.size(); ++i)
-            if (NameOf(panel.items[i]) == name) scripted.currentItem = static_cast<int>(i);
-        host.panel = scripted;
+        host.panel = PanelShowing(panel.items, name);
     }
 
     int SetDir(const HostPanel &panel, const std::string &name) {
@@ -127,14 +115,7 @@ class TwoPanelsFixture : public LoadedPluginTest {
 
     std::vector<PluginPanelItem> Selected(const HostPanel &panel,
                                           const std::vector<std::string> &names) {
-        std::vector<PluginPanelItem> chosen;
-        for (const std::string &name : names) {
-            for (const PluginPanelItem &item : panel.items) {
-                if (NameOf(item) != name) continue;
-                chosen.push_back(item);
-                chosen.back().Flags |= PPIF_SELECTED;
-            }
-        }
+        std::vector<PluginPanelItem> chosen = SelectByName(panel.items, names);
         EXPECT_EQ(chosen.size(), names.size()) << "not every name is listed";
         return chosen;
     }
@@ -158,11 +139,7 @@ class TwoPanelsFixture : public LoadedPluginTest {
         return result;
     }
 
-    std::string CurDir(const HostPanel &panel) {
-        OpenPluginInfo info{};
-        plugin->GetOpenPluginInfo(panel.handle, &info);
-        return info.CurDir ? info.CurDir : "<null>";
-    }
+    std::string CurDir(const HostPanel &panel) { return CurDirOf(panel.handle); }
 
     // The texts of the error boxes (the deletion question is not one).
     std::vector<std::string> WarningTexts() const {

@@ -4,11 +4,6 @@
 
 namespace qvork_test {
 
-std::string NameOf(const PluginPanelItem &item) {
-    const char *name = item.FindData.cFileName;
-    return std::string(name, std::find(name, name + sizeof item.FindData.cFileName, '\0'));
-}
-
 std::string DescriptionOf(const PluginPanelItem &item) {
     return item.Description ? std::string(item.Description) : std::string("<none>");
 }
@@ -66,10 +61,80 @@ Listing LoadedPluginTest::FindData(HANDLE panel, int opMode) {
     return listing;
 }
 
+OpenPluginInfo LoadedPluginTest::InfoOf(HANDLE panel) {
+    OpenPluginInfo info{};
+    plugin->GetOpenPluginInfo(panel, &info);
+    return info;
+}
+
+std::string LoadedPluginTest::CurDirOf(HANDLE panel) {
+    const OpenPluginInfo info = InfoOf(panel);
+    return info.CurDir ? info.CurDir : "<null>";
+}
+
 void PluginTest::SetUp() {
     LoadedPluginTest::SetUp();
     if (HasFatalFailure()) return;
     panel = Open();
+}
+
+void HostPanelTest::ReadRootIntoPanel() {
+    const Listing listing = ReadRoot();
+    root.assign(listing.begin(), listing.end());
+}
+
+void HostPanelTest::ShowInPanel(const std::vector<PluginPanelItem> &items,
+                                const std::string &current) {
+    host.panel = PanelShowing(items, current);
+}
+
+int HostPanelTest::EnterFrom(const std::vector<PluginPanelItem> &shown, const std::string &site) {
+    ShowInPanel(shown, site);
+    return plugin->SetDirectory(panel, site.c_str(), 0);
+}
+
+int HostPanelTest::Enter(const std::string &site) {
+    if (root.empty()) ReadRootIntoPanel();
+    return EnterFrom(root, site);
+}
+
+int HostPanelTest::Cd(const std::string &dir, int opMode) {
+    return plugin->SetDirectory(panel, dir.c_str(), opMode);
+}
+
+std::vector<PluginPanelItem> HostPanelTest::List() {
+    const Listing listing = FindData(panel);
+    EXPECT_EQ(listing.result, TRUE);
+    std::vector<PluginPanelItem> items(listing.begin(), listing.end());
+    plugin->FreeFindData(panel, listing.items, listing.count);
+    return items;
+}
+
+std::vector<std::string> HostPanelTest::Names() {
+    std::vector<std::string> names;
+    for (const PluginPanelItem &item : List()) names.push_back(NameOf(item));
+    return names;
+}
+
+PluginPanelItem HostPanelTest::Item(const std::string &name) {
+    for (const PluginPanelItem &item : List())
+        if (NameOf(item) == name) return item;
+    ADD_FAILURE() << name << " is not listed";
+    return MakePanelItem("<not listed>");
+}
+
+std::vector<PluginPanelItem> HostPanelTest::Select(const std::vector<std::string> &names) {
+    std::vector<std::string> unlisted;
+    std::vector<PluginPanelItem> chosen = SelectByName(List(), names, &unlisted);
+    for (const std::string &name : unlisted) ADD_FAILURE() << name << " is not listed";
+    return chosen;
+}
+
+std::vector<std::string> HostPanelTest::WarningTexts() const {
+    std::vector<std::string> texts;
+    for (const MessageCall &call : host.Warnings())
+        texts.push_back(call.items.size() > 1 ? call.items[1] : "<no text>");
+    return texts;
 }
 
 } // namespace qvork_test

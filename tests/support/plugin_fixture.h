@@ -35,8 +35,9 @@ struct Listing {
 // than bind a reference to the field itself.
 template <typename T> T Field(T value) { return value; }
 
-std::string NameOf(const PluginPanelItem &item);        // cFileName, up to its terminator
+// NameOf (recording_host.h): cFileName, up to its terminator.
 std::string DescriptionOf(const PluginPanelItem &item); // "<none>" for NULL
+inline DWORD FlagsOf(const PluginPanelItem &item) { return item.Flags; }
 // The item whose cFileName is `name`, or NULL; the test fails when two are.
 const PluginPanelItem *FindByName(const Listing &listing, const std::string &name);
 std::vector<std::string> NamesOf(const Listing &listing);
@@ -50,6 +51,8 @@ class LoadedPluginTest : public ::testing::Test {
     HANDLE Open();
     void Close(HANDLE panel);
     Listing FindData(HANDLE panel, int opMode = 0);
+    OpenPluginInfo InfoOf(HANDLE panel);
+    std::string CurDirOf(HANDLE panel); // "<null>" for NULL
 
     RegistrySandbox registry;
     CacheDir cache;
@@ -65,6 +68,38 @@ class PluginTest : public LoadedPluginTest {
     Listing ReadRoot(int opMode = 0) { return FindData(panel, opMode); }
 
     HANDLE panel = nullptr;
+};
+
+// A panel driven as the file manager drives it: the host's panel shows what
+// was read, with the item a SetDirectory names as its current item, so the
+// plug-in finds a site by its root item.
+class HostPanelTest : public PluginTest {
+  protected:
+    // Keeps the root listing as the host's panel shows it.
+    void ReadRootIntoPanel();
+    // The host's panel now shows `items` with `current` as its current item.
+    void ShowInPanel(const std::vector<PluginPanelItem> &items, const std::string &current);
+    // SetDirectory(site) while the host's panel shows `shown`, the site current.
+    int EnterFrom(const std::vector<PluginPanelItem> &shown, const std::string &site);
+    // EnterFrom the kept root listing, read first if nothing is kept.
+    int Enter(const std::string &site);
+    int Cd(const std::string &dir, int opMode = 0);
+
+    // The current listing as the host keeps it: a copy, the array given back.
+    std::vector<PluginPanelItem> List();
+    std::vector<std::string> Names(); // in listing order
+    // The listed item named `name`; the test fails when there is none.
+    PluginPanelItem Item(const std::string &name);
+    // The named items of the current listing (root or in-site), selected, in
+    // the order named; the test fails for a name that is not listed.
+    std::vector<PluginPanelItem> Select(const std::vector<std::string> &names);
+
+    OpenPluginInfo Info() { return InfoOf(panel); }
+    std::string CurDir() { return CurDirOf(panel); }
+    // The text line of every warning box, in order.
+    std::vector<std::string> WarningTexts() const;
+
+    std::vector<PluginPanelItem> root; // the root listing the host's panel keeps
 };
 
 } // namespace qvork_test

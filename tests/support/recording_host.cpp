@@ -81,6 +81,36 @@ PluginPanelItem MakePanelItem(const std::string &name, DWORD attributes, DWORD s
     return item;
 }
 
+std::string NameOf(const PluginPanelItem &item) {
+    const char *name = item.FindData.cFileName;
+    return std::string(name, std::find(name, name + sizeof item.FindData.cFileName, '\0'));
+}
+
+ScriptedPanel PanelShowing(const std::vector<PluginPanelItem> &items, const std::string &current) {
+    ScriptedPanel shown;
+    shown.items = items;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (NameOf(items[i]) == current) shown.currentItem = static_cast<int>(i);
+    return shown;
+}
+
+std::vector<PluginPanelItem> SelectByName(const std::vector<PluginPanelItem> &items,
+                                          const std::vector<std::string> &names,
+                                          std::vector<std::string> *unlisted) {
+    std::vector<PluginPanelItem> chosen;
+    for (const std::string &name : names) {
+        bool found = false;
+        for (const PluginPanelItem &item : items) {
+            if (NameOf(item) != name) continue;
+            chosen.push_back(item);
+            chosen.back().Flags |= PPIF_SELECTED;
+            found = true;
+        }
+        if (!found && unlisted) unlisted->push_back(name);
+    }
+    return chosen;
+}
+
 RecordingHost::RecordingHost() : previous_(currentHost) { currentHost = this; }
 
 RecordingHost::~RecordingHost() {

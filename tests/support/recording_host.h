@@ -84,6 +84,19 @@ struct ScriptedPanel {
 // A panel item with the given name, attributes, size and user data.
 PluginPanelItem MakePanelItem(const std::string &name, DWORD attributes = 0, DWORD size = 0,
                               DWORD_PTR userData = 0);
+// The item's cFileName, up to its terminator (the whole field when it has none).
+std::string NameOf(const PluginPanelItem &item);
+
+// The host's panel showing `items` with the item named `current` as its
+// current item (the last so named; the first item when none is).
+ScriptedPanel PanelShowing(const std::vector<PluginPanelItem> &items, const std::string &current);
+
+// A selection as the host hands it over: copies of the items named, in the
+// order named (every item bearing a name), flagged PPIF_SELECTED. Names no
+// item bears are added to `unlisted` when it is given.
+std::vector<PluginPanelItem> SelectByName(const std::vector<PluginPanelItem> &items,
+                                          const std::vector<std::string> &names,
+                                          std::vector<std::string> *unlisted = nullptr);
 
 class RecordingHost {
   public:
