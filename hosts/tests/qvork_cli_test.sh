@@ -11,42 +11,21 @@ set -u
 
 QVORK=$1
 MAKE_CACHE=$2
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/qvork-cli-test.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
-
-PASSED=0
-FAILED=0
-OUT=$WORK/stdout
-ERR=$WORK/stderr
+# shellcheck source-path=SCRIPTDIR source=../../tests/shell/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../tests/shell/common.sh"
+make_work qvork-cli-test
 
 # run ARGS...: runs qvork, keeping its output and status.
-run() {
-    "$QVORK" "$@" </dev/null >"$OUT" 2>"$ERR"
-    STATUS=$?
+run() { capture "$QVORK" "$@"; }
+
+# A failed check shows qvork's output.
+show_failure() {
+    echo "  status: $STATUS"
+    sed 's/^/  stdout: /' "$OUT"
+    sed 's/^/  stderr: /' "$ERR"
 }
 
-# check NAME COMMAND...: one assertion; on failure shows qvork's output.
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        PASSED=$((PASSED + 1))
-    else
-        FAILED=$((FAILED + 1))
-        echo "FAIL: $name"
-        echo "  status: $STATUS"
-        sed 's/^/  stdout: /' "$OUT"
-        sed 's/^/  stderr: /' "$ERR"
-    fi
-}
-
-status_is() { [ "$STATUS" -eq "$1" ]; }
-stdout_is() { diff <(printf '%s' "$1") "$OUT" >/dev/null; }
-stdout_has() { grep -qF -- "$1" "$OUT"; }
-stderr_has() { grep -qF -- "$1" "$ERR"; }
-stderr_empty() { [ ! -s "$ERR" ]; }
-
-"$MAKE_CACHE" "$WORK/cache" || { echo "make_host_cache failed"; exit 1; }
+make_cache "$WORK/cache"
 export QVORK_REGISTRY=$WORK/registry.reg
 export TMPDIR=$WORK/tmp
 mkdir -p "$TMPDIR"
@@ -269,5 +248,4 @@ run --plugin "$WORK/no-such-module.so" ls
 check "missing module: fails" status_is 1
 check "missing module: names it" stderr_has "no-such-module.so"
 
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+finish

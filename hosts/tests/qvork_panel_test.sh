@@ -15,6 +15,8 @@ QVORK=$(realpath "$2")
 MAKE_CACHE=$(realpath "$3")
 MAKE_DEMO=$(realpath "$4")
 DEMO_DIR=$(realpath "$5")
+# shellcheck source-path=SCRIPTDIR source=../../tests/shell/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../tests/shell/common.sh"
 
 if ! command -v tmux >/dev/null; then
     echo "tmux is not installed (scripts/install-deps.sh installs it)"
@@ -22,7 +24,7 @@ if ! command -v tmux >/dev/null; then
 fi
 
 unset TMUX # a server of our own even when the tests run inside tmux
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/qvork-panel-$SCENARIO.XXXXXX")
+make_work "qvork-panel-$SCENARIO"
 SOCKET=qvork-panel-$SCENARIO-$$
 TIMEOUT=${QVORK_PANEL_TIMEOUT:-15}
 tmux_() { tmux -L "$SOCKET" -f /dev/null "$@"; }
@@ -32,31 +34,22 @@ cleanup() {
 }
 trap cleanup EXIT
 
-PASSED=0
-FAILED=0
 REGISTRY=$WORK/registry.reg
 CACHE=$WORK/cache
 EXPECTED=$WORK/cache/expected
 export TMPDIR=$WORK/tmp # qvork's temporary files, checked below
 mkdir -p "$TMPDIR"
 
-# check NAME COMMAND...: one assertion; on failure shows the screen.
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        PASSED=$((PASSED + 1))
-    else
-        FAILED=$((FAILED + 1))
-        echo "FAIL: $SCENARIO: $name"
-        screen | sed 's/^/  | /'
-        [ -s "$WORK/stderr" ] && sed 's/^/  stderr: /' "$WORK/stderr"
-    fi
+# A failed check shows the screen.
+CHECK_PREFIX="$SCENARIO: "
+show_failure() {
+    screen | sed 's/^/  | /'
+    [ -s "$WORK/stderr" ] && sed 's/^/  stderr: /' "$WORK/stderr"
 }
 
 # The cache the host tests use (make_host_cache), stored as CachePath.
 use_cache() {
-    "$MAKE_CACHE" "$CACHE" || { echo "make_host_cache failed"; exit 1; }
+    make_cache "$CACHE"
     QVORK_REGISTRY=$REGISTRY "$QVORK" --cache "$CACHE" </dev/null >/dev/null 2>&1
 }
 
@@ -349,5 +342,4 @@ demo)
     ;;
 esac
 
-echo "panel $SCENARIO: $PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+finish "panel $SCENARIO"

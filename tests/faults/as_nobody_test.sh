@@ -11,6 +11,8 @@ set -u
 
 QVORK=$1
 MAKE_CACHE=$2
+# shellcheck source-path=SCRIPTDIR source=../shell/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../shell/common.sh"
 NOBODY=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -22,41 +24,24 @@ if ! "${NOBODY[@]}" test -x "$QVORK"; then
     exit 77
 fi
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/qvork-nobody-test.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
+make_work qvork-nobody-test
 chmod 755 "$WORK"
-PASSED=0
-FAILED=0
-OUT=$WORK/stdout
-ERR=$WORK/stderr
 
 # as_nobody ARGS...: runs qvork as nobody, keeping its output and status.
-as_nobody() {
-    "${NOBODY[@]}" "$QVORK" "$@" </dev/null >"$OUT" 2>"$ERR"
-    STATUS=$?
+as_nobody() { capture "${NOBODY[@]}" "$QVORK" "$@"; }
+
+# A failed check shows qvork's output.
+show_failure() {
+    echo "  status: $STATUS"
+    sed 's/^/  stdout: /' "$OUT"
+    sed 's/^/  stderr: /' "$ERR"
 }
 
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        PASSED=$((PASSED + 1))
-    else
-        FAILED=$((FAILED + 1))
-        echo "FAIL: $name"
-        echo "  status: $STATUS"
-        sed 's/^/  stdout: /' "$OUT"
-        sed 's/^/  stderr: /' "$ERR"
-    fi
-}
-
-status_is() { [ "$STATUS" -eq "$1" ]; }
-stderr_has() { grep -qF -- "$1" "$ERR"; }
 empty_folder() { [ -d "$1" ] && [ -z "$(ls -A "$1")" ]; }
 
-"$MAKE_CACHE" "$WORK/cache" >/dev/null || { echo "make_host_cache failed"; exit 1; }
+make_cache "$WORK/cache"
 export QVORK_REGISTRY=$WORK/registry.reg
-"$QVORK" --cache "$WORK/cache" ls >/dev/null 2>&1 || { echo "cannot store the cache folder"; exit 1; }
+store_cache "$WORK/cache"
 chmod -R a+rX "$WORK"
 cp -a "$WORK/cache/icache" "$WORK/icache-before"
 
@@ -100,5 +85,4 @@ check "unwritable temp folder: status 1" status_is 1
 check "unwritable temp folder: told" stderr_has "can't create file!"
 check "unwritable temp folder: the folder is still there" test -d "$WORK/home/tmp"
 
-echo "as_nobody: $PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+finish as_nobody

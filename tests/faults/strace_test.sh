@@ -12,6 +12,8 @@ set -u
 
 QVORK=$1
 MAKE_CACHE=$2
+# shellcheck source-path=SCRIPTDIR source=../shell/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../shell/common.sh"
 
 if ! command -v strace >/dev/null; then
     echo "SKIP: strace is not installed"
@@ -22,15 +24,11 @@ if ! strace -f -qq -o /dev/null true 2>/dev/null; then
     exit 77
 fi
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/qvork-strace-test.XXXXXX")
+make_work qvork-strace-test
 WORK=$(realpath "$WORK") # strace matches the paths of open files
-trap 'rm -rf "$WORK"' EXIT
-PASSED=0
-FAILED=0
 OUT=$WORK/stdout
 ERR=$WORK/stderr
 LOG=$WORK/strace.log
-STATUS=0
 
 # traced PATH STRACE-OPTIONS... -- QVORK-ARGS...: runs qvork under strace,
 # tracing (and injecting into) only the calls on PATH.
@@ -45,26 +43,16 @@ traced() {
     shift
     # LeakSanitizer cannot work under ptrace: leaks are other tests' business.
     ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
-        strace -f -qq -o "$LOG" -P "$path" "${options[@]}" "$QVORK" "$@" </dev/null >"$OUT" 2>"$ERR"
-    STATUS=$?
+        capture strace -f -qq -o "$LOG" -P "$path" "${options[@]}" "$QVORK" "$@"
 }
 
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        PASSED=$((PASSED + 1))
-    else
-        FAILED=$((FAILED + 1))
-        echo "FAIL: $name"
-        echo "  status: $STATUS"
-        sed 's/^/  stderr: /' "$ERR"
-        sed 's/^/  strace: /' "$LOG" | tail -5
-    fi
+# A failed check shows qvork's errors and the end of the trace.
+show_failure() {
+    echo "  status: $STATUS"
+    sed 's/^/  stderr: /' "$ERR"
+    sed 's/^/  strace: /' "$LOG" | tail -5
 }
 
-status_is() { [ "$STATUS" -eq "$1" ]; }
-stderr_has() { grep -qF -- "$1" "$ERR"; }
 injected() { grep -q 'INJECTED' "$LOG"; }
 # is_prefix FILE OF: FILE's bytes begin OF's (an empty or missing FILE does).
 is_prefix() {
@@ -72,11 +60,11 @@ is_prefix() {
     cmp -s -n "$(stat -c %s "$1")" "$1" "$2" && [ "$(stat -c %s "$1")" -le "$(stat -c %s "$2")" ]
 }
 
-"$MAKE_CACHE" "$WORK/cache" >/dev/null || { echo "make_host_cache failed"; exit 1; }
+make_cache "$WORK/cache"
 export QVORK_REGISTRY=$WORK/registry.reg
 export TMPDIR=$WORK/tmp
 mkdir -p "$TMPDIR"
-"$QVORK" --cache "$WORK/cache" ls >/dev/null 2>&1 || { echo "cannot store the cache folder"; exit 1; }
+store_cache "$WORK/cache"
 BIG=$WORK/cache/expected/big.bin # 120001 bytes: three copy chunks
 SITE_FILE=$WORK/cache/icache/cache1
 
@@ -133,5 +121,4 @@ for ((when = 1; when <= reads; when++)); do
 done
 check "a read of the copy itself failed at least once" test "$copy_failures" -gt 0
 
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+finish
