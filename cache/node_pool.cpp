@@ -27,6 +27,7 @@ struct NameBlock {
 };
 
 struct NodeBlocks Nodes;
+uint32_t FirstBlockNodes = 1u << NODE_BLOCK_SHIFT;
 struct NameBlock *Names;
 int NameBlockCount; // name blocks grow with their number, so there are few
 
@@ -34,7 +35,7 @@ BOOL AddNodeBlock(void)
 {
     if (Nodes.count == POOL_BLOCKS)
         return FALSE;
-    uint32_t capacity = 1u << (NODE_BLOCK_SHIFT + Nodes.count);
+    uint32_t capacity = Nodes.count == 0 ? FirstBlockNodes : 1u << (NODE_BLOCK_SHIFT + Nodes.count);
     struct SiteNode *block = (struct SiteNode *)calloc(capacity, sizeof *block);
     if (block == NULL)
         return FALSE;
@@ -47,7 +48,7 @@ BOOL AddNodeBlock(void)
 
 BOOL AddNameBlock(size_t need)
 {
-    size_t size = (size_t)NAME_BLOCK_SIZE << (NameBlockCount < 8 ? NameBlockCount : 8);
+    size_t size = (size_t)NAME_BLOCK_SIZE << (NameBlockCount < 2 ? NameBlockCount : 2);
     if (size < need)
         size = need;
     struct NameBlock *block = (struct NameBlock *)malloc(offsetof(struct NameBlock, text) + size);
@@ -62,6 +63,17 @@ BOOL AddNameBlock(size_t need)
 }
 
 } // namespace
+
+void PoolReserve(uint32_t nodes)
+{
+    if (Nodes.count != 0)
+        return;
+    if (nodes < (1u << NODE_BLOCK_SHIFT))
+        nodes = 1u << NODE_BLOCK_SHIFT;
+    if (nodes > (1u << 25))
+        nodes = 1u << 25;
+    FirstBlockNodes = nodes;
+}
 
 struct SiteNode *PoolNewNode(void)
 {
@@ -114,7 +126,8 @@ int PoolHoldsNode(const void *memory)
 
 uint32_t PoolHandleOf(const struct SiteNode *node)
 {
-    for (int i = 0; i < Nodes.count; i++) {
+    // Newest block first: a load asks mostly about the nodes it just made.
+    for (int i = Nodes.count - 1; i >= 0; i--) {
         const struct SiteNode *start = Nodes.block[i];
         if (node >= start && node < start + Nodes.capacity[i])
             return ((uint32_t)i << 26) | (uint32_t)(node - start);
@@ -136,6 +149,7 @@ void PoolRelease(void)
     for (int i = 0; i < Nodes.count; i++)
         free(Nodes.block[i]);
     memset(&Nodes, 0, sizeof Nodes);
+    FirstBlockNodes = 1u << NODE_BLOCK_SHIFT;
     while (Names != NULL) {
         struct NameBlock *next = Names->next;
         free(Names);

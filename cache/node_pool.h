@@ -13,6 +13,10 @@
 
 #define NO_NODE_HANDLE 0xFFFFFFFFu
 
+// Sizes the pool's first node block for about `nodes` nodes (a load knows
+// its record count before it starts), so a site costs little more than its
+// nodes. Only before the first node is taken; later blocks double as before.
+void PoolReserve(uint32_t nodes);
 // A zero-filled node from the pool, or NULL when memory runs out.
 struct SiteNode *PoolNewNode(void);
 // A copy of `length` bytes of `text`, terminated, or NULL.

@@ -118,10 +118,14 @@ BOOL Grow(void)
 
 } // namespace
 
-int OpenSiblingIndex(void)
+int OpenSiblingIndex(uint32_t expected)
 {
     CloseSiblingIndex();
-    return AllocateSlots(INITIAL_SLOTS);
+    uint32_t size = INITIAL_SLOTS;
+    // Child slots plus a few tail slots, at most three quarters full.
+    while (size < 0x40000000u && (uint64_t)size * 3 < ((uint64_t)expected + 2) * 4)
+        size *= 2;
+    return AllocateSlots(size);
 }
 
 int SiblingIndexOpen(void)

@@ -6,12 +6,15 @@
 #define QVORK_CACHE_SIBLING_INDEX_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include "host/plugin_state.h"
 
 // Starts an empty index; FALSE when it cannot be allocated (callers then
 // walk the sibling chains instead).
-int OpenSiblingIndex(void);
+// `expected`: about how many nodes the load will make; the table is sized
+// for them at once, so it need not grow (holding two tables) on the way.
+int OpenSiblingIndex(uint32_t expected);
 int SiblingIndexOpen(void);
 // The child of `parent` (NULL: the top level) named `name` (length bytes),
 // or NULL.

@@ -162,11 +162,20 @@ struct SiteNode *InsertComponent(struct SiteNode *parent, struct SiteNode *first
 int FindHeaderEnd(const unsigned char *window, int start, int bytesRead)
 {
     int limit = bytesRead < RECORD_WINDOW_SIZE - 1 ? bytesRead : RECORD_WINDOW_SIZE - 1;
-    for (int i = start; i + HEADER_SEPARATOR_LENGTH <= limit; i++) {
-        if (window[i] == 0)
+    if (start < 0 || start >= limit)
+        return -1;
+    // The separator holds no zero byte, so it must end before the first one.
+    const unsigned char *zero =
+        (const unsigned char *)memchr(window + start, 0, (size_t)(limit - start));
+    const unsigned char *end = zero != NULL ? zero : window + limit;
+    const unsigned char *p = window + start;
+    while (end - p >= HEADER_SEPARATOR_LENGTH) {
+        p = (const unsigned char *)memchr(p, '\r', (size_t)(end - p - (HEADER_SEPARATOR_LENGTH - 1)));
+        if (p == NULL)
             return -1;
-        if (memcmp(window + i, HEADER_SEPARATOR, HEADER_SEPARATOR_LENGTH) == 0)
-            return i;
+        if (memcmp(p, HEADER_SEPARATOR, HEADER_SEPARATOR_LENGTH) == 0)
+            return (int)(p - window);
+        p++;
     }
     return -1;
 }
@@ -263,7 +272,10 @@ BOOL ReadSiteRecords(FILE *file, int opMode)
     ProgressBegin(&State.Progress, "reading site", records, opMode & (OPM_SILENT | OPM_FIND));
     if (haveBlock) {
         Loading = TRUE;
-        OpenSiblingIndex();
+        // A file per record and some folders: room for about 1/16 more.
+        uint32_t expected = records > 0 ? (uint32_t)records + (uint32_t)records / 16 + 64 : 0;
+        PoolReserve(expected);
+        OpenSiblingIndex(expected);
         WalkRecords(file, ClampToLong(16LL + DecodeS32(blockLength)), records);
         CloseSiblingIndex();
         Loading = FALSE;

@@ -71,7 +71,12 @@ void ProgressStep(struct ProgressBox *box, const char *name, int count)
         long long cells = (long long)box->Done * 50 / box->Total;
         if (cells < 0)
             cells = 0;
-        FillBar(box, cells > PROGRESS_CELLS ? PROGRESS_CELLS : (int)cells);
+        int done = cells > PROGRESS_CELLS ? PROGRESS_CELLS : (int)cells;
+        // The bar is always `done` full cells, then empty ones: the two cells
+        // at the boundary tell whether it already shows this count.
+        if ((done > 0 && box->Bar[done - 1] != PROGRESS_CELL_DONE) ||
+            (done < PROGRESS_CELLS && box->Bar[done] != PROGRESS_CELL_TODO))
+            FillBar(box, done);
     }
     Draw(box);
 }

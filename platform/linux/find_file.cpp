@@ -110,11 +110,13 @@ int MatchesWin32Pattern(const char *pattern, const char *name)
     if (count < 0)
         return FALSE;
     const char *lastDot = strrchr(name, '.');
-    memset(states, 0, sizeof states);
+    // Only the count + 1 states of this pattern are ever used.
+    size_t used = (size_t)(count + 1) * sizeof states[0];
+    memset(states, 0, used);
     states[0] = TRUE;
     for (const char *n = name; *n != '\0'; n++) {
         FollowEmptyMoves(tokens, count, states, FALSE, *n);
-        memset(nextStates, 0, sizeof nextStates);
+        memset(nextStates, 0, used);
         BOOL any = FALSE;
         for (int p = 0; p < count; p++) {
             if (!states[p])
@@ -138,7 +140,7 @@ int MatchesWin32Pattern(const char *pattern, const char *name)
         }
         if (!any)
             return FALSE;
-        memcpy(states, nextStates, sizeof states);
+        memcpy(states, nextStates, used);
     }
     FollowEmptyMoves(tokens, count, states, TRUE, '\0');
     return states[count];
