@@ -101,7 +101,7 @@ static void FollowEmptyMoves(const int *tokens, int count, BOOL *states, BOOL at
 
 int MatchesWin32Pattern(const char *pattern, const char *name)
 {
-    int tokens[MAX_PATH];
+    int tokens[MAX_PATH] = {0};
     BOOL states[MAX_PATH + 1];
     BOOL nextStates[MAX_PATH + 1];
     if (pattern == NULL || name == NULL)
