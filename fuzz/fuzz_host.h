@@ -18,10 +18,11 @@
 // FCTL_GETPANELINFO answers with the listing set by SetPanel, and Viewer
 // reads the file it is given and deletes it (as VF_DELETEONCLOSE asks).
 //
-// The write guard: while armed, every call of the C library that creates,
-// truncates, removes or renames a file must name a path inside one of the
-// allowed folders (after resolving its parent folder), or the process aborts
-// with the offending path. fwrite counts bytes against a quota; past it,
+// The write guard: while armed, every call the plug-in makes of the C
+// library to create, truncate, remove or rename a file must name a path
+// inside one of the allowed folders (after resolving its parent folder), or
+// the process aborts with the offending path. (The build renames those calls
+// in copies of the plug-in's archives; see CMakeLists.txt.) fwrite counts bytes against a quota; past it,
 // writes fail with ENOSPC as on a full disk, which keeps a run cheap.
 #ifndef QVORK_FUZZ_FUZZ_HOST_H
 #define QVORK_FUZZ_FUZZ_HOST_H

@@ -73,8 +73,10 @@ fuzz_findings() {
     -o -name 'oom-*' \) 2>/dev/null | sort
 }
 
-# "executions cov ft corpus" from a libFuzzer log: the final stats of a plain
-# run, or the last status line of a -fork run.
+# "executions cov ft corpus ooms timeouts crashes" from a libFuzzer log: the
+# final stats of a plain run, or the last status line of a -fork run (whose
+# oom/timeout/crash counts are libFuzzer's own, whether or not an artifact
+# could be saved).
 fuzz_figures() {
   local log=$1
   awk '
@@ -84,9 +86,22 @@ fuzz_figures() {
         if ($i == "cov:") cov = $(i + 1)
         if ($i == "ft:") ft = $(i + 1)
         if ($i == "corp:") { corp = $(i + 1); sub(/\/.*/, "", corp) }
+        if ($i == "oom/timeout/crash:") { split($(i + 1), c, "/"); ooms = c[1]; timeouts = c[2]; crashes = c[3] }
       }
     }
     /^stat::number_of_executed_units:/ { execs = $2 }
-    END { printf "%s %s %s %s\n", execs ? execs : 0, cov ? cov : "?", ft ? ft : "?", corp ? corp : "?" }
+    END {
+      printf "%s %s %s %s %s %s %s\n", execs ? execs : 0, cov ? cov : "?", ft ? ft : "?",
+             corp ? corp : "?", ooms + 0, timeouts + 0, crashes + 0
+    }
   ' "$log"
+}
+
+# A folder for the fuzz host's temporary caches (QVORK_FUZZ_TMP), in memory
+# when /dev/shm is there; jobs killed at the end of a run cannot remove
+# their own, so the caller removes this one afterwards.
+fuzz_make_tmp() {
+  local base=/dev/shm
+  [ -d "$base" ] && [ -w "$base" ] || base=${TMPDIR:-/tmp}
+  mktemp -d "$base/qvork-fuzz-run.XXXXXX"
 }

@@ -5,7 +5,8 @@
 # change). Corpora and artifacts persist in the work folder, so a later run
 # goes on from where the last one stopped; new seeds and regression inputs
 # are added each time. The figures (executions, corpus size, cov and ft from
-# the last status line, findings with their artifact paths) are appended to
+# the last status line, libFuzzer's counts of crashes, timeouts and
+# out-of-memory, the artifacts saved with their paths) are appended to
 # the results file as a dated section and printed.
 # Usage: scripts/fuzz-long.sh SECONDS [TARGET...]   (default: all four)
 # Env: QVORK_FUZZ_WORK      work folder (default /work/fuzz-work)
@@ -17,7 +18,7 @@ set -eu -o pipefail
 
 source "$(dirname "$0")/fuzz-common.sh"
 if [ $# -lt 1 ] || [[ ! "$1" =~ ^[0-9]+$ ]]; then
-  sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 fi
 seconds=$1
@@ -34,6 +35,9 @@ fuzz_require_clang || exit 1
 echo "== fuzz: building the targets in $fuzz_build"
 fuzz_build_targets
 mkdir -p "$work"
+QVORK_FUZZ_TMP=$(fuzz_make_tmp)
+export QVORK_FUZZ_TMP
+trap 'rm -rf "$QVORK_FUZZ_TMP"' EXIT
 rm -rf "$work/seeds"
 "$fuzz_build/make_seeds" "$work/seeds" >/dev/null
 
@@ -66,14 +70,14 @@ commit=$(git -C "$fuzz_root" rev-parse --short HEAD 2>/dev/null || echo unknown)
   echo
   echo "## $stamp: ${seconds}s per target (commit $commit)"
   echo
-  echo "| target | executions | corpus | cov | ft | new findings |"
-  echo "|---|---|---|---|---|---|"
+  echo "| target | executions | corpus | cov | ft | crashes/timeouts/ooms | new artifacts |"
+  echo "|---|---|---|---|---|---|---|"
   for target in "${targets[@]}"; do
     dir=$work/$target
-    read -r execs cov ft corp < <(fuzz_figures "$dir/log-$stamp.txt")
+    read -r execs cov ft corp ooms timeouts crashes < <(fuzz_figures "$dir/log-$stamp.txt")
     new=$(fuzz_findings "$dir/artifacts" | comm -13 "$work/$target.before" - || true)
     count=$(printf '%s' "$new" | grep -c . || true)
-    echo "| $target | $execs | $corp | $cov | $ft | $count |"
+    echo "| $target | $execs | $corp | $cov | $ft | $crashes/$timeouts/$ooms | $count |"
   done
   for target in "${targets[@]}"; do
     dir=$work/$target

@@ -23,6 +23,9 @@ echo "== fuzz: building the targets in $fuzz_build"
 fuzz_build_targets
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qvork-fuzz-smoke.XXXXXX")
+QVORK_FUZZ_TMP=$(fuzz_make_tmp)
+export QVORK_FUZZ_TMP
+trap 'rm -rf "$QVORK_FUZZ_TMP"' EXIT
 "$fuzz_build/make_seeds" "$work/seeds" >/dev/null
 
 failed=0
@@ -38,7 +41,7 @@ for target in "${targets[@]}"; do
      -artifact_prefix="$dir/artifacts/" corpus) >"$dir/log" 2>&1
   status=$?
   set -e
-  read -r execs cov ft corp < <(fuzz_figures "$dir/log")
+  read -r execs cov ft corp _ _ _ < <(fuzz_figures "$dir/log")
   findings=$(fuzz_findings "$dir/artifacts")
   count=$(printf '%s' "$findings" | grep -c . || true)
   if [ "$status" -ne 0 ] && [ "$count" -eq 0 ]; then count=1; findings="(exit status $status, see the log)"; fi
