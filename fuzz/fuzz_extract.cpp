@@ -1,6 +1,6 @@
 // Copying the fuzzed site out: GetFiles of the whole site from the root into
-// <dest>/whole, then inside the site GetFiles of every item of its top folder
-// into <dest>/items, and Shift+F3 on every file of every folder (the host's
+// <dest>/wwww...w, then inside the site GetFiles of every item of its top
+// folder into <dest>/iiii...i, and Shift+F3 on every file of every folder (the host's
 // panel answering with that item as current). The write guard allows only
 // the destination and the viewer's temporary folder, and caps the bytes
 // written; afterwards everything outside them must be as it was, the
@@ -16,6 +16,19 @@ using namespace qvork_fuzz;
 namespace {
 
 const size_t kByteQuota = 8u << 20;
+
+// Both destination paths are padded to this many characters, so the path
+// cuts (at 260 characters) fall at the same place of an input wherever the
+// temporary folder is, and a finding reproduces anywhere.
+const size_t kDestPathLength = 120;
+
+std::string PaddedDestination(const std::string &dest, char fill)
+{
+    std::string path = dest + "/" + fill;
+    if (path.size() < kDestPathLength)
+        path.append(kDestPathLength - path.size(), fill);
+    return path;
+}
 
 void CheckFlagsAfterCopy(int result, const std::vector<struct PluginPanelItem> &items)
 {
@@ -54,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                               "work/dest", "tmp"};
     std::vector<std::string> before = Snapshot(layout.root, outside);
     EmptyFolder(layout.dest);
-    std::string whole = layout.dest + "/whole", inSite = layout.dest + "/items";
+    std::string whole = PaddedDestination(layout.dest, 'w');
+    std::string inSite = PaddedDestination(layout.dest, 'i');
     Check(mkdir(whole.c_str(), 0777) == 0 && mkdir(inSite.c_str(), 0777) == 0, "destinations");
 
     ArmWriteGuard({layout.dest, layout.tmp}, kByteQuota);

@@ -1,6 +1,7 @@
 // The fuzz host; see fuzz_host.h.
 #include "fuzz_host.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -43,8 +44,34 @@ std::string Resolved(const std::string &folder)
     return realpath(folder.c_str(), real) != NULL ? std::string(real) : folder;
 }
 
+// Whether `name` may be created on every platform: not "." or "..", no
+// trailing dot or space (Windows drops them), no character Windows refuses,
+// no device name (judged on the part before the first dot, trailing spaces
+// ignored, any case). The plug-in's sanitised names all pass.
+bool PortableName(const std::string &name)
+{
+    if (name.empty() || name.back() == '.' || name.back() == ' ')
+        return false;
+    for (unsigned char c : name) {
+        if (c < 32 || strchr("<>:\"|?*\\", c) != NULL)
+            return false;
+    }
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    for (char &c : stem)
+        c = (char)toupper((unsigned char)c);
+    static const char *const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char *device : devices) {
+        if (stem == device)
+            return false;
+    }
+    return !(stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+             stem[3] >= '1' && stem[3] <= '9');
+}
+
 // Whether creating, changing or removing `path` stays inside an allowed
-// folder. The parent is resolved; the last component must be a real name.
+// folder. The parent is resolved; the last component must be a portable name.
 bool MayTouch(const char *path)
 {
     if (path == NULL)
@@ -55,7 +82,7 @@ bool MayTouch(const char *path)
     size_t slash = text.rfind('/');
     std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
     std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
-    if (name.empty() || name == "." || name == "..")
+    if (!PortableName(name))
         return false;
     char real[PATH_MAX];
     if (realpath(parent.c_str(), real) == NULL)

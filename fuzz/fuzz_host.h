@@ -20,7 +20,9 @@
 //
 // The write guard: while armed, every call the plug-in makes of the C
 // library to create, truncate, remove or rename a file must name a path
-// inside one of the allowed folders (after resolving its parent folder), or
+// inside one of the allowed folders (after resolving its parent folder) and
+// end in a name that every platform creates as given (not "." or "..", no
+// trailing dot or space, no character or device name Windows refuses), or
 // the process aborts with the offending path. (The build renames those calls
 // in copies of the plug-in's archives; see CMakeLists.txt.) fwrite counts bytes against a quota; past it,
 // writes fail with ENOSPC as on a full disk, which keeps a run cheap.
