@@ -4,6 +4,8 @@
 #include <ctype.h>
 #include <string.h>
 
+#include "platform/win32.h"
+
 namespace {
 
 // Reserved by the host's file system, or a path separator on some platform.
@@ -56,10 +58,28 @@ void ReplaceDotsAndSpaces(char *text)
         text[--length] = NAME_REPLACEMENT;
 }
 
-void CutToLimit(char *text)
+BOOL CutToLimit(char *text)
 {
-    if (strlen(text) > NAME_LENGTH_LIMIT)
-        text[NAME_LENGTH_LIMIT - 1] = 0;
+    if (strlen(text) <= NAME_LENGTH_LIMIT)
+        return FALSE;
+    text[NAME_LENGTH_LIMIT - 1] = 0;
+    return TRUE;
+}
+
+// A device name gets "_" in front (or, without room, loses its first
+// character to "-"), then the text is cut to the limit again.
+void PrefixDeviceName(char *name, char *text, size_t room)
+{
+    if (!IsDeviceName(name))
+        return;
+    size_t length = strlen(text);
+    if (length + 2 <= room) {
+        memmove(name + 1, name, strlen(name) + 1);
+        name[0] = '_';
+        CutToLimit(text);
+    } else {
+        name[0] = NAME_REPLACEMENT;
+    }
 }
 
 } // namespace
@@ -74,19 +94,24 @@ void ReplaceChars(char *text, const char *set, char replacement)
 
 void SanitizeName(char *text, size_t room, int replace)
 {
-    CutToLimit(text);
-    if (!replace)
-        return;
-    if (IsDeviceName(text)) {
-        size_t length = strlen(text);
-        if (length + 2 <= room) {
-            memmove(text + 1, text, length + 1);
-            text[0] = '_';
-            CutToLimit(text);
-        } else {
-            text[0] = NAME_REPLACEMENT; // no room for the prefix: no longer a device name
+    BOOL cut = CutToLimit(text);
+    if (!replace) {
+        // A cut through the last name can leave "." or "..", a trailing dot
+        // or space, or a device name: that name is made safe again.
+        if (cut) {
+            // Names never hold "/" or "\", so the last of either ends the path.
+            const char *backslash = strrchr(text, '\\');
+            const char *slash = strrchr(text, '/');
+            const char *last = backslash;
+            if (slash != NULL && (last == NULL || slash > last))
+                last = slash;
+            char *name = last != NULL ? (char *)last + 1 : text;
+            PrefixDeviceName(name, text, room);
+            ReplaceDotsAndSpaces(name);
         }
+        return;
     }
+    PrefixDeviceName(text, text, room);
     ReplaceChars(text, UnsafeChars, NAME_REPLACEMENT);
     ReplaceControlChars(text);
     ReplaceDotsAndSpaces(text);

@@ -120,6 +120,34 @@ TEST(SanitizeNameTest, PathModeOnlyCapsTheLength) {
     }
 }
 
+// Found by fuzz_extract (fuzz/regressions/fuzz_extract/path-cut-*): cutting a
+// long path through its last name could leave "..", ".", a trailing dot or
+// a device name there, and the copy then reached the folder's parent, the
+// folder itself, another file or a device.
+TEST(SanitizeNameTest, PathCutLeavesASafeLastName) {
+    struct {
+        const char *tail; // the last name; the cut at 259 characters keeps `kept` of it
+        size_t kept;
+        const char *end;  // what the cut path then ends with
+    } cases[] = {
+        {"..Bxxxx", 2, "\\--"},
+        {".xxxxxx", 1, "\\-"},
+        {"b.xxxxx", 2, "\\b-"},
+        {"b xxxxx", 2, "\\b-"},
+        {"CONxxxx", 3, "\\_CON"},
+        {"nul.txt", 3, "\\_nul"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.tail);
+        const std::string folder = "C:\\d\\" + std::string(259 - 6 - c.kept, 'A') + "\\";
+        ASSERT_EQ(folder.size(), 259 - c.kept);
+        const std::string out = Sanitize(folder + c.tail, 0, 2048);
+        ASSERT_GE(out.size(), std::strlen(c.end));
+        EXPECT_EQ(out.substr(out.size() - std::strlen(c.end)), c.end);
+        EXPECT_LE(out.size(), 260u);
+    }
+}
+
 std::string Pattern(size_t length) {
     std::string text(length, 'x');
     for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + i % 26);
