@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -343,6 +344,25 @@ void RemoveRoot()
         fs::remove_all(TheLayout.root, ignored);
 }
 
+// A run that crashed (or was killed at the end of a -fork job) could not
+// remove its folder; each folder carries its process id, so the next run
+// removes those whose process is gone.
+void RemoveFoldersOfEndedRuns(const std::string &base)
+{
+    std::error_code error;
+    for (fs::directory_iterator it(base, error), end; !error && it != end; it.increment(error)) {
+        std::string name = it->path().filename().string();
+        unsigned long pid = 0;
+        char rest[16];
+        if (sscanf(name.c_str(), "qvork-fuzz-%lu-%15s", &pid, rest) != 2 || pid == 0)
+            continue;
+        if (kill((pid_t)pid, 0) == -1 && errno == ESRCH) {
+            std::error_code ignored;
+            fs::remove_all(it->path(), ignored);
+        }
+    }
+}
+
 void WriteRegistry(const std::string &path, const std::string &cachePath)
 {
     std::string text = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\web3000\\netsonic]\r\n"
@@ -378,8 +398,9 @@ const Layout &FuzzSetUp()
     const char *base = getenv("QVORK_FUZZ_TMP");
     if (base == NULL || base[0] == 0)
         base = access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm" : getenv("TMPDIR");
-    std::string pattern = std::string(base != NULL && base[0] != 0 ? base : "/tmp") +
-                          "/qvork-fuzz-XXXXXX";
+    std::string folder = base != NULL && base[0] != 0 ? base : "/tmp";
+    RemoveFoldersOfEndedRuns(folder);
+    std::string pattern = folder + "/qvork-fuzz-" + std::to_string(getpid()) + "-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back(0);
     Check(mkdtemp(buffer.data()) != NULL, "mkdtemp for the fuzz folder");

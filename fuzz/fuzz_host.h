@@ -10,8 +10,9 @@
 //   <root>/work/dest/           the copy destination (emptied every run)
 //   <root>/work/sentinel/       must stay empty
 //   <root>/work/sentinel.txt    must stay as it is
-// <root> is a fresh folder under $QVORK_FUZZ_TMP, else /dev/shm, else
-// $TMPDIR, else /tmp; it is removed at exit unless QVORK_FUZZ_KEEP is set.
+// <root> is a fresh folder qvork-fuzz-PID-XXXXXX under $QVORK_FUZZ_TMP, else
+// /dev/shm, else $TMPDIR, else /tmp; it is removed at exit unless
+// QVORK_FUZZ_KEEP is set, and by a later run when its process is gone.
 //
 // Host services: Message answers 0 for a one-button box and -1 otherwise,
 // Dialog -1, GetMsg "", SaveScreen/RestoreScreen do nothing, Control

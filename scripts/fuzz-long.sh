@@ -32,6 +32,11 @@ parallel=${QVORK_FUZZ_PARALLEL:-2}
 stamp=$(date -u +%Y%m%dT%H%M%SZ)
 
 fuzz_require_clang || exit 1
+# The tree as built now, before the runs (others may commit meanwhile).
+commit=$(git -C "$fuzz_root" rev-parse --short HEAD 2>/dev/null || echo unknown)
+if [ -n "$(git -C "$fuzz_root" status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+  commit="$commit + local changes"
+fi
 echo "== fuzz: building the targets in $fuzz_build"
 fuzz_build_targets
 mkdir -p "$work"
@@ -65,7 +70,6 @@ for target in "${targets[@]}"; do
 done
 wait
 
-commit=$(git -C "$fuzz_root" rev-parse --short HEAD 2>/dev/null || echo unknown)
 {
   echo
   echo "## $stamp: ${seconds}s per target (commit $commit)"
