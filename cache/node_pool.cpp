@@ -97,21 +97,6 @@ char *PoolCopyName(const char *text, size_t length)
     return copy;
 }
 
-int PoolOwns(const void *memory)
-{
-    const char *p = (const char *)memory;
-    for (int i = 0; i < Nodes.count; i++) {
-        const char *start = (const char *)Nodes.block[i];
-        if (p >= start && p < start + (size_t)Nodes.capacity[i] * sizeof(struct SiteNode))
-            return TRUE;
-    }
-    for (const struct NameBlock *block = Names; block != NULL; block = block->next) {
-        if (p >= block->text && p < block->text + block->size)
-            return TRUE;
-    }
-    return FALSE;
-}
-
 int PoolHoldsNode(const void *memory)
 {
     const char *p = (const char *)memory;

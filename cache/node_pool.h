@@ -21,8 +21,6 @@ void PoolReserve(uint32_t nodes);
 struct SiteNode *PoolNewNode(void);
 // A copy of `length` bytes of `text`, terminated, or NULL.
 char *PoolCopyName(const char *text, size_t length);
-// TRUE when `memory` lies in the pool (and so must not be freed alone).
-int PoolOwns(const void *memory);
 // TRUE when `memory` is the start of a node slot of the pool: reading it as
 // a SiteNode is safe, whatever it holds.
 int PoolHoldsNode(const void *memory);

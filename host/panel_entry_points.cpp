@@ -12,6 +12,7 @@
 #include "cache/site_tree.h"
 #include "extract/header_view.h"
 #include "host/entry_points.h"
+#include "host/handed_listings.h"
 #include "host/item_guard.h"
 #include "host/panel_state.h"
 #include "host/progress_box.h"
@@ -19,51 +20,6 @@
 namespace {
 
 char ShiftF3Title[] = "VwHdr";
-
-// An in-site listing handed to the host, released by FreeFindData.
-struct HandedListing {
-    struct PluginPanelItem *items;
-    struct HandedListing *next;
-};
-
-struct HandedListing *HandedListings;
-
-void RememberListing(struct PluginPanelItem *items)
-{
-    struct HandedListing *entry = (struct HandedListing *)malloc(sizeof *entry);
-    if (entry == NULL)
-        return; // never released: a small leak rather than a wrong free
-    entry->items = items;
-    entry->next = HandedListings;
-    HandedListings = entry;
-}
-
-} // namespace
-
-void ReleaseHandedListings(void)
-{
-    while (HandedListings != NULL) {
-        struct HandedListing *entry = HandedListings;
-        HandedListings = entry->next;
-        free(entry->items);
-        free(entry);
-    }
-}
-
-namespace {
-
-BOOL ForgetListing(struct PluginPanelItem *items)
-{
-    for (struct HandedListing **link = &HandedListings; *link != NULL; link = &(*link)->next) {
-        if ((*link)->items == items) {
-            struct HandedListing *entry = *link;
-            *link = entry->next;
-            free(entry);
-            return TRUE;
-        }
-    }
-    return FALSE;
-}
 
 // The re-read keys at the cache root: the next root read scans again.
 void DropSiteList(void)

@@ -9,7 +9,5 @@
 void LeaveSite(void);
 // The panel's current item as the host reports it, or NULL.
 struct PluginPanelItem *GetCurrentPanelItem(HANDLE handle);
-// Frees the in-site listings handed out and not yet given back.
-void ReleaseHandedListings(void);
 
 #endif

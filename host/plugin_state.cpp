@@ -7,7 +7,7 @@
 #include "browse/nav_stack.h"
 #include "cache/site_list.h"
 #include "cache/site_tree.h"
-#include "host/panel_state.h"
+#include "host/handed_listings.h"
 #include "host/progress_box.h"
 
 struct PluginState State;
