@@ -54,4 +54,23 @@ typedef int(WINAPI *ProcessKeyFn)(HANDLE, int, unsigned int);
 typedef int(WINAPI *GetFilesFn)(HANDLE, struct PluginPanelItem *, int, int, char *, int);
 typedef int(WINAPI *DeleteFilesFn)(HANDLE, struct PluginPanelItem *, int, int);
 
+#ifdef __cplusplus
+// The entry points of one loaded module, each null until found.
+struct EntryPoints {
+    SetStartupInfoFn SetStartupInfo = nullptr;
+    GetMinFarVersionFn GetMinFarVersion = nullptr;
+    GetPluginInfoFn GetPluginInfo = nullptr;
+    ConfigureFn Configure = nullptr;
+    OpenPluginFn OpenPlugin = nullptr;
+    ClosePluginFn ClosePlugin = nullptr;
+    GetOpenPluginInfoFn GetOpenPluginInfo = nullptr;
+    GetFindDataFn GetFindData = nullptr;
+    FreeFindDataFn FreeFindData = nullptr;
+    SetDirectoryFn SetDirectory = nullptr;
+    ProcessKeyFn ProcessKey = nullptr;
+    GetFilesFn GetFiles = nullptr;
+    DeleteFilesFn DeleteFiles = nullptr;
+};
+#endif
+
 #endif

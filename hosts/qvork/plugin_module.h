@@ -12,21 +12,7 @@
 
 namespace qvork_host {
 
-struct EntryPoints {
-    SetStartupInfoFn SetStartupInfo = nullptr;
-    GetMinFarVersionFn GetMinFarVersion = nullptr;
-    GetPluginInfoFn GetPluginInfo = nullptr;
-    ConfigureFn Configure = nullptr;
-    OpenPluginFn OpenPlugin = nullptr;
-    ClosePluginFn ClosePlugin = nullptr;
-    GetOpenPluginInfoFn GetOpenPluginInfo = nullptr;
-    GetFindDataFn GetFindData = nullptr;
-    FreeFindDataFn FreeFindData = nullptr;
-    SetDirectoryFn SetDirectory = nullptr;
-    ProcessKeyFn ProcessKey = nullptr;
-    GetFilesFn GetFiles = nullptr;
-    DeleteFilesFn DeleteFiles = nullptr;
-};
+using ::EntryPoints;
 
 // One loaded module; unloaded when the object goes.
 class PluginModule {

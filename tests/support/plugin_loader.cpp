@@ -92,12 +92,7 @@ void *PluginModule::Resolve(const char *name) {
     return address;
 }
 
-void PluginModule::ForgetEntryPoints() {
-    SetStartupInfo = nullptr, GetMinFarVersion = nullptr, GetPluginInfo = nullptr;
-    Configure = nullptr, OpenPlugin = nullptr, ClosePlugin = nullptr;
-    GetOpenPluginInfo = nullptr, GetFindData = nullptr, FreeFindData = nullptr;
-    SetDirectory = nullptr, ProcessKey = nullptr, GetFiles = nullptr, DeleteFiles = nullptr;
-}
+void PluginModule::ForgetEntryPoints() { static_cast<EntryPoints &>(*this) = EntryPoints{}; }
 
 bool PluginModule::Unload() {
     if (!handle_) return true;

@@ -18,7 +18,7 @@ std::string PluginModulePath();
 // differ from Windows itself; tests name each such case where they use this.
 bool RunningUnderWine();
 
-class PluginModule {
+class PluginModule : public EntryPoints {
   public:
     explicit PluginModule(const std::string &path = PluginModulePath());
     ~PluginModule(); // unloads if Unload() was not called
@@ -33,20 +33,6 @@ class PluginModule {
     // Unloads the module. True when it is gone from the process afterwards,
     // so the next load starts from the zero state.
     bool Unload();
-
-    SetStartupInfoFn SetStartupInfo = nullptr;
-    GetMinFarVersionFn GetMinFarVersion = nullptr;
-    GetPluginInfoFn GetPluginInfo = nullptr;
-    ConfigureFn Configure = nullptr;
-    OpenPluginFn OpenPlugin = nullptr;
-    ClosePluginFn ClosePlugin = nullptr;
-    GetOpenPluginInfoFn GetOpenPluginInfo = nullptr;
-    GetFindDataFn GetFindData = nullptr;
-    FreeFindDataFn FreeFindData = nullptr;
-    SetDirectoryFn SetDirectory = nullptr;
-    ProcessKeyFn ProcessKey = nullptr;
-    GetFilesFn GetFiles = nullptr;
-    DeleteFilesFn DeleteFiles = nullptr;
 
   private:
     void *Resolve(const char *name);
