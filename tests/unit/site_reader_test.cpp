@@ -3,8 +3,6 @@
 // files larger than the read-ahead block and records too far apart for it.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
