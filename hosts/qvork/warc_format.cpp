@@ -56,6 +56,26 @@ int MonthOf(const char *name) {
     return -1;
 }
 
+std::vector<std::string> Split(const std::string &text, char separator) {
+    std::vector<std::string> parts;
+    for (size_t start = 0;;) {
+        size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
+std::string Join(const std::vector<std::string> &parts, char separator) {
+    std::string text;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        text += (i > 0 ? std::string(1, separator) : std::string()) + parts[i];
+    }
+    return text;
+}
+
 // Characters a URI holds as they are (RFC 3986 unreserved, reserved, '%').
 bool UriSafe(unsigned char c) {
     return c > 0x20 && c < 0x7F && std::strchr("\"<>\\^`{|}", c) == nullptr;
@@ -252,39 +272,16 @@ std::string SurtKey(const std::string &uri) {
     if (authority.compare(0, 4, "www.") == 0) {
         authority = authority.substr(4);
     }
-    std::vector<std::string> labels;
-    for (size_t start = 0;;) {
-        size_t dot = authority.find('.', start);
-        labels.push_back(authority.substr(start, dot - start));
-        if (dot == std::string::npos) {
-            break;
-        }
-        start = dot + 1;
-    }
-    std::string key;
-    for (auto label = labels.rbegin(); label != labels.rend(); ++label) {
-        key += (key.empty() ? "" : ",") + *label;
-    }
+    std::vector<std::string> labels = Split(authority, '.');
+    std::reverse(labels.begin(), labels.end());
     // Query arguments in sorted order, as replay tools canonicalise them.
     size_t question = path.find('?');
     if (question != std::string::npos) {
-        std::vector<std::string> arguments;
-        std::string query = path.substr(question + 1);
-        for (size_t start = 0;;) {
-            size_t amp = query.find('&', start);
-            arguments.push_back(query.substr(start, amp - start));
-            if (amp == std::string::npos) {
-                break;
-            }
-            start = amp + 1;
-        }
+        std::vector<std::string> arguments = Split(path.substr(question + 1), '&');
         std::sort(arguments.begin(), arguments.end());
-        path.resize(question + 1);
-        for (size_t i = 0; i < arguments.size(); ++i) {
-            path += (i > 0 ? "&" : "") + arguments[i];
-        }
+        path = path.substr(0, question + 1) + Join(arguments, '&');
     }
-    return key + port + ")" + path;
+    return Join(labels, ',') + port + ")" + path;
 }
 
 WarcWriter::~WarcWriter() {
