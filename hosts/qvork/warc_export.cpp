@@ -331,7 +331,7 @@ int RunWarc(Session &session, const CommandLine &line) {
     const std::string icache = cachePath + "\\icache\\";
     WarcWriter writer;
     if (!writer.Open(temporary, EndsWith(output, ".gz"), error)) {
-        return Fail(error);
+        return Fail("cannot create " + output + ": " + error);
     }
     const std::string warcinfoId = NewRecordId();
     const std::string info = WarcinfoBlock(cachePath + "/icache", sites);

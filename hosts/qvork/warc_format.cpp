@@ -305,7 +305,7 @@ bool WarcWriter::Open(const std::string &path, bool gzip, std::string &error) {
     }
     file_ = std::fopen(path.c_str(), "wb");
     if (file_ == nullptr) {
-        error = "cannot create " + path + ": " + std::strerror(errno);
+        error = std::strerror(errno);
         return false;
     }
     return true;

@@ -57,6 +57,7 @@ public:
     WarcWriter(const WarcWriter &) = delete;
     WarcWriter &operator=(const WarcWriter &) = delete;
 
+    // Creates `path`; false with the reason in `error`.
     bool Open(const std::string &path, bool gzip, std::string &error);
     // One record: `head` (the version line and header fields, without the
     // blank line), then the block. Returns false once anything failed.
