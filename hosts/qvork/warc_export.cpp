@@ -29,7 +29,7 @@
 namespace qvork_host {
 
 const char kWarcHelp[] =
-    R"(  warc SITE... -o FILE  Write the stored responses of the sites (or of every
+    R"(  warc SITE... -o FILE   Write the stored responses of the sites (or of every
   warc --all -o FILE     site: --all) as a web archive, WARC/1.1: every stored
                          response in file order, duplicates included, with its
                          URL, header and body as stored. FILE ending in .gz is
