@@ -38,8 +38,8 @@ void FillBlockFrom(struct SiteReader *reader, LONG position)
         memmove(reader->block, reader->block + from, keep);
     }
     size_t wanted = SITE_READ_BLOCK_SIZE - keep;
-    size_t got = ReadStreamAt(reader->file, (LONG)(position + (long long)keep), reader->block + keep,
-                              wanted);
+    LONG readAt = (LONG)(position + (long long)keep); // within 1023 bytes of a record start
+    size_t got = ReadStreamAt(reader->file, readAt, reader->block + keep, wanted);
     reader->blockStart = position;
     reader->blockBytes = keep + got;
     reader->blockAtEnd = got < wanted;
@@ -168,7 +168,8 @@ size_t FindHeaderSeparator(const unsigned char *bytes, size_t count)
     const unsigned char *p = bytes;
     const unsigned char *end = bytes + count;
     while (end - p >= HEADER_SEPARATOR_LENGTH) {
-        p = (const unsigned char *)memchr(p, '\r', (size_t)(end - p - (HEADER_SEPARATOR_LENGTH - 1)));
+        size_t starts = (size_t)(end - p - (HEADER_SEPARATOR_LENGTH - 1));
+        p = (const unsigned char *)memchr(p, '\r', starts);
         if (p == NULL)
             return count;
         if (memcmp(p, HEADER_SEPARATOR, HEADER_SEPARATOR_LENGTH) == 0)

@@ -37,7 +37,8 @@ struct SiteRecordEntry {
     LONG position;     // the record's start in the file
     LONG recordLength; // as stored: the distance to the next record
     LONG urlLength;    // as stored
-    const char *url;   // the URL as stored, terminated; NULL when not read.
+    const char *url;   // the URL's urlLength bytes as stored (a zero byte among
+                       // them included), terminated; NULL when not read.
                        // Owned by the reader, valid until the next call.
     LONG headerOffset; // the stored header's start (0 when url is NULL)
     LONG headerLength; // bytes before "\r\n\r\n"; -1 when the window holds no separator

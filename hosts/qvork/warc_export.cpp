@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -149,14 +150,13 @@ const char *DamageText(int status) {
 
 // The status code of the response's first line "HTTP/x.y NNN ...", or -1.
 int StatusOf(const std::string &header) {
-    int code = -1;
     char digits[4] = {0};
     if (header.compare(0, 5, "HTTP/") != 0 ||
-        std::sscanf(header.c_str(), "HTTP/%*[0-9.] %3[0-9]", digits) != 1 || std::strlen(digits) != 3) {
+        std::sscanf(header.c_str(), "HTTP/%*[0-9.] %3[0-9]", digits) != 1 ||
+        std::strlen(digits) != 3) {
         return -1;
     }
-    code = std::atoi(digits);
-    return code;
+    return std::atoi(digits);
 }
 
 bool SiteExporter::ExportRecord(const SiteRecordEntry &entry) {
@@ -169,7 +169,8 @@ bool SiteExporter::ExportRecord(const SiteRecordEntry &entry) {
         return true;
     }
     block_.resize(static_cast<size_t>(size));
-    if (ReadStreamAt(reader_.file, entry.headerOffset, block_.data(), block_.size()) != block_.size()) {
+    size_t got = ReadStreamAt(reader_.file, entry.headerOffset, block_.data(), block_.size());
+    if (got != block_.size()) {
         Skip(entry, "unreadable");
         return true;
     }
@@ -186,8 +187,11 @@ bool SiteExporter::ExportRecord(const SiteRecordEntry &entry) {
     blockDigest.Update(block_.data(), block_.size());
     payloadDigest.Update(body, bodySize);
     const std::string payload = payloadDigest.Label();
-    const std::time_t when = ParseHttpDate(HeaderField(header, "Date").value_or("")).value_or(modified_);
-    const std::string uri = TargetUri(site_->name, entry.url);
+    const std::time_t when =
+        ParseHttpDate(HeaderField(header, "Date").value_or("")).value_or(modified_);
+    // Every byte of the URL as stored, a zero byte included.
+    const std::string url(entry.url, static_cast<size_t>(entry.urlLength));
+    const std::string uri = TargetUri(site_->name, url);
     std::string head = "WARC/1.1\r\nWARC-Type: response\r\nWARC-Record-ID: " + NewRecordId() +
                        "\r\nWARC-Warcinfo-ID: " + warcinfoId_ + "\r\nWARC-Date: " + WarcDate(when) +
                        "\r\nWARC-Target-URI: " + uri + "\r\nWARC-Block-Digest: " +

@@ -88,8 +88,9 @@ Sha1::Sha1() : state_{0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2
 void Sha1::Block(const unsigned char *block) {
     uint32_t w[80];
     for (int i = 0; i < 16; ++i) {
-        w[i] = static_cast<uint32_t>(block[4 * i]) << 24 | static_cast<uint32_t>(block[4 * i + 1]) << 16 |
-               static_cast<uint32_t>(block[4 * i + 2]) << 8 | block[4 * i + 3];
+        const unsigned char *b = block + 4 * i;
+        w[i] = static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
+               static_cast<uint32_t>(b[2]) << 8 | b[3];
     }
     for (int i = 16; i < 80; ++i) {
         w[i] = Rotate(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
@@ -224,7 +225,8 @@ std::optional<std::string> HeaderField(const std::string &header, const std::str
     while (line != std::string::npos) {
         size_t start = line + 2;
         size_t end = header.find("\r\n", start);
-        std::string field = header.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::string field =
+            header.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (field.size() > name.size() && field[name.size()] == ':' &&
             strncasecmp(field.c_str(), name.c_str(), name.size()) == 0) {
             size_t from = field.find_first_not_of(" \t", name.size() + 1);
@@ -364,7 +366,8 @@ bool WarcWriter::Close(std::string &error) {
     ok = std::fclose(file_) == 0 && ok;
     file_ = nullptr;
     if (!ok) {
-        error = std::string("cannot write the archive: ") + std::strerror(savedErrno != 0 ? savedErrno : errno);
+        error = std::string("cannot write the archive: ") +
+                std::strerror(savedErrno != 0 ? savedErrno : errno);
     }
     return ok;
 }

@@ -34,7 +34,9 @@ SiteFileOptions Unpadded(std::optional<size_t> cut = std::nullopt) {
     return options;
 }
 
-std::vector<SiteRecord> Three() { return {OkRecord("/a", "A"), OkRecord("/b", "BB"), OkRecord("/c", "C")}; }
+std::vector<SiteRecord> Three() {
+    return {OkRecord("/a", "A"), OkRecord("/b", "BB"), OkRecord("/c", "C")};
+}
 
 // The file cut `offset` bytes into record `which`.
 SiteFileOptions CutInside(const std::vector<SiteRecord> &records, size_t which, size_t offset) {
@@ -53,7 +55,7 @@ std::vector<SiteRecord> With(std::vector<SiteRecord> records, size_t which,
 std::vector<SiteRecord> Mixed(int count) {
     std::vector<SiteRecord> records;
     for (int i = 0; i < count; i++) {
-        size_t size = i % 7 == 3 ? 70000 + static_cast<size_t>(i) : 300 + static_cast<size_t>(i % 50);
+        size_t size = static_cast<size_t>(i % 7 == 3 ? 70000 + i : 300 + i % 50);
         records.push_back(OkRecord("/r" + std::to_string(i), std::string(size, 'x')));
     }
     return records;
@@ -73,7 +75,8 @@ std::vector<ReaderCase> Cases() {
         Case("CountBeyondTheRecords", Three(), "0/a 0/b 0/c end", [] {
             SiteFileOptions o; o.recordCount = 9; o.padTail = false; return o; }()),
         Case("CountZero", Three(), "count", [] { SiteFileOptions o; o.recordCount = 0; return o; }()),
-        Case("FileEndsInsideTheFixedFields", Three(), "0/a 0/b 2- end", CutInside(Three(), 2, 12)),
+        Case("FileEndsInsideTheFixedFields", Three(), "0/a 0/b 2- end",
+             CutInside(Three(), 2, 12)),
         Case("FileEndsInsideTheUrl", Three(), "0/a 0/b 2- end", CutInside(Three(), 2, 21)),
         Case("BodyPastTheFileEnd", With(Three(), 2, [](SiteRecord &r) { r.dataLength = 5000; }),
              "0/a 0/b 2/c count", Unpadded()),
@@ -87,8 +90,8 @@ std::vector<ReaderCase> Cases() {
              "0/a 0/b link"),
         Case("RecordLengthNegative", With(Three(), 0, [](SiteRecord &r) { r.recordLength = -40; }),
              "0/a link"),
-        Case("RecordLengthPast2GiB", With(Three(), 0, [](SiteRecord &r) { r.recordLength = 0x7FFFFF00; }),
-             "0/a link"),
+        Case("RecordLengthPast2GiB",
+             With(Three(), 0, [](SiteRecord &r) { r.recordLength = 0x7FFFFF00; }), "0/a link"),
         // The second record starts 8 bytes into the first: its fields are the
         // first's bytes from there (an empty URL, no data, a zero link).
         Case("RecordsOverlap", With(Three(), 0, [](SiteRecord &r) { r.recordLength = 8; }),
@@ -99,10 +102,9 @@ std::vector<ReaderCase> Cases() {
     };
     std::vector<SiteRecord> mixed = Mixed(300);
     cases.push_back(Case("RecordsAcrossBlocks", mixed, AllOk(mixed, "count")));
-    SiteFileOptions cut = Unpadded();
     std::vector<SiteRecord> small(mixed.begin(), mixed.begin() + 3);
     small.insert(small.end(), 500, OkRecord("/s", "s"));
-    cases.push_back(Case("SmallRecordsToTheFileEnd", small, AllOk(small, "count"), cut));
+    cases.push_back(Case("SmallRecordsToTheFileEnd", small, AllOk(small, "count"), Unpadded()));
     return cases;
 }
 
