@@ -76,6 +76,14 @@ std::string Join(const std::vector<std::string> &parts, char separator) {
     return text;
 }
 
+std::string UtcText(std::time_t when, const char *format) {
+    std::tm parts{};
+    gmtime_r(&when, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, format, &parts);
+    return text;
+}
+
 // Characters a URI holds as they are (RFC 3986 unreserved, reserved, '%').
 bool UriSafe(unsigned char c) {
     return c > 0x20 && c < 0x7F && std::strchr("\"<>\\^`{|}", c) == nullptr;
@@ -168,21 +176,9 @@ std::string NewRecordId() {
     return std::string("<urn:uuid:") + text + ">";
 }
 
-std::string WarcDate(std::time_t when) {
-    std::tm parts{};
-    gmtime_r(&when, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
+std::string WarcDate(std::time_t when) { return UtcText(when, "%Y-%m-%dT%H:%M:%SZ"); }
 
-std::string CdxTimestamp(std::time_t when) {
-    std::tm parts{};
-    gmtime_r(&when, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &parts);
-    return text;
-}
+std::string CdxTimestamp(std::time_t when) { return UtcText(when, "%Y%m%d%H%M%S"); }
 
 std::optional<std::time_t> ParseHttpDate(const std::string &text) {
     std::tm parts{};
