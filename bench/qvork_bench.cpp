@@ -170,6 +170,17 @@ Options Parse(int argc, char **argv) {
 
 // --- Test data ------------------------------------------------------------------
 
+// Offsets as little-endian 64-bit numbers, one after another.
+void WriteStarts(const fs::path &file, const std::vector<int64_t> &starts) {
+    FILE *out = std::fopen(file.c_str(), "wb");
+    if (out == nullptr)
+        throw std::runtime_error("cannot write " + file.string());
+    bool written = std::fwrite(starts.data(), sizeof starts[0], starts.size(), out) ==
+                   starts.size();
+    if (std::fclose(out) != 0 || !written)
+        throw std::runtime_error("cannot write " + file.string());
+}
+
 Data Prepare(const Options &options, const Layout &layout, bool write) {
     Data data;
     auto start = Clock::now();
@@ -192,6 +203,9 @@ Data Prepare(const Options &options, const Layout &layout, bool write) {
                                   options.loadBody);
         data.wide = WriteLoadSite(loadIcache, "cache2", Shape::Wide, options.loadRecords,
                                   options.loadBody);
+        // The record offsets, for the floor of the Windows build run under Wine.
+        WriteStarts(layout.work / "deep.starts", data.deep.starts);
+        WriteStarts(layout.work / "wide.starts", data.wide.starts);
     }
     if (Wants(options, 'b') || Wants(options, 'e')) {
         fs::create_directories(copyIcache);
