@@ -63,13 +63,14 @@ if [ "$wine" = 1 ]; then
   WINEPREFIX="$work/wineprefix"
   export WINEPREFIX WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY
+  mkdir -p "$WINEPREFIX"
   trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
   wineserver -p
   wineboot -i >/dev/null 2>&1
   echo "load average before the Wine run: $(cut -d' ' -f1-3 /proc/loadavg)"
+  status=0
   wine "$win_build/qvork_wine_bench.exe" --module "$(winepath -w "$dll")" \
-    --work "$(winepath -w "$prepared")" ${pass[@]+"${pass[@]}"}
-  status=$?
+    --work "$(winepath -w "$prepared")" ${pass[@]+"${pass[@]}"} || status=$?
   echo "load average after the Wine run: $(cut -d' ' -f1-3 /proc/loadavg)"
   exit $status
 fi
