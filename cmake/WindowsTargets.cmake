@@ -1,6 +1,6 @@
 # Windows-only targets around qVORK.dll, included from the top-level
 # CMakeLists.txt after the qvork_plugin target is defined:
-#   - the CTest test windows_dll_tables: the DLL exports exactly the thirteen
+#   - the CTest test windows_dll_tables: the DLL exports exactly the fourteen
 #     entry points, undecorated, and imports only system DLLs;
 #   - the target dist: qVORK-<version>-win32.zip with the folder qVORK/ holding
 #     qVORK.dll (stripped, and checked again) and README.txt (CRLF line ends,
