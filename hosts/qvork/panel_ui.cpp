@@ -55,7 +55,8 @@ std::string CurrentFolder() {
 // The panel while it runs: its rows, cursor and scrolling, drawing and keys.
 class PanelApp {
 public:
-    PanelApp(Session &session, CursesScreen &screen) : session_(session), screen_(screen) {}
+    PanelApp(Session &session, CursesScreen &screen, const std::string &helpFile)
+        : session_(session), screen_(screen), helpFile_(helpFile) {}
 
     int Run(std::string &error) {
         screen_.PushLayer([this] { Draw(); });
@@ -440,6 +441,7 @@ private:
 
     Session &session_;
     CursesScreen &screen_;
+    std::string helpFile_;
     std::vector<int> rows_;
     int cursor_ = 0;
     int top_ = 0;
@@ -495,8 +497,9 @@ int CursesUi::ShowFile(const std::string &path, const std::string &title, DWORD 
     return shown ? 1 : 0;
 }
 
-int RunPanel(Session &session, CursesScreen &screen, std::string &error) {
-    PanelApp app(session, screen);
+int RunPanel(Session &session, CursesScreen &screen, const std::string &helpFile,
+             std::string &error) {
+    PanelApp app(session, screen, helpFile);
     return app.Run(error);
 }
 
