@@ -24,6 +24,15 @@ typedef struct _win_st WINDOW;
 
 namespace qvork_host {
 
+// Keys ReadKey returns beyond the curses key codes: Alt+key as
+// kKeyAlt | the character (the terminal sends Esc before it), and the
+// Ctrl+PgUp / Ctrl+PgDn sequences of xterm-like terminals and rxvt (codes
+// above the curses keys and below 0x10000: curses keeps defined keys in 16
+// bits).
+constexpr int kKeyAlt = 0x10000;
+constexpr int kKeyCtrlPageUp = 0x1F01;
+constexpr int kKeyCtrlPageDown = 0x1F02;
+
 enum class Paint {
     kPanel,          // the listing
     kPanelFrame,     // frame and headings
@@ -70,6 +79,10 @@ public:
     // Text at row `y`, column `x`, clipped to the screen; with `width` >= 0
     // padded with spaces or cut to exactly that many cells.
     void Put(int y, int x, const std::string &text, Paint paint, int width = -1);
+    // The same for a name from the cache: on a UTF-8 terminal its UTF-8
+    // characters are drawn as such (wide ones take two cells); bytes that
+    // are not UTF-8 are '?'. Elsewhere as Put.
+    void PutName(int y, int x, const std::string &text, Paint paint, int width);
     void Fill(int y, int x, int height, int width, Paint paint);
     // A frame around the rectangle (its outermost cells), `title` centred
     // in the top line.
