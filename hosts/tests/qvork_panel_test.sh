@@ -226,6 +226,10 @@ open)
     check "'..' back to the top" shows "big.bin"
     keys Home
     quit_with Enter # ".." at the top closes the panel, as an archive's
+    start_panel 100 30 --cache "$CACHE/extra/utf8-site" panel
+    check "UTF-8 names drawn as characters" shows "naïve-–.html"
+    check "other bytes as ?" on_screen "bad?.txt"
+    quit_with q
     ;;
 copy)
     use_cache
