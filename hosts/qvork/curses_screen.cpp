@@ -106,6 +106,27 @@ size_t DecodeUtf8(const std::string &text, size_t i, wchar_t &out) {
     return length;
 }
 
+// The character of a name at text[i], advancing i past it: `wide` is the
+// character to draw (0: draw the byte at the old i with CellOf) and the
+// result the cells it takes.
+int NameCharacter(const std::string &text, size_t &i, wchar_t &wide) {
+    wide = 0;
+    if (static_cast<unsigned char>(text[i]) >= 0x80) {
+        wchar_t decoded = 0;
+        const size_t length = DecodeUtf8(text, i, decoded);
+        const int cells = length > 0 ? wcwidth(decoded) : -1;
+        if (cells >= 1) {
+            wide = decoded;
+            i += length;
+            return cells;
+        }
+        i += length > 0 ? length : 1;
+        return 1;
+    }
+    ++i;
+    return 1;
+}
+
 chtype CellOf(unsigned char c) {
     if (c == kFullBlock) {
         return ACS_BLOCK;
@@ -259,42 +280,47 @@ void CursesScreen::Put(int y, int x, const std::string &text, Paint paint, int w
 
 void CursesScreen::PutName(int y, int x, const std::string &text, Paint paint, int width) {
     if (!Utf8Terminal) {
-        Put(y, x, text, paint, width);
+        Put(y, x, text.size() > static_cast<size_t>(std::max(width, 0))
+                      ? text.substr(0, static_cast<size_t>(std::max(width - 1, 0))) + "}"
+                      : text,
+            paint, width);
         return;
     }
-    if (y < 0 || y >= LINES) {
+    if (y < 0 || y >= LINES || width <= 0) {
         return;
     }
+    // A name wider than the column is cut with '}' in its last cell, as the
+    // file manager marks it.
+    int total = 0;
+    for (size_t i = 0; i < text.size();) {
+        wchar_t wide = 0;
+        total += NameCharacter(text, i, wide);
+    }
+    const bool cut = total > width;
     const chtype attribute = static_cast<chtype>(PaintAttribute(paint, colours_));
-    const int end = std::min(x + width, COLS);
+    const int end = std::min(x + (cut ? width - 1 : width), COLS);
     int column = x;
     for (size_t i = 0; i < text.size() && column < end;) {
+        const size_t at = i;
         wchar_t wide = 0;
-        const size_t length = static_cast<unsigned char>(text[i]) < 0x80 ? 0 : DecodeUtf8(text, i, wide);
-        const int cells = length > 0 ? wcwidth(wide) : 1;
-        if (length == 0 || cells < 1) {
-            if (column >= 0) {
-                mvaddch(y, column, CellOf(static_cast<unsigned char>(text[i])) | attribute);
-            }
-            column += 1;
-            i += length > 0 ? length : 1;
-            continue;
-        }
+        const int cells = NameCharacter(text, i, wide);
         if (column + cells > end) {
             break;
         }
-        if (column >= 0) {
+        if (column >= 0 && wide != 0) {
             const wchar_t shown[2] = {wide, L'\0'};
             cchar_t cell;
             setcchar(&cell, shown, attribute & A_ATTRIBUTES, PAIR_NUMBER(attribute), nullptr);
             mvadd_wch(y, column, &cell);
+        } else if (column >= 0) {
+            mvaddch(y, column, CellOf(static_cast<unsigned char>(text[at])) | attribute);
         }
         column += cells;
-        i += length;
     }
-    for (; column < end; ++column) {
+    for (; column < std::min(x + width, COLS); ++column) {
         if (column >= 0) {
-            mvaddch(y, column, ' ' | attribute);
+            mvaddch(y, column, static_cast<chtype>(cut && column == x + width - 1 ? '}' : ' ') |
+                                   attribute);
         }
     }
 }

@@ -79,9 +79,10 @@ public:
     // Text at row `y`, column `x`, clipped to the screen; with `width` >= 0
     // padded with spaces or cut to exactly that many cells.
     void Put(int y, int x, const std::string &text, Paint paint, int width = -1);
-    // The same for a name from the cache: on a UTF-8 terminal its UTF-8
-    // characters are drawn as such (wide ones take two cells); bytes that
-    // are not UTF-8 are '?'. Elsewhere as Put.
+    // A name from the cache in a column `width` cells wide: on a UTF-8
+    // terminal its UTF-8 characters are drawn as such (wide ones take two
+    // cells) and bytes that are not UTF-8 as '?'; elsewhere byte by byte as
+    // Put. A name that does not fit is cut with '}' in the last cell.
     void PutName(int y, int x, const std::string &text, Paint paint, int width);
     void Fill(int y, int x, int height, int width, Paint paint);
     // A frame around the rectangle (its outermost cells), `title` centred

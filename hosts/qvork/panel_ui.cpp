@@ -217,11 +217,13 @@ private:
             }
             const std::vector<std::string> cells = RowCells(row);
             for (size_t c = 0; c < columns.size() && c < cells.size(); ++c) {
-                const std::string cell = FitCell(cells[c], columns[c].width, columns[c].rightAligned);
                 if (c == 0) {
-                    screen_.PutName(listTop + line, columns[c].x, cell, paint, columns[c].width);
+                    screen_.PutName(listTop + line, columns[c].x, cells[c], paint,
+                                    columns[c].width);
                 } else {
-                    screen_.Put(listTop + line, columns[c].x, cell, paint);
+                    screen_.Put(listTop + line, columns[c].x,
+                                FitCell(cells[c], columns[c].width, columns[c].rightAligned),
+                                paint);
                 }
                 if (columns[c].x > 1) {
                     screen_.VerticalLine(listTop + line, columns[c].x - 1, 1, paint);
