@@ -126,6 +126,14 @@ TEST_F(OpenElsewhereTest, CommandLineOpensCacheFoldersAndSiteFiles) {
         EXPECT_EQ(Listed(panel), c.listed) << c.text;
         Close(panel);
     }
+    // A site of the copied folder is entered as from the registered cache.
+    HANDLE panel = OpenCommandLine(copied.Root().string());
+    const Listing root = FindData(panel);
+    const std::vector<PluginPanelItem> shown(root.begin(), root.end());
+    host.panel = PanelShowing(shown, "www.example.com");
+    ASSERT_TRUE(plugin->SetDirectory(panel, "www.example.com", 0));
+    EXPECT_EQ(Listed(panel), (std::vector<std::string>{"img", "index.html"}));
+    EXPECT_EQ(CurDirOf(panel), "www.example.com");
     EXPECT_TRUE(host.Warnings().empty());
     TempDir empty;
     WriteBytes(empty.Path() / "page.html", "<html></html>");
