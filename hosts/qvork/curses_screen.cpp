@@ -82,41 +82,17 @@ const ExtraKey kOverrideKeys[] = {
     {"\x1b[5^", kKeyCtrlPageUp},    {"\x1b[6^", kKeyCtrlPageDown},
 };
 
-// One UTF-8 character at `text[i]`: its code point and length; 0 when the
-// bytes there are not a well-formed sequence.
-size_t DecodeUtf8(const std::string &text, size_t i, wchar_t &out) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (lead >= 0xF5 || length == 0 || i + length > text.size()) {
-        return 0;
-    }
-    uint32_t code = lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) {
-        const unsigned char next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80) {
-            return 0;
-        }
-        code = (code << 6) | (next & 0x3F);
-    }
-    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        return 0;
-    }
-    out = static_cast<wchar_t>(code);
-    return length;
-}
-
 // The character of a name at text[i], advancing i past it: `wide` is the
 // character to draw (0: draw the byte at the old i with CellOf) and the
 // result the cells it takes.
 int NameCharacter(const std::string &text, size_t &i, wchar_t &wide) {
     wide = 0;
     if (static_cast<unsigned char>(text[i]) >= 0x80) {
-        wchar_t decoded = 0;
-        const size_t length = DecodeUtf8(text, i, decoded);
-        const int cells = length > 0 ? wcwidth(decoded) : -1;
+        uint32_t code = 0;
+        const size_t length = DecodeUtf8(text, i, code);
+        const int cells = length > 0 ? wcwidth(static_cast<wchar_t>(code)) : -1;
         if (cells >= 1) {
-            wide = decoded;
+            wide = static_cast<wchar_t>(code);
             i += length;
             return cells;
         }
@@ -153,6 +129,29 @@ void PutCell(int y, int x, unsigned char c, chtype attribute) {
 }
 
 } // namespace
+
+size_t DecodeUtf8(const std::string &text, size_t i, uint32_t &code) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (lead >= 0xF5 || length == 0 || i + length > text.size()) {
+        return 0;
+    }
+    code = lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        const unsigned char next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (next & 0x3F);
+    }
+    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        return 0;
+    }
+    return length;
+}
+
+bool CursesScreen::Utf8() const { return Utf8Terminal; }
 
 int PaintAttribute(Paint paint, bool colours) {
     for (size_t i = 0; i < sizeof(kColours) / sizeof(kColours[0]); ++i) {

@@ -67,6 +67,8 @@ public:
     // Gives the terminal back; safe to call twice.
     void Stop();
     bool Started() const { return started_; }
+    // The terminal takes UTF-8 (its locale's code set).
+    bool Utf8() const;
 
     int Rows() const;
     int Cols() const;
@@ -122,6 +124,11 @@ private:
     std::map<uintptr_t, Saved> saved_;
     uintptr_t nextSaved_ = 0;
 };
+
+// One UTF-8 character at text[i]: its length, with its code point in
+// `code`; 0 when the bytes there are not a well-formed, shortest sequence
+// of two to four bytes.
+size_t DecodeUtf8(const std::string &text, size_t i, uint32_t &code);
 
 // The attribute a paint role has on this terminal.
 int PaintAttribute(Paint paint, bool colours);

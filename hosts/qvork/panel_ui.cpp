@@ -166,9 +166,9 @@ private:
         screen_.FrameRule(rows - 4, 0, cols, Paint::kPanelFrame);
         std::string status = notice_;
         if (status.empty() && !rows_.empty()) {
-            status = StatusText(RowFactsOf(session_, CurrentRowItem()));
+            status = StatusText(RowFactsOf(session_, CurrentRowItem()), screen_.Utf8());
         }
-        screen_.Put(rows - 3, 1, status, Paint::kStatus, cols - 2);
+        screen_.PutName(rows - 3, 1, status, Paint::kStatus, cols - 2);
         PutCentred(rows - 2, cols,
                    " " + (facts.curDir.empty() ? std::string("\\") : EscapedText(facts.curDir)) +
                        " ",

@@ -128,11 +128,27 @@ std::string EscapedText(const std::string &text) {
     return out;
 }
 
-std::string StatusText(const RowFacts &row) {
+std::string EscapedUtf8Text(const std::string &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        uint32_t code = 0;
+        const size_t length = DecodeUtf8(text, i, code);
+        if (length > 0 && code >= 0xA0) {
+            out += text.substr(i, length);
+            i += length;
+        } else {
+            out += EscapedText(text.substr(i, 1));
+            i += 1;
+        }
+    }
+    return out;
+}
+
+std::string StatusText(const RowFacts &row, bool utf8Names) {
     if (row.dots) {
         return "..  up one folder";
     }
-    std::string text = EscapedText(row.name) + "  ";
+    std::string text = (utf8Names ? EscapedUtf8Text(row.name) : EscapedText(row.name)) + "  ";
     if (row.atRoot) {
         if (row.cacheFile.empty()) {
             return text + "not a readable site";

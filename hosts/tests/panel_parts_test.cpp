@@ -127,6 +127,10 @@ TEST(PanelRowsTest, CellsAndStatusLineOfEachKindOfRow) {
         EXPECT_EQ(RowCells(c.row), c.cells);
         EXPECT_EQ(StatusText(c.row), c.status);
     }
+    RowFacts utf8 = file;
+    utf8.name = "caf\xC3\xA9\xC3";
+    EXPECT_EQ(StatusText(utf8, true), "caf\xC3\xA9\\xC3  1 byte") << "UTF-8 kept, a cut byte escaped";
+    EXPECT_EQ(StatusText(hostile, true), "a\\x1B[2Jb\\xDB  0 bytes");
 }
 
 TEST(PanelKeyBarTest, HostKeysThePluginsTitlesOverThemAndItsShiftedTitles) {
