@@ -17,7 +17,8 @@ namespace qvork_host {
 bool CacheOptionIsFile(const CommandLine &line);
 
 // The target for this command line; false with `error` set when the command
-// cannot work on it (rm needs a cache folder; --cache FILE needs a command).
+// cannot work on it (rm and warc need a cache folder; --cache FILE needs a
+// command).
 bool ChooseOpenTarget(const CommandLine &line, OpenTarget &target, std::string &error);
 
 } // namespace qvork_host
