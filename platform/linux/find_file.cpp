@@ -132,9 +132,13 @@ static int MatchesCompiled(const CompiledPattern *compiled, const char *name)
         if (name[i] == '\0' || tokens[i] != FoldCase((unsigned char)name[i]))
             return FALSE;
     }
+    const char *lastDot = strrchr(name, '.');
+    // A rest of "*." (the site file pattern's): any run without the name's
+    // last dot, then that dot only as the name's last character, or nothing.
+    if (start == count - 2 && tokens[start] == TOKEN_DOS_STAR && tokens[start + 1] == TOKEN_DOS_DOT)
+        return lastDot == NULL || lastDot < name + start || lastDot[1] == '\0';
     BOOL states[MAX_PATH + 1];
     BOOL nextStates[MAX_PATH + 1];
-    const char *lastDot = strrchr(name, '.');
     // Only the count + 1 states of this pattern are ever used.
     size_t used = (size_t)(count + 1) * sizeof states[0];
     memset(states, 0, used);
