@@ -471,8 +471,8 @@ void BenchCopy(BenchHost &host, const Options &options, const Layout &layout, co
     PrintRow("floor: cat site file > file", t[1]);
     PrintRow("qVORK GetFiles, the site from the root", t[2]);
     PrintRow("qVORK GetFiles, its top folders from inside", t[3]);
-    PrintRatio("(b) from the root: qVORK / cp -r", t[2], t[0], 1.2);
-    PrintRatio("(b) from inside: qVORK / cp -r", t[3], t[0], 1.2);
+    PrintRatio("(b) from the root: qVORK / cp -r", t[2], t[0], 1.1);
+    PrintRatio("(b) from inside: qVORK / cp -r", t[3], t[0], 1.1);
     PrintInfoRatio("(b) from the root: qVORK / cat", t[2], t[1]);
     PrintInfoRatio("(b) from inside: qVORK / cat", t[3], t[1]);
     PrintInfoRatio("(b) cp -r / cat", t[0], t[1]);
@@ -547,7 +547,7 @@ void BenchRoot(BenchHost &host, const Options &options, const Layout &layout) {
     PrintRow("floor", t[0]);
     PrintRow("floor with an fstatat per entry (info)", t[1]);
     PrintRow("qVORK OpenPlugin + GetFindData", t[2]);
-    PrintRatio("(c) qVORK / floor", t[2], t[0], 2.0);
+    PrintRatio("(c) qVORK / floor", t[2], t[0], 1.3);
     PrintInfoRatio("(c) qVORK / floor with fstatat", t[2], t[1]);
 }
 
