@@ -4,8 +4,11 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/win32.h"
 
@@ -69,6 +72,96 @@ bool StoreCacheFolder(const std::string &folder, std::string &stored, std::strin
         return false;
     }
     return true;
+}
+
+namespace {
+
+const char kHowToSet[] =
+    "; set the folder that holds icache with: qvork config --cache DIR (or --cache DIR for one "
+    "run)";
+
+// The entry at `path` as the plug-in's file functions see it; false when none.
+bool FindEntry(const std::string &path, DWORD &attributes) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    attributes = found.dwFileAttributes;
+    FindClose(search);
+    return true;
+}
+
+} // namespace
+
+std::string CacheProblem(bool givenForRun) {
+    const std::string where = givenForRun ? " (given with --cache)" : " in " + RegistryFileInUse();
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return "no cache is configured: no CachePath" + where + kHowToSet;
+    }
+    char value[1024];
+    DWORD size = sizeof(value);
+    const LONG status = RegQueryValueExA(key, kCachePathValue, nullptr, nullptr,
+                                         reinterpret_cast<BYTE *>(value), &size);
+    RegCloseKey(key);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return "no cache is configured: no CachePath" + where + kHowToSet;
+    }
+    if (status != ERROR_SUCCESS || size > sizeof(value)) {
+        return "CachePath" + where + " cannot be read (error " + std::to_string(status) + ")" +
+               kHowToSet;
+    }
+    const std::string folder(value, strnlen(value, size));
+    const std::string named = "CachePath '" + folder + "'" + where;
+    if (folder.empty()) {
+        return "no cache is configured: CachePath" + where + " is empty" + kHowToSet;
+    }
+    if (folder.size() > kLongestCachePath) {
+        return named + " cannot be used: longer than " + std::to_string(kLongestCachePath) +
+               " characters" + kHowToSet;
+    }
+    DWORD attributes = 0;
+    if (!FindEntry(folder, attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return named + " cannot be used: no such folder" + kHowToSet;
+    }
+    if (!FindEntry(folder + "\\icache", attributes) ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return named + " has no icache folder, where the site files lie" + kHowToSet;
+    }
+    return std::string();
+}
+
+RunCache::~RunCache() {
+    if (!folder_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+}
+
+bool RunCache::Use(const std::string &folder, std::string &error) {
+    const std::string registry = RegistryFileInUse();
+    const std::string base = Environment("TMPDIR").empty() ? "/tmp" : Environment("TMPDIR");
+    std::string pattern = base + "/qvork-run.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        error = "cannot make a private folder in " + base + ": " + std::strerror(errno);
+        return false;
+    }
+    folder_ = pattern;
+    const std::string copy = folder_ + "/registry.reg";
+    std::ifstream from(registry, std::ios::binary);
+    std::ofstream to(copy, std::ios::binary);
+    if (from) {
+        to << from.rdbuf();
+    }
+    to.close();
+    if (!to) {
+        error = "cannot copy the registry file " + registry + " to " + copy;
+        return false;
+    }
+    setenv("QVORK_REGISTRY", copy.c_str(), 1);
+    std::string stored;
+    return StoreCacheFolder(folder, stored, error);
 }
 
 } // namespace qvork_host

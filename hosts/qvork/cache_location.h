@@ -18,6 +18,27 @@ std::string RegistryFileInUse();
 // value written; false with `error` set when the registry refuses.
 bool StoreCacheFolder(const std::string &folder, std::string &stored, std::string &error);
 
+// What keeps the plug-in from listing any site, said with how to set the
+// cache: no "CachePath", one it cannot use, or no icache folder in it. ""
+// when the cache folder is there. `givenForRun`: the folder came from
+// --cache, not from the registry file.
+std::string CacheProblem(bool givenForRun);
+
+// For this run only: a private copy of the registry file in use with
+// `folder` as "CachePath", made the registry file in use (QVORK_REGISTRY).
+// The copy goes when the object does.
+class RunCache {
+public:
+    RunCache() = default;
+    ~RunCache();
+    RunCache(const RunCache &) = delete;
+    RunCache &operator=(const RunCache &) = delete;
+    bool Use(const std::string &folder, std::string &error);
+
+private:
+    std::string folder_; // the private folder holding the copy
+};
+
 // The longest "CachePath" the plug-in takes: "\icache\" and a file name are
 // appended to it in a 250-byte buffer.
 constexpr size_t kLongestCachePath = 241;

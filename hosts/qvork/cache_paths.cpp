@@ -36,14 +36,24 @@ PathStatus SplitCachePath(const Session &root, const std::string &text, CachePat
     if (text.empty()) {
         return PathStatus::kOk;
     }
+    // A site is named by its name or by its cache file; the longest that
+    // the path starts with wins.
+    size_t matched = 0;
+    bool byName = false;
     for (int i = 0; i < root.Count(); ++i) {
         if (root.IsHidden(i)) {
             continue;
         }
         const std::string site = root.Name(i);
-        if (StartsWithSite(text, site) && (path.siteIndex < 0 || site.size() > path.site.size())) {
-            path.site = site;
-            path.siteIndex = i;
+        const char *file = root.Item(i).Description;
+        for (const std::string &name : {site, std::string(file != nullptr ? file : "")}) {
+            if (!name.empty() && StartsWithSite(text, name) &&
+                (path.siteIndex < 0 || name.size() > matched)) {
+                path.site = site;
+                path.siteIndex = i;
+                matched = name.size();
+                byName = name == site;
+            }
         }
     }
     if (path.siteIndex < 0) {
@@ -51,7 +61,22 @@ PathStatus SplitCachePath(const Session &root, const std::string &text, CachePat
                 " (qvork ls lists the sites)";
         return PathStatus::kNotFound;
     }
-    std::string rest = text.substr(path.site.size());
+    if (byName) {
+        std::string files;
+        int sharing = 0;
+        for (int i = 0; i < root.Count(); ++i) {
+            const char *file = root.Item(i).Description;
+            if (!root.IsHidden(i) && root.Name(i) == path.site) {
+                files += (sharing++ == 0 ? "" : " and ") + std::string(file ? file : "-");
+            }
+        }
+        if (sharing > 1) {
+            error = "the site name " + Quoted(path.site) + " is shared by the cache files " +
+                    files + ": name the cache file instead";
+            return PathStatus::kInvalid;
+        }
+    }
+    std::string rest = text.substr(matched);
     path.endsWithSlash = !rest.empty() && rest.back() == '/';
     size_t start = 0;
     while (start <= rest.size()) {

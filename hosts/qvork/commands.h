@@ -14,8 +14,9 @@
 
 namespace qvork_host {
 
-int RunLs(Session &session, const CommandLine &line);
-int RunGet(Session &session, const CommandLine &line);
+int RunLs(Session &session, TerminalUi &ui, const CommandLine &line);
+int RunGet(Session &session, TerminalUi &ui, const CommandLine &line);
+int RunCat(Session &session, TerminalUi &ui, const CommandLine &line);
 int RunHeader(Session &session, TerminalUi &ui, const CommandLine &line);
 int RunRm(Session &session, TerminalUi &ui, const CommandLine &line);
 int RunMenus(const PluginModule &module);

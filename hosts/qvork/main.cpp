@@ -1,5 +1,5 @@
 // qvork: the console host. Parses the command line, prepares the registry
-// (--registry, --cache), loads the plug-in module, hands it the terminal's
+// (--registry; --cache for this run, config --cache to save it), loads the plug-in module, hands it the terminal's
 // services and runs one command, or, without a command on a terminal, the
 // interactive panel.
 #include <unistd.h>
@@ -27,13 +27,18 @@ int UsageError(const std::string &message) {
     return kExitUsage;
 }
 
+// Commands that read the cache, and so need it configured.
+bool ReadsCache(const CommandLine &line) {
+    return line.command != "menus" && line.command != "config";
+}
+
 int StoreCache(const std::string &folder) {
     std::string stored;
     std::string error;
     if (!StoreCacheFolder(folder, stored, error)) {
         return Fail(error);
     }
-    std::fprintf(stderr, "qvork: stored CachePath = %s in %s\n", stored.c_str(),
+    std::fprintf(stdout, "stored CachePath = %s in %s\n", stored.c_str(),
                  RegistryFileInUse().c_str());
     if (stored.size() > kLongestCachePath) {
         std::fprintf(stderr,
@@ -56,7 +61,7 @@ bool WantsPanel(const CommandLine &line) {
 
 // The panel on the terminal, with the screen behind the plug-in's services
 // while it runs.
-int OpenPanel(const PluginModule &module) {
+int OpenPanel(const PluginModule &module, const std::string &rootHint) {
     CursesScreen screen;
     std::string error;
     if (!screen.Start(error)) {
@@ -67,7 +72,7 @@ int OpenPanel(const PluginModule &module) {
     int status;
     {
         Session session(module);
-        status = RunPanel(session, screen, error);
+        status = RunPanel(session, screen, error, rootHint);
     }
     InstallUi(nullptr);
     screen.Stop();
@@ -86,13 +91,16 @@ int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &li
     }
     Session session(module);
     if (line.command == "ls") {
-        return RunLs(session, line);
+        return RunLs(session, ui, line);
     }
     if (line.command == "get") {
-        return RunGet(session, line);
+        return RunGet(session, ui, line);
     }
     if (line.command == "header") {
         return RunHeader(session, ui, line);
+    }
+    if (line.command == "cat") {
+        return RunCat(session, ui, line);
     }
     return RunRm(session, ui, line);
 }
@@ -112,11 +120,23 @@ int main(int argc, char **argv) {
         std::fputs(HelpText(RegistryFileInUse()).c_str(), stdout);
         return kExitOk;
     }
-    if (line.cacheFolder) {
-        const int stored = StoreCache(*line.cacheFolder);
-        if (stored != kExitOk || line.command.empty()) {
+    if (line.version) {
+        std::printf("%s\n", VersionText().c_str());
+        return kExitOk;
+    }
+    if (!line.commandHelp.empty()) {
+        std::fputs(line.commandHelp.c_str(), stdout);
+        return kExitOk;
+    }
+    if (line.storeCache) {
+        const int stored = StoreCache(*line.storeCache);
+        if (stored != kExitOk || line.preset.Empty()) {
             return stored;
         }
+    }
+    RunCache runCache;
+    if (line.cacheFolder && ReadsCache(line) && !runCache.Use(*line.cacheFolder, error)) {
+        return Fail(error);
     }
     if (WantsPanel(line) && (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1)) {
         if (line.command.empty()) {
@@ -138,8 +158,12 @@ int main(int argc, char **argv) {
     }
     const PluginStartupInfo info = MakeStartupInfo(module.Path());
     module.Entry().SetStartupInfo(&info);
+    const std::string cacheProblem = ReadsCache(line) ? CacheProblem(line.cacheFolder.has_value()) : std::string();
     if (WantsPanel(line)) {
-        return OpenPanel(module);
+        return OpenPanel(module, cacheProblem);
+    }
+    if (!cacheProblem.empty()) {
+        return Fail(cacheProblem);
     }
     TerminalUi ui(ProbeTerminal());
     InstallUi(&ui);

@@ -147,6 +147,9 @@ private:
         if (status.empty() && !rows_.empty()) {
             status = StatusText(RowFactsOf(session_, CurrentRowItem()));
         }
+        if (status.empty() && session_.AtRoot()) {
+            status = hint_;
+        }
         screen_.Put(rows - 3, 1, status, Paint::kStatus, cols - 2);
         PutCentred(rows - 2, cols,
                    " " + (facts.curDir.empty() ? std::string("\\") : EscapedText(facts.curDir)) +
@@ -445,6 +448,9 @@ private:
     int top_ = 0;
     bool quit_ = false;
     std::string notice_; // shown once in the status line
+
+public:
+    std::string hint_; // shown in the status line of an empty root
 };
 
 } // namespace
@@ -495,8 +501,10 @@ int CursesUi::ShowFile(const std::string &path, const std::string &title, DWORD 
     return shown ? 1 : 0;
 }
 
-int RunPanel(Session &session, CursesScreen &screen, std::string &error) {
+int RunPanel(Session &session, CursesScreen &screen, std::string &error,
+             const std::string &rootHint) {
     PanelApp app(session, screen);
+    app.hint_ = EscapedText(rootHint);
     return app.Run(error);
 }
 
