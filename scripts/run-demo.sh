@@ -62,7 +62,7 @@ if ! "$make_demo" "$demo" >"$log" 2>&1; then
   exit 1
 fi
 registry=$demo/registry.reg
-"$qvork" --registry "$registry" --cache "$demo" 2>/dev/null
+"$qvork" --registry "$registry" config --cache "$demo" >/dev/null 2>&1
 if [ -t 0 ] && [ -t 1 ]; then
   exec "$qvork" --registry "$registry" panel
 fi

@@ -126,8 +126,6 @@ public:
     CopyOut(Session &session, TerminalUi &ui, const CommandLine &line, std::string destination)
         : session_(session), ui_(ui), line_(line), destination_(std::move(destination)) {}
 
-    bool Prepare(std::string &error) { return work_.Make(destination_, error); }
-
     // The item `index` of the folder the session is in, written by the
     // plug-in into `folder` (relative to the destination; "" for itself).
     void Survey(int index, const std::string &folder, const std::string &site,
@@ -225,6 +223,11 @@ private:
             return true;
         }
         std::string error;
+        if (work_.Path().empty() && !work_.Make(destination_, error)) {
+            Warn(Quoted(listed) + ": not found among the files written (" + error + ")");
+            ++warnings_;
+            return false;
+        }
         const bool learned = CopyAlone(session_, index, work_, name, error);
         work_.Clear();
         if (!learned || !kindFits(name)) {
@@ -321,6 +324,9 @@ private:
         }
         for (WrittenFile &file : files_) {
             const LinkMap map = [&](const std::string &link) -> std::optional<std::string> {
+                if (link.empty() || link[0] == '#') {
+                    return std::nullopt; // within the page itself
+                }
                 const std::string absolute = ResolveReference(file.Url(), link);
                 std::string key;
                 if (!KeyOnSite(absolute, file.site, key)) {
@@ -490,10 +496,6 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         return ReportGet(session, failed, chosen.size(), copied, nullptr, destination);
     }
     CopyOut copy(session, ui, line, destination);
-    std::string error;
-    if (!copy.Prepare(error)) {
-        return Fail(error);
-    }
     // The site of the copied items, as the URLs name it: none at the root.
     const std::string site = paths[0].names.empty() ? std::string() : paths[0].site;
     std::string urlFolder;

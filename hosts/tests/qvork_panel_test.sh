@@ -50,7 +50,7 @@ show_failure() {
 # The cache the host tests use (make_host_cache), stored as CachePath.
 use_cache() {
     make_cache "$CACHE"
-    QVORK_REGISTRY=$REGISTRY "$QVORK" --cache "$CACHE" </dev/null >/dev/null 2>&1
+    QVORK_REGISTRY=$REGISTRY "$QVORK" config --cache "$CACHE" </dev/null >/dev/null 2>&1
 }
 
 # start_panel [WIDTH HEIGHT]: qvork without a command, in a new terminal.
@@ -312,7 +312,7 @@ resize)
     ;;
 demo)
     "$MAKE_DEMO" "$WORK/demo" "$DEMO_DIR" >/dev/null || { echo "make_demo failed"; exit 1; }
-    QVORK_REGISTRY=$REGISTRY "$QVORK" --cache "$WORK/demo" </dev/null >/dev/null 2>&1
+    QVORK_REGISTRY=$REGISTRY "$QVORK" config --cache "$WORK/demo" </dev/null >/dev/null 2>&1
     start_panel
     check "the demo's sites" shows "intranet.example:8080"
     for site in www.example.com news.example.org localhost:8080 cache5; do
