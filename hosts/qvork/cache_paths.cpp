@@ -1,6 +1,8 @@
 // Splitting PATH arguments and walking to them through SetDirectory.
 #include "hosts/qvork/cache_paths.h"
 
+#include <algorithm>
+
 #include "hosts/qvork/text_output.h"
 
 namespace qvork_host {
@@ -62,15 +64,22 @@ PathStatus SplitCachePath(const Session &root, const std::string &text, CachePat
         return PathStatus::kNotFound;
     }
     if (byName) {
-        std::string files;
-        int sharing = 0;
+        std::vector<std::string> sharing;
         for (int i = 0; i < root.Count(); ++i) {
             const char *file = root.Item(i).Description;
             if (!root.IsHidden(i) && root.Name(i) == path.site) {
-                files += (sharing++ == 0 ? "" : " and ") + std::string(file ? file : "-");
+                sharing.push_back(file != nullptr ? file : "-");
             }
         }
-        if (sharing > 1) {
+        // cache2 before cache10
+        std::sort(sharing.begin(), sharing.end(), [](const std::string &a, const std::string &b) {
+            return a.size() != b.size() ? a.size() < b.size() : a < b;
+        });
+        std::string files;
+        for (size_t i = 0; i < sharing.size(); ++i) {
+            files += (i == 0 ? "" : i + 1 == sharing.size() ? " and " : ", ") + sharing[i];
+        }
+        if (sharing.size() > 1) {
             error = "the site name " + Quoted(path.site) + " is shared by the cache files " +
                     files + ": name the cache file instead";
             return PathStatus::kInvalid;

@@ -130,7 +130,19 @@ www.example.com/../x|2|cannot hold '..'
 cache5|1|the site 'cache5' could not be entered
 TABLE
 
+# A site named by its cache file; a name two cache files share.
+mkdir -p "$WORK/twice" && cp -r "$WORK/cache/icache" "$WORK/twice/"
+cp "$WORK/twice/icache/cache1" "$WORK/twice/icache/cache6"
+run --cache "$WORK/twice" ls www.example.com/img
+check "a site name two cache files share: usage error" status_is 2
+check "a site name two cache files share: names both" stderr_has "shared by the cache files cache1 and cache6"
+run --cache "$WORK/twice" ls cache6/img
+check "a site by its cache file" stdout_has "logo.gif  file    256"
+
 # --- get: GetFiles with the selected items of one folder ------------------
+mkdir -p "$WORK/here"
+(cd "$WORK/here" && capture "$QVORK" get www.example.com/a.html)
+check "get without -C: into the current folder" cmp -s "$WORK/here/a.html" "$WORK/cache/expected/a.html"
 run get www.example.com/img/logo.gif -C "$WORK/out1/new/deeper"
 check "get file: status" status_is 0
 check "get file: creates the destination, same bytes" cmp -s "$WORK/out1/new/deeper/logo.gif" "$WORK/cache/expected/logo.gif"

@@ -114,6 +114,12 @@ www.example.com'
 
 case "$SCENARIO" in
 root)
+    start_panel
+    check "no cache: the status line says which and how to set it" poll "$TIMEOUT" \
+        status_line_has "no cache is configured: no CachePath in $REGISTRY; set the folder"
+    keys q
+    poll "$TIMEOUT" exited
+    tmux_ kill-server 2>/dev/null
     use_cache
     start_panel
     check "root listing shown" shows "www.example.com"
