@@ -7,13 +7,12 @@
 //                            50 others (root-absolute, relative, absolute),
 //                            a stylesheet and an image
 //   make_host_bench_sites OUT [TOTAL_MB]
-#include <zlib.h>
-
 #include <filesystem>
 #include <iostream>
 #include <random>
 #include <string>
 
+#include "hosts/tests/compressed.h"
 #include "site_writer.h"
 
 namespace fs = std::filesystem;
@@ -30,20 +29,6 @@ SiteRecord Record(const std::string &url, const std::string &fields, const std::
                     "Last-Modified: Mon, 01 Apr 2002 10:00:00 GMT\r\n" + fields;
     record.body = body;
     return record;
-}
-
-std::string Gzip(const std::string &text) {
-    z_stream stream{};
-    deflateInit2(&stream, 1, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, text.size()) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
 }
 
 } // namespace
@@ -75,7 +60,7 @@ int main(int argc, char **argv) {
             for (char &c : text) {
                 c = static_cast<char>('a' + random() % 16);
             }
-            const std::string body = Gzip(text);
+            const std::string body = qvork_test::Gzipped(text, 1);
             stored += body.size();
             WriteBytes(out / "gzip/plain" / (std::to_string(i) + ".gz"), body);
             records.push_back(Record("b/" + std::to_string(i) + ".txt",

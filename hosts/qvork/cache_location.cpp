@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "platform/win32.h"
 
@@ -92,6 +93,23 @@ bool FindEntry(const std::string &path, DWORD &attributes) {
     return true;
 }
 
+// "CachePath" as stored now; none when there is none.
+std::optional<std::string> ReadCachePath() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    char value[1024];
+    DWORD size = sizeof(value);
+    const LONG status = RegQueryValueExA(key, kCachePathValue, nullptr, nullptr,
+                                         reinterpret_cast<BYTE *>(value), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || size > sizeof(value)) {
+        return std::nullopt;
+    }
+    return std::string(value, strnlen(value, size));
+}
+
 } // namespace
 
 std::string CacheProblem(bool givenForRun) {
@@ -133,14 +151,41 @@ std::string CacheProblem(bool givenForRun) {
 }
 
 RunCache::~RunCache() {
-    if (!folder_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+    if (folder_.empty()) {
+        return;
     }
+    // The plug-in saved settings in the copy during the run: they go back to
+    // the registry file, with its own CachePath as it was.
+    const std::string copy = folder_ + "/registry.reg";
+    std::error_code ignored;
+    if (std::filesystem::last_write_time(copy, ignored) != written_) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, KEY_ALL_ACCESS, &key) ==
+            ERROR_SUCCESS) {
+            if (original_) {
+                RegSetValueExA(key, kCachePathValue, 0, REG_SZ,
+                               reinterpret_cast<const BYTE *>(original_->c_str()),
+                               static_cast<DWORD>(original_->size() + 1));
+            } else {
+                RegDeleteValueA(key, kCachePathValue);
+            }
+            RegCloseKey(key);
+        }
+        std::filesystem::copy_file(copy, registry_, std::filesystem::copy_options::overwrite_existing,
+                                   ignored);
+        if (ignored) {
+            std::fprintf(stderr, "qvork: settings changed in this run not kept: cannot write %s\n",
+                         registry_.c_str());
+        }
+    }
+    setenv("QVORK_REGISTRY", registry_.c_str(), 1);
+    std::filesystem::remove_all(folder_, ignored);
 }
 
 bool RunCache::Use(const std::string &folder, std::string &error) {
     const std::string registry = RegistryFileInUse();
+    registry_ = registry;
+    original_ = ReadCachePath();
     const std::string base = Environment("TMPDIR").empty() ? "/tmp" : Environment("TMPDIR");
     std::string pattern = base + "/qvork-run.XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -161,7 +206,10 @@ bool RunCache::Use(const std::string &folder, std::string &error) {
     }
     setenv("QVORK_REGISTRY", copy.c_str(), 1);
     std::string stored;
-    return StoreCacheFolder(folder, stored, error);
+    const bool done = StoreCacheFolder(folder, stored, error);
+    std::error_code ignored;
+    written_ = std::filesystem::last_write_time(copy, ignored);
+    return done;
 }
 
 } // namespace qvork_host

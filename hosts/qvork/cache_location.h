@@ -5,6 +5,8 @@
 #ifndef QVORK_HOSTS_CACHE_LOCATION_H
 #define QVORK_HOSTS_CACHE_LOCATION_H
 
+#include <filesystem>
+#include <optional>
 #include <string>
 
 namespace qvork_host {
@@ -26,7 +28,8 @@ std::string CacheProblem(bool givenForRun);
 
 // For this run only: a private copy of the registry file in use with
 // `folder` as "CachePath", made the registry file in use (QVORK_REGISTRY).
-// The copy goes when the object does.
+// The copy goes when the object does; settings the plug-in saved in it
+// meanwhile are copied back (with the file's own CachePath).
 class RunCache {
 public:
     RunCache() = default;
@@ -36,7 +39,10 @@ public:
     bool Use(const std::string &folder, std::string &error);
 
 private:
-    std::string folder_; // the private folder holding the copy
+    std::string folder_;   // the private folder holding the copy
+    std::string registry_; // the registry file in use before
+    std::optional<std::string> original_; // its CachePath
+    std::filesystem::file_time_type written_{};
 };
 
 // The longest "CachePath" the plug-in takes: "\icache\" and a file name are

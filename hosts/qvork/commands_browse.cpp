@@ -1,4 +1,4 @@
-// ls, get and header: listing, copying out and the header view.
+// header, and the helpers the commands share.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -10,8 +10,6 @@
 
 namespace qvork_host {
 
-namespace {
-
 std::string Quoted(const std::string &text) { return "'" + DisplayText(text) + "'"; }
 
 int PathFailure(PathStatus status, const std::string &error) {
@@ -19,7 +17,6 @@ int PathFailure(PathStatus status, const std::string &error) {
     return status == PathStatus::kInvalid ? kExitUsage : kExitFailed;
 }
 
-// Opens the panel and reads the cache root.
 bool OpenAtRoot(Session &session, int &status) {
     std::string error;
     if (!session.Open(error) || !session.Read()) {
@@ -29,7 +26,6 @@ bool OpenAtRoot(Session &session, int &status) {
     return true;
 }
 
-// Walks from the cache root to the folder holding `path`'s item.
 bool ReachParent(Session &session, const CachePath &path, int &status) {
     std::string error;
     if (!path.names.empty() && !WalkInto(session, path, path.names.size() - 1, error)) {
@@ -39,8 +35,6 @@ bool ReachParent(Session &session, const CachePath &path, int &status) {
     return true;
 }
 
-// The item `path` names in the folder reached by ReachParent: the site at
-// the root, else the last name. -1, with `status` set, when it is not there.
 int FindLeaf(const Session &session, const CachePath &path, int &status) {
     if (path.names.empty()) {
         return path.siteIndex;
@@ -52,8 +46,6 @@ int FindLeaf(const Session &session, const CachePath &path, int &status) {
     }
     return item;
 }
-
-} // namespace
 
 int Fail(const std::string &message) {
     std::fprintf(stderr, "qvork: %s\n", message.c_str());

@@ -33,13 +33,6 @@ namespace qvork_host {
 
 namespace {
 
-std::string Quoted(const std::string &text) { return "'" + DisplayText(text) + "'"; }
-
-int PathFailure(PathStatus status, const std::string &error) {
-    Fail(error);
-    return status == PathStatus::kInvalid ? kExitUsage : kExitFailed;
-}
-
 void Warn(const std::string &message) { std::fprintf(stderr, "qvork: warning: %s\n", message.c_str()); }
 
 bool ReadWhole(const std::string &path, std::string &bytes) {
@@ -136,6 +129,9 @@ public:
             return;
         }
         const std::string path = folder.empty() ? name : folder + "/" + name;
+        if (folder.empty()) {
+            CountWritten(path);
+        }
         const std::string listed = session_.Name(index);
         if (!isFolder) {
             AddFile(index, path, site, urlFolder + listed);
@@ -193,13 +189,7 @@ public:
     }
 
     size_t Files() const { return files_.size(); }
-    uint64_t Bytes() const {
-        uint64_t total = 0;
-        for (const WrittenFile &file : files_) {
-            total += file.size;
-        }
-        return total;
-    }
+    uint64_t Bytes() const { return bytes_; }
     int Warnings() const { return warnings_; }
     int Decoded() const { return decoded_; }
 
@@ -265,6 +255,7 @@ private:
         std::error_code ignored;
         const auto size = fs::file_size(Full(path), ignored);
         file.size = ignored ? 0 : size;
+        bytes_ += file.size;
         files_.push_back(std::move(file));
         Progress();
     }
@@ -278,12 +269,29 @@ private:
             return;
         }
         lastDraw_ = now;
+        // The bar in the plug-in's own blocks, which the terminal draws as one.
+        constexpr size_t kCells = 40;
+        const size_t done = total_ == 0 ? kCells : std::min(kCells, files_.size() * kCells / total_);
         MessageBoxText box;
         box.title = "get";
-        const uint64_t bytes = Bytes();
-        box.lines.push_back(std::to_string(files_.size()) + " files, " + std::to_string(bytes) +
-                            " bytes");
+        box.lines.push_back(std::string(done, static_cast<char>(219)) +
+                            std::string(kCells - done, static_cast<char>(176)));
+        box.lines.push_back(std::to_string(files_.size()) + " of " + std::to_string(total_) +
+                            " files, " + std::to_string(Bytes()) + " bytes");
         ui_.ShowMessage(box);
+    }
+
+    // The files the plug-in wrote under `path`: the bar's whole.
+    void CountWritten(const std::string &path) {
+        std::error_code ignored;
+        if (fs::is_regular_file(fs::symlink_status(Full(path), ignored))) {
+            ++total_;
+            return;
+        }
+        for (fs::recursive_directory_iterator it(Full(path), ignored), end; !ignored && it != end;
+             it.increment(ignored)) {
+            total_ += it->is_regular_file(ignored) ? 1 : 0;
+        }
     }
 
     void SetTime(const WrittenFile &file) {
@@ -366,6 +374,7 @@ private:
                 Warn(Quoted(file.path) + ": links not rewritten (cannot write it)");
                 ++warnings_;
             } else {
+                bytes_ += text.size() - file.size;
                 file.size = text.size();
             }
         }
@@ -379,6 +388,8 @@ private:
     std::vector<WrittenFile> files_;
     int warnings_ = 0;
     int decoded_ = 0;
+    size_t total_ = 0;
+    uint64_t bytes_ = 0;
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 
@@ -388,34 +399,6 @@ std::string DestinationPath(const std::string &destination) {
         path.pop_back();
     }
     return path;
-}
-
-// The session at the root, opened; false with `status` set.
-bool OpenAtRoot(Session &session, int &status) {
-    std::string error;
-    if (!session.Open(error) || !session.Read()) {
-        status = Fail(error.empty() ? "the plug-in did not list the cache root" : error);
-        return false;
-    }
-    return true;
-}
-
-// The item `path` names, the session walked to its folder (unless `walk` is
-// false: it is there already); -1 with `status`.
-int Reach(Session &session, const CachePath &path, int &status, bool walk = true) {
-    std::string error;
-    if (walk && !path.names.empty() && !WalkInto(session, path, path.names.size() - 1, error)) {
-        status = Fail(error);
-        return -1;
-    }
-    if (path.names.empty()) {
-        return path.siteIndex;
-    }
-    const int item = session.Find(path.names.back());
-    if (item < 0) {
-        status = Fail(Quoted(path.names.back()) + " not found in " + Quoted(session.LocationText()));
-    }
-    return item;
 }
 
 // What get says when it is done: the failed items and one summary line.
@@ -473,9 +456,12 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         !Requires(session.Entry().SetDirectory, "SetDirectory", status)) {
         return status;
     }
+    if (!ReachParent(session, paths[0], status)) {
+        return status;
+    }
     std::vector<int> chosen;
     for (const CachePath &path : paths) {
-        const int item = Reach(session, path, status, chosen.empty());
+        const int item = FindLeaf(session, path, status);
         if (item < 0) {
             return status;
         }
@@ -526,7 +512,7 @@ int RunCat(Session &session, TerminalUi &ui, const CommandLine &line) {
     if (split != PathStatus::kOk) {
         return PathFailure(split, error);
     }
-    const int item = Reach(session, path, status);
+    const int item = ReachParent(session, path, status) ? FindLeaf(session, path, status) : -1;
     if (item < 0) {
         return status;
     }

@@ -247,11 +247,6 @@ private:
     bool failed_ = false;
 };
 
-int PathFailure(PathStatus status, const std::string &error) {
-    Fail(error);
-    return status == PathStatus::kInvalid ? kExitUsage : kExitFailed;
-}
-
 std::string FolderText(const Session &session) {
     return session.AtRoot() ? std::string() : session.LocationText();
 }
@@ -259,17 +254,17 @@ std::string FolderText(const Session &session) {
 } // namespace
 
 int RunLs(Session &session, TerminalUi &ui, const CommandLine &line) {
-    std::string error;
-    if (!session.Open(error) || !session.Read()) {
-        return Fail(error.empty() ? "the plug-in did not list the cache root" : error);
+    int status = kExitOk;
+    if (!OpenAtRoot(session, status)) {
+        return status;
     }
+    std::string error;
     CachePath path;
     const std::string text = line.operands.empty() ? std::string() : line.operands[0];
     const PathStatus split = SplitCachePath(session, text, path, error);
     if (split != PathStatus::kOk) {
         return PathFailure(split, error);
     }
-    int status = kExitOk;
     if ((path.siteIndex >= 0 || line.recursive) &&
         !Requires(session.Entry().SetDirectory, "SetDirectory", status)) {
         return status;

@@ -11,8 +11,6 @@ namespace qvork_host {
 
 namespace {
 
-std::string Quoted(const std::string &text) { return "'" + DisplayText(text) + "'"; }
-
 void PrintMenu(const char *title, const char *const *strings, int count, const int *numbers) {
     std::printf("%s:\n", title);
     if (strings == nullptr || count <= 0) {

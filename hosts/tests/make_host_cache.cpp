@@ -14,14 +14,12 @@
 // way a page can (root-absolute, relative, absolute, scheme-relative, a
 // query URL, a redirect, CSS url() and @import), bodies stored gzip, br and
 // chunked, Last-Modified dates; OUTDIR/expected/ holds the decoded bodies.
-#include <brotli/encode.h>
-#include <zlib.h>
-
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
+#include "compressed.h"
 #include "site_writer.h"
 
 namespace fs = std::filesystem;
@@ -46,30 +44,6 @@ std::string Pattern(size_t size) {
         bytes[i] = static_cast<char>('a' + (i * 7) % 26);
     }
     return bytes;
-}
-
-std::string Gzip(const std::string &text) {
-    z_stream stream{};
-    deflateInit2(&stream, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, text.size()) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
-std::string Brotli(const std::string &text) {
-    size_t size = BrotliEncoderMaxCompressedSize(text.size()) + 16;
-    std::string out(size, '\0');
-    BrotliEncoderCompress(BROTLI_DEFAULT_QUALITY, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_GENERIC,
-                          text.size(), reinterpret_cast<const uint8_t *>(text.data()), &size,
-                          reinterpret_cast<uint8_t *>(out.data()));
-    out.resize(size);
-    return out;
 }
 
 std::string Chunked(const std::string &text) {
@@ -118,13 +92,13 @@ void WriteWebSite(const fs::path &cache, const fs::path &expected) {
          Stored("img/logo.png", "200 OK", modified + "Content-Type: image/png\r\n", "PNG1"),
          Stored("img/bg.png", "200 OK", "Content-Type: image/png\r\n", "PNG2"),
          Stored("about", "200 OK",
-                modified + "Content-Type: text/html\r\nContent-Encoding: gzip\r\n", Gzip(about)),
+                modified + "Content-Type: text/html\r\nContent-Encoding: gzip\r\n", qvork_test::Gzipped(about)),
          Stored("list?page=2", "200 OK",
                 "Content-Type: text/html; charset=utf-8\r\nTransfer-Encoding: chunked\r\n",
                 Chunked(list)),
          Stored("old", "301 Moved Permanently", "Location: http://www.site.test/about\r\n", ""),
          Stored("notes.txt", "200 OK", "Content-Type: text/plain\r\nContent-Encoding: br\r\n",
-                Brotli(notes)),
+                qvork_test::Brotlied(notes)),
          Stored("bad.txt", "200 OK", "Content-Type: text/plain\r\nContent-Encoding: gzip\r\n",
                 "not gzip at all")});
     WriteBytes(expected / "index.html", index);

@@ -1,44 +1,18 @@
 // The console host's pure helpers: quoting, TSV, header fields and dates,
 // body decoding, URL resolution and link rewriting.
-#include <brotli/encode.h>
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include "hosts/qvork/web/body_decode.h"
 #include "hosts/qvork/web/http_header.h"
 #include "hosts/qvork/web/link_rewrite.h"
 #include "hosts/qvork/web/text_escape.h"
 #include "hosts/qvork/web/url.h"
+#include "hosts/tests/compressed.h"
 
 using namespace qvork_host;
 
-namespace {
-
-std::string Deflate(const std::string &text, int bits) {
-    z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, bits, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, text.size()) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
-std::string Brotli(const std::string &text) {
-    size_t size = BrotliEncoderMaxCompressedSize(text.size()) + 16;
-    std::string out(size, '\0');
-    BrotliEncoderCompress(5, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_GENERIC, text.size(),
-                          reinterpret_cast<const uint8_t *>(text.data()), &size,
-                          reinterpret_cast<uint8_t *>(out.data()));
-    out.resize(size);
-    return out;
-}
-
-} // namespace
+using qvork_test::Brotlied;
+using qvork_test::Deflated;
 
 TEST(TextEscapeTest, QuotesAsGnuLs) {
     const struct {
@@ -90,7 +64,7 @@ TEST(BodyDecodeTest, EncodingsChunksAndDamage) {
     for (int i = 0; i < 20000; ++i) {
         text += "line " + std::to_string(i) + "\n";
     }
-    const std::string gzip = Deflate(text, 16 + MAX_WBITS);
+    const std::string gzip = Deflated(text, 16 + MAX_WBITS);
     const struct {
         const char *transfer, *content;
         std::string body;
@@ -98,10 +72,10 @@ TEST(BodyDecodeTest, EncodingsChunksAndDamage) {
     } cases[] = {
         {"", "gzip", gzip, true},
         {"", "x-gzip", gzip + gzip.substr(0, 0), true},
-        {"", "deflate", Deflate(text, MAX_WBITS), true},
-        {"", "deflate", Deflate(text, -MAX_WBITS), true},
-        {"", "br", Brotli(text), true},
-        {"", "gzip, br", Brotli(gzip), true},
+        {"", "deflate", Deflated(text, MAX_WBITS), true},
+        {"", "deflate", Deflated(text, -MAX_WBITS), true},
+        {"", "br", Brotlied(text), true},
+        {"", "gzip, br", Brotlied(gzip), true},
         {"", "gzip", gzip.substr(0, gzip.size() / 2), false},
         {"", "gzip", gzip + "junk", false},
         {"", "br", "not brotli", false},

@@ -62,6 +62,26 @@ void CssEdits(const std::string &sheet, const LinkMap &map, size_t base, std::ve
             edits.push_back({base + start, end - start, text});
         }
     };
+    // The value at `start` (after white space): a quoted string, or with
+    // `bare` a value up to ")" or white space. Returns where scanning goes on.
+    auto mapValue = [&](size_t start, bool bare) {
+        while (start < n && IsSpace(sheet[start])) {
+            ++start;
+        }
+        if (start < n && (sheet[start] == '"' || sheet[start] == '\'')) {
+            const size_t end = quotedAt(start);
+            mapRange(start + 1, end);
+            return end + 1;
+        }
+        size_t end = start;
+        while (bare && end < n && sheet[end] != ')' && !IsSpace(sheet[end])) {
+            ++end;
+        }
+        if (end > start) {
+            mapRange(start, end);
+        }
+        return end;
+    };
     while (i < n) {
         if (sheet.compare(i, 2, "/*") == 0) {
             const size_t end = sheet.find("*/", i + 2);
@@ -70,34 +90,9 @@ void CssEdits(const std::string &sheet, const LinkMap &map, size_t base, std::ve
             i = quotedAt(i) + 1;
         } else if ((i == 0 || !std::isalnum(static_cast<unsigned char>(sheet[i - 1]))) &&
                    strncasecmp(sheet.c_str() + i, "url(", 4) == 0) {
-            size_t start = i + 4;
-            while (start < n && IsSpace(sheet[start])) {
-                ++start;
-            }
-            if (start < n && (sheet[start] == '"' || sheet[start] == '\'')) {
-                const size_t end = quotedAt(start);
-                mapRange(start + 1, end);
-                i = end + 1;
-            } else {
-                size_t end = start;
-                while (end < n && sheet[end] != ')' && !IsSpace(sheet[end])) {
-                    ++end;
-                }
-                mapRange(start, end);
-                i = end;
-            }
+            i = mapValue(i + 4, true);
         } else if (strncasecmp(sheet.c_str() + i, "@import", 7) == 0) {
-            size_t start = i + 7;
-            while (start < n && IsSpace(sheet[start])) {
-                ++start;
-            }
-            if (start < n && (sheet[start] == '"' || sheet[start] == '\'')) {
-                const size_t end = quotedAt(start);
-                mapRange(start + 1, end);
-                i = end + 1;
-            } else {
-                i = start; // url(...) follows: the case above takes it
-            }
+            i = mapValue(i + 7, false); // an url(...) after it: the case above takes it
         } else {
             ++i;
         }
