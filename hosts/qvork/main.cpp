@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "hosts/qvork/cache_location.h"
 #include "hosts/qvork/command_line.h"
@@ -16,6 +17,7 @@
 #include "hosts/qvork/panel_ui.h"
 #include "hosts/qvork/plugin_module.h"
 #include "hosts/qvork/session.h"
+#include "hosts/qvork/stored_items.h"
 #include "hosts/qvork/terminal_ui.h"
 
 using namespace qvork_host;
@@ -88,6 +90,11 @@ int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &li
     }
     if (line.command == "config") {
         return RunConfig(module, ui, line);
+    }
+    // ls -l and get view a header per file; cat copies through a work folder.
+    std::optional<FastViewFolder> views;
+    if ((line.command == "ls" && line.longListing) || line.command == "get") {
+        views.emplace();
     }
     Session session(module);
     if (line.command == "ls") {

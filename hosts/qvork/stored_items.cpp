@@ -44,6 +44,29 @@ void WorkFolder::Clear() {
     }
 }
 
+FastViewFolder::FastViewFolder() {
+    std::string ignored;
+    std::error_code missing;
+    if (!std::filesystem::is_directory("/dev/shm", missing) || !folder_.Make("/dev/shm", ignored)) {
+        return;
+    }
+    const char *before = std::getenv("TMPDIR");
+    hadBefore_ = before != nullptr;
+    before_ = before != nullptr ? before : "";
+    setenv("TMPDIR", folder_.Path().c_str(), 1);
+}
+
+FastViewFolder::~FastViewFolder() {
+    if (folder_.Path().empty()) {
+        return;
+    }
+    if (hadBefore_) {
+        setenv("TMPDIR", before_.c_str(), 1);
+    } else {
+        unsetenv("TMPDIR");
+    }
+}
+
 bool CopyAlone(Session &session, int item, WorkFolder &work, std::string &name,
                std::string &error) {
     work.Clear();

@@ -33,6 +33,23 @@ private:
     std::string path_;
 };
 
+// Header views by the thousand (ls -l, get): the plug-in writes each into
+// a new temporary file, so while this object lives its temporary folder
+// (TMPDIR) is a private one in memory (/dev/shm) when there is one; the
+// folder in use before comes back, and the private one goes, with it.
+class FastViewFolder {
+public:
+    FastViewFolder();
+    ~FastViewFolder();
+    FastViewFolder(const FastViewFolder &) = delete;
+    FastViewFolder &operator=(const FastViewFolder &) = delete;
+
+private:
+    WorkFolder folder_;
+    std::string before_;
+    bool hadBefore_ = false;
+};
+
 // GetFiles with `item` alone into the emptied `work` folder; `name` is the
 // one entry it wrote there. False with `error` when the plug-in failed or
 // wrote anything but one entry.

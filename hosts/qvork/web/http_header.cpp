@@ -149,12 +149,14 @@ std::optional<time_t> ParseHttpDate(const std::string &text) {
 }
 
 std::string IsoDate(time_t when) {
+    // By hand: strftime reads the time zone file at every call.
     struct tm parts;
-    char text[32];
-    if (gmtime_r(&when, &parts) == nullptr ||
-        std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
+    char text[48];
+    if (gmtime_r(&when, &parts) == nullptr) {
         return std::string();
     }
+    std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
     return text;
 }
 
