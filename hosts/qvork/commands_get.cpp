@@ -7,15 +7,19 @@
 // file, any other item is copied alone into an empty work folder, where the
 // one entry written is its name.
 #include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <thread>
 
 #include "hosts/qvork/cache_paths.h"
 #include "hosts/qvork/commands.h"
@@ -41,17 +45,45 @@ bool ReadWhole(const std::string &path, std::string &bytes) {
     return !file.bad() && file.is_open();
 }
 
-bool WriteWhole(const std::string &path, const std::string &bytes) {
-    const std::string temporary = path + ".qvork-new";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        if (!file.good()) {
-            std::remove(temporary.c_str());
-            return false;
-        }
+// Rewrites the file at `path` in place with what `change` makes of its
+// bytes (one opening; a new file and a rename would cost two more changes
+// of the folder per page). Nothing is written when nothing changes; false
+// when it could not be read or written.
+bool RewriteFile(const std::string &path,
+                 const std::function<std::string(const std::string &)> &change,
+                 uint64_t &size) {
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
     }
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
+    std::string bytes;
+    char buffer[1 << 16];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof(buffer))) > 0) {
+        bytes.append(buffer, static_cast<size_t>(got));
+    }
+    bool good = got == 0;
+    const std::string text = good ? change(bytes) : bytes;
+    if (good && text != bytes) {
+        size_t done = 0;
+        while (good && done < text.size()) {
+            const ssize_t put = pwrite(fd, text.data() + done, text.size() - done,
+                                       static_cast<off_t>(done));
+            good = put > 0;
+            done += good ? static_cast<size_t>(put) : 0;
+        }
+        good = good && ftruncate(fd, static_cast<off_t>(text.size())) == 0;
+    }
+    size = text.size();
+    return close(fd) == 0 && good;
+}
+
+// Writes `bytes` as the whole file.
+bool WriteWhole(const std::string &path, const std::string &bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    return file.good();
 }
 
 bool EndsWith(const std::string &text, const std::string &tail) {
@@ -330,54 +362,84 @@ private:
         for (const WrittenFile &file : files_) {
             byKey.emplace(std::make_pair(file.site, file.key), &file);
         }
-        for (WrittenFile &file : files_) {
-            const LinkMap map = [&](const std::string &link) -> std::optional<std::string> {
-                if (link.empty() || link[0] == '#') {
-                    return std::nullopt; // within the page itself
+        // Pages are parsed and rewritten on every core: each file is its own.
+        std::atomic<size_t> next{0};
+        std::atomic<int> warnings{0};
+        auto work = [&]() {
+            for (size_t i = next++; i < files_.size(); i = next++) {
+                if (!Rewrite(files_[i], byKey)) {
+                    ++warnings;
                 }
-                const std::string absolute = ResolveReference(file.Url(), link);
-                std::string key;
-                if (!KeyOnSite(absolute, file.site, key)) {
-                    return std::nullopt;
-                }
-                const auto found = byKey.find({file.site, key});
-                if (found == byKey.end()) {
-                    const std::string whole = "http://" + file.site + "/" + key + FragmentOf(absolute);
-                    return whole == link ? std::nullopt : std::optional<std::string>(whole);
-                }
-                return RelativeLink(file.path, found->second->path) + FragmentOf(absolute);
-            };
-            std::string text;
-            if (file.Redirect()) {
-                const std::string target = map(file.header.Field("Location"))
-                                               .value_or(file.header.Field("Location"));
-                std::string escaped;
-                for (char c : target) {
-                    escaped += c == '&' ? "&amp;" : c == '"' ? "&quot;" : c == '<' ? "&lt;" : std::string(1, c);
-                }
-                text = "<!DOCTYPE html>\n<meta charset=\"utf-8\">\n<meta http-equiv=\"refresh\" "
-                       "content=\"0; url=" + escaped + "\">\n<title>Moved</title>\n<a href=\"" +
-                       escaped + "\">" + escaped + "</a>\n";
-            } else if (file.Html() || file.Css()) {
-                std::string original;
-                if (!ReadWhole(Full(file.path), original)) {
-                    continue;
-                }
-                text = file.Html() ? RewriteHtml(original, map) : RewriteCss(original, map);
-                if (text == original) {
-                    continue;
-                }
-            } else {
-                continue;
             }
-            if (!WriteWhole(Full(file.path), text)) {
-                Warn(Quoted(file.path) + ": links not rewritten (cannot write it)");
-                ++warnings_;
-            } else {
-                bytes_ += text.size() - file.size;
-                file.size = text.size();
-            }
+        };
+        const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+        std::vector<std::thread> threads;
+        for (unsigned i = 1; i < cores; ++i) {
+            threads.emplace_back(work);
         }
+        work();
+        for (std::thread &thread : threads) {
+            thread.join();
+        }
+        warnings_ += warnings;
+        bytes_ = 0;
+        for (const WrittenFile &file : files_) {
+            bytes_ += file.size;
+        }
+    }
+
+    // The links of one page or sheet rewritten, or a redirect made a page;
+    // false when it could not be written.
+    bool Rewrite(WrittenFile &file,
+                 const std::map<std::pair<std::string, std::string>, const WrittenFile *> &byKey) {
+        const LinkMap map = [&](const std::string &link) -> std::optional<std::string> {
+            if (link.empty() || link[0] == '#') {
+                return std::nullopt; // within the page itself
+            }
+            const std::string absolute = ResolveReference(file.Url(), link);
+            std::string key;
+            if (!KeyOnSite(absolute, file.site, key)) {
+                return std::nullopt;
+            }
+            const auto found = byKey.find({file.site, key});
+            if (found == byKey.end()) {
+                const std::string whole = "http://" + file.site + "/" + key + FragmentOf(absolute);
+                return whole == link ? std::nullopt : std::optional<std::string>(whole);
+            }
+            return RelativeLink(file.path, found->second->path) + FragmentOf(absolute);
+        };
+        std::string text;
+        if (file.Redirect()) {
+            const std::string target =
+                map(file.header.Field("Location")).value_or(file.header.Field("Location"));
+            std::string escaped;
+            for (char c : target) {
+                escaped += c == '&' ? "&amp;" : c == '"' ? "&quot;" : c == '<' ? "&lt;" : std::string(1, c);
+            }
+            text = "<!DOCTYPE html>\n<meta charset=\"utf-8\">\n<meta http-equiv=\"refresh\" "
+                   "content=\"0; url=" + escaped + "\">\n<title>Moved</title>\n<a href=\"" +
+                   escaped + "\">" + escaped + "</a>\n";
+        } else if (file.Html() || file.Css()) {
+            const bool html = file.Html();
+            if (!RewriteFile(
+                    Full(file.path),
+                    [&](const std::string &original) {
+                        return html ? RewriteHtml(original, map) : RewriteCss(original, map);
+                    },
+                    file.size)) {
+                Warn(Quoted(file.path) + ": links not rewritten (cannot read or write it)");
+                return false;
+            }
+            return true;
+        } else {
+            return true;
+        }
+        if (!WriteWhole(Full(file.path), text)) {
+            Warn(Quoted(file.path) + ": links not rewritten (cannot write it)");
+            return false;
+        }
+        file.size = text.size();
+        return true;
     }
 
     Session &session_;
