@@ -20,35 +20,46 @@ echo "== console host: writing the benchmark caches ($total_mb MB of gzip bodies
 
 # median SECONDS...: the middle value.
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-# timed COMMAND...: its wall time in seconds, output discarded.
+# timed COMMAND...: "WALL CPU" in seconds (CPU: user + system of it and its
+# children; the machine may be shared), output discarded.
 timed() {
-  local start end
+  local start end cpu
   start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1 || { echo "host_bench: failed: $*" >&2; exit 1; }
+  /usr/bin/env time -o "$work/cpu" -f '%U %S' "$@" >/dev/null 2>&1 ||
+    { echo "host_bench: failed: $*" >&2; exit 1; }
+  cpu=$(tail -n 1 "$work/cpu")
   end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
+  echo "$(echo "$end - $start" | bc -l) $(echo "$cpu" | awk '{ print $1 + $2 }')"
 }
-# measure NAME PREPARE COMMAND...: the median of RUNS timings; PREPARE runs
-# untimed before each (clearing an output folder).
+# measure PREPARE COMMAND...: "WALL CPU", the medians of RUNS timings after
+# one warm-up; PREPARE runs untimed before each (clearing an output folder).
 measure() {
   local prepare=$1; shift
-  local times=()
+  local walls=() cpus=() pair
   eval "$prepare"; timed "$@" >/dev/null
   for _ in $(seq "$runs"); do
     eval "$prepare"
-    times+=("$(timed "$@")")
+    pair=$(timed "$@")
+    walls+=("${pair% *}")
+    cpus+=("${pair#* }")
   done
-  median "${times[@]}"
+  echo "$(median "${walls[@]}") $(median "${cpus[@]}")"
 }
-report() { # NAME FIGURE FLOOR TARGET
-  local ratio
-  ratio=$(echo "$2 / $3" | bc -l)
-  printf '%-46s %8.3f s  floor %8.3f s  ratio %6.2f  (target <= %s) %s\n' "$1" "$2" "$3" "$ratio" "$4" \
+report() { # NAME "WALL CPU" "FLOOR_WALL FLOOR_CPU" TARGET
+  local wall=${2% *} cpu=${2#* } floor=${3% *} floor_cpu=${3#* } ratio cpu_ratio
+  ratio=$(echo "$wall / $floor" | bc -l)
+  cpu_ratio=$(echo "$cpu / ($floor_cpu + 0.001)" | bc -l)
+  printf '%-44s %7.3f s  floor %7.3f s  ratio %5.2f  (CPU %6.2f s / %6.2f s = %5.2f)  target <= %s %s\n' \
+    "$1" "$wall" "$floor" "$ratio" "$cpu" "$floor_cpu" "$cpu_ratio" "$4" \
     "$(echo "$ratio <= $4" | bc -l | sed 's/1/ok/; s/0/OVER/')"
 }
 
 cache() { "$qvork" config --cache "$work/sites/$1" >/dev/null; }
-zcat_all() { for f in "$work/sites/gzip/plain/"*.gz; do zcat "$f" >"$work/out/$(basename "$f" .gz)"; done; }
+zcat_all() {
+  for f in "$work/sites/gzip/plain/"*.gz; do zcat "$f" >"$work/out/$(basename "$f" .gz)"; done
+}
+export -f zcat_all
+export work
 
 cache many
 plain=$(measure : "$qvork" ls -R many.test)
@@ -56,7 +67,7 @@ long=$(measure : "$qvork" ls -lR many.test)
 report "(e) ls -lR / ls -R, 65533 records" "$long" "$plain" 10
 
 cache gzip
-floor=$(measure 'rm -rf "$work/out"; mkdir -p "$work/out"' zcat_all)
+floor=$(measure 'rm -rf "$work/out"; mkdir -p "$work/out"' bash -c zcat_all)
 decode=$(measure 'rm -rf "$work/out"' "$qvork" get --decode gzip.test -C "$work/out")
 report "(f) get --decode / zcat, $total_mb MB of gzip" "$decode" "$floor" 1.5
 rm -rf "$work/out"

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace qvork_host {
@@ -268,16 +270,53 @@ void Walk(const GumboNode *node, const std::string &page, const LinkMap &map,
     }
 }
 
+// Memory for one parse, handed out in order and released all at once.
+class Arena {
+public:
+    static void *Allocate(void *self, size_t size) {
+        return static_cast<Arena *>(self)->Take(size);
+    }
+    static void Release(void *, void *) {}
+
+private:
+    void *Take(size_t size) {
+        size = (size + 15) & ~static_cast<size_t>(15);
+        if (size > kBlock / 4) {
+            blocks_.emplace_back(new std::max_align_t[size / sizeof(std::max_align_t) + 1]);
+            return blocks_.back().get();
+        }
+        if (used_ + size > kBlock || current_.empty()) {
+            current_.emplace_back(new std::max_align_t[kBlock / sizeof(std::max_align_t)]);
+            used_ = 0;
+        }
+        void *at = reinterpret_cast<char *>(current_.back().get()) + used_;
+        used_ += size;
+        return at;
+    }
+
+    static constexpr size_t kBlock = 256 * 1024;
+    std::vector<std::unique_ptr<std::max_align_t[]>> blocks_;  // large requests
+    std::vector<std::unique_ptr<std::max_align_t[]>> current_; // filled in turn
+    size_t used_ = kBlock;
+};
+
 } // namespace
 
 std::string RewriteHtml(const std::string &page, const LinkMap &map) {
-    GumboOutput *output = gumbo_parse_with_options(&kGumboDefaultOptions, page.data(), page.size());
+    // gumbo allocates for every token; a bump arena freed whole after the
+    // parse takes most of that cost away.
+    Arena arena;
+    GumboOptions options = kGumboDefaultOptions;
+    options.allocator = &Arena::Allocate;
+    options.deallocator = &Arena::Release;
+    options.userdata = &arena;
+    GumboOutput *output = gumbo_parse_with_options(&options, page.data(), page.size());
     if (output == nullptr) {
         return page;
     }
     std::vector<Edit> edits;
     Walk(output->document, page, map, edits);
-    gumbo_destroy_output(&kGumboDefaultOptions, output);
+    gumbo_destroy_output(&options, output);
     return Apply(page, edits);
 }
 
