@@ -11,7 +11,7 @@
 #   --host-only      only the console host's benchmarks (bench/host_bench.sh:
 #                    ls -lR, get --decode, get --offline), which otherwise
 #                    run after qvork_bench
-# qvork_bench options: --runs N, --only abcd, --quick, --keep (see --help).
+# qvork_bench options: --runs N, --only abcde, --quick, --keep (see --help).
 # The work folder goes under $QVORK_BENCH_WORK, else $TMPDIR, else /tmp; it
 # needs about 700 MB while the copy benchmark runs.
 set -eu -o pipefail

@@ -14,6 +14,10 @@ for package in cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev 
                pkg-config jq bc time; do
   have_package "$package" || packages+=("$package")
 done
+# Node.js and npm for the archive export test (it installs warcio with npm);
+# a Node.js from elsewhere that brings its own npm is fine too.
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 
 if [ ${#packages[@]} -eq 0 ]; then
   echo "install-deps: everything is installed"

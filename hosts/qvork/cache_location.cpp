@@ -95,19 +95,9 @@ bool FindEntry(const std::string &path, DWORD &attributes) {
 
 // "CachePath" as stored now; none when there is none.
 std::optional<std::string> ReadCachePath() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    char value[1024];
-    DWORD size = sizeof(value);
-    const LONG status = RegQueryValueExA(key, kCachePathValue, nullptr, nullptr,
-                                         reinterpret_cast<BYTE *>(value), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS || size > sizeof(value)) {
-        return std::nullopt;
-    }
-    return std::string(value, strnlen(value, size));
+    std::string folder;
+    std::string error;
+    return ReadCacheFolder(folder, error) ? std::optional<std::string>(folder) : std::nullopt;
 }
 
 } // namespace
@@ -210,6 +200,25 @@ bool RunCache::Use(const std::string &folder, std::string &error) {
     std::error_code ignored;
     written_ = std::filesystem::last_write_time(copy, ignored);
     return done;
+}
+
+bool ReadCacheFolder(std::string &folder, std::string &error) {
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS) {
+        char value[4096];
+        DWORD size = sizeof value;
+        status = RegQueryValueExA(key, kCachePathValue, nullptr, nullptr,
+                                  reinterpret_cast<BYTE *>(value), &size);
+        RegCloseKey(key);
+        if (status == ERROR_SUCCESS) {
+            folder.assign(value, strnlen(value, size));
+            return true;
+        }
+    }
+    error = "no cache location (CachePath) in " + RegistryFileInUse() +
+            "; store one with qvork config --cache DIR";
+    return false;
 }
 
 } // namespace qvork_host

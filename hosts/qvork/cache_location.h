@@ -44,6 +44,9 @@ private:
     std::optional<std::string> original_; // its CachePath
     std::filesystem::file_time_type written_{};
 };
+// Reads "CachePath" as stored (the folder that holds "icache"); false with
+// `error` set when there is none.
+bool ReadCacheFolder(std::string &folder, std::string &error);
 
 // The longest "CachePath" the plug-in takes: "\icache\" and a file name are
 // appended to it in a 250-byte buffer.

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <map>
 
+#include "hosts/qvork/warc_export.h"
+
 namespace qvork_host {
 
 namespace {
@@ -52,15 +54,24 @@ bool CheckCommand(const CommandLine &line, std::string &error) {
         error = command + (command == "get" ? " needs at least one PATH" : " needs at least one SITE");
         return false;
     }
-    for (const char *value : {"-C", "--manifest", "--cache"}) {
+    for (const char *value : {"-C", "--manifest", "--cache", "-o"}) {
         const std::string name = value;
         const bool empty = (name == "-C" && line.destination.empty()) ||
+                           (name == "-o" && line.output && line.output->empty()) ||
                            (name == "--manifest" && line.manifest && line.manifest->empty()) ||
                            (name == "--cache" && line.storeCache && line.storeCache->empty());
         if (empty) {
             error = name + " needs a non-empty value";
             return false;
         }
+    }
+    if (command == "warc" && (n == 0) == !line.all) {
+        error = "warc takes SITE... or --all, one of them";
+        return false;
+    }
+    if (command == "warc" && !line.output) {
+        error = "warc needs the archive to write: -o FILE.warc or FILE.warc.gz";
+        return false;
     }
     return true;
 }
@@ -137,6 +148,11 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
     CLI::App *rm = add("rm", "Delete whole sites (their cache files).");
     rm->add_flag("-y,--yes", line.yes, "answer the plug-in's question Yes");
     rm->add_option("SITE", line.operands, "sites to delete");
+    CLI::App *warc = add("warc", "Write sites as a WARC archive (see qvork --help).");
+    warc->add_flag("--all", line.all, "every site");
+    warc->add_option("-o,--output", line.output, "FILE.warc or FILE.warc.gz");
+    warc->add_option("--cdxj", line.cdxj, "FILE: the archive's CDXJ index");
+    warc->add_option("SITE", line.operands, "sites (or their cache files)");
     add("menus", "Show the entries qVORK offers the host's menus.");
     CLI::App *config = add("config", "Settings dialog; the cache location.");
     config->add_option("--cache", line.storeCache, "save DIR as the cache location");
@@ -262,7 +278,7 @@ Commands:
                          you answer it; --yes answers Yes; without a terminal
                          and without --yes the answer is No. Prints each site
                          deleted.
-  menus                  Show the entries qVORK offers the Disks menu (with its
+)" + std::string(kWarcHelp) + R"(  menus                  Show the entries qVORK offers the Disks menu (with its
                          hotkey digit), the Plugins menu and the configuration
                          menu.
   config [SETTINGS]      Open the settings dialog. On a terminal you change the
@@ -315,6 +331,7 @@ Examples:
   qvork cat --decode 'www.example.com/a.html' | less
   qvork header 'www.example.com/a.html'
   qvork rm --yes 'www.example.com'
+  qvork warc 'www.example.com' cache7 -o sites.warc.gz --cdxj sites.cdxj
   qvork config --disks-menu off --plugins-menu on --digit 7
 
 The manual page: man qvork (qvork.1).

@@ -25,11 +25,13 @@ struct CommandLine {
     // A command's own --help: its text, printed instead of running it.
     std::string commandHelp;
 
-    // "ls", "get", "cat", "header", "rm", "menus", "config", "panel"; "" for none
+    // "ls", "get", "cat", "header", "rm", "warc", "menus", "config", "panel"; "" for none
     std::string command;
     std::vector<std::string> operands;
 
-    bool all = false;                // ls --all
+    bool all = false;                // ls --all, warc --all
+    std::optional<std::string> output; // warc -o FILE
+    std::optional<std::string> cdxj;   // warc --cdxj FILE
     bool longListing = false;        // ls -l
     bool recursive = false;          // ls -R
     ListFormat format = ListFormat::kText; // ls --format
