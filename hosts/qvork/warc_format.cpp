@@ -165,7 +165,7 @@ std::string NewRecordId() {
     return std::string("<urn:uuid:") + text + ">";
 }
 
-std::string WarcDate(std::time_t when) { return UtcText(when, "%Y-%m-%dT%H:%M:%SZ"); }
+std::string WarcDate(std::time_t when) { return IsoDate(when); }
 
 std::string CdxTimestamp(std::time_t when) { return UtcText(when, "%Y%m%d%H%M%S"); }
 
