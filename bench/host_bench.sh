@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The console host's benchmarks, each a ratio to a floor measured in the same
 # run (median of RUNS timed runs after one warm-up):
-#   (e) qvork ls -lR of a 65533-record site / qvork ls -R of it   (target <= 10)
-#   (f) qvork get --decode of TOTAL_MB MB of gzip bodies
+#   (f) qvork ls -lR of a 65533-record site / qvork ls -R of it   (target <= 10)
+#   (g) qvork get --decode of TOTAL_MB MB of gzip bodies
 #       / zcat of the same bodies into files                        (target <= 1.5)
-#   (g) qvork get --offline of 1000 pages / qvork get of them       (target <= 2)
+#   (h) qvork get --offline of 1000 pages / qvork get of them       (target <= 2)
 # Usage: bench/host_bench.sh QVORK MAKE_HOST_BENCH_SITES WORK [RUNS] [TOTAL_MB]
 set -eu -o pipefail
 
@@ -64,16 +64,16 @@ export work
 cache many
 plain=$(measure : "$qvork" ls -R many.test)
 long=$(measure : "$qvork" ls -lR many.test)
-report "(e) ls -lR / ls -R, 65533 records" "$long" "$plain" 10
+report "(f) ls -lR / ls -R, 65533 records" "$long" "$plain" 10
 
 cache gzip
 floor=$(measure 'rm -rf "$work/out"; mkdir -p "$work/out"' bash -c zcat_all)
 decode=$(measure 'rm -rf "$work/out"' "$qvork" get --decode gzip.test -C "$work/out")
-report "(f) get --decode / zcat, $total_mb MB of gzip" "$decode" "$floor" 1.5
+report "(g) get --decode / zcat, $total_mb MB of gzip" "$decode" "$floor" 1.5
 rm -rf "$work/out"
 
 cache pages
 copy=$(measure 'rm -rf "$work/out"' "$qvork" get pages.test -C "$work/out")
 offline=$(measure 'rm -rf "$work/out"' "$qvork" get --offline pages.test -C "$work/out")
-report "(g) get --offline / get, 1000 pages" "$offline" "$copy" 2
+report "(h) get --offline / get, 1000 pages" "$offline" "$copy" 2
 rm -rf "$work/out"
