@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2016 # the PREPARE texts of measure are eval'ed there
 # The console host's benchmarks, each a ratio to a floor measured in the same
 # run (median of RUNS timed runs after one warm-up):
 #   (f) qvork ls -lR of a 65533-record site / qvork ls -R of it   (target <= 10)
