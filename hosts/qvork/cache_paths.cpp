@@ -16,6 +16,28 @@ bool StartsWithSite(const std::string &text, const std::string &site) {
 
 std::string Quoted(const std::string &text) { return "'" + DisplayText(text) + "'"; }
 
+// The names of `rest`, "/" separated; kInvalid for "." and "..".
+PathStatus SplitNames(const std::string &rest, CachePath &path, std::string &error) {
+    path.endsWithSlash = !rest.empty() && rest.back() == '/';
+    size_t start = 0;
+    while (start <= rest.size()) {
+        size_t end = rest.find('/', start);
+        if (end == std::string::npos) {
+            end = rest.size();
+        }
+        const std::string name = rest.substr(start, end - start);
+        if (name == "." || name == "..") {
+            error = "a path cannot hold " + Quoted(name) + ": name the folders from the site down";
+            return PathStatus::kInvalid;
+        }
+        if (!name.empty()) {
+            path.names.push_back(name);
+        }
+        start = end + 1;
+    }
+    return PathStatus::kOk;
+}
+
 } // namespace
 
 std::string CachePath::ParentText() const {
@@ -35,6 +57,11 @@ PathStatus SplitCachePath(const Session &root, const std::string &text, CachePat
                           std::string &error) {
     path = CachePath{};
     path.text = text;
+    if (root.OnSiteFile()) {
+        path.site = root.Location().empty() ? std::string() : root.Location()[0];
+        path.siteIsTop = true;
+        return SplitNames(text, path, error);
+    }
     if (text.empty()) {
         return PathStatus::kOk;
     }
@@ -85,35 +112,19 @@ PathStatus SplitCachePath(const Session &root, const std::string &text, CachePat
             return PathStatus::kInvalid;
         }
     }
-    std::string rest = text.substr(matched);
-    path.endsWithSlash = !rest.empty() && rest.back() == '/';
-    size_t start = 0;
-    while (start <= rest.size()) {
-        size_t end = rest.find('/', start);
-        if (end == std::string::npos) {
-            end = rest.size();
-        }
-        const std::string name = rest.substr(start, end - start);
-        if (name == "." || name == "..") {
-            error = "a path cannot hold " + Quoted(name) + ": name the folders from the site down";
-            return PathStatus::kInvalid;
-        }
-        if (!name.empty()) {
-            path.names.push_back(name);
-        }
-        start = end + 1;
-    }
-    return PathStatus::kOk;
+    return SplitNames(text.substr(matched), path, error);
 }
 
 bool WalkInto(Session &session, const CachePath &path, size_t depth, std::string &error) {
-    if (path.siteIndex < 0) {
+    if (path.siteIndex < 0 && !path.siteIsTop) {
         return true;
     }
-    session.SetCurrentItem(path.siteIndex);
-    if (!session.ChangeDirectory(path.site)) {
-        error = "the site " + Quoted(path.site) + " could not be entered";
-        return false;
+    if (!path.siteIsTop) {
+        session.SetCurrentItem(path.siteIndex);
+        if (!session.ChangeDirectory(path.site)) {
+            error = "the site " + Quoted(path.site) + " could not be entered";
+            return false;
+        }
     }
     for (size_t i = 0; i < depth && i < path.names.size(); ++i) {
         const std::string where = session.LocationText();

@@ -46,6 +46,10 @@ bool CheckCommand(const CommandLine &line, std::string &error) {
         error = command + " takes " + (command == "ls" ? "at most one PATH" : "no operands");
         return false;
     }
+    if (command == "open" && n != 1) {
+        error = "open takes exactly one PATH (a cache folder or a site file)";
+        return false;
+    }
     if ((command == "header" || command == "cat") && n != 1) {
         error = command + " takes exactly one PATH (a file inside a site)";
         return false;
@@ -122,6 +126,8 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
         return sub;
     };
     add("panel", "Open the interactive panel (the default on a terminal).");
+    CLI::App *open = add("open", "Open the panel on a cache folder or a site file.");
+    open->add_option("PATH", line.operands, "the folder that holds icache, icache, or a site file");
     CLI::App *ls = add("ls", "List the cache root, a site or a folder.");
     ls->add_flag("--all", line.all, "also list sites deleted in this run");
     ls->add_flag("-l", line.longListing,
@@ -242,7 +248,17 @@ Commands:
                          Shift+F3 its stored header; F5 copies the selected
                          items (or the current one) to a folder you give; F8
                          deletes the selected sites; Ctrl+R reads the cache
-                         again; F9 opens the settings; F10 or q quits.
+                         again; F9 opens the settings; F1 shows the help
+                         (qVORK.hlf beside the module); F10 (asks) or q
+                         quits. Backspace or Ctrl+PgUp goes up one folder;
+                         typing letters (or Alt+letters) moves to the first
+                         name that starts with them. ~ in the copy dialog is
+                         your home folder.
+  open PATH              On a terminal, open the panel on PATH without the
+                         registry, as "vork:PATH" on the file manager's
+                         command line does: the folder that holds icache,
+                         the icache folder itself, or one site file (".."
+                         at its top folder closes the panel).
   ls [--all] [-l] [-R] [--format text|tsv|json] [PATH]
                          List the cache root, or a folder inside a site.
                          Root rows: site name, stored responses, size of the
@@ -305,6 +321,10 @@ Global options (before or after the command):
   --registry FILE   The registry file to use for this run (sets QVORK_REGISTRY).
   --cache DIR       Read the sites from DIR/icache/cache1, cache2, ... for this
                     run only (qvork config --cache DIR saves it).
+  --cache FILE      A site file (cache7): ls, get, header and panel open it as
+                    the file manager opens a site file from a file panel;
+                    PATHs then start at the site's top folder (no site
+                    name). Nothing is stored.
   --plugin FILE     The plug-in module to load (default: qvork.so beside the
                     qvork program; or the QVORK_MODULE environment variable).
   -h, --help        This text.
@@ -330,6 +350,8 @@ Examples:
   qvork get 'www.example.com/img' 'www.example.com/a.html' -C out/
   qvork cat --decode 'www.example.com/a.html' | less
   qvork header 'www.example.com/a.html'
+  qvork open /mnt/old/netsonic
+  qvork --cache /mnt/old/netsonic/icache/cache7 get img/logo.gif -C out/
   qvork rm --yes 'www.example.com'
   qvork warc 'www.example.com' cache7 -o sites.warc.gz --cdxj sites.cdxj
   qvork config --disks-menu off --plugins-menu on --digit 7

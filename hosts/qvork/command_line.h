@@ -18,14 +18,15 @@ enum class ListFormat { kText, kTsv, kJson };
 struct CommandLine {
     // Global options, accepted before and after the command.
     std::optional<std::string> registryFile; // --registry FILE
-    std::optional<std::string> cacheFolder;  // --cache DIR: for this run only
+    std::optional<std::string> cacheFolder;  // --cache DIR (this run only), or a site file
     std::optional<std::string> pluginFile;   // --plugin FILE
     bool help = false;                       // --help, -h, or the command "help"
     bool version = false;                    // --version
     // A command's own --help: its text, printed instead of running it.
     std::string commandHelp;
 
-    // "ls", "get", "cat", "header", "rm", "warc", "menus", "config", "panel"; "" for none
+    // "ls", "get", "cat", "header", "rm", "warc", "menus", "config", "panel",
+    // "open"; "" for none
     std::string command;
     std::vector<std::string> operands;
 

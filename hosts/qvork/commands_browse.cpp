@@ -108,7 +108,8 @@ int RunHeader(Session &session, TerminalUi &ui, const CommandLine &line) {
     CachePath path;
     std::string error;
     const PathStatus split = SplitCachePath(session, line.operands[0], path, error);
-    if (split == PathStatus::kOk && path.siteIndex < 0) {
+    if (split == PathStatus::kOk && path.siteIndex < 0 &&
+        (!path.siteIsTop || path.names.empty())) {
         return PathFailure(PathStatus::kInvalid, "header needs a file inside a site");
     }
     if (split != PathStatus::kOk) {

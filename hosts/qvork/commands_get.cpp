@@ -499,7 +499,8 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         CachePath path;
         std::string error;
         const PathStatus split = SplitCachePath(session, text, path, error);
-        if (split == PathStatus::kOk && path.siteIndex < 0) {
+        if (split == PathStatus::kOk && path.siteIndex < 0 &&
+            (!path.siteIsTop || path.names.empty())) {
             return PathFailure(PathStatus::kInvalid, "get needs a site, folder or file, not ''");
         }
         if (split != PathStatus::kOk) {
@@ -545,7 +546,8 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     }
     CopyOut copy(session, ui, line, destination);
     // The site of the copied items, as the URLs name it: none at the root.
-    const std::string site = paths[0].names.empty() ? std::string() : paths[0].site;
+    const std::string site = paths[0].names.empty() && !paths[0].siteIsTop ? std::string()
+                                                                            : paths[0].site;
     std::string urlFolder;
     for (size_t i = 0; i + 1 < paths[0].names.size(); ++i) {
         urlFolder += paths[0].names[i] + "/";

@@ -265,7 +265,7 @@ int RunLs(Session &session, TerminalUi &ui, const CommandLine &line) {
     if (split != PathStatus::kOk) {
         return PathFailure(split, error);
     }
-    if ((path.siteIndex >= 0 || line.recursive) &&
+    if ((path.siteIndex >= 0 || !path.names.empty() || line.recursive) &&
         !Requires(session.Entry().SetDirectory, "SetDirectory", status)) {
         return status;
     }

@@ -13,7 +13,9 @@
 #include "hosts/qvork/command_line.h"
 #include "hosts/qvork/commands.h"
 #include "hosts/qvork/curses_screen.h"
+#include "hosts/qvork/help_file.h"
 #include "hosts/qvork/host_services.h"
+#include "hosts/qvork/open_target.h"
 #include "hosts/qvork/panel_ui.h"
 #include "hosts/qvork/plugin_module.h"
 #include "hosts/qvork/session.h"
@@ -59,12 +61,13 @@ int StoreCache(const std::string &folder) {
 }
 
 bool WantsPanel(const CommandLine &line) {
-    return line.command.empty() || line.command == "panel";
+    return line.command.empty() || line.command == "panel" || line.command == "open";
 }
 
 // The panel on the terminal, with the screen behind the plug-in's services
 // while it runs.
-int OpenPanel(const PluginModule &module, const std::string &rootHint) {
+int OpenPanel(const PluginModule &module, const OpenTarget &target,
+              const std::string &rootHint) {
     CursesScreen screen;
     std::string error;
     if (!screen.Start(error)) {
@@ -75,7 +78,8 @@ int OpenPanel(const PluginModule &module, const std::string &rootHint) {
     int status;
     {
         Session session(module);
-        status = RunPanel(session, screen, error, rootHint);
+        session.SetTarget(target);
+        status = RunPanel(session, screen, HelpFilePath(module.Path()), error, rootHint);
     }
     InstallUi(nullptr);
     screen.Stop();
@@ -85,7 +89,8 @@ int OpenPanel(const PluginModule &module, const std::string &rootHint) {
     return status;
 }
 
-int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &line) {
+int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &line,
+               const OpenTarget &target) {
     if (line.command == "menus") {
         return RunMenus(module);
     }
@@ -98,6 +103,7 @@ int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &li
         views.emplace();
     }
     Session session(module);
+    session.SetTarget(target);
     if (line.command == "ls") {
         return RunLs(session, ui, line);
     }
@@ -145,8 +151,14 @@ int main(int argc, char **argv) {
             return stored;
         }
     }
+    OpenTarget target;
+    if (!ChooseOpenTarget(line, target, error)) {
+        return UsageError(error);
+    }
+    // --cache DIR is for this run only; --cache FILE opens a site file.
     RunCache runCache;
-    if (line.cacheFolder && ReadsCache(line) && !runCache.Use(*line.cacheFolder, error)) {
+    if (line.cacheFolder && target.kind != OpenTarget::kSiteFile && ReadsCache(line) &&
+        !runCache.Use(*line.cacheFolder, error)) {
         return Fail(error);
     }
     if (WantsPanel(line) && (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1)) {
@@ -169,16 +181,20 @@ int main(int argc, char **argv) {
     }
     const PluginStartupInfo info = MakeStartupInfo(module.Path());
     module.Entry().SetStartupInfo(&info);
-    const std::string cacheProblem = ReadsCache(line) ? CacheProblem(line.cacheFolder.has_value()) : std::string();
+    // What keeps the registered cache from listing (a folder opened by
+    // open PATH or a site file by --cache FILE has no registry part).
+    const std::string cacheProblem = ReadsCache(line) && target.kind == OpenTarget::kRegistered
+                                         ? CacheProblem(line.cacheFolder.has_value())
+                                         : std::string();
     if (WantsPanel(line)) {
-        return OpenPanel(module, cacheProblem);
+        return OpenPanel(module, target, cacheProblem);
     }
     if (!cacheProblem.empty()) {
         return Fail(cacheProblem);
     }
     TerminalUi ui(ProbeTerminal());
     InstallUi(&ui);
-    const int status = RunCommand(module, ui, line);
+    const int status = RunCommand(module, ui, line, target);
     InstallUi(nullptr);
     return status;
 }
