@@ -157,7 +157,7 @@ int main(int argc, char **argv) {
     }
     // --cache DIR is for this run only; --cache FILE opens a site file.
     RunCache runCache;
-    if (line.cacheFolder && target.kind != OpenTarget::kSiteFile && ReadsCache(line) &&
+    if (line.cacheFolder && target.kind != OpenTarget::kSiteFile &&
         !runCache.Use(*line.cacheFolder, error)) {
         return Fail(error);
     }

@@ -230,6 +230,9 @@ Plugins menu:
 Configuration menu:
   qVORK
 '
+run --cache "$WORK/cache" config --digit 5
+check "config in a --cache run: the setting is kept" grep -qF '"Diskz_num"=hex:05' "$WORK/settings.reg"
+check "config in a --cache run: that cache is not stored" test "$(grep -c CachePath "$WORK/settings.reg")" -eq 0
 run config --disks-menu off --digit auto
 run menus
 check "config off and auto" stdout_is 'Disks menu:
