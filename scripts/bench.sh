@@ -8,7 +8,10 @@
 #   --callgrind      instead of timing, count instructions with valgrind's
 #                    callgrind on the plug-in's load, copy and root-listing
 #                    paths and print the costliest functions of each
-#   --wine           also cross-build qVORK.dll and qvork_wine_bench.exe
+#   --host-only      only the console host's benchmarks (bench/host_bench.sh:
+#                    ls -lR, get --decode, get --offline), which otherwise
+#                    run after qvork_bench
+#   --wine           instead, cross-build qVORK.dll and qvork_wine_bench.exe
 #                    (mingw-w64, in DIR-win) and run the load, copy and root
 #                    benchmarks under Wine, in a throw-away prefix, against
 #                    Win32 floors (options then: --runs N, --only abc)
@@ -21,14 +24,16 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 build="$root/build/bench"
 callgrind=0
+host_only=0
 wine=0
 pass=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) build=$2; shift 2 ;;
     --callgrind) callgrind=1; shift ;;
+    --host-only) host_only=1; shift ;;
     --wine) wine=1; shift ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) pass+=("$1"); shift ;;
   esac
 done
@@ -40,7 +45,7 @@ done
 echo "== Release build in $build"
 cmake -S "$root/bench" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
-cmake --build "$build" -j 2 --target qvork_bench
+cmake --build "$build" -j 2 --target qvork_bench qvork make_host_bench_sites
 
 work_root=${QVORK_BENCH_WORK:-${TMPDIR:-/tmp}}
 mkdir -p "$work_root"
@@ -76,8 +81,13 @@ if [ "$wine" = 1 ]; then
 fi
 
 if [ "$callgrind" = 0 ]; then
-  "$build/qvork_bench" --work-root "$work" ${pass[@]+"${pass[@]}"}
-  exit $?
+  status=0
+  if [ "$host_only" = 0 ]; then
+    "$build/qvork_bench" --work-root "$work" ${pass[@]+"${pass[@]}"} || status=$?
+  fi
+  qvork=$(find "$build" -name qvork -type f -perm -u+x -not -path '*/CMakeFiles/*' | head -n 1)
+  bash "$root/bench/host_bench.sh" "$qvork" "$build/make_host_bench_sites" "$work" || status=$?
+  exit $status
 fi
 
 command -v valgrind >/dev/null || { echo "bench.sh: valgrind is missing" >&2; exit 2; }
