@@ -653,6 +653,21 @@ BOOL ParseRegistryFile(const BYTE *bytes, size_t size, RegistryModel *model)
 
 // --- Writing ----------------------------------------------------------------------
 
+BOOL IsRegistryFileText(const BYTE *bytes, size_t size)
+{
+    static const char header[] = "REGEDIT4";
+    if (size == 0)
+        return TRUE;
+    size_t i = size >= 3 && memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    while (i < size && (IsBlank(bytes[i]) || bytes[i] == '\r' || bytes[i] == '\n'))
+        i++;
+    if (size - i < sizeof header - 1 || memcmp(bytes + i, header, sizeof header - 1) != 0)
+        return FALSE;
+    for (i += sizeof header - 1; i < size && (IsBlank(bytes[i]) || bytes[i] == '\r'); i++)
+        ;
+    return i == size || bytes[i] == '\n' ? TRUE : FALSE;
+}
+
 static BOOL AppendQuoted(ByteBuffer *out, const BYTE *text, size_t length)
 {
     if (!AppendBytes(out, "\"", 1))

@@ -91,6 +91,11 @@ void FreeRegistryModel(RegistryModel *model);
 // far and is still valid.
 BOOL ParseRegistryFile(const BYTE *bytes, size_t size, RegistryModel *model);
 
+// TRUE when `bytes` may be written over as a registry file: no bytes at
+// all, or the line "REGEDIT4" first, after an optional UTF-8 byte-order mark
+// and white space. Anything else is somebody else's file.
+BOOL IsRegistryFileText(const BYTE *bytes, size_t size);
+
 // The REGEDIT4 text of `model` in a malloc'd buffer (*bytes, *size bytes;
 // the caller frees it): the source text with the changed values rewritten
 // where they stood (earlier lines setting the same value dropped), the lines
