@@ -1,43 +1,33 @@
 // Registry file in use, and the "CachePath" value.
 #include "hosts/qvork/cache_location.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 
+#include "host/netsonic.h"
+#include "platform/linux/registry_location.h"
 #include "platform/win32.h"
 
 namespace qvork_host {
 
-namespace {
-
-const char kNetSonicKey[] = "SOFTWARE\\web3000\\netsonic";
-const char kCachePathValue[] = "CachePath";
-
-std::string Environment(const char *name) {
-    const char *value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
+std::string RegistryFileInUse() {
+    char path[REGISTRY_FILE_PATH_SIZE];
+    switch (LocateRegistryFile(path, sizeof path)) {
+    case ERROR_SUCCESS:
+        return path;
+    case ERROR_PATH_NOT_FOUND:
+        return "(none: no home folder and no QVORK_REGISTRY)";
+    default:
+        return "(none: the path is too long)";
+    }
 }
 
-} // namespace
-
-std::string RegistryFileInUse() {
-    std::string path = Environment("QVORK_REGISTRY");
-    if (!path.empty()) {
-        return path;
+std::string RegistryFileProblem() {
+    const std::string path = RegistryFileInUse();
+    const char *why = "";
+    if (CheckRegistryFile(path.c_str(), &why) == ERROR_SUCCESS || why[0] == '\0') {
+        return "";
     }
-    path = Environment("XDG_CONFIG_HOME");
-    if (!path.empty() && path[0] == '/') { // a relative one is ignored, as XDG says
-        return path + "/qvork/registry.reg";
-    }
-    std::string home = Environment("HOME");
-    if (home.empty()) {
-        const passwd *user = getpwuid(getuid());
-        home = user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
-    }
-    return home + "/.config/qvork/registry.reg";
+    return path + " " + why + "; it is left as it is";
 }
 
 bool StoreCacheFolder(const std::string &folder, std::string &stored, std::string &error) {
@@ -52,14 +42,17 @@ bool StoreCacheFolder(const std::string &folder, std::string &stored, std::strin
         stored.pop_back();
     }
     HKEY key = nullptr;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, nullptr,
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, NETSONIC_KEY, 0, nullptr,
                                   REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) {
-        error = "cannot create the registry key HKEY_LOCAL_MACHINE\\" + std::string(kNetSonicKey) +
-                " in " + RegistryFileInUse() + " (error " + std::to_string(status) + ")";
+        const std::string problem = RegistryFileProblem();
+        error = !problem.empty() ? "cannot store CachePath: " + problem
+                                 : "cannot create the registry key HKEY_LOCAL_MACHINE\\" +
+                                       std::string(NETSONIC_KEY) + " in " + RegistryFileInUse() +
+                                       " (error " + std::to_string(status) + ")";
         return false;
     }
-    status = RegSetValueExA(key, kCachePathValue, 0, REG_SZ,
+    status = RegSetValueExA(key, NETSONIC_CACHE_PATH_VALUE, 0, REG_SZ,
                             reinterpret_cast<const BYTE *>(stored.c_str()),
                             static_cast<DWORD>(stored.size() + 1));
     RegCloseKey(key);

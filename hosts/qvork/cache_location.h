@@ -1,7 +1,7 @@
-// The registry side of the host: which registry file is in use, and storing
-// the NetSonic cache location there ("CachePath" under HKEY_LOCAL_MACHINE
-// "SOFTWARE\web3000\netsonic", REG_SZ), through the same registry layer the
-// plug-in reads it with.
+// The registry side of the host: which registry file is in use (the
+// platform layer says), why it cannot be written, and storing the NetSonic
+// cache location there (the plug-in's "CachePath" value, REG_SZ), through the
+// same registry layer the plug-in reads it with.
 #ifndef QVORK_HOSTS_CACHE_LOCATION_H
 #define QVORK_HOSTS_CACHE_LOCATION_H
 
@@ -13,6 +13,10 @@ namespace qvork_host {
 // $XDG_CONFIG_HOME/qvork/registry.reg (when absolute), else
 // ~/.config/qvork/registry.reg.
 std::string RegistryFileInUse();
+
+// Why the registry file in use is not written ("/dev/null is a character
+// device, not a registry file"), or "" when nothing keeps it from being.
+std::string RegistryFileProblem();
 
 // Stores `folder`, made absolute, as "CachePath". `stored` receives the
 // value written; false with `error` set when the registry refuses.

@@ -45,6 +45,8 @@ public:
     std::optional<int> LastQuestionAnswer() const { return lastQuestionAnswer_; }
     // Why the last dialog could not be filled from the preset ("" if it could).
     const std::string &DialogError() const { return dialogError_; }
+    // Warning boxes shown so far (the plug-in's error messages).
+    int WarningsShown() const { return warningsShown_; }
     // Files the viewer was asked to show and could show.
     int FilesShown() const { return filesShown_; }
     // Removes the progress line, if one is drawn.
@@ -69,6 +71,7 @@ private:
     bool cancelledUnasked_ = false;
     std::optional<int> lastQuestionAnswer_;
     std::string dialogError_;
+    int warningsShown_ = 0;
     int filesShown_ = 0;
     std::string progressShown_; // the text of the drawn progress line; "" when none
     std::chrono::steady_clock::time_point lastDraw_{};

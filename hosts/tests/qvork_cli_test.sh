@@ -208,6 +208,22 @@ Configuration menu:
   qVORK
 '
 
+# --- A registry that is not a registry file is never written over ------
+printf 'my notes\nREGEDIT4\n' >"$WORK/notes.txt"
+mkfifo "$WORK/fifo"
+while IFS='|' read -r file args why; do
+    # shellcheck disable=SC2086
+    run --registry "$file" $args
+    check "not a registry ($file $args): fails" status_is 1
+    check "not a registry ($file $args): says why" stderr_has "$file $why"
+done <<TABLE
+$WORK/notes.txt|config --digit 3|does not start with the line REGEDIT4
+$WORK/fifo|--cache $WORK/cache|is a FIFO, not a registry file
+$WORK|config --digit 3|is a folder, not a registry file
+TABLE
+check "not a registry: the notes are kept" test "$(cat "$WORK/notes.txt")" = $'my notes\nREGEDIT4'
+check "not a registry: the FIFO is kept" test -p "$WORK/fifo"
+
 # --- On a terminal: the progress line and the questions asked -----------
 # script(1) gives qvork a terminal; what it prints there lands in $OUT.
 tty_run() {

@@ -7,6 +7,8 @@
 
 #include "platform/win32.h"
 
+#define REGISTRY_FILE_PATH_SIZE 4096 // room for any path LocateRegistryFile gives
+
 // The registry file's path (`size` bytes of room), from the environment as
 // it is now: $QVORK_REGISTRY, else $XDG_CONFIG_HOME/qvork/registry.reg (an
 // absolute XDG_CONFIG_HOME only), else ~/.config/qvork/registry.reg.
