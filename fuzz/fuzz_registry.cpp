@@ -1,6 +1,7 @@
 // The Linux registry file parser, fed the fuzzed bytes as a REGEDIT4 file.
 // The model it yields must keep the invariants registry_file.h states, and
-// serialising it unchanged must give back the input byte for byte. Then one
+// serialising it unchanged must give back the input byte for byte (unless
+// empty: a new file). Then one
 // edit (chosen by the input's last bytes: a value changed, deleted or added,
 // or a new key) is saved and parsed again: the model read back must be the
 // edited one, and the saved text must be the input with the edited value's
@@ -132,16 +133,24 @@ bool Edit(RegistryModel &model, unsigned choice, std::string &kept)
                            ? "Fuzz edit"
                            : key->values[(choice >> 8) % key->valueCount].name;
     const RegistryValueRecord *value = FindRegistryValue(key, name.c_str());
-    for (size_t l = model.lineCount; value != NULL && l-- > 0;) // from the end: offsets hold
-        if (model.lines[l].key == k && model.lines[l].valueId == value->id)
+    const size_t id = value != NULL ? value->id : REGISTRY_NO_SOURCE;
+    bool done;
+    if ((choice & 3) == 1) {
+        done = DeleteRegistryValue(key, name.c_str()) == TRUE;
+    } else {
+        std::string data = (choice & 3) == 0 ? std::string(choice % 300, (char)choice) // wraps
+                           : (choice & 3) == 2 ? std::string("edited", 7)
+                                               : std::string(200, 'e') + '\0';
+        done = SetRegistryValue(key, name.c_str(), (choice & 3) == 0 ? REG_BINARY : REG_SZ,
+                                (const BYTE *)data.data(), (DWORD)data.size()) == TRUE;
+        value = FindRegistryValue(key, name.c_str());
+        if (value != NULL && !value->changed)
+            return done; // the same data again: nothing to rewrite
+    }
+    for (size_t l = model.lineCount; done && id != REGISTRY_NO_SOURCE && l-- > 0;)
+        if (model.lines[l].key == k && model.lines[l].valueId == id) // from the end: offsets hold
             kept.erase(model.lines[l].start, model.lines[l].end - model.lines[l].start);
-    if ((choice & 3) == 1)
-        return DeleteRegistryValue(key, name.c_str());
-    std::string data = (choice & 3) == 0 ? std::string(choice % 300, (char)choice) // wraps
-                       : (choice & 3) == 2 ? std::string("edited", 7)
-                                           : std::string(200, 'e') + '\0';
-    return SetRegistryValue(key, name.c_str(), (choice & 3) == 0 ? REG_BINARY : REG_SZ,
-                            (const BYTE *)data.data(), (DWORD)data.size());
+    return done;
 }
 
 } // namespace
@@ -161,7 +170,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Check(SameModel(first, second), "serialising and parsing again gives the same model");
     Check(Serialise(second) == text, "the text of the re-read model is the same");
 
-    Check(text == std::string((const char *)data, size), "an unchanged model saves the input");
+    Check(size == 0 || text == std::string((const char *)data, size),
+          "an unchanged model saves the input (no input: a new file)");
     std::string kept;
     unsigned choice = size >= 2 ? data[size - 1] | (unsigned)data[size - 2] << 8 : 0;
     if (Edit(first, choice, kept)) {
