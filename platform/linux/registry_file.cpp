@@ -155,6 +155,21 @@ BOOL NormaliseRegistryPath(const char *path, size_t length, char *out)
 
 // --- The model ------------------------------------------------------------------
 
+// Room for one more element in the malloc'd array *array of *capacity
+// elements, `count` in use: doubled when full, `first` elements at first.
+static BOOL GrowArray(void **array, size_t *capacity, size_t count, size_t first, size_t size)
+{
+    if (count < *capacity)
+        return TRUE;
+    size_t larger = *capacity == 0 ? first : *capacity * 2;
+    void *grown = realloc(*array, larger * size);
+    if (grown == NULL)
+        return FALSE;
+    *array = grown;
+    *capacity = larger;
+    return TRUE;
+}
+
 void InitRegistryModel(RegistryModel *model)
 {
     model->keys = NULL;
@@ -217,15 +232,9 @@ RegistryKeyRecord *AddRegistryKey(RegistryModel *model, const char *path)
         return key;
     if (model->keyCount >= REGISTRY_KEYS_MAX)
         return NULL;
-    if (model->keyCount == model->keyCapacity) {
-        size_t capacity = model->keyCapacity == 0 ? 16 : model->keyCapacity * 2;
-        RegistryKeyRecord *keys =
-            (RegistryKeyRecord *)realloc(model->keys, capacity * sizeof *keys);
-        if (keys == NULL)
-            return NULL;
-        model->keys = keys;
-        model->keyCapacity = capacity;
-    }
+    if (!GrowArray((void **)&model->keys, &model->keyCapacity, model->keyCount, 16,
+                   sizeof *model->keys))
+        return NULL;
     char *copy = CopyText(path);
     if (copy == NULL)
         return NULL;
@@ -252,15 +261,9 @@ static RegistryValueRecord *AppendValue(RegistryKeyRecord *key, const char *name
 {
     if (key->valueCount >= REGISTRY_VALUES_MAX)
         return NULL;
-    if (key->valueCount == key->valueCapacity) {
-        size_t capacity = key->valueCapacity == 0 ? 8 : key->valueCapacity * 2;
-        RegistryValueRecord *values =
-            (RegistryValueRecord *)realloc(key->values, capacity * sizeof *values);
-        if (values == NULL)
-            return NULL;
-        key->values = values;
-        key->valueCapacity = capacity;
-    }
+    if (!GrowArray((void **)&key->values, &key->valueCapacity, key->valueCount, 8,
+                   sizeof *key->values))
+        return NULL;
     char *copy = CopyText(name);
     if (copy == NULL)
         return NULL;
@@ -533,16 +536,8 @@ static ParseResult ReadValueData(LineReader *reader, const TextSpan *line, size_
 // Room for one more source line.
 static BOOL ReserveSourceLine(RegistryModel *model)
 {
-    if (model->lineCount < model->lineCapacity)
-        return TRUE;
-    size_t capacity = model->lineCapacity == 0 ? 64 : model->lineCapacity * 2;
-    RegistrySourceLine *lines =
-        (RegistrySourceLine *)realloc(model->lines, capacity * sizeof *lines);
-    if (lines == NULL)
-        return FALSE;
-    model->lines = lines;
-    model->lineCapacity = capacity;
-    return TRUE;
+    return GrowArray((void **)&model->lines, &model->lineCapacity, model->lineCount, 64,
+                     sizeof *model->lines);
 }
 
 // Reads one value line ("name"=data or @=data, starting at `lineStart` of
