@@ -244,6 +244,13 @@ TEST_F(RegistryTest, SymbolicLinkToTheFileStaysALink)
     struct stat info;
     EXPECT_TRUE(lstat(link.c_str(), &info) == 0 && S_ISLNK(info.st_mode));
     EXPECT_NE(ReadWholeFile(file_).find("\"V\"=hex:01"), std::string::npos);
+
+    std::string dangling = folder_ / "dangling.reg"; // its file is made by the first write
+    ASSERT_EQ(symlink("config/new.reg", dangling.c_str()), 0);
+    setenv("QVORK_REGISTRY", dangling.c_str(), 1);
+    EXPECT_EQ(SetValue("K", "V", REG_BINARY, "\x02"), ERROR_SUCCESS);
+    EXPECT_TRUE(lstat(dangling.c_str(), &info) == 0 && S_ISLNK(info.st_mode));
+    EXPECT_NE(ReadWholeFile(folder_ / "config/new.reg").find("\"V\"=hex:02"), std::string::npos);
 }
 
 // Several processes save at the same time; every value of every one of them
