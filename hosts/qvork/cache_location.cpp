@@ -1,6 +1,7 @@
 // Registry file in use, and the "CachePath" value.
 #include "hosts/qvork/cache_location.h"
 
+#include <cstring>
 #include <filesystem>
 
 #include "host/netsonic.h"
@@ -62,6 +63,25 @@ bool StoreCacheFolder(const std::string &folder, std::string &stored, std::strin
         return false;
     }
     return true;
+}
+
+bool ReadCacheFolder(std::string &folder, std::string &error) {
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, NETSONIC_KEY, 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS) {
+        char value[4096];
+        DWORD size = sizeof value;
+        status = RegQueryValueExA(key, NETSONIC_CACHE_PATH_VALUE, nullptr, nullptr,
+                                  reinterpret_cast<BYTE *>(value), &size);
+        RegCloseKey(key);
+        if (status == ERROR_SUCCESS) {
+            folder.assign(value, strnlen(value, size));
+            return true;
+        }
+    }
+    error = "no cache location (CachePath) in " + RegistryFileInUse() +
+            "; store one with qvork --cache DIR";
+    return false;
 }
 
 } // namespace qvork_host
