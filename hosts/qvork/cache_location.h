@@ -22,6 +22,29 @@ std::string RegistryFileProblem();
 // value written; false with `error` set when the registry refuses.
 bool StoreCacheFolder(const std::string &folder, std::string &stored, std::string &error);
 
+// What keeps the plug-in from listing any site, said with how to set the
+// cache: no "CachePath", one it cannot use, or no icache folder in it. ""
+// when the cache folder is there. `givenForRun`: the folder came from
+// --cache, not from the registry file.
+std::string CacheProblem(bool givenForRun);
+
+// For this run only: a private copy of the registry file in use with
+// `folder` as "CachePath", made the registry file in use (QVORK_REGISTRY).
+// The copy goes when the object does; the values the plug-in changed in it
+// meanwhile are written to the registry file (not the copy's CachePath).
+class RunCache {
+public:
+    RunCache() = default;
+    ~RunCache();
+    RunCache(const RunCache &) = delete;
+    RunCache &operator=(const RunCache &) = delete;
+    bool Use(const std::string &folder, std::string &error);
+
+private:
+    std::string folder_;   // the private folder holding the copy
+    std::string registry_; // the registry file in use before
+    std::string snapshot_; // the copy's text once it named the folder
+};
 // Reads "CachePath" as stored (the folder that holds "icache"); false with
 // `error` set when there is none.
 bool ReadCacheFolder(std::string &folder, std::string &error);
