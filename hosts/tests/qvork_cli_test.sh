@@ -230,7 +230,9 @@ Plugins menu:
 Configuration menu:
   qVORK
 '
+printf '; my note\n' >>"$WORK/settings.reg"
 run --cache "$WORK/cache" config --digit 5
+check "config in a --cache run: the file's other lines are kept" grep -qxF '; my note' "$WORK/settings.reg"
 check "config in a --cache run: the setting is kept" grep -qF '"Diskz_num"=hex:05' "$WORK/settings.reg"
 check "config in a --cache run: that cache is not stored" test "$(grep -c CachePath "$WORK/settings.reg")" -eq 0
 run config --disks-menu off --digit auto
