@@ -106,6 +106,13 @@ static UINT NextTempNumber(void)
     return number;
 }
 
+// Whether the native `folder` ("" for the current one) is a folder.
+static BOOL IsFolder(const char *folder)
+{
+    struct stat info;
+    return stat(folder[0] != '\0' ? folder : ".", &info) == 0 && S_ISDIR(info.st_mode) ? TRUE : FALSE;
+}
+
 // Writes "<folder>[/]<prefix, up to 3 chars><number in hex>.tmp" into `out`
 // (MAX_PATH bytes); FALSE when it does not fit.
 static BOOL FormatTempName(const char *folder, const char *prefix, UINT number, char *out)
@@ -147,16 +154,14 @@ UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char 
         }
         return unique;
     }
-    struct stat info;
-    if (stat(native[0] != '\0' ? native : ".", &info) != 0 || !S_ISDIR(info.st_mode)) {
-        SetLastError(ERROR_DIRECTORY);
-        return 0;
-    }
+    // The folder is checked only when a name cannot be made or created in
+    // it: a copy asks for one temporary name per file, and the create itself
+    // finds the folder in the common case.
     char candidate[MAX_PATH];
     for (UINT attempt = 0; attempt < 0xFFFFu; attempt++) {
         UINT number = NextTempNumber();
         if (!FormatTempName(native, prefix, number, candidate)) {
-            SetLastError(ERROR_BUFFER_OVERFLOW);
+            SetLastError(IsFolder(native) ? ERROR_BUFFER_OVERFLOW : ERROR_DIRECTORY);
             return 0;
         }
         int fd = open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -165,8 +170,12 @@ UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char 
             memcpy(tempFileName, candidate, strlen(candidate) + 1);
             return number;
         }
-        if (errno != EEXIST) {
-            SetLastErrorFromErrno(errno, candidate);
+        int error = errno;
+        if (error != EEXIST) {
+            if (IsFolder(native))
+                SetLastErrorFromErrno(error, candidate);
+            else
+                SetLastError(ERROR_DIRECTORY);
             return 0;
         }
     }
