@@ -245,6 +245,8 @@ Commands:
                            --digit N|auto         Disks-menu hotkey digit 1-9
                          Without a terminal and without settings it prints the
                          dialog and cancels.
+  mount CACHE MOUNTPOINT Show a cache folder or one site file as a read-only
+                         file system (FUSE); "qvork mount --help" tells more.
   help                   This text.
 
 PATH:

@@ -1,0 +1,258 @@
+// `qvork mount`: its command line, the private folder the mount runs in (a
+// registry file and a cache folder of its own, so the user's settings are
+// never touched and a single site file can be mounted), the plug-in loaded
+// as for every command, and the FUSE loop.
+#include "hosts/qvork/mount_command.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+
+#include "hosts/qvork/cache_location.h"
+#include "hosts/qvork/command_line.h"
+#include "hosts/qvork/host_services.h"
+#include "hosts/qvork/mount_fuse.h"
+#include "hosts/qvork/mount_index.h"
+#include "hosts/qvork/plugin_module.h"
+
+namespace qvork_host {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kMountHelp[] = R"(Usage: qvork mount [OPTIONS] CACHE_OR_SITE_FILE MOUNTPOINT
+
+Shows the cache as a read-only file system at MOUNTPOINT (FUSE): one folder
+per site at the top, named as "qvork get" names it (two sites of one name
+get "@" and their cache file name), the site's URL paths as folders and
+files, with the sizes of the stored bodies and the times of their
+Last-Modified (else Date) headers. Each file's stored header is its extended
+attribute user.http.header; user.http.status and user.http.content_type hold
+its status and Content-Type (getfattr -d -m http FILE).
+
+CACHE_OR_SITE_FILE is NetSonic's cache folder (holding icache/), the icache
+folder itself, or one site file (cache7). Bodies are copied out through the
+plug-in when a file is first opened, one at a time.
+
+Options:
+  -f            stay in the foreground (Ctrl+C unmounts)
+  -s            serve one request at a time
+  -d            print every request (implies -f)
+  -o OPTIONS    comma-separated; libfuse's mount options, and:
+                  decode   bodies decoded as "qvork get --decode" writes them
+  --plugin FILE the plug-in module to load (default: qvork.so beside qvork)
+  -h, --help    this text
+
+Unmount with "fusermount3 -u MOUNTPOINT" (or Ctrl+C with -f). The mount ends
+by itself when a site file changes under it.
+)";
+
+struct MountOptions {
+    std::string source;
+    std::string mountPoint;
+    std::string plugin;
+    bool foreground = false;
+    bool singleThread = false;
+    bool debug = false;
+    bool decode = false;
+    std::vector<std::string> fuseOptions;
+};
+
+int MountUsage(const std::string &message) {
+    std::fprintf(stderr, "qvork mount: %s\nTry 'qvork mount --help'.\n", message.c_str());
+    return kExitUsage;
+}
+
+int MountFail(const std::string &message) {
+    std::fprintf(stderr, "qvork mount: %s\n", message.c_str());
+    return kExitFailed;
+}
+
+void TakeMountOptions(const std::string &list, MountOptions &options) {
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos) {
+            end = list.size();
+        }
+        const std::string option = list.substr(start, end - start);
+        if (option == "decode") {
+            options.decode = true;
+        } else if (!option.empty() && option != "ro") {
+            options.fuseOptions.push_back(option);
+        }
+        start = end + 1;
+    }
+}
+
+// -1 when parsed, else the exit status (help, usage error).
+int ParseMount(int argc, char **argv, MountOptions &options) {
+    std::vector<std::string> operands;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(kMountHelp, stdout);
+            return kExitOk;
+        } else if (arg == "-f") {
+            options.foreground = true;
+        } else if (arg == "-s") {
+            options.singleThread = true;
+        } else if (arg == "-d") {
+            options.debug = options.foreground = true;
+        } else if (arg == "-o" && hasValue) {
+            TakeMountOptions(argv[++i], options);
+        } else if (arg.compare(0, 2, "-o") == 0 && arg.size() > 2) {
+            TakeMountOptions(arg.substr(2), options);
+        } else if (arg == "--plugin" && hasValue) {
+            options.plugin = argv[++i];
+        } else if (arg.compare(0, 9, "--plugin=") == 0) {
+            options.plugin = arg.substr(9);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return MountUsage("unknown option or option without its value '" + arg + "'");
+        } else {
+            operands.push_back(arg);
+        }
+    }
+    if (operands.size() != 2) {
+        return MountUsage("mount takes CACHE_OR_SITE_FILE and MOUNTPOINT");
+    }
+    options.source = operands[0];
+    options.mountPoint = operands[1];
+    return -1;
+}
+
+// The cache the plug-in reads, as links in `work`: work/cache is the
+// CachePath, its icache/ holds the site files.
+bool LinkCache(const std::string &source, const fs::path &work, std::string &error) {
+    std::error_code failed;
+    const fs::path target = fs::absolute(source, failed);
+    const fs::path cache = work / "cache";
+    if (fs::is_directory(target / "icache", failed)) {
+        fs::create_directory_symlink(target, cache, failed);
+    } else if (fs::is_directory(target, failed)) {
+        fs::create_directory(cache, failed);
+        if (!failed) {
+            fs::create_directory_symlink(target, cache / "icache", failed);
+        }
+    } else if (fs::is_regular_file(target, failed)) {
+        // The plug-in lists files named "cache" and a number.
+        const std::string name = target.filename().string();
+        const bool numbered = std::regex_match(name, std::regex("cache[1-9][0-9]{0,8}"));
+        fs::create_directories(cache / "icache", failed);
+        if (!failed) {
+            fs::create_symlink(target, cache / "icache" / (numbered ? name : "cache1"), failed);
+        }
+    } else {
+        error = source + " is neither a cache folder nor a site file";
+        return false;
+    }
+    if (failed) {
+        error = "cannot prepare the mount's cache folder: " + failed.message();
+        return false;
+    }
+    return true;
+}
+
+// Loads the module and hands it the host's services; false with `error`.
+bool LoadPlugin(PluginModule &module, const std::string &path, std::string &error) {
+    if (!module.Load(ChooseModulePath(path), error)) {
+        error += " (give the module with --plugin FILE)";
+        return false;
+    }
+    module.KeepLoaded();
+    if (module.Entry().GetFiles == nullptr || module.Entry().SetDirectory == nullptr) {
+        error = "the plug-in module does not export GetFiles and SetDirectory";
+        return false;
+    }
+    const PluginStartupInfo info = MakeStartupInfo(module.Path());
+    module.Entry().SetStartupInfo(&info);
+    return true;
+}
+
+int Serve(const MountOptions &options, const fs::path &work) {
+    std::string error;
+    if (!LinkCache(options.source, work, error)) {
+        return MountFail(error);
+    }
+    std::string stored;
+    // The plug-in reads its registry and writes its header files here only.
+    setenv("QVORK_REGISTRY", (work / "registry.reg").c_str(), 1);
+    setenv("TMPDIR", work.c_str(), 1);
+    if (!StoreCacheFolder((work / "cache").string(), stored, error)) {
+        return MountFail(error);
+    }
+    PluginModule module;
+    if (!LoadPlugin(module, options.plugin, error)) {
+        return MountFail(error);
+    }
+    MountIndex index(module, work.string(), options.decode);
+    if (!index.Start((work / "cache").string(), error)) {
+        return MountFail(error);
+    }
+    std::atomic<bool> siteChanged{false};
+    index.SetOnSiteChanged([&siteChanged](const std::string &why) {
+        MountIndex::Warn(why + "; unmounting");
+        siteChanged = true;
+        StopFuse();
+    });
+    std::vector<std::string> arguments{"qvork mount", options.mountPoint, "-o",
+                                       "ro,default_permissions,fsname=qvork,subtype=qvork"};
+    for (const std::string &option : options.fuseOptions) {
+        arguments.insert(arguments.end(), {"-o", option});
+    }
+    if (options.foreground) {
+        arguments.push_back("-f");
+    }
+    if (options.singleThread) {
+        arguments.push_back("-s");
+    }
+    if (options.debug) {
+        arguments.push_back("-d");
+    }
+    const int served = RunFuse(index, arguments);
+    index.Stop();
+    if (siteChanged) {
+        return kExitFailed;
+    }
+    return served == 0 ? kExitOk : kExitFailed;
+}
+
+} // namespace
+
+int RunMount(int argc, char **argv) {
+    MountOptions options;
+    const int parsed = ParseMount(argc, argv, options);
+    if (parsed >= 0) {
+        return parsed;
+    }
+    struct stat point;
+    if (stat(options.mountPoint.c_str(), &point) != 0 || !S_ISDIR(point.st_mode)) {
+        return MountFail("the mount point " + options.mountPoint + " is not a folder");
+    }
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
+                          "/qvork-mount.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        return MountFail("cannot create a private folder under " + pattern);
+    }
+    const fs::path work = pattern;
+    const int status = Serve(options, work);
+    // Links only: remove_all does not follow them into the user's cache.
+    std::error_code ignored;
+    fs::remove_all(work, ignored);
+    return status;
+}
+
+bool IsMountCommand(int argc, char **argv) {
+    return argc > 1 && std::strcmp(argv[1], "mount") == 0;
+}
+
+} // namespace qvork_host
