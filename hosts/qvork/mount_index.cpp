@@ -29,6 +29,9 @@ bool SameFile(const struct stat &a, const struct stat &b) {
 
 std::string TextOf(const char *text) { return text != nullptr ? text : ""; }
 
+// Names SetDirectory takes as moves, not as a child to enter.
+bool Enterable(const std::string &raw) { return raw != ".." && raw != "\\"; }
+
 } // namespace
 
 // The screen the plug-in sees: no one to ask. Progress boxes are ignored,
@@ -203,7 +206,8 @@ bool MountIndex::GoTo(int site, const std::vector<std::string> &names) {
         where_.pop_back();
     }
     while (where_.size() < names.size()) {
-        if (!session_.ChangeDirectory(names[where_.size()], OPM_SILENT)) {
+        if (!Enterable(names[where_.size()]) ||
+            !session_.ChangeDirectory(names[where_.size()], OPM_SILENT)) {
             return false;
         }
         where_.push_back(names[where_.size()]);
@@ -216,7 +220,7 @@ bool MountIndex::HasChildren(const std::string &rawName) {
     // on purpose: it comes straight back, and re-reading the folder after
     // each such probe would cost a listing per file.
     const EntryPoints &entry = session_.Entry();
-    if (!entry.SetDirectory(session_.Handle(), rawName.c_str(), OPM_SILENT)) {
+    if (!Enterable(rawName) || !entry.SetDirectory(session_.Handle(), rawName.c_str(), OPM_SILENT)) {
         return false;
     }
     PluginPanelItem *items = nullptr;
@@ -268,6 +272,10 @@ int MountIndex::ListLocked(int id) {
         return 0;
     }
     entries_[id].listed = true;
+    if (!entries_[id].extracted.empty()) {
+        ListExtracted(id);
+        return 0;
+    }
     // Copied: AddChild grows the deque, and a folder it merges into this one
     // adds a source while we walk.
     const std::vector<std::vector<std::string>> sources = entries_[id].sources;
@@ -281,18 +289,56 @@ int MountIndex::ListLocked(int id) {
         for (int i = 0; i < session_.Count(); ++i) {
             items.emplace_back(session_.Name(i), session_.Item(i));
         }
-        for (const auto &[raw, item] : items) {
+        for (size_t i = 0; i < items.size(); ++i) {
+            const auto &[raw, item] = items[i];
+            const bool listedFolder = (item.FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             // A copy writes an entry with children as a folder.
-            const bool folder = (item.FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-                                HasChildren(raw);
+            const bool folder = listedFolder || HasChildren(raw);
             std::vector<std::string> path = source;
             path.push_back(raw);
             const uint64_t size = (static_cast<uint64_t>(item.FindData.nFileSizeHigh) << 32) |
                                   item.FindData.nFileSizeLow;
-            AddChild(id, raw, folder, size, path);
+            const int child = AddChild(id, raw, folder, size, path);
+            if (child >= 0 && listedFolder && !Enterable(raw) && !entries_[child].listed &&
+                entries_[child].extracted.empty()) {
+                ExtractFolder(child, static_cast<int>(i));
+            }
         }
     }
     return 0;
+}
+
+void MountIndex::ExtractFolder(int id, int item) {
+    const std::string target = workFolder_ + "/tree" + std::to_string(++extractions_);
+    std::vector<int> failed;
+    if (mkdir(target.c_str(), 0700) != 0 ||
+        !session_.CopyItems({item}, target, OPM_SILENT, failed)) {
+        Warn(entries_[id].name + ": the folder could not be copied out");
+    }
+    entries_[id].extracted = target + "/" + entries_[id].name;
+}
+
+void MountIndex::ListExtracted(int id) {
+    const std::string folder = entries_[id].extracted;
+    DIR *listing = opendir(folder.c_str());
+    if (listing == nullptr) {
+        return;
+    }
+    while (dirent *found = readdir(listing)) {
+        const std::string name = found->d_name;
+        struct stat st;
+        const std::string path = folder + "/" + name;
+        if (name == "." || name == ".." || lstat(path.c_str(), &st) != 0 ||
+            !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) {
+            continue;
+        }
+        const int child = AddChild(id, name, S_ISDIR(st.st_mode), static_cast<uint64_t>(st.st_size),
+                                   entries_[id].sources[0]);
+        if (child >= 0) {
+            entries_[child].extracted = path;
+        }
+    }
+    closedir(listing);
 }
 
 int MountIndex::Lookup(const std::string &path) {
@@ -321,7 +367,7 @@ int MountIndex::Lookup(const std::string &path) {
 }
 
 bool MountIndex::ReadHeaderLocked(MountEntry &entry) {
-    if (entry.headerRead || entry.folder) {
+    if (entry.headerRead || entry.folder || !entry.extracted.empty()) {
         return entry.headerRead;
     }
     entry.headerRead = true;
@@ -435,7 +481,13 @@ int MountIndex::OpenBody(int id) {
         return -EISDIR;
     }
     if (entry.bodyFd < 0) {
-        const int fd = ExtractLocked(entry);
+        int fd = -EIO;
+        if (!entry.extracted.empty()) {
+            fd = open(entry.extracted.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+            fd = fd >= 0 ? fd : -errno;
+        } else {
+            fd = ExtractLocked(entry);
+        }
         if (fd < 0) {
             return fd;
         }

@@ -52,6 +52,10 @@ struct MountEntry {
     // folder into which `get` would write several of them shows them all.
     // A file has one, its own path.
     std::vector<std::vector<std::string>> sources;
+    // Set when the entry lies below a folder SetDirectory cannot enter (named
+    // ".." or "\"): that folder was copied out whole, and this is the
+    // entry's copy on disk.
+    std::string extracted;
     bool listed = false;               // children read
     std::map<std::string, int> children;
     bool headerRead = false;
@@ -105,6 +109,8 @@ public:
 
 private:
     int ListLocked(int id);
+    void ListExtracted(int id);
+    void ExtractFolder(int id, int item);
     bool ReadHeaderLocked(MountEntry &entry);
     bool GoTo(int site, const std::vector<std::string> &names);
     bool LeaveSite();
