@@ -14,6 +14,7 @@
 #include "hosts/qvork/curses_screen.h"
 #include "hosts/qvork/host_services.h"
 #include "hosts/qvork/mount_command.h"
+#include "hosts/qvork/mount_extfs.h"
 #include "hosts/qvork/panel_ui.h"
 #include "hosts/qvork/plugin_module.h"
 #include "hosts/qvork/session.h"
@@ -103,6 +104,9 @@ int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &li
 int main(int argc, char **argv) {
     if (IsMountCommand(argc, argv)) {
         return RunMount(argc - 1, argv + 1);
+    }
+    if (IsExtfsCommand(argc, argv)) {
+        return RunExtfs(argc - 1, argv + 1);
     }
     CommandLine line;
     std::string error;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <regex>
 
 #include "hosts/qvork/cache_location.h"
@@ -177,26 +178,7 @@ bool LoadPlugin(PluginModule &module, const std::string &path, std::string &erro
     return true;
 }
 
-int Serve(const MountOptions &options, const fs::path &work) {
-    std::string error;
-    if (!LinkCache(options.source, work, error)) {
-        return MountFail(error);
-    }
-    std::string stored;
-    // The plug-in reads its registry and writes its header files here only.
-    setenv("QVORK_REGISTRY", (work / "registry.reg").c_str(), 1);
-    setenv("TMPDIR", work.c_str(), 1);
-    if (!StoreCacheFolder((work / "cache").string(), stored, error)) {
-        return MountFail(error);
-    }
-    PluginModule module;
-    if (!LoadPlugin(module, options.plugin, error)) {
-        return MountFail(error);
-    }
-    MountIndex index(module, work.string(), options.decode);
-    if (!index.Start((work / "cache").string(), error)) {
-        return MountFail(error);
-    }
+int Serve(const MountOptions &options, MountIndex &index) {
     std::atomic<bool> siteChanged{false};
     index.SetOnSiteChanged([&siteChanged](const std::string &why) {
         MountIndex::Warn(why + "; unmounting");
@@ -218,7 +200,6 @@ int Serve(const MountOptions &options, const fs::path &work) {
         arguments.push_back("-d");
     }
     const int served = RunFuse(index, arguments);
-    index.Stop();
     if (siteChanged) {
         return kExitFailed;
     }
@@ -226,6 +207,40 @@ int Serve(const MountOptions &options, const fs::path &work) {
 }
 
 } // namespace
+
+int WithCacheIndex(const std::string &source, const std::string &plugin, bool decode,
+                   const std::function<int(MountIndex &)> &use) {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
+                          "/qvork-mount.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        return MountFail("cannot create a private folder under " + pattern);
+    }
+    const fs::path work = pattern;
+    std::string error;
+    std::string stored;
+    int status = kExitFailed;
+    PluginModule module;
+    if (!LinkCache(source, work, error)) {
+        MountFail(error);
+    } else if (setenv("QVORK_REGISTRY", (work / "registry.reg").c_str(), 1) != 0 ||
+               setenv("TMPDIR", work.c_str(), 1) != 0 ||
+               !StoreCacheFolder((work / "cache").string(), stored, error)) {
+        // The plug-in reads its registry and writes its header files in
+        // the private folder only.
+        MountFail(error.empty() ? "cannot set up the private folder" : error);
+    } else if (!LoadPlugin(module, plugin, error)) {
+        MountFail(error);
+    } else {
+        MountIndex index(module, work.string(), decode);
+        status = index.Start((work / "cache").string(), error) ? use(index) : MountFail(error);
+        index.Stop();
+    }
+    // Links only: remove_all does not follow them into the user's cache.
+    std::error_code ignored;
+    fs::remove_all(work, ignored);
+    return status;
+}
 
 int RunMount(int argc, char **argv) {
     MountOptions options;
@@ -237,18 +252,8 @@ int RunMount(int argc, char **argv) {
     if (stat(options.mountPoint.c_str(), &point) != 0 || !S_ISDIR(point.st_mode)) {
         return MountFail("the mount point " + options.mountPoint + " is not a folder");
     }
-    const char *tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
-                          "/qvork-mount.XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        return MountFail("cannot create a private folder under " + pattern);
-    }
-    const fs::path work = pattern;
-    const int status = Serve(options, work);
-    // Links only: remove_all does not follow them into the user's cache.
-    std::error_code ignored;
-    fs::remove_all(work, ignored);
-    return status;
+    return WithCacheIndex(options.source, options.plugin, options.decode,
+                          [&options](MountIndex &index) { return Serve(options, index); });
 }
 
 bool IsMountCommand(int argc, char **argv) {

@@ -3,7 +3,19 @@
 #ifndef QVORK_HOSTS_MOUNT_COMMAND_H
 #define QVORK_HOSTS_MOUNT_COMMAND_H
 
+#include <functional>
+#include <string>
+
 namespace qvork_host {
+
+class MountIndex;
+
+// Runs `use` over an index of `source` (a cache folder, its icache folder or
+// one site file), in a private folder with a registry of its own, the
+// plug-in module at `plugin` ("" for the default) loaded; removes the folder
+// afterwards. Returns `use`'s status, or 1 after saying what failed.
+int WithCacheIndex(const std::string &source, const std::string &plugin, bool decode,
+                   const std::function<int(MountIndex &)> &use);
 
 // Whether qvork's command line asks for the mount.
 bool IsMountCommand(int argc, char **argv);
