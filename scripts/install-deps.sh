@@ -10,7 +10,7 @@ have_package() {
 }
 for package in cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev \
                libncurses-dev clang libclang-rt-14-dev valgrind tmux strace util-linux \
-               xxd zip zlib1g-dev; do
+               xxd zip zlib1g-dev fuse3 libfuse3-dev pkg-config mc attr; do
   have_package "$package" || packages+=("$package")
 done
 # Node.js and npm for the archive export test (it installs warcio with npm);

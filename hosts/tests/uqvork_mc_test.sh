@@ -44,6 +44,9 @@ check "enable-uqvork links the helper" test -x "$XDG_DATA_HOME/mc/extfs.d/uqvork
 capture "$HELPERS/uqvork" rm "$WORK/demo/icache/cache1" a.html
 check "rm is refused with a message" bash -c "[ $STATUS -eq 1 ] && grep -q 'read-only' '$ERR'"
 
+capture "$HELPERS/uqvork" list "$WORK/demo"
+check "a cache folder lists one folder per site" grep -qE '^dr-xr-xr-x .* www.example.com$' "$OUT"
+
 tmux -L "$TMUX_SOCKET" new-session -d -x 120 -y 30 \
     "mc -u --nocolor '$WORK/demo/icache' '$WORK/out' 2>'$ERR'"
 check "mc starts on the demo cache" wait_for "cache5"
