@@ -210,6 +210,12 @@ int Serve(const MountOptions &options, MountIndex &index) {
 
 int WithCacheIndex(const std::string &source, const std::string &plugin, bool decode,
                    const std::function<int(MountIndex &)> &use) {
+    if (decode) {
+        // Refused rather than ignored: stored bytes must never pass for
+        // decoded ones.
+        return MountFail("decoded bodies are not available in this build; the stored bodies are "
+                         "served without -o decode (or UQVORK_DECODE)");
+    }
     const char *tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
                           "/qvork-mount.XXXXXX";

@@ -99,6 +99,17 @@ check "unmount ends the process with status 0" unmount_it
 check "no mount, no private folder left" gone
 check "no sanitizer report" no_sanitizer_report
 
+# Without -f: in the background, and gone once unmounted.
+"$QVORK" mount "$WORK/cache" "$MNT" 2>"$ERR"
+check "mounted in the background" mountpoint -q "$MNT"
+fusermount3 -u "$MNT"
+# Running, not a zombie left to a parent that does not reap it.
+mount_running() { pgrep -f "qvork mount $WORK/cache" | xargs -r ps -o stat= -p | grep -qv Z; }
+for _ in $(seq 50); do mount_running || break; sleep 0.1; done
+mount_ended() { ! mount_running; }
+check "unmounting ends the background process" mount_ended
+check "and leaves nothing behind" gone
+
 # One site file; then the site file changes under the mount.
 cp "$WORK/cache/icache/cache4" "$WORK/cache7"
 mount_it "$WORK/cache7"
