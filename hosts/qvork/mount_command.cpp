@@ -238,7 +238,7 @@ int WithCacheIndex(const std::string &source, const std::string &plugin, bool de
     } else if (!LoadPlugin(module, plugin, error)) {
         MountFail(error);
     } else {
-        MountIndex index(module, work.string(), decode);
+        MountIndex index(module, work.string());
         status = index.Start((work / "cache").string(), error) ? use(index) : MountFail(error);
         index.Stop();
     }

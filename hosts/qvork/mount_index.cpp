@@ -71,8 +71,8 @@ public:
     int filesShown = 0;
 };
 
-MountIndex::MountIndex(const PluginModule &module, const std::string &workFolder, bool decode)
-    : module_(module), workFolder_(workFolder), decode_(decode), session_(module),
+MountIndex::MountIndex(const PluginModule &module, const std::string &workFolder)
+    : workFolder_(workFolder), session_(module),
       ui_(new MountUi) {}
 
 MountIndex::~MountIndex() { Stop(); }

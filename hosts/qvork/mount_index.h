@@ -69,7 +69,7 @@ class MountUi;
 // Failures come back as -errno, the file system's answer.
 class MountIndex {
 public:
-    MountIndex(const PluginModule &module, const std::string &workFolder, bool decode);
+    MountIndex(const PluginModule &module, const std::string &workFolder);
     ~MountIndex();
     MountIndex(const MountIndex &) = delete;
     MountIndex &operator=(const MountIndex &) = delete;
@@ -88,7 +88,7 @@ public:
     int Stat(int id, struct stat &st);
     // The names in folder `id`, each with its entry id.
     int List(int id, std::vector<std::pair<std::string, int>> &names);
-    // A descriptor holding the body of file `id` (decoded with `decode`),
+    // A descriptor holding the body of file `id`,
     // extracted on the first call; -errno on failure. Each success is
     // matched by one CloseBody.
     int OpenBody(int id);
@@ -120,9 +120,7 @@ private:
     bool HasChildren(const std::string &rawName);
     int ExtractLocked(MountEntry &entry);
 
-    const PluginModule &module_;
     std::string workFolder_;
-    bool decode_;
     std::mutex lock_;
     Session session_;
     std::vector<MountSite> sites_;
