@@ -110,6 +110,19 @@ int Release(const char *, struct fuse_file_info *info) {
     return 0;
 }
 
+// The xattr calls' answer: the length asked for (size 0), ERANGE when
+// `text` does not fit, else `text` copied.
+int AttributeAnswer(const std::string &text, char *buffer, size_t size) {
+    if (size == 0) {
+        return static_cast<int>(text.size());
+    }
+    if (size < text.size()) {
+        return -ERANGE;
+    }
+    std::memcpy(buffer, text.data(), text.size());
+    return static_cast<int>(text.size());
+}
+
 int GetXattr(const char *path, const char *name, char *value, size_t size) {
     const int id = Index().Lookup(path);
     if (id < 0) {
@@ -120,14 +133,7 @@ int GetXattr(const char *path, const char *name, char *value, size_t size) {
     if (found < 0) {
         return found;
     }
-    if (size == 0) {
-        return static_cast<int>(text.size());
-    }
-    if (size < text.size()) {
-        return -ERANGE;
-    }
-    std::memcpy(value, text.data(), text.size());
-    return static_cast<int>(text.size());
+    return AttributeAnswer(text, value, size);
 }
 
 int ListXattr(const char *path, char *list, size_t size) {
@@ -141,14 +147,7 @@ int ListXattr(const char *path, char *list, size_t size) {
     for (const std::string &name : names) {
         joined.append(name).push_back('\0');
     }
-    if (size == 0) {
-        return static_cast<int>(joined.size());
-    }
-    if (size < joined.size()) {
-        return -ERANGE;
-    }
-    std::memcpy(list, joined.data(), joined.size());
-    return static_cast<int>(joined.size());
+    return AttributeAnswer(joined, list, size);
 }
 
 } // namespace
