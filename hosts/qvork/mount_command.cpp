@@ -1,7 +1,7 @@
-// `qvork mount`: its command line, the private folder the mount runs in (a
-// registry file and a cache folder of its own, so the user's settings are
-// never touched and a single site file can be mounted), the plug-in loaded
-// as for every command, and the FUSE loop.
+// `qvork mount`: its command line, the private folder the mount runs in
+// (header files and copied-out bodies), the plug-in loaded as for every
+// command and opened on the cache as "vork:PATH" would open it, and the FUSE
+// loop.
 #include "hosts/qvork/mount_command.h"
 
 #include <sys/stat.h>
@@ -13,9 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <regex>
 
-#include "hosts/qvork/cache_location.h"
 #include "hosts/qvork/command_line.h"
 #include "hosts/qvork/host_services.h"
 #include "hosts/qvork/mount_fuse.h"
@@ -39,8 +37,9 @@ attribute user.http.header; user.http.status and user.http.content_type hold
 its status and Content-Type (getfattr -d -m http FILE).
 
 CACHE_OR_SITE_FILE is NetSonic's cache folder (holding icache/), the icache
-folder itself, or one site file (cache7). Bodies are copied out through the
-plug-in when a file is first opened, one at a time.
+folder itself, or one site file (cache7), whose site's folders and files
+are then the mount's top. Bodies are copied out through the plug-in when a
+file is first opened, one at a time.
 
 Options:
   -f            stay in the foreground (Ctrl+C unmounts)
@@ -130,38 +129,6 @@ int ParseMount(int argc, char **argv, MountOptions &options) {
     return -1;
 }
 
-// The cache the plug-in reads, as links in `work`: work/cache is the
-// CachePath, its icache/ holds the site files.
-bool LinkCache(const std::string &source, const fs::path &work, std::string &error) {
-    std::error_code failed;
-    const fs::path target = fs::absolute(source, failed);
-    const fs::path cache = work / "cache";
-    if (fs::is_directory(target / "icache", failed)) {
-        fs::create_directory_symlink(target, cache, failed);
-    } else if (fs::is_directory(target, failed)) {
-        fs::create_directory(cache, failed);
-        if (!failed) {
-            fs::create_directory_symlink(target, cache / "icache", failed);
-        }
-    } else if (fs::is_regular_file(target, failed)) {
-        // The plug-in lists files named "cache" and a number.
-        const std::string name = target.filename().string();
-        const bool numbered = std::regex_match(name, std::regex("cache[1-9][0-9]{0,8}"));
-        fs::create_directories(cache / "icache", failed);
-        if (!failed) {
-            fs::create_symlink(target, cache / "icache" / (numbered ? name : "cache1"), failed);
-        }
-    } else {
-        error = source + " is neither a cache folder nor a site file";
-        return false;
-    }
-    if (failed) {
-        error = "cannot prepare the mount's cache folder: " + failed.message();
-        return false;
-    }
-    return true;
-}
-
 // Loads the module and hands it the host's services; false with `error`.
 bool LoadPlugin(PluginModule &module, const std::string &path, std::string &error) {
     if (!module.Load(ChooseModulePath(path), error)) {
@@ -224,25 +191,18 @@ int WithCacheIndex(const std::string &source, const std::string &plugin, bool de
     }
     const fs::path work = pattern;
     std::string error;
-    std::string stored;
     int status = kExitFailed;
     PluginModule module;
-    if (!LinkCache(source, work, error)) {
-        MountFail(error);
-    } else if (setenv("QVORK_REGISTRY", (work / "registry.reg").c_str(), 1) != 0 ||
-               setenv("TMPDIR", work.c_str(), 1) != 0 ||
-               !StoreCacheFolder((work / "cache").string(), stored, error)) {
-        // The plug-in reads its registry and writes its header files in
-        // the private folder only.
-        MountFail(error.empty() ? "cannot set up the private folder" : error);
+    if (setenv("TMPDIR", work.c_str(), 1) != 0) {
+        // The plug-in writes its header files in the private folder only.
+        MountFail("cannot set up the private folder");
     } else if (!LoadPlugin(module, plugin, error)) {
         MountFail(error);
     } else {
         MountIndex index(module, work.string());
-        status = index.Start((work / "cache").string(), error) ? use(index) : MountFail(error);
+        status = index.Start(source, error) ? use(index) : MountFail(error);
         index.Stop();
     }
-    // Links only: remove_all does not follow them into the user's cache.
     std::error_code ignored;
     fs::remove_all(work, ignored);
     return status;

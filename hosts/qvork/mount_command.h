@@ -11,9 +11,8 @@ namespace qvork_host {
 class MountIndex;
 
 // Runs `use` over an index of `source` (a cache folder, its icache folder or
-// one site file), in a private folder with a registry of its own, the
-// plug-in module at `plugin` ("" for the default) loaded; removes the folder
-// afterwards. Returns `use`'s status, or 1 after saying what failed.
+// one site file), with a private folder and the plug-in module at `plugin`
+// ("" for the default) loaded; removes the folder afterwards. Returns `use`'s status, or 1 after saying what failed.
 int WithCacheIndex(const std::string &source, const std::string &plugin, bool decode,
                    const std::function<int(MountIndex &)> &use);
 

@@ -30,17 +30,6 @@ int ExtfsFail(const std::string &message) {
     return kExitFailed;
 }
 
-// The entry the archive's names start from: a site file's one site, or the
-// top of a cache folder. -1 when a site file holds no readable site.
-int ArchiveTop(MountIndex &index, bool siteFile) {
-    if (!siteFile) {
-        return 0;
-    }
-    std::vector<std::pair<std::string, int>> sites;
-    index.List(0, sites);
-    return sites.size() == 1 ? sites[0].second : -1;
-}
-
 // One line as mc's extfs reads it: mode, links, owner, group, size, date
 // (MM-DD-YYYY hh:mm:ss, local time), the path below the archive.
 void PrintTree(MountIndex &index, int folder, const std::string &prefix) {
@@ -65,14 +54,8 @@ void PrintTree(MountIndex &index, int folder, const std::string &prefix) {
     }
 }
 
-int CopyOut(MountIndex &index, int top, const std::string &stored, const std::string &dest) {
-    std::string path;
-    if (top != 0) {
-        std::vector<std::pair<std::string, int>> sites;
-        index.List(0, sites);
-        path = "/" + sites[0].first;
-    }
-    const int id = index.Lookup(path + "/" + stored);
+int CopyOut(MountIndex &index, const std::string &stored, const std::string &dest) {
+    const int id = index.Lookup("/" + stored);
     const int fd = id < 0 ? id : index.OpenBody(id);
     if (fd < 0) {
         return ExtfsFail(stored + ": " + std::strerror(-fd));
@@ -109,20 +92,14 @@ int RunExtfs(int argc, char **argv) {
         std::fprintf(stderr, "usage: qvork extfs list ARCHIVE | copyout ARCHIVE NAME DEST\n");
         return kExitUsage;
     }
-    struct stat archive;
-    const bool siteFile = stat(argv[2], &archive) == 0 && S_ISREG(archive.st_mode);
     const bool decode = std::getenv("UQVORK_DECODE") != nullptr &&
                         std::strcmp(std::getenv("UQVORK_DECODE"), "1") == 0;
     return WithCacheIndex(argv[2], "", decode, [&](MountIndex &index) -> int {
-        const int top = ArchiveTop(index, siteFile);
-        if (top < 0) {
-            return ExtfsFail(std::string(argv[2]) + " holds no readable site");
-        }
         if (verb == "list") {
-            PrintTree(index, top, "");
+            PrintTree(index, 0, "");
             return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
         }
-        return CopyOut(index, top, argv[3], argv[4]);
+        return CopyOut(index, argv[3], argv[4]);
     });
 }
 

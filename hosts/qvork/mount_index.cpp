@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -81,15 +82,42 @@ void MountIndex::Warn(const std::string &text) {
     std::fprintf(stderr, "qvork mount: %s\n", text.c_str());
 }
 
-bool MountIndex::Start(const std::string &cacheFolder, std::string &error) {
+bool MountIndex::Start(const std::string &source, std::string &error) {
     std::lock_guard<std::mutex> hold(lock_);
     InstallUi(ui_.get());
     started_ = time(nullptr);
+    // As "vork:SOURCE" typed on the file manager's command line: the plug-in
+    // opens a cache folder at its root, a site file inside its site.
+    std::error_code ignored;
+    const std::string path = std::filesystem::absolute(source, ignored).string();
+    session_.SetTarget(OpenTarget{OpenTarget::kCommandLine, path});
     if (!session_.Open(error) || !session_.Read(OPM_SILENT)) {
-        error = error.empty() ? "the plug-in did not list the cache root" : error;
+        error = error.empty() ? "the plug-in opened nothing on " + source : error;
         return false;
     }
     std::map<std::string, int> nameCount;
+    // Inside a site from the start: ".." shown and a directory text.
+    const bool onSiteFile = session_.OnSiteFile() || (session_.ShowsDots() && !session_.CurDir().empty());
+    if (onSiteFile) {
+        // The file is the site: its top folder is the mount's top.
+        MountSite site;
+        site.cacheFile = std::filesystem::path(path).filename().string();
+        site.filePath = path;
+        if (stat(path.c_str(), &site.signature) != 0) {
+            error = "cannot read " + source;
+            return false;
+        }
+        sites_.push_back(site);
+        currentSite_ = 0; // and never left: the panel is this site
+        entries_.emplace_back();
+        entries_[0].folder = true;
+        entries_[0].site = 0;
+        entries_[0].sources.emplace_back();
+        return true;
+    }
+    // The site files of a cache folder lie in its icache/, or in it.
+    const std::string folder =
+        std::filesystem::is_directory(path + "/icache", ignored) ? path + "/icache" : path;
     for (int i = 0; i < session_.Count(); ++i) {
         const PluginPanelItem &item = session_.Item(i);
         // Sites deleted in this run are hidden; items without a cache file
@@ -100,7 +128,7 @@ bool MountIndex::Start(const std::string &cacheFolder, std::string &error) {
         MountSite site;
         site.rawName = session_.Name(i);
         site.cacheFile = TextOf(item.Description);
-        site.filePath = cacheFolder + "/icache/" + site.cacheFile;
+        site.filePath = folder + "/" + site.cacheFile;
         if (WrittenName(site.rawName).empty() || site.cacheFile.find('/') != std::string::npos ||
             stat(site.filePath.c_str(), &site.signature) != 0) {
             continue;
@@ -109,7 +137,7 @@ bool MountIndex::Start(const std::string &cacheFolder, std::string &error) {
         sites_.push_back(site);
     }
     if (sites_.empty()) {
-        error = "no readable site in " + cacheFolder + "/icache";
+        error = "no readable site in " + source;
         return false;
     }
     entries_.emplace_back();

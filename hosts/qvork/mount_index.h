@@ -74,10 +74,10 @@ public:
     MountIndex(const MountIndex &) = delete;
     MountIndex &operator=(const MountIndex &) = delete;
 
-    // Opens the panel and lists the sites of `cacheFolder` (CachePath: the
-    // site files lie in its icache/); false with `error` set when the
+    // Opens the panel on `source` (a cache folder, its icache folder or one
+    // site file) and lists its sites; false with `error` set when the
     // plug-in lists none it can open.
-    bool Start(const std::string &cacheFolder, std::string &error);
+    bool Start(const std::string &source, std::string &error);
     // Closes the panel; called once, before the module goes.
     void Stop();
 
