@@ -184,18 +184,27 @@ int WithCacheIndex(const std::string &source, const std::string &plugin, bool de
                          "served without -o decode (or UQVORK_DECODE)");
     }
     const char *tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") +
-                          "/qvork-mount.XXXXXX";
+    const std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+    std::string pattern = base + "/qvork-mount.XXXXXX";
+    // The header view writes, reads and deletes one small file per header:
+    // in memory (tmpfs) where there is one, since a disk file system may
+    // flush each of them on close.
+    struct stat shm;
+    std::string headers = (stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) &&
+                           access("/dev/shm", W_OK) == 0)
+                              ? "/dev/shm/qvork-headers.XXXXXX"
+                              : base + "/qvork-headers.XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
-        return MountFail("cannot create a private folder under " + pattern);
+        return MountFail("cannot create a private folder under " + base);
     }
     const fs::path work = pattern;
     std::string error;
     int status = kExitFailed;
     PluginModule module;
-    if (setenv("TMPDIR", work.c_str(), 1) != 0) {
-        // The plug-in writes its header files in the private folder only.
-        MountFail("cannot set up the private folder");
+    if (mkdtemp(headers.data()) == nullptr || setenv("TMPDIR", headers.c_str(), 1) != 0) {
+        // The plug-in writes its header files in a private folder only.
+        MountFail("cannot create a private folder for headers");
+        headers.clear();
     } else if (!LoadPlugin(module, plugin, error)) {
         MountFail(error);
     } else {
@@ -204,6 +213,9 @@ int WithCacheIndex(const std::string &source, const std::string &plugin, bool de
         index.Stop();
     }
     std::error_code ignored;
+    if (!headers.empty()) {
+        fs::remove_all(headers, ignored);
+    }
     fs::remove_all(work, ignored);
     return status;
 }
