@@ -26,6 +26,7 @@ LOG=$WORK/mount.log
 PID=
 # Whatever happens, nothing stays mounted or running.
 cleanup() {
+    tmux -L "qvork-mount-$$" kill-server 2>/dev/null
     mountpoint -q "$MNT" 2>/dev/null && fusermount3 -u "$MNT"
     [ -n "$PID" ] && kill "$PID" 2>/dev/null
     rm -rf "$WORK"
@@ -109,6 +110,15 @@ for _ in $(seq 50); do mount_running || break; sleep 0.1; done
 mount_ended() { ! mount_running; }
 check "unmounting ends the background process" mount_ended
 check "and leaves nothing behind" gone
+
+# Ctrl+C on the terminal of a mount run with -f.
+if command -v tmux >/dev/null; then
+    tmux -L "qvork-mount-$$" new-session -d "'$QVORK' mount -f '$WORK/cache' '$MNT' 2>>'$LOG'"
+    for _ in $(seq 100); do mountpoint -q "$MNT" && break; sleep 0.1; done
+    tmux -L "qvork-mount-$$" send-keys C-c
+    for _ in $(seq 100); do gone && break; sleep 0.1; done
+    check "Ctrl+C unmounts, leaving nothing behind" gone
+fi
 
 # One site file; then the site file changes under the mount.
 cp "$WORK/cache/icache/cache4" "$WORK/cache7"
