@@ -177,12 +177,6 @@ int Serve(const MountOptions &options, MountIndex &index) {
 
 int WithCacheIndex(const std::string &source, const std::string &plugin, bool decode,
                    const std::function<int(MountIndex &)> &use) {
-    if (decode) {
-        // Refused rather than ignored: stored bytes must never pass for
-        // decoded ones.
-        return MountFail("decoded bodies are not available in this build; the stored bodies are "
-                         "served without -o decode (or UQVORK_DECODE)");
-    }
     const char *tmp = std::getenv("TMPDIR");
     const std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
     std::string pattern = base + "/qvork-mount.XXXXXX";
@@ -208,7 +202,7 @@ int WithCacheIndex(const std::string &source, const std::string &plugin, bool de
     } else if (!LoadPlugin(module, plugin, error)) {
         MountFail(error);
     } else {
-        MountIndex index(module, work.string());
+        MountIndex index(module, work.string(), decode);
         status = index.Start(source, error) ? use(index) : MountFail(error);
         index.Stop();
     }

@@ -13,14 +13,12 @@ struct HeaderFacts {
     std::string text;        // the header as the header view shows it
     std::string status;      // "200"; "" when the status line holds none
     std::string contentType; // "" when absent
+    std::string contentEncoding;  // "" when absent
+    std::string transferEncoding; // "" when absent
     time_t time = 0;         // Last-Modified, else Date; 0 when neither parses
 };
 
 HeaderFacts ParseHeaderFacts(const std::string &text);
-
-// An HTTP date (RFC 7231: IMF-fixdate, RFC 850 or asctime form) as a time;
-// false when `text` is none of them.
-bool ParseHttpDate(const std::string &text, time_t &time);
 
 } // namespace qvork_host
 

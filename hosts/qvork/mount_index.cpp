@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <iterator>
 
 #include "hosts/qvork/mount_names.h"
+#include "hosts/qvork/web/body_decode.h"
 
 namespace qvork_host {
 
@@ -72,8 +74,8 @@ public:
     int filesShown = 0;
 };
 
-MountIndex::MountIndex(const PluginModule &module, const std::string &workFolder)
-    : workFolder_(workFolder), session_(module),
+MountIndex::MountIndex(const PluginModule &module, const std::string &workFolder, bool decode)
+    : workFolder_(workFolder), decode_(decode), session_(module),
       ui_(new MountUi) {}
 
 MountIndex::~MountIndex() { Stop(); }
@@ -430,6 +432,13 @@ int MountIndex::Stat(int id, struct stat &st) {
         st.st_nlink = 2;
     } else {
         ReadHeaderLocked(entry);
+        // Decoded sizes are known once decoded: an encoded body is decoded
+        // on its first stat.
+        if (decode_ && !entry.sized && entry.extracted.empty() &&
+            !(entry.header.contentEncoding.empty() && entry.header.transferEncoding.empty()) &&
+            OpenBodyLocked(entry) >= 0) {
+            CloseBodyLocked(entry);
+        }
         st.st_mode = S_IFREG | 0444;
         st.st_nlink = 1;
         st.st_size = static_cast<off_t>(entry.size);
@@ -502,9 +511,46 @@ int MountIndex::ExtractLocked(MountEntry &entry) {
     return fd;
 }
 
-int MountIndex::OpenBody(int id) {
-    std::lock_guard<std::mutex> hold(lock_);
-    MountEntry &entry = entries_[id];
+// The decoded body of `entry`, whose stored body `stored` holds, as a new
+// descriptor (`stored` closed); `stored` itself when the header names no
+// coding, or, with a warning, when the body does not decode.
+int MountIndex::DecodeLocked(MountEntry &entry, int stored) {
+    ReadHeaderLocked(entry);
+    BodyCoding coding;
+    std::string error;
+    if (!CodingOf(entry.header.transferEncoding, entry.header.contentEncoding, coding, error)) {
+        Warn(entry.name + ": served as stored: " + error);
+        return stored;
+    }
+    if (coding.Plain()) {
+        return stored;
+    }
+    const std::string path = workFolder_ + "/decoded" + std::to_string(++extractions_);
+    FILE *in = fdopen(dup(stored), "rb");
+    FILE *out = std::fopen(path.c_str(), "w+b");
+    bool decoded = in != nullptr && out != nullptr && DecodeStream(in, out, coding, error) &&
+                   std::fflush(out) == 0;
+    int fd = out != nullptr ? dup(fileno(out)) : -1;
+    decoded = decoded && fd >= 0;
+    if (in != nullptr) {
+        std::fclose(in);
+    }
+    if (out != nullptr) {
+        std::fclose(out);
+    }
+    std::remove(path.c_str()); // the descriptor keeps the bytes
+    if (!decoded) {
+        Warn(entry.name + ": served as stored: " + (error.empty() ? "cannot decode" : error));
+        if (fd >= 0) {
+            close(fd);
+        }
+        return stored;
+    }
+    close(stored);
+    return fd;
+}
+
+int MountIndex::OpenBodyLocked(MountEntry &entry) {
     if (entry.folder) {
         return -EISDIR;
     }
@@ -520,10 +566,19 @@ int MountIndex::OpenBody(int id) {
             return fd;
         }
         struct stat written;
-        if (fstat(fd, &written) == 0 && static_cast<uint64_t>(written.st_size) != entry.size) {
+        if (!entry.sized && fstat(fd, &written) == 0 &&
+            static_cast<uint64_t>(written.st_size) != entry.size) {
             Warn(entry.name + ": " + std::to_string(written.st_size) + " bytes copied of " +
                  std::to_string(entry.size) + " stored");
         }
+        if (decode_ && entry.extracted.empty()) {
+            fd = DecodeLocked(entry, fd);
+            // From now on the file's size is that of what it serves.
+            if (fstat(fd, &written) == 0) {
+                entry.size = static_cast<uint64_t>(written.st_size);
+            }
+        }
+        entry.sized = true;
         entry.bodyFd = fd;
         cachedBytes_ += entry.size;
     }
@@ -531,17 +586,25 @@ int MountIndex::OpenBody(int id) {
     return entry.bodyFd;
 }
 
-void MountIndex::CloseBody(int id) {
-    std::lock_guard<std::mutex> hold(lock_);
-    MountEntry &entry = entries_[id];
+void MountIndex::CloseBodyLocked(MountEntry &entry) {
     if (entry.opens > 0) {
         --entry.opens;
     }
     if (entry.opens == 0 && entry.bodyFd >= 0 && cachedBytes_ > kBodyCacheBudget) {
         close(entry.bodyFd);
         entry.bodyFd = -1;
-        cachedBytes_ -= entry.size;
+        cachedBytes_ -= std::min(cachedBytes_, entry.size);
     }
+}
+
+int MountIndex::OpenBody(int id) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return OpenBodyLocked(entries_[id]);
+}
+
+void MountIndex::CloseBody(int id) {
+    std::lock_guard<std::mutex> hold(lock_);
+    CloseBodyLocked(entries_[id]);
 }
 
 int MountIndex::Attribute(int id, const std::string &attribute, std::string &value) {

@@ -62,6 +62,7 @@ struct MountEntry {
     HeaderFacts header;                // when headerRead
     int bodyFd = -1;                   // the extracted body while cached; -1 when not
     int opens = 0;                     // open handles on bodyFd
+    bool sized = false;                // `size` is what the file serves (once opened)
 };
 
 class MountUi;
@@ -69,7 +70,9 @@ class MountUi;
 // Failures come back as -errno, the file system's answer.
 class MountIndex {
 public:
-    MountIndex(const PluginModule &module, const std::string &workFolder);
+    // With `decode`, files serve (and are the size of) their bodies decoded
+    // as `qvork get --decode` writes them.
+    MountIndex(const PluginModule &module, const std::string &workFolder, bool decode);
     ~MountIndex();
     MountIndex(const MountIndex &) = delete;
     MountIndex &operator=(const MountIndex &) = delete;
@@ -88,7 +91,7 @@ public:
     int Stat(int id, struct stat &st);
     // The names in folder `id`, each with its entry id.
     int List(int id, std::vector<std::pair<std::string, int>> &names);
-    // A descriptor holding the body of file `id`,
+    // A descriptor holding the body of file `id` (decoded with `decode`),
     // extracted on the first call; -errno on failure. Each success is
     // matched by one CloseBody.
     int OpenBody(int id);
@@ -119,8 +122,12 @@ private:
                  const std::vector<std::string> &source);
     bool HasChildren(const std::string &rawName);
     int ExtractLocked(MountEntry &entry);
+    int DecodeLocked(MountEntry &entry, int stored);
+    int OpenBodyLocked(MountEntry &entry);
+    void CloseBodyLocked(MountEntry &entry);
 
     std::string workFolder_;
+    bool decode_;
     std::mutex lock_;
     Session session_;
     std::vector<MountSite> sites_;

@@ -1,7 +1,8 @@
 // Writes the cache the mount tests run against: OUTDIR/icache/
 //   cache1  www.hostile.test  names a copy must change (":", "?", "..",
 //           a device name, a clash), an entry with a body and children,
-//           Last-Modified and Date headers, and 40 files of 70000 bytes
+//           Last-Modified and Date headers, a gzip-encoded body, and 40
+//           files of 70000 bytes
 //   cache2  www.example.com   one page
 //   cache3  broken.test       cut short in its second record
 //   cache4  www.example.com   a second site of the same name, two pages
@@ -9,6 +10,7 @@
 #include <iostream>
 #include <string>
 
+#include "compressed.h"
 #include "site_writer.h"
 
 namespace fs = std::filesystem;
@@ -42,6 +44,7 @@ int main(int argc, char **argv) {
             OkRecord("docs/page.html", "page\n"),
             OkRecord("dup?x", "first\n"),
             OkRecord("dup:x", "second\n"),
+            Dated("packed.txt", Gzipped("hello, decoded\n"), "Content-Encoding: gzip"),
         };
         for (int i = 0; i < 40; ++i) {
             hostile.push_back(OkRecord("many/f" + std::to_string(i) + ".bin",

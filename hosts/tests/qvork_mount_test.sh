@@ -100,6 +100,14 @@ check "unmount ends the process with status 0" unmount_it
 check "no mount, no private folder left" gone
 check "no sanitizer report" no_sanitizer_report
 
+# -o decode: bodies and sizes decoded as qvork decodes them.
+mount_it -o decode "$WORK/cache"
+"$QVORK" --cache "$WORK/cache" cat --decode www.hostile.test/packed.txt >"$WORK/decoded" 2>"$ERR"
+check "-o decode: the body as cat --decode writes it" cmp "$H/packed.txt" "$WORK/decoded"
+check "-o decode: other bodies as stored" cmp "$H/index.html" "$WORK/get/www.hostile.test/index.html"
+check "-o decode: the decoded size" [ "$(stat -c %s "$H/packed.txt")" = 15 ]
+check "-o decode: unmounted" unmount_it
+
 # Without -f: in the background, and gone once unmounted.
 "$QVORK" mount "$WORK/cache" "$MNT" 2>"$ERR"
 check "mounted in the background" mountpoint -q "$MNT"
