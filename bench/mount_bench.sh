@@ -44,7 +44,6 @@ mkdir -p "$mnt"
 mapfile -t sites < <("$build/mount_bench_sites" "$work/cache")
 deep=${sites[0]}
 export QVORK_REGISTRY=$work/registry.reg TMPDIR=$work
-"$qvork" --cache "$work/cache" ls >/dev/null 2>&1
 
 mount_fresh() {
   "$qvork" mount -f "$work/cache" "$mnt" 2>"$work/mount.log" &
@@ -77,13 +76,13 @@ for _ in $(seq "$runs"); do
   count_mount=$(find "$mnt/$deep" | wc -l)
   reads+=("$(seconds "cat '$mnt/big.example.com/big.bin'")")
   unmount
-  lists+=("$(seconds "'$qvork' ls -R '$deep' | wc -l")")
+  lists+=("$(seconds "'$qvork' --cache '$work/cache' ls -R '$deep' | wc -l")")
   cat "$work/cache/icache/cache2" >/dev/null
   cats+=("$(seconds "cat '$work/cache/icache/cache2'")")
 done
-count_ls=$("$qvork" ls -R "$deep" 2>/dev/null | wc -l || true)
+count_ls=$("$qvork" --cache "$work/cache" ls -R "$deep" 2>/dev/null | wc -l || true)
 echo "entries: find over the mount $count_mount, qvork ls -R $count_ls"
-if "$qvork" ls -R "$deep" >/dev/null 2>&1; then
+if "$qvork" --cache "$work/cache" ls -R "$deep" >/dev/null 2>&1; then
   report "find MOUNT/SITE | wc -l (65533 records)" "$(min "${finds[@]}")" "$(min "${lists[@]}")" 3
 else
   echo "find MOUNT/SITE: $(min "${finds[@]}") s; floor missing: this qvork has no ls -R"

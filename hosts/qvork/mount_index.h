@@ -3,7 +3,8 @@
 // (listings from GetFindData, headers through the header view, bodies
 // through GetFiles) and kept once read. Folders are listed on their first
 // visit, headers read on first need, a body extracted into a private folder
-// the first time its file is opened; nothing else is extracted.
+// the first time its file is opened (a folder whose name SetDirectory takes
+// as a move, ".." or "\", is copied out whole when its parent is listed).
 //
 // Invariants:
 //  1. The plug-in has one state and no threads: every call into it, and
@@ -33,7 +34,7 @@
 
 namespace qvork_host {
 
-// One site of the cache root as the mount names it.
+// One site: of the cache root, or the one site file opened.
 struct MountSite {
     std::string rawName;   // the site name as the plug-in lists it
     std::string cacheFile; // the site file's name in the cache folder ("cache7")
@@ -45,9 +46,9 @@ struct MountSite {
 struct MountEntry {
     std::string name;    // as `get` writes it
     bool folder = false;
-    uint64_t size = 0;   // the stored body's length (files)
+    uint64_t size = 0;   // the stored body's length (files); once `sized`, what is served
     int parent = -1;     // the entry id of the folder holding it; -1 for the top
-    int site = -1;       // index in the sites; -1 for the top
+    int site = -1;       // index in the sites; -1 for a cache folder's top
     // The plug-in folders (raw names below the site) this entry shows: a
     // folder into which `get` would write several of them shows them all.
     // A file has one, its own path.

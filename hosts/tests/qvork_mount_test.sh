@@ -107,6 +107,8 @@ check "-o decode: the body as cat --decode writes it" cmp "$H/packed.txt" "$WORK
 check "-o decode: other bodies as stored" cmp "$H/index.html" "$WORK/get/www.hostile.test/index.html"
 check "-o decode: the decoded size" [ "$(stat -c %s "$H/packed.txt")" = 15 ]
 check "-o decode: unmounted" unmount_it
+UQVORK_DECODE=1 "$QVORK" extfs copyout "$WORK/cache/icache/cache1" packed.txt "$WORK/copied" 2>"$ERR"
+check "uqvork copyout decodes with UQVORK_DECODE=1" cmp "$WORK/copied" "$WORK/decoded"
 
 # Without -f: in the background, and gone once unmounted.
 "$QVORK" mount "$WORK/cache" "$MNT" 2>"$ERR"
