@@ -18,8 +18,10 @@ namespace qvork_host {
 
 namespace {
 
-// Bodies kept extracted while no handle holds them, in bytes.
+// Bodies kept extracted while no handle holds them: in bytes, and in
+// descriptors (a walk that reads every file must not run out of them).
 constexpr uint64_t kBodyCacheBudget = 256u << 20;
+constexpr int kBodyCacheCount = 256;
 
 } // namespace
 
@@ -168,6 +170,7 @@ int MountIndex::OpenBodyLocked(MountEntry &entry) {
         entry.sized = true;
         entry.bodyFd = fd;
         cachedBytes_ += entry.size;
+        ++cachedBodies_;
     }
     ++entry.opens;
     return entry.bodyFd;
@@ -177,10 +180,12 @@ void MountIndex::CloseBodyLocked(MountEntry &entry) {
     if (entry.opens > 0) {
         --entry.opens;
     }
-    if (entry.opens == 0 && entry.bodyFd >= 0 && cachedBytes_ > kBodyCacheBudget) {
+    if (entry.opens == 0 && entry.bodyFd >= 0 &&
+        (cachedBytes_ > kBodyCacheBudget || cachedBodies_ > kBodyCacheCount)) {
         close(entry.bodyFd);
         entry.bodyFd = -1;
         cachedBytes_ -= std::min(cachedBytes_, entry.size);
+        --cachedBodies_;
     }
 }
 

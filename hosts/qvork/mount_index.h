@@ -140,6 +140,7 @@ private:
     std::unique_ptr<MountUi> ui_;
     time_t started_ = 0;
     uint64_t cachedBytes_ = 0; // bodies held in bodyFd
+    int cachedBodies_ = 0;     // entries holding a bodyFd
 };
 
 } // namespace qvork_host
