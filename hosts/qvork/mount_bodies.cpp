@@ -22,6 +22,9 @@ namespace {
 // descriptors (a walk that reads every file must not run out of them).
 constexpr uint64_t kBodyCacheBudget = 256u << 20;
 constexpr int kBodyCacheCount = 256;
+// Bodies up to this size are copied into the memory folder: a disk file
+// system's per-file costs outweigh the copy itself for small files.
+constexpr uint64_t kMemoryBodyLimit = 8u << 20;
 
 } // namespace
 
@@ -73,7 +76,8 @@ int MountIndex::ExtractLocked(MountEntry &entry) {
         return -EIO;
     }
     // A fresh folder per extraction: whatever file appears in it is the body.
-    const std::string target = workFolder_ + "/body" + std::to_string(++extractions_);
+    const std::string &place = entry.size <= kMemoryBodyLimit ? memoryFolder_ : workFolder_;
+    const std::string target = place + "/body" + std::to_string(++extractions_);
     if (mkdir(target.c_str(), 0700) != 0) {
         return -errno;
     }

@@ -180,9 +180,10 @@ int WithCacheIndex(const std::string &source, const std::string &plugin, bool de
     const char *tmp = std::getenv("TMPDIR");
     const std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
     std::string pattern = base + "/qvork-mount.XXXXXX";
-    // The header view writes, reads and deletes one small file per header:
-    // in memory (tmpfs) where there is one, since a disk file system may
-    // flush each of them on close.
+    // The header view writes, reads and deletes one small file per header,
+    // and small bodies are copied out one file each: in memory (tmpfs)
+    // where there is one, since a disk file system's per-file costs (a
+    // flush on close among them) outweigh the bytes.
     struct stat shm;
     std::string headers = (stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) &&
                            access("/dev/shm", W_OK) == 0)
@@ -202,7 +203,7 @@ int WithCacheIndex(const std::string &source, const std::string &plugin, bool de
     } else if (!LoadPlugin(module, plugin, error)) {
         MountFail(error);
     } else {
-        MountIndex index(module, work.string(), decode);
+        MountIndex index(module, work.string(), headers, decode);
         status = index.Start(source, error) ? use(index) : MountFail(error);
         index.Stop();
     }

@@ -70,8 +70,9 @@ public:
     int filesShown = 0;
 };
 
-MountIndex::MountIndex(const PluginModule &module, const std::string &workFolder, bool decode)
-    : workFolder_(workFolder), decode_(decode), session_(module),
+MountIndex::MountIndex(const PluginModule &module, const std::string &workFolder,
+                       const std::string &memoryFolder, bool decode)
+    : workFolder_(workFolder), memoryFolder_(memoryFolder), decode_(decode), session_(module),
       ui_(new MountUi) {}
 
 MountIndex::~MountIndex() { Stop(); }

@@ -73,7 +73,10 @@ class MountIndex {
 public:
     // With `decode`, files serve (and are the size of) their bodies decoded
     // as `qvork get --decode` writes them.
-    MountIndex(const PluginModule &module, const std::string &workFolder, bool decode);
+    // Bodies are copied out into `workFolder`, small ones into
+    // `memoryFolder` (tmpfs where there is one).
+    MountIndex(const PluginModule &module, const std::string &workFolder,
+               const std::string &memoryFolder, bool decode);
     ~MountIndex();
     MountIndex(const MountIndex &) = delete;
     MountIndex &operator=(const MountIndex &) = delete;
@@ -128,6 +131,7 @@ private:
     void CloseBodyLocked(MountEntry &entry);
 
     std::string workFolder_;
+    std::string memoryFolder_;
     bool decode_;
     std::mutex lock_;
     Session session_;
