@@ -45,7 +45,7 @@ struct SiteNode *FindChild(const char *name)
 
 int WINAPI SetDirectory(HANDLE hPlugin, const char *Dir, int OpMode)
 {
-    if (State.CurrentSite == 0)
+    if (!InsideSite())
         return LoadSiteTree(hPlugin, NULL, Dir, OpMode);
     if (Dir != NULL && (strcmp(Dir, "..") == 0 || strcmp(Dir, "\\") == 0)) {
         MoveUp(Dir[0] == '\\');

@@ -24,7 +24,7 @@ char ShiftF3Title[] = "VwHdr";
 // The re-read keys at the cache root: the next root read scans again.
 void DropSiteList(void)
 {
-    if (State.CurrentSite == 0)
+    if (!InsideSite())
         ReleaseSiteList();
 }
 
@@ -37,7 +37,7 @@ int ViewCurrentHeader(HANDLE hPlugin)
     struct SiteNode *node = LiveNodeOf(item);
     if (node == NULL || node->bodyOffset == 0)
         return FALSE;
-    FILE *site = OpenSiteFile(State.CurrentSite, NULL);
+    FILE *site = OpenCurrentSiteFile();
     if (site == NULL)
         return FALSE;
     ShowStoredHeader(node, site);
@@ -48,7 +48,7 @@ int ViewCurrentHeader(HANDLE hPlugin)
 
 void LeaveSite(void)
 {
-    State.CurrentSite = 0;
+    MarkAtCacheRoot();
     FreeTree(State.TreeRoot);
 }
 
@@ -72,7 +72,7 @@ HANDLE WINAPI OpenPlugin(int OpenFrom, int Item)
     (void)Item;
     LookUpCacheFolder();
     State.CurDirText[0] = 0;
-    State.CurrentSite = 0;
+    MarkAtCacheRoot();
     // Another panel's tree and listing are not followed any more: released
     // here rather than lost (the item guard keeps that panel's items safe).
     FreeTree(State.TreeRoot);
@@ -88,7 +88,7 @@ void WINAPI ClosePlugin(HANDLE hPlugin)
     (void)hPlugin;
     FreeTree(State.TreeRoot);
     ReleaseSiteList();
-    State.CurrentSite = 0;
+    MarkAtCacheRoot();
     // Another panel may still ask where it is: at the root now.
     State.CurDirText[0] = 0;
     if (State.OpenPanels > 0)
@@ -119,19 +119,19 @@ int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int 
     (void)hPlugin;
     if (pPanelItem == NULL || pItemsNumber == NULL)
         return FALSE;
-    if (TopNavStack(&State.NavStack) == NULL || State.CurrentSite == 0) {
+    if (TopNavStack(&State.NavStack) == NULL || !InsideSite()) {
         // At the root; any entries left are stale and never followed, and
         // the directory text must say root like the listing does.
-        State.CurrentSite = 0;
+        MarkAtCacheRoot();
         ClearNavStack(&State.NavStack);
         State.CurDirText[0] = 0;
     }
-    if (State.CurrentSite == 0 && State.SiteList != NULL) {
+    if (!InsideSite() && State.SiteList != NULL) {
         *pPanelItem = State.SiteList;
         *pItemsNumber = State.SiteCount;
         return TRUE;
     }
-    BOOL atRoot = State.CurrentSite == 0;
+    BOOL atRoot = !InsideSite();
     int count = atRoot ? ScanCacheFolder(NULL) : CountSiteChildren();
     ProgressBegin(&State.Progress, "reading cache", count, OpMode & (OPM_SILENT | OPM_FIND));
     // At least one item, so an empty listing is still a distinct allocation.
@@ -181,7 +181,7 @@ int WINAPI ProcessKey(HANDLE hPlugin, int Key, unsigned int ControlState)
     }
     if (Key != KEY_CODE_F3)
         return FALSE;
-    if (State.CurrentSite == 0) {
+    if (!InsideSite()) {
         DropSiteList();
         return FALSE;
     }
