@@ -31,11 +31,11 @@ ERR=$WORK/stderr
 LOG=$WORK/strace.log
 
 # traced PATH STRACE-OPTIONS... -- QVORK-ARGS...: runs qvork under strace,
-# tracing (and injecting into) only the calls on PATH.
+# tracing (and injecting into) only the calls on PATH (every call for "").
 traced() {
-    local path=$1
-    shift
     local options=()
+    [ -n "$1" ] && options=(-P "$1")
+    shift
     while [ "$1" != "--" ]; do
         options+=("$1")
         shift
@@ -43,7 +43,7 @@ traced() {
     shift
     # LeakSanitizer cannot work under ptrace: leaks are other tests' business.
     ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
-        capture strace -f -qq -o "$LOG" -P "$path" "${options[@]}" "$QVORK" "$@"
+        capture strace -f -qq -o "$LOG" "${options[@]}" "$QVORK" "$@"
 }
 
 # A failed check shows qvork's errors and the end of the trace.
@@ -85,12 +85,10 @@ body_writes() {
       / rename\(/ { split($0, q, "\""); if (q[4] == target) print list[q[2]] }
     ' "$LOG"
 }
-write_calls="-e trace=openat,write,close,rename"
+writes=(-e trace=openat,write,close,rename)
 dest=$WORK/write-plain
 mkdir -p "$dest"
-# shellcheck disable=SC2086
-ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
-    capture strace -f -qq -o "$LOG" $write_calls "$QVORK" get www.example.com/big.bin -C "$dest"
+traced "" "${writes[@]}" -- get www.example.com/big.bin -C "$dest"
 read -r -a body <<<"$(body_writes "$dest/big.bin")"
 check "the body's writes are seen" test "${#body[@]}" -ge 5
 # After the first failed write nothing more is written to the file, so a
@@ -103,10 +101,7 @@ for when in 1 2 3 5 last; do
     dest=$WORK/write-$when
     mkdir -p "$dest"
     printf 'an older copy' >"$dest/big.bin"
-    # shellcheck disable=SC2086
-    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
-        capture strace -f -qq -o "$LOG" $write_calls -e inject=write:error=ENOSPC:when=$nth \
-        "$QVORK" get www.example.com/big.bin -C "$dest"
+    traced "" "${writes[@]}" -e inject=write:error=ENOSPC:when="$nth" -- get www.example.com/big.bin -C "$dest"
     check "write fails at $when: injected" injected
     check "write fails at $when: status 1" status_is 1
     check "write fails at $when: told" stderr_has "can't write file!"
@@ -119,16 +114,11 @@ done
 # failing file goes, every other one is written whole.
 dest=$WORK/write-site
 mkdir -p "$dest"
-# shellcheck disable=SC2086
-ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
-    capture strace -f -qq -o "$LOG" $write_calls "$QVORK" get www.example.com -C "$dest"
+traced "" "${writes[@]}" -- get www.example.com -C "$dest"
 read -r -a body <<<"$(body_writes "$dest/www.example.com/big.bin")"
 rm -rf "$dest"
 mkdir -p "$dest"
-# shellcheck disable=SC2086
-ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
-    capture strace -f -qq -o "$LOG" $write_calls -e inject=write:error=EIO:when=${body[2]:-0} \
-    "$QVORK" get www.example.com -C "$dest"
+traced "" "${writes[@]}" -e inject=write:error=EIO:when="${body[2]:-0}" -- get www.example.com -C "$dest"
 check "whole site, a write fails: injected" injected
 check "whole site, a write fails: status 1" status_is 1
 check "whole site, a write fails: told" stderr_has "can't write file!"

@@ -585,27 +585,20 @@ TEST_P(LongDestTest, DestPathTooLongFailsEachItemByName) {
 INSTANTIATE_TEST_SUITE_P(Lengths, LongDestTest, ::testing::Values(259, 260, 300, 2046, 2047, 2048, 5000),
                          [](const auto &info) { return "Dest" + std::to_string(info.param); });
 
-// Names one copy created are never taken over by a later item of the same
-// copy: the later one gets the first free "~N" name, before the extension.
-struct CollisionCase {
+// Every item gets a name of its own: names one copy created are never taken
+// over by a later item of the same copy, which gets the first free "~N" name
+// before the extension; a site whose name cleans to nothing gets a folder.
+struct NameCase {
     const char *label;
     std::vector<std::string> urls;   // stored in this order, bodies "0", "1", ...
     std::vector<std::string> files;  // where each body lands, in the same order
-    bool wholeSite;                  // copied as a whole site (under "s.example/")
+    const char *site;                // copied as a whole site; NULL: from inside it
 };
 
-void PrintTo(const CollisionCase &c, std::ostream *out) { *out << c.label; }
+class OwnNameTest : public ExtractTest, public ::testing::WithParamInterface<NameCase> {};
 
-std::string LongQuery(int page) {
-    std::string query(200, 'q');
-    for (size_t i = 0; i < query.size(); i += 5) query[i] = static_cast<char>('a' + i % 26);
-    return "search/results?q=" + query + "&page=" + std::to_string(page);
-}
-
-class CollisionTest : public ExtractTest, public ::testing::WithParamInterface<CollisionCase> {};
-
-TEST_P(CollisionTest, LaterItemsGetNumberedNames) {
-    CollisionCase c = GetParam();
+TEST_P(OwnNameTest, EveryItemGetsANameOfItsOwn) {
+    NameCase c = GetParam();
     if (c.files.empty()) {
         dest = work.Path() / std::string(60, 'o');
         fs::create_directories(dest);
@@ -621,13 +614,13 @@ TEST_P(CollisionTest, LaterItemsGetNumberedNames) {
     std::map<std::string, std::string> expected;
     for (size_t i = 0; i < c.urls.size(); ++i) {
         records.push_back(OkRecord(c.urls[i], std::to_string(i)));
-        expected[(c.wholeSite ? "s.example/" : "") + c.files[i]] = std::to_string(i);
+        expected[c.files[i]] = std::to_string(i);
     }
-    cache.WriteSite("cache1", "s.example", records);
+    cache.WriteSite("cache1", c.site != nullptr ? c.site : "s.example", records);
     std::vector<PluginPanelItem> items;
-    if (c.wholeSite) {
+    if (c.site != nullptr) {
         ReadRootIntoPanel();
-        items = Select({"s.example"});
+        items = Select({c.site});
     } else {
         ASSERT_EQ(Enter("s.example"), TRUE);
         items = SelectAll();
@@ -637,28 +630,32 @@ TEST_P(CollisionTest, LaterItemsGetNumberedNames) {
     EXPECT_EQ(DiskTree(dest), TreeOf(expected));
 }
 
-std::vector<CollisionCase> CollisionCases() {
-    std::vector<CollisionCase> cases = {
+std::vector<NameCase> NameCases() {
+    std::vector<NameCase> cases = {
         {"CleanedAlike", {"x:y", "x?y", "x|y", "x-y", "t.", "t ", "t-"},
-         {"x-y", "x-y~2", "x-y~3", "x-y~4", "t-", "t-~2", "t-~3"}, false},
+         {"x-y", "x-y~2", "x-y~3", "x-y~4", "t-", "t-~2", "t-~3"}, nullptr},
         {"BeforeTheExtension", {"a:b.html", "a|b.html", "a:b.tar.gz", "a|b.tar.gz"},
-         {"a-b.html", "a-b~2.html", "a-b.tar.gz", "a-b.tar~2.gz"}, false},
-        {"FoldersToo", {"d:x/a", "d|x/b", "f|g", "f:g/c"}, {"d-x/a", "d-x~2/b", "f-g", "f-g~2/c"}, true},
+         {"a-b.html", "a-b~2.html", "a-b.tar.gz", "a-b.tar~2.gz"}, nullptr},
+        {"FoldersToo", {"d:x/a", "d|x/b", "f|g", "f:g/c"},
+         {"s.example/d-x/a", "s.example/d-x~2/b", "s.example/f-g", "s.example/f-g~2/c"}, "s.example"},
 #ifdef _WIN32
-        {"CaseAsTheFileSystemSees", {"Page.html", "page.html"}, {"Page.html", "page~2.html"}, false},
+        {"CaseAsTheFileSystemSees", {"Page.html", "page.html"}, {"Page.html", "page~2.html"}, nullptr},
 #else
-        {"CaseAsTheFileSystemSees", {"Page.html", "page.html"}, {"Page.html", "page.html"}, false},
+        {"CaseAsTheFileSystemSees", {"Page.html", "page.html"}, {"Page.html", "page.html"}, nullptr},
 #endif
+        {"EmptySiteName", {"f"}, {"-/f"}, ""},
+        {"DotsSiteName", {"f"}, {"--/f"}, ".."},
     };
     // Five pages cut to one name by the path limit (files worked out by the
     // test): the numbered names are cut too, so every path still fits.
-    CollisionCase cut{"CutByThePathLimit", {}, {}, false};
-    for (int page = 1; page <= 5; ++page) cut.urls.push_back(LongQuery(page));
+    NameCase cut{"CutByThePathLimit", {}, {}, nullptr};
+    for (int page = 1; page <= 5; ++page)
+        cut.urls.push_back("search/results?q=" + std::string(200, 'q') + "&page=" + std::to_string(page));
     cases.push_back(cut);
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, CollisionTest, ::testing::ValuesIn(CollisionCases()),
+INSTANTIATE_TEST_SUITE_P(Names, OwnNameTest, ::testing::ValuesIn(NameCases()),
                          [](const auto &info) { return std::string(info.param.label); });
 
 // A site is reopened by its own file name for a copy, never by the number
@@ -683,22 +680,6 @@ INSTANTIATE_TEST_SUITE_P(Files, SiteFileNameTest,
                                            std::make_pair("cache", "cache0")),
                          [](const auto &info) { return std::string(info.param.first); });
 
-// A site name that cleans to nothing still gets a folder of its own.
-class SiteFolderNameTest : public ExtractTest,
-                           public ::testing::WithParamInterface<std::pair<const char *, const char *>> {};
-
-TEST_P(SiteFolderNameTest, WholeSiteGetsAFolderOfItsOwn) {
-    cache.WriteSite("cache1", GetParam().first, {OkRecord("f", "body")});
-    ReadRootIntoPanel();
-    std::vector<PluginPanelItem> items = Select({GetParam().first});
-    EXPECT_EQ(Get(items), TRUE);
-    EXPECT_EQ(DiskTree(dest), TreeOf({{std::string(GetParam().second) + "/f", "body"}}));
-}
-
-INSTANTIATE_TEST_SUITE_P(Sites, SiteFolderNameTest,
-                         ::testing::Values(std::make_pair("", "-"), std::make_pair("..", "--")),
-                         [](const auto &info) { return "Name" + std::to_string(std::string(info.param.first).size()); });
-
 // A cancelled warning box ends the copy: the items after it are not tried.
 struct CancelCase {
     const char *label;
@@ -706,8 +687,6 @@ struct CancelCase {
     size_t boxes;             // warning boxes shown
     bool lastWritten;         // the good item after the two bad ones
 };
-
-void PrintTo(const CancelCase &c, std::ostream *out) { *out << c.label; }
 
 class CancelTest : public ExtractTest, public ::testing::WithParamInterface<CancelCase> {};
 
