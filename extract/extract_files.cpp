@@ -127,8 +127,13 @@ BOOL PlaceName(char *path, size_t folderLength, const char *name)
 // Reports an item whose name found no room behind `folder`.
 void ReportNoRoom(const char *name, const char *folder, BOOL isFolder, const struct SiteNode *node)
 {
-    char shown[DEST_PATH_SIZE];
-    snprintf(shown, sizeof shown, "%s\\%s", folder, name != NULL ? name : "");
+    char shown[DEST_PATH_SIZE]; // the path it would have had, as far as it fits
+    size_t folderLength = strnlen(folder, sizeof shown - 2);
+    size_t nameLength = name != NULL ? strnlen(name, sizeof shown - folderLength - 2) : 0;
+    memcpy(shown, folder, folderLength);
+    shown[folderLength] = '\\';
+    memcpy(shown + folderLength + 1, name, nameLength);
+    shown[folderLength + 1 + nameLength] = 0;
     const char *text = isFolder ? "can't create dir!" : "can't create file!";
     if (node != NULL)
         ReportNode(text, node, shown, ERROR_FILENAME_EXCED_RANGE);
