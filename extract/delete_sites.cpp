@@ -10,6 +10,7 @@
 #include "cache/site_list.h"
 #include "host/entry_points.h"
 #include "host/item_guard.h"
+#include "host/own_panels.h"
 #include "host/plugin_state.h"
 
 namespace {
@@ -66,9 +67,9 @@ void MarkDeleted(const char *fileName)
 int WINAPI DeleteFiles(HANDLE hPlugin, struct PluginPanelItem *PanelItem, int ItemsNumber,
                        int OpMode)
 {
-    (void)hPlugin;
     (void)OpMode; // the confirmation is shown even when the host asks for silence
-    if (InsideSite())
+    SelectPanel(hPlugin);
+    if (InsideSite() || State.OwnSiteFile != NULL)
         return FALSE;
     if (!ConfirmDelete(ItemsNumber))
         return FALSE;

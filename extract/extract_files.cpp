@@ -21,6 +21,7 @@
 #include "host/entry_points.h"
 #include "host/item_guard.h"
 #include "host/messages.h"
+#include "host/own_panels.h"
 #include "platform/stream.h"
 
 namespace {
@@ -165,15 +166,6 @@ struct CopyExtent ExtentOf(const struct SiteNode *node, int headerMode)
     return extent;
 }
 
-size_t LengthBeforeSeparator(const unsigned char *bytes, size_t count)
-{
-    for (size_t i = 0; i + 4 <= count; i++) {
-        if (memcmp(bytes + i, "\r\n\r\n", 4) == 0)
-            return i;
-    }
-    return count;
-}
-
 // The copy itself. Returns NULL on success or the failure text, with *error
 // the reason.
 const char *CopyExtentTo(FILE *output, FILE *site, struct CopyExtent extent, DWORD *error)
@@ -185,7 +177,7 @@ const char *CopyExtentTo(FILE *output, FILE *site, struct CopyExtent extent, DWO
     do {
         size_t wanted = remaining < COPY_CHUNK_SIZE ? (size_t)remaining : COPY_CHUNK_SIZE;
         size_t got = ReadStream(site, CopyBuffer, wanted);
-        size_t keep = extent.toSeparator ? LengthBeforeSeparator(CopyBuffer, got) : got;
+        size_t keep = extent.toSeparator ? FindHeaderSeparator(CopyBuffer, got) : got;
         if (!WriteStream(output, CopyBuffer, keep)) {
             *error = GetLastError();
             return "can't write file!";
@@ -348,6 +340,7 @@ int WINAPI GetFiles(HANDLE hPlugin, struct PluginPanelItem *PanelItem, int Items
     (void)Move; // a move copies: nothing is ever removed from the cache
     if (DestPath == NULL || (PanelItem == NULL && ItemsNumber > 0))
         return FALSE;
+    SelectPanel(hPlugin);
     Stopped = FALSE;
     ClearErrorCancel();
     char path[DEST_PATH_SIZE];

@@ -1,6 +1,8 @@
 // Parsing qvork's command line, and its help text.
 #include "hosts/qvork/command_line.h"
 
+#include "hosts/qvork/warc_export.h"
+
 #include <cctype>
 #include <set>
 
@@ -22,10 +24,12 @@ const OptionSpec kOptions[] = {
     {"-C", true, "get"},               {"--dest", true, "get"},
     {"--disks-menu", true, "config"},  {"--plugins-menu", true, "config"},
     {"--digit", true, "config"},
+    {"--all", false, "warc"},          {"-o", true, "warc"},
+    {"--output", true, "warc"},        {"--cdxj", true, "warc"},
 };
 
-const std::set<std::string> kCommands = {"ls",   "get",    "header", "rm",
-                                         "menus", "config", "panel", "help"};
+const std::set<std::string> kCommands = {"ls",   "get",    "header", "rm",  "warc",  "menus",
+                                         "config", "panel", "open",   "help"};
 
 const OptionSpec *FindOption(const std::string &name) {
     for (const OptionSpec &spec : kOptions) {
@@ -34,6 +38,16 @@ const OptionSpec *FindOption(const std::string &name) {
         }
     }
     return nullptr;
+}
+
+// Whether an option of this name belongs to `command` (or is global).
+bool OptionAllowed(const std::string &name, const std::string &command) {
+    for (const OptionSpec &spec : kOptions) {
+        if (name == spec.name && (spec.command == nullptr || command == spec.command)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ParseSwitch(const std::string &option, const std::string &value, std::optional<bool> &out,
@@ -76,6 +90,10 @@ bool ApplyOption(const OptionSpec &spec, const std::string &value, CommandLine &
         line.all = true;
     } else if (name == "--yes" || name == "-y") {
         line.yes = true;
+    } else if (name == "-o" || name == "--output") {
+        line.output = value;
+    } else if (name == "--cdxj") {
+        line.cdxj = value;
     } else if (name == "-C" || name == "--dest") {
         line.destination = value;
     } else if (name == "--disks-menu") {
@@ -104,12 +122,24 @@ bool CheckCommand(const CommandLine &line, std::string &error) {
         error = command + " takes " + (command == "ls" ? "at most one PATH" : "no operands");
         return false;
     }
+    if (command == "open" && n != 1) {
+        error = "open takes exactly one PATH (a cache folder or a site file)";
+        return false;
+    }
     if (command == "header" && n != 1) {
         error = "header takes exactly one PATH (a file inside a site)";
         return false;
     }
     if ((command == "get" || command == "rm") && n == 0) {
         error = command + (command == "get" ? " needs at least one PATH" : " needs at least one SITE");
+        return false;
+    }
+    if (command == "warc" && (n == 0) == !line.all) {
+        error = "warc takes SITE... or --all, one of them";
+        return false;
+    }
+    if (command == "warc" && !line.output) {
+        error = "warc needs the archive to write: -o FILE.warc or FILE.warc.gz";
         return false;
     }
     if (command == "get" && !line.destination) {
@@ -191,7 +221,7 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
         return true;
     }
     for (const OptionSpec *spec : given) {
-        if (spec->command != nullptr && line.command != spec->command) {
+        if (!OptionAllowed(spec->name, line.command)) {
             error = std::string(spec->name) + " is an option of " + spec->command;
             return false;
         }
@@ -220,7 +250,17 @@ Commands:
                          Shift+F3 its stored header; F5 copies the selected
                          items (or the current one) to a folder you give; F8
                          deletes the selected sites; Ctrl+R reads the cache
-                         again; F9 opens the settings; F10 or q quits.
+                         again; F9 opens the settings; F1 shows the help
+                         (qVORK.hlf beside the module); F10 (asks) or q
+                         quits. Backspace or Ctrl+PgUp goes up one folder;
+                         typing letters (or Alt+letters) moves to the first
+                         name that starts with them. ~ in the copy dialog is
+                         your home folder.
+  open PATH              On a terminal, open the panel on PATH without the
+                         registry, as "vork:PATH" on the file manager's
+                         command line does: the folder that holds icache,
+                         the icache folder itself, or one site file (".."
+                         at its top folder closes the panel).
   ls [--all] [PATH]      List the cache root, or a folder inside a site.
                          Root rows: site name, stored responses, size of the
                          cache file, cache file name ("-" when the file is not
@@ -234,7 +274,7 @@ Commands:
                          plug-in asks "Delete N site(z)." Yes/No: on a terminal
                          you answer it; --yes answers Yes; without a terminal
                          and without --yes the answer is No.
-  menus                  Show the entries qVORK offers the Disks menu (with its
+)" + std::string(kWarcHelp) + R"(  menus                  Show the entries qVORK offers the Disks menu (with its
                          hotkey digit), the Plugins menu and the configuration
                          menu.
   config [SETTINGS]      Open the settings dialog. On a terminal you change the
@@ -258,6 +298,10 @@ Global options (before or after the command):
   --cache DIR       Store DIR as the NetSonic cache location ("CachePath") in
                     the registry file in use; the sites are read from
                     DIR/icache/cache1, cache2, ... Alone, it only stores it.
+  --cache FILE      A site file (cache7): ls, get, header and panel open it as
+                    the file manager opens a site file from a file panel;
+                    PATHs then start at the site's top folder (no site
+                    name). Nothing is stored.
   --plugin FILE     The plug-in module to load (default: qvork.so beside the
                     qvork program; or the QVORK_MODULE environment variable).
   -h, --help        This text.
@@ -281,7 +325,10 @@ Examples:
   qvork get 'www.example.com/img' 'www.example.com/a.html' -C out/
   qvork get 'www.example.com' -C out/
   qvork header 'www.example.com/a.html'
+  qvork open /mnt/old/netsonic
+  qvork --cache /mnt/old/netsonic/icache/cache7 get img/logo.gif -C out/
   qvork rm --yes 'www.example.com'
+  qvork warc 'www.example.com' cache7 -o sites.warc.gz --cdxj sites.cdxj
   qvork config --disks-menu off --plugins-menu on --digit 7
 )";
 }

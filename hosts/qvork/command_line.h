@@ -16,14 +16,17 @@ enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 struct CommandLine {
     // Global options, accepted before and after the command.
     std::optional<std::string> registryFile; // --registry FILE
-    std::optional<std::string> cacheFolder;  // --cache DIR
+    std::optional<std::string> cacheFolder;  // --cache DIR, or a site file
     std::optional<std::string> pluginFile;   // --plugin FILE
     bool help = false;                       // --help, -h, or the command "help"
 
-    std::string command; // "ls", "get", "header", "rm", "menus", "config", "panel"; "" for none
+    std::string command; // "ls", "get", "header", "rm", "warc", "menus", "config", "panel",
+                         // "open"; "" for none
     std::vector<std::string> operands;
 
-    bool all = false;                       // ls --all
+    bool all = false;                       // ls --all, warc --all
+    std::optional<std::string> output;      // warc -o FILE
+    std::optional<std::string> cdxj;        // warc --cdxj FILE
     bool yes = false;                       // rm --yes
     std::optional<std::string> destination; // get -C DEST
     DialogPreset preset;                    // config --disks-menu/--plugins-menu/--digit
