@@ -144,10 +144,6 @@ FILE *OpenSiteFile(int number, const char *fileName)
         State.CurrentSite = SiteNumberOf(fileName);
         if (!BuildCachePath(path, sizeof path, fileName))
             return NULL;
-    } else if (State.OwnSiteFile != NULL) {
-        // A panel opened on one site file reopens that file, whatever its name.
-        if (!BuildCachePath(path, sizeof path, State.OwnSiteFile))
-            return NULL;
     } else {
         char name[32];
         snprintf(name, sizeof name, SITE_FILE_PREFIX "%i", number);

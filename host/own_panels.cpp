@@ -79,7 +79,7 @@ BOOL LoadOwnSite(HANDLE handle, const struct OwnPanel *own, int opMode)
         return FALSE;
     }
     // The file's name need not carry a number ("cache" followed by digits);
-    // CurrentSite only marks being inside the site, which is reopened by name.
+    // the site is reopened by name, and a number gives the panel its "..".
     if (State.CurrentSite <= 0)
         State.CurrentSite = 1;
     return TRUE;
