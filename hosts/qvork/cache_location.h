@@ -1,7 +1,7 @@
-// The registry side of the host: which registry file is in use, and storing
-// the NetSonic cache location there ("CachePath" under HKEY_LOCAL_MACHINE
-// "SOFTWARE\web3000\netsonic", REG_SZ), through the same registry layer the
-// plug-in reads it with.
+// The registry side of the host: which registry file is in use (the
+// platform layer says), why it cannot be written, and storing the NetSonic
+// cache location there (the plug-in's "CachePath" value, REG_SZ), through the
+// same registry layer the plug-in reads it with.
 #ifndef QVORK_HOSTS_CACHE_LOCATION_H
 #define QVORK_HOSTS_CACHE_LOCATION_H
 
@@ -14,10 +14,37 @@ namespace qvork_host {
 // ~/.config/qvork/registry.reg.
 std::string RegistryFileInUse();
 
+// Why the registry file in use is not written ("/dev/null is a character
+// device, not a registry file"), or "" when nothing keeps it from being.
+std::string RegistryFileProblem();
+
 // Stores `folder`, made absolute, as "CachePath". `stored` receives the
 // value written; false with `error` set when the registry refuses.
 bool StoreCacheFolder(const std::string &folder, std::string &stored, std::string &error);
 
+// What keeps the plug-in from listing any site, said with how to set the
+// cache: no "CachePath", one it cannot use, or no icache folder in it. ""
+// when the cache folder is there. `givenForRun`: the folder came from
+// --cache, not from the registry file.
+std::string CacheProblem(bool givenForRun);
+
+// For this run only: a private copy of the registry file in use with
+// `folder` as "CachePath", made the registry file in use (QVORK_REGISTRY).
+// The copy goes when the object does; the values the plug-in changed in it
+// meanwhile are written to the registry file (not the copy's CachePath).
+class RunCache {
+public:
+    RunCache() = default;
+    ~RunCache();
+    RunCache(const RunCache &) = delete;
+    RunCache &operator=(const RunCache &) = delete;
+    bool Use(const std::string &folder, std::string &error);
+
+private:
+    std::string folder_;   // the private folder holding the copy
+    std::string registry_; // the registry file in use before
+    std::string snapshot_; // the copy's text once it named the folder
+};
 // Reads "CachePath" as stored (the folder that holds "icache"); false with
 // `error` set when there is none.
 bool ReadCacheFolder(std::string &folder, std::string &error);

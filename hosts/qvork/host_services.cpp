@@ -92,8 +92,6 @@ int WINAPI ViewerService(const char *fileName, const char *title, int, int, int,
 
 void InstallUi(HostUi *ui) { InstalledUi = ui; }
 
-HostUi *InstalledHostUi() { return InstalledUi; }
-
 void AttachPanel(HANDLE handle, PanelSource *panel) { AttachedPanels[handle] = panel; }
 
 void DetachPanel(HANDLE handle) { AttachedPanels.erase(handle); }

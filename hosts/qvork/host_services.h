@@ -53,8 +53,6 @@ public:
 // Routes the services to `ui` (none: boxes with buttons are cancelled, the
 // rest does nothing).
 void InstallUi(HostUi *ui);
-// The HostUi installed now, or none.
-HostUi *InstalledHostUi();
 void AttachPanel(HANDLE handle, PanelSource *panel);
 void DetachPanel(HANDLE handle);
 
