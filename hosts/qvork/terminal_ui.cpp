@@ -1,6 +1,7 @@
 // The line-oriented terminal behind the plug-in's services.
 #include "hosts/qvork/terminal_ui.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 
 #include "hosts/qvork/text_output.h"
@@ -315,14 +315,28 @@ int TerminalUi::ShowFile(const std::string &path, const std::string &title, DWOR
     if (captured_ == nullptr) {
         ClearProgressLine();
     }
-    std::ifstream file(path, std::ios::binary);
+    // Plain reads: ls -l views one header per file, and a stream object
+    // per view cost more than the header itself.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     int shown = 0;
-    if (!file) {
+    std::string content;
+    bool read = fd >= 0;
+    while (read) {
+        char buffer[1 << 14];
+        const ssize_t got = ::read(fd, buffer, sizeof(buffer));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        read = got >= 0;
+        if (got <= 0) {
+            break;
+        }
+        content.append(buffer, static_cast<size_t>(got));
+    }
+    if (!read) {
         std::fprintf(stderr, "qvork: cannot open %s to show %s: %s\n", path.c_str(),
                      DisplayText(title).c_str(), std::strerror(errno));
     } else {
-        const std::string content((std::istreambuf_iterator<char>(file)),
-                                  std::istreambuf_iterator<char>());
         if (captured_ != nullptr) {
             *captured_ = content;
         } else if (facts_.outputIsTerminal) {
@@ -341,11 +355,59 @@ int TerminalUi::ShowFile(const std::string &path, const std::string &title, DWOR
         shown = 1;
         ++filesShown_;
     }
-    file.close();
+    if (fd >= 0) {
+        close(fd);
+    }
     if ((flags & VF_DELETEONCLOSE) != 0) {
-        std::remove(path.c_str());
+        if (captured_ != nullptr) {
+            remover_.Remove(path);
+        } else {
+            std::remove(path.c_str());
+        }
     }
     return shown;
+}
+
+void FileRemover::Remove(const std::string &path) {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (queue_.size() < kQueued) {
+            queue_.push_back(path);
+            if (!thread_.joinable()) {
+                stopping_ = false;
+                thread_ = std::thread([this] { Run(); });
+            }
+            wake_.notify_one();
+            return;
+        }
+    }
+    std::remove(path.c_str());
+}
+
+void FileRemover::Finish() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        stopping_ = true;
+        wake_.notify_one();
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void FileRemover::Run() {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+        wake_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) {
+            return; // stopping, and nothing left
+        }
+        const std::string path = std::move(queue_.front());
+        queue_.pop_front();
+        hold.unlock();
+        std::remove(path.c_str());
+        hold.lock();
+    }
 }
 
 } // namespace qvork_host
