@@ -377,7 +377,11 @@ void FileRemover::Remove(const std::string &path) {
                 stopping_ = false;
                 thread_ = std::thread([this] { Run(); });
             }
-            wake_.notify_one();
+            // The thread is woken once a batch is ready: a wake per file
+            // would cost more than the removal it spares.
+            if (queue_.size() % kBatch == 0) {
+                wake_.notify_one();
+            }
             return;
         }
     }
@@ -398,14 +402,16 @@ void FileRemover::Finish() {
 void FileRemover::Run() {
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-        wake_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
+        wake_.wait(hold, [this] { return stopping_ || queue_.size() >= kBatch; });
         if (queue_.empty()) {
             return; // stopping, and nothing left
         }
-        const std::string path = std::move(queue_.front());
-        queue_.pop_front();
+        std::deque<std::string> batch;
+        batch.swap(queue_);
         hold.unlock();
-        std::remove(path.c_str());
+        for (const std::string &path : batch) {
+            std::remove(path.c_str());
+        }
         hold.lock();
     }
 }

@@ -302,6 +302,7 @@ std::vector<LinkSpot> FindHtmlLinks(const std::string &page) {
     options.allocator = &Arena::Allocate;
     options.deallocator = &Arena::Release;
     options.userdata = &arena;
+    options.max_errors = 0; // parse errors are not looked at: none is recorded
     std::vector<LinkSpot> spots;
     GumboOutput *output = gumbo_parse_with_options(&options, page.data(), page.size());
     if (output == nullptr) {
