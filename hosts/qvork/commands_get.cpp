@@ -13,15 +13,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <thread>
 #include <unordered_map>
 
@@ -148,116 +145,6 @@ struct WrittenFile {
         auto when = ParseHttpDate(header.Field("Last-Modified"));
         return when ? when : ParseHttpDate(header.Field("Date"));
     }
-};
-
-// Parses pages on threads of their own while the copy is still surveyed:
-// the map a page's links need is known only once every file is, where its
-// links lie is not. Each page's bytes are kept beside its links (up to
-// kBudget bytes in all; later pages are parsed when rewritten) so that the
-// links are applied only to the very bytes they were found in.
-class EarlyParser {
-public:
-    struct Page {
-        std::string bytes;
-        std::vector<LinkSpot> spots;
-    };
-
-    ~EarlyParser() { Stop(); }
-
-    void Add(size_t id, const std::string &path) {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (stopping_) {
-            return;
-        }
-        queue_.emplace_back(id, path);
-        if (threads_.empty()) {
-            const unsigned cores = std::max(2u, std::min(4u, std::thread::hardware_concurrency()));
-            for (unsigned i = 1; i < cores; ++i) {
-                threads_.emplace_back([this] { Run(); });
-            }
-        }
-        wake_.notify_one();
-    }
-
-    // Stops parsing (pages not reached yet are left) and waits for the threads.
-    void Stop() {
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            stopping_ = true;
-            wake_.notify_all();
-        }
-        for (std::thread &thread : threads_) {
-            thread.join();
-        }
-        threads_.clear();
-    }
-
-    // The parse of page `id`, if one was made (handed out once).
-    std::optional<Page> Take(size_t id) {
-        std::lock_guard<std::mutex> hold(lock_);
-        const auto found = parsed_.find(id);
-        if (found == parsed_.end()) {
-            return std::nullopt;
-        }
-        std::optional<Page> page(std::move(found->second));
-        parsed_.erase(found);
-        return page;
-    }
-
-private:
-    static constexpr uint64_t kBudget = 256u << 20;
-
-    // The bytes of a regular file at `path` (no link followed, no pipe
-    // waited for).
-    static bool ReadRegular(const std::string &path, std::string &bytes) {
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0) {
-            return false;
-        }
-        struct stat info;
-        bool good = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-        char buffer[1 << 16];
-        ssize_t got = 0;
-        while (good && (got = read(fd, buffer, sizeof(buffer))) > 0) {
-            bytes.append(buffer, static_cast<size_t>(got));
-        }
-        close(fd);
-        return good && got == 0;
-    }
-
-    void Run() {
-        std::unique_lock<std::mutex> hold(lock_);
-        for (;;) {
-            wake_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
-            if (stopping_) {
-                return;
-            }
-            const auto [id, path] = std::move(queue_.front());
-            queue_.pop_front();
-            if (kept_ >= kBudget) {
-                continue;
-            }
-            hold.unlock();
-            Page page;
-            const bool read = ReadRegular(path, page.bytes);
-            if (read) {
-                page.spots = FindHtmlLinks(page.bytes);
-            }
-            hold.lock();
-            if (read) {
-                kept_ += page.bytes.size();
-                parsed_.emplace(id, std::move(page));
-            }
-        }
-    }
-
-    std::mutex lock_;
-    std::condition_variable wake_;
-    std::deque<std::pair<size_t, std::string>> queue_;
-    std::map<size_t, Page> parsed_;
-    uint64_t kept_ = 0;
-    bool stopping_ = false;
-    std::vector<std::thread> threads_;
 };
 
 class CopyOut {
@@ -402,9 +289,6 @@ private:
         const auto size = fs::file_size(Full(path), ignored);
         file.size = ignored ? 0 : size;
         bytes_ += file.size;
-        if (line_.offline && file.Html() && !file.Redirect()) {
-            parser_.Add(files_.size(), Full(path));
-        }
         files_.push_back(std::move(file));
         Progress();
     }
@@ -461,7 +345,6 @@ private:
     // Renames HTML pages to .html, turns redirects into forwarding pages and
     // rewrites the links of every page and sheet.
     void MakeOffline() {
-        parser_.Stop(); // before any page is renamed
         for (WrittenFile &file : files_) {
             const bool page = file.Html() || file.Redirect();
             if (page && !EndsWith(file.path, ".html") && !EndsWith(file.path, ".htm")) {
@@ -485,7 +368,7 @@ private:
         std::atomic<int> warnings{0};
         auto work = [&]() {
             for (size_t i = next++; i < files_.size(); i = next++) {
-                if (!Rewrite(i, byKey)) {
+                if (!Rewrite(files_[i], byKey)) {
                     ++warnings;
                 }
             }
@@ -508,9 +391,8 @@ private:
 
     // The links of one page or sheet rewritten, or a redirect made a page;
     // false when it could not be written.
-    bool Rewrite(size_t index,
+    bool Rewrite(WrittenFile &file,
                  const std::map<std::pair<std::string, std::string>, const WrittenFile *> &byKey) {
-        WrittenFile &file = files_[index];
         // A page names the same targets again and again (its style sheet,
         // its logo, its menu): each link is resolved once per page.
         std::unordered_map<std::string, std::optional<std::string>> resolved;
@@ -550,16 +432,10 @@ private:
                    escaped + "\">" + escaped + "</a>\n";
         } else if (file.Html() || file.Css()) {
             const bool html = file.Html();
-            const auto parsed = parser_.Take(index);
             if (!RewriteFile(
                     Full(file.path),
                     [&](const std::string &original) {
-                        if (!html) {
-                            return RewriteCss(original, map);
-                        }
-                        return parsed && parsed->bytes == original
-                                   ? ApplyHtmlLinks(original, parsed->spots, map)
-                                   : RewriteHtml(original, map);
+                        return html ? RewriteHtml(original, map) : RewriteCss(original, map);
                     },
                     file.size)) {
                 Warn(Quoted(file.path) + ": links not rewritten (cannot read or write it)");
@@ -583,7 +459,6 @@ private:
     std::string destination_;
     WorkFolder work_;
     std::vector<WrittenFile> files_;
-    EarlyParser parser_;
     int warnings_ = 0;
     int decoded_ = 0;
     size_t total_ = 0;

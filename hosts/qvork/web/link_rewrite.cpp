@@ -206,15 +206,16 @@ bool IsUrlAttribute(const char *name) {
     return false;
 }
 
-void Walk(const GumboNode *node, const std::string &page, std::vector<LinkSpot> &spots) {
+void Walk(const GumboNode *node, const std::string &page, const LinkMap &map,
+          std::vector<Edit> &edits) {
     if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_CDATA) {
         const GumboNode *parent = node->parent;
         if (parent != nullptr && parent->type == GUMBO_NODE_ELEMENT &&
             parent->v.element.tag == GUMBO_TAG_STYLE && node->v.text.original_text.data != nullptr) {
-            spots.push_back({LinkSpot::kSheet, node->v.text.start_pos.offset,
-                             node->v.text.original_text.length,
-                             std::string(node->v.text.original_text.data,
-                                         node->v.text.original_text.length)});
+            const size_t offset = node->v.text.start_pos.offset;
+            const std::string sheet(node->v.text.original_text.data,
+                                    node->v.text.original_text.length);
+            CssEdits(sheet, map, offset, edits);
         }
         return;
     }
@@ -240,25 +241,32 @@ void Walk(const GumboNode *node, const std::string &page, std::vector<LinkSpot> 
                 original.data < page.data() || original.data + original.length > page.data() + page.size()) {
                 continue; // not from the source (an implied element or value)
             }
-            LinkSpot::Kind kind;
+            std::optional<std::string> replaced;
+            const std::string value = attribute->value;
             if (IsUrlAttribute(attribute->name)) {
-                kind = LinkSpot::kUrl;
+                replaced = map(value);
             } else if (strcasecmp(attribute->name, "srcset") == 0) {
-                kind = LinkSpot::kSrcset;
+                replaced = MapSrcset(value, map);
             } else if (refresh && strcasecmp(attribute->name, "content") == 0) {
-                kind = LinkSpot::kRefresh;
+                replaced = MapRefresh(value, map);
             } else if (strcasecmp(attribute->name, "style") == 0) {
-                kind = LinkSpot::kStyle;
-            } else {
+                const std::string sheet = RewriteCss(value, map);
+                if (sheet != value) {
+                    replaced = sheet;
+                }
+            }
+            if (!replaced) {
                 continue;
             }
-            spots.push_back({kind, static_cast<size_t>(original.data - page.data()), original.length,
-                             attribute->value});
+            const char first = original.data[0];
+            const char quote = first == '\'' || first == '"' ? first : '"';
+            edits.push_back({static_cast<size_t>(original.data - page.data()), original.length,
+                             AttributeText(*replaced, quote)});
         }
         children = &element.children;
     }
     for (unsigned i = 0; i < children->length; ++i) {
-        Walk(static_cast<const GumboNode *>(children->data[i]), page, spots);
+        Walk(static_cast<const GumboNode *>(children->data[i]), page, map, edits);
     }
 }
 
@@ -294,7 +302,7 @@ private:
 
 } // namespace
 
-std::vector<LinkSpot> FindHtmlLinks(const std::string &page) {
+std::string RewriteHtml(const std::string &page, const LinkMap &map) {
     // gumbo allocates for every token; a bump arena freed whole after the
     // parse takes most of that cost away.
     Arena arena;
@@ -303,52 +311,14 @@ std::vector<LinkSpot> FindHtmlLinks(const std::string &page) {
     options.deallocator = &Arena::Release;
     options.userdata = &arena;
     options.max_errors = 0; // parse errors are not looked at: none is recorded
-    std::vector<LinkSpot> spots;
     GumboOutput *output = gumbo_parse_with_options(&options, page.data(), page.size());
     if (output == nullptr) {
-        return spots;
+        return page;
     }
-    Walk(output->document, page, spots);
-    gumbo_destroy_output(&options, output);
-    return spots;
-}
-
-std::string ApplyHtmlLinks(const std::string &page, const std::vector<LinkSpot> &spots,
-                           const LinkMap &map) {
     std::vector<Edit> edits;
-    for (const LinkSpot &spot : spots) {
-        if (spot.offset > page.size() || spot.length > page.size() - spot.offset) {
-            continue; // not found in these bytes
-        }
-        if (spot.kind == LinkSpot::kSheet) {
-            CssEdits(spot.value, map, spot.offset, edits);
-            continue;
-        }
-        std::optional<std::string> replaced;
-        if (spot.kind == LinkSpot::kUrl) {
-            replaced = map(spot.value);
-        } else if (spot.kind == LinkSpot::kSrcset) {
-            replaced = MapSrcset(spot.value, map);
-        } else if (spot.kind == LinkSpot::kRefresh) {
-            replaced = MapRefresh(spot.value, map);
-        } else {
-            const std::string sheet = RewriteCss(spot.value, map);
-            if (sheet != spot.value) {
-                replaced = sheet;
-            }
-        }
-        if (!replaced) {
-            continue;
-        }
-        const char first = page[spot.offset];
-        const char quote = first == '\'' || first == '"' ? first : '"';
-        edits.push_back({spot.offset, spot.length, AttributeText(*replaced, quote)});
-    }
+    Walk(output->document, page, map, edits);
+    gumbo_destroy_output(&options, output);
     return Apply(page, edits);
-}
-
-std::string RewriteHtml(const std::string &page, const LinkMap &map) {
-    return ApplyHtmlLinks(page, FindHtmlLinks(page), map);
 }
 
 std::string RewriteCss(const std::string &sheet, const LinkMap &map) {

@@ -9,7 +9,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace qvork_host {
 
@@ -19,20 +18,6 @@ using LinkMap = std::function<std::optional<std::string>(const std::string &)>;
 // HTML: href, src, srcset, action, poster, background, data, the URL of a
 // <meta http-equiv="refresh">, inline style attributes and <style> sheets.
 std::string RewriteHtml(const std::string &page, const LinkMap &map);
-
-// RewriteHtml in two steps, so that pages can be parsed before the map is
-// known: where a page's link-bearing values lie, and those values changed
-// by a map in the very bytes they were found in.
-struct LinkSpot {
-    enum Kind { kUrl, kSrcset, kRefresh, kStyle, kSheet };
-    Kind kind;
-    size_t offset; // of the value as written (quotes included), or of the sheet
-    size_t length;
-    std::string value; // the attribute's value with entities decoded, or the sheet
-};
-std::vector<LinkSpot> FindHtmlLinks(const std::string &page);
-std::string ApplyHtmlLinks(const std::string &page, const std::vector<LinkSpot> &spots,
-                           const LinkMap &map);
 
 // CSS: url(...) and @import "...".
 std::string RewriteCss(const std::string &sheet, const LinkMap &map);
