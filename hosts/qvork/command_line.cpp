@@ -8,6 +8,8 @@
 
 #include "hosts/qvork/warc_export.h"
 
+#include "host/netsonic.h"
+
 namespace qvork_host {
 
 namespace {
@@ -307,6 +309,8 @@ Commands:
                          dialog and cancels.
                            --cache DIR   save DIR as the cache location
                                          (alone: only that)
+  mount CACHE MOUNTPOINT Show a cache folder or one site file as a read-only
+                         file system (FUSE); "qvork mount --help" tells more.
   help                   This text.
 
 PATH:
@@ -335,8 +339,11 @@ Registry file:
   $QVORK_REGISTRY, else $XDG_CONFIG_HOME/qvork/registry.reg, else
   ~/.config/qvork/registry.reg. In use now: )" +
            registryFile + R"(
-  The cache location is the value "CachePath" under
-  HKEY_LOCAL_MACHINE\SOFTWARE\web3000\netsonic; the plug-in's settings are
+  A save changes only the values it sets and keeps every other line; a file
+  that does not start with the line REGEDIT4 (or is not a regular file) is
+  never written over.
+  The cache location is the value ")" NETSONIC_CACHE_PATH_VALUE R"(" under
+  HKEY_LOCAL_MACHINE\)" NETSONIC_KEY R"(; the plug-in's settings are
   under HKEY_CURRENT_USER\Software\qvork\Plugins\Q\VORK.
 
 Exit status:

@@ -152,6 +152,8 @@ check "get folder and file: nested file" cmp -s "$WORK/out2/img/icons/up.png" "$
 check "get folder and file: the file" cmp -s "$WORK/out2/a.html" "$WORK/cache/expected/a.html"
 run get www.example.com -C "$WORK/out3/"
 check "get site: status" status_is 0
+check "get site: the summary" stdout_is "copied 4 of 4 files (120292 bytes)
+"
 check "get site: three-chunk body" cmp -s "$WORK/out3/www.example.com/big.bin" "$WORK/cache/expected/big.bin"
 check "get site: tree mirrors the URLs" test -f "$WORK/out3/www.example.com/img/logo.gif"
 run get media.example.net/video -C "$WORK/out4"
@@ -170,7 +172,7 @@ mkdir -p "$WORK/readonly" && chmod 555 "$WORK/readonly"
 if [ "$(id -u)" -ne 0 ]; then
     run get www.example.com/a.html -C "$WORK/readonly"
     check "get into a read-only folder: fails" status_is 1
-    check "get into a read-only folder: names the item" stderr_has "not copied: 'a.html'"
+    check "get into a read-only folder: path and reason" stderr_has "$WORK/readonly/a.html: access denied"
 fi
 
 # --- header: ProcessKey Shift+F3 and the Viewer service -------------------
@@ -230,7 +232,9 @@ Plugins menu:
 Configuration menu:
   qVORK
 '
+printf '; my note\n' >>"$WORK/settings.reg"
 run --cache "$WORK/cache" config --digit 5
+check "config in a --cache run: the file's other lines are kept" grep -qxF '; my note' "$WORK/settings.reg"
 check "config in a --cache run: the setting is kept" grep -qF '"Diskz_num"=hex:05' "$WORK/settings.reg"
 check "config in a --cache run: that cache is not stored" test "$(grep -c CachePath "$WORK/settings.reg")" -eq 0
 run config --disks-menu off --digit auto
@@ -242,6 +246,22 @@ Plugins menu:
 Configuration menu:
   qVORK
 '
+
+# --- A registry that is not a registry file is never written over ------
+printf 'my notes\nREGEDIT4\n' >"$WORK/notes.txt"
+mkfifo "$WORK/fifo"
+while IFS='|' read -r file args why; do
+    # shellcheck disable=SC2086
+    run --registry "$file" $args
+    check "not a registry ($file $args): fails" status_is 1
+    check "not a registry ($file $args): says why" stderr_has "$file $why"
+done <<TABLE
+$WORK/notes.txt|config --digit 3|does not start with the line REGEDIT4
+$WORK/fifo|--cache $WORK/cache|is a FIFO, not a registry file
+$WORK|config --digit 3|is a folder, not a registry file
+TABLE
+check "not a registry: the notes are kept" test "$(cat "$WORK/notes.txt")" = $'my notes\nREGEDIT4'
+check "not a registry: the FIFO is kept" test -p "$WORK/fifo"
 
 # --- On a terminal: the progress line and the questions asked -----------
 # script(1) gives qvork a terminal; what it prints there lands in $OUT.
