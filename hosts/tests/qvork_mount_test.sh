@@ -70,6 +70,9 @@ check "one folder per site, same names told apart by cache file" \
 check "diff -r of the mount against qvork get" diff -r "$MNT/www.hostile.test" "$WORK/get/www.hostile.test"
 check "hostile names as get writes them" test -f "$MNT/www.hostile.test/dots/--/evil.txt" \
     -a -f "$MNT/www.hostile.test/_CON.txt" -a -f "$MNT/www.hostile.test/a-b-c=1"
+check "clashing names numbered in listing order" [ "$(cat "$MNT/www.hostile.test/dup-x"{,~2,~3,~2~2} \
+    "$MNT/www.hostile.test/"{sub-dir/in.html,sub-dir~2,p-1.html,p-1~2.html,docs/index.htm} | tr '\n' ,)" \
+    = "first,second,third,numbered already,in,file after folder,p1,p1 again,docs body," ]
 
 H=$MNT/www.hostile.test
 check "user.http.header" diff <(getfattr 2>/dev/null --only-values -n user.http.header "$H/index.html") \
