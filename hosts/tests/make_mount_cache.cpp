@@ -6,6 +6,7 @@
 //   cache2  www.example.com   one page
 //   cache3  broken.test       cut short in its second record
 //   cache4  www.example.com   a second site of the same name, two pages
+//   cache5  (no name)         one page
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -65,6 +66,7 @@ int main(int argc, char **argv) {
                       cut);
         WriteSiteFile(cache / "cache4", "www.example.com",
                       {OkRecord("a.html", "A\n"), OkRecord("img/b.gif", "GIF89a")});
+        WriteSiteFile(cache / "cache5", "", {OkRecord("nameless.html", "no site name\n")});
     } catch (const std::exception &error) {
         std::cerr << "make_mount_cache: " << error.what() << "\n";
         return 1;

@@ -62,9 +62,10 @@ no_sanitizer_report() { ! grep -qE 'ERROR: AddressSanitizer|runtime error:|LeakS
 gone() { ! mountpoint -q "$MNT" && [ -z "$(ls -A "$TMPDIR")" ]; }
 
 mount_it "$WORK/cache"
-check "one folder per site, same names told apart by cache file" \
-    diff <(ls "$MNT") <(printf '%s\n' broken.test www.example.com@cache2 www.example.com@cache4 \
+check "one folder per site, same names told apart by cache file, no name as -" \
+    diff <(ls "$MNT") <(printf '%s\n' - broken.test www.example.com@cache2 www.example.com@cache4 \
                                       www.hostile.test)
+check "the site without a name" [ "$(cat "$MNT/-/nameless.html")" = "no site name" ]
 
 "$QVORK" --cache "$WORK/cache" get www.hostile.test -C "$WORK/get" >/dev/null 2>"$ERR"
 check "diff -r of the mount against qvork get" diff -r "$MNT/www.hostile.test" "$WORK/get/www.hostile.test"
