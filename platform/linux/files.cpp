@@ -168,13 +168,6 @@ static UINT NextTempNumber(void)
     return number;
 }
 
-// Whether the native `folder` ("" for the current one) is a folder.
-static BOOL IsFolder(const char *folder)
-{
-    struct stat info;
-    return stat(folder[0] != '\0' ? folder : ".", &info) == 0 && S_ISDIR(info.st_mode) ? TRUE : FALSE;
-}
-
 // Writes "<folder>[/]<prefix, up to 3 chars><number in hex>.tmp" into `out`
 // (MAX_PATH bytes); FALSE when it does not fit.
 static BOOL FormatTempName(const char *folder, const char *prefix, UINT number, char *out)
@@ -216,30 +209,30 @@ UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char 
         }
         return unique;
     }
-    // The folder is checked only when a name cannot be made or created in
-    // it: a copy asks for one temporary name per file, and the create itself
-    // finds the folder in the common case.
+    // The folder is looked at only when a name cannot be made in it (a
+    // missing folder is ERROR_DIRECTORY whatever else is wrong): a header
+    // view creates one temporary file each, and most calls succeed.
     char candidate[MAX_PATH];
     for (UINT attempt = 0; attempt < 0xFFFFu; attempt++) {
         UINT number = NextTempNumber();
-        if (!FormatTempName(native, prefix, number, candidate)) {
-            SetLastError(IsFolder(native) ? ERROR_BUFFER_OVERFLOW : ERROR_DIRECTORY);
-            return 0;
-        }
-        int fd = open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        BOOL formatted = FormatTempName(native, prefix, number, candidate);
+        int fd = formatted ? open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666) : -1;
         if (fd >= 0) {
             close(fd);
             memcpy(tempFileName, candidate, strlen(candidate) + 1);
             return number;
         }
         int error = errno;
-        if (error != EEXIST) {
-            if (IsFolder(native))
-                SetLastErrorFromErrno(error, candidate);
-            else
-                SetLastError(ERROR_DIRECTORY);
-            return 0;
-        }
+        if (formatted && error == EEXIST)
+            continue;
+        struct stat info;
+        if (stat(native[0] != '\0' ? native : ".", &info) != 0 || !S_ISDIR(info.st_mode))
+            SetLastError(ERROR_DIRECTORY);
+        else if (!formatted)
+            SetLastError(ERROR_BUFFER_OVERFLOW);
+        else
+            SetLastErrorFromErrno(error, candidate);
+        return 0;
     }
     SetLastError(ERROR_FILE_EXISTS);
     return 0;
