@@ -27,8 +27,12 @@ char *CopyText(const char *text)
 // FALSE leaves both untouched: the file is not a readable site.
 BOOL ReadSiteName(FILE *file, struct PluginPanelItem *item, WIN32_FIND_DATAA *findData)
 {
-    unsigned char header[SITE_HEADER_FIXED_SIZE];
-    if (ReadStream(file, header, sizeof header) != sizeof header)
+    // The header and the longest name the listing keeps, in one read: a site
+    // file is longer than that, and a shorter one still has to hold the
+    // header and as much of the name as it declares.
+    unsigned char header[SITE_HEADER_FIXED_SIZE + MAX_PATH - 1];
+    size_t got = ReadStream(file, header, sizeof header);
+    if (got < SITE_HEADER_FIXED_SIZE)
         return FALSE;
     if (DecodeU32(header + SITE_MAGIC_OFFSET) != SITE_MAGIC)
         return FALSE;
@@ -37,9 +41,10 @@ BOOL ReadSiteName(FILE *file, struct PluginPanelItem *item, WIN32_FIND_DATAA *fi
         return FALSE;
     if (nameLength > MAX_PATH - 1)
         nameLength = MAX_PATH - 1;
-    char name[MAX_PATH];
-    if (ReadStream(file, name, (size_t)nameLength) != (size_t)nameLength)
+    if (got - SITE_HEADER_FIXED_SIZE < (size_t)nameLength)
         return FALSE;
+    char name[MAX_PATH];
+    memcpy(name, header + SITE_HEADER_FIXED_SIZE, (size_t)nameLength);
     name[nameLength] = 0;
     char *description = CopyText(findData->cFileName);
     if (description == NULL)
