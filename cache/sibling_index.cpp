@@ -1,13 +1,17 @@
 // The sibling index (see sibling_index.h): open addressing over 32-bit pool
 // handles. A child slot holds (parent, child); a tail slot holds (parent,
 // last child) under the parent's handle with the tail bit set. Load stays
-// at most three quarters, so every probe ends at an empty slot.
+// at most three quarters, so every probe ends at an empty slot. Slots are
+// chosen by a keyed hash with a key drawn once per process: names in a site
+// file, which its writer chooses, cannot be crafted to pile up in a few slots.
 #include "cache/sibling_index.h"
 
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
+#include "cache/keyed_hash.h"
 #include "cache/node_pool.h"
 
 namespace {
@@ -30,6 +34,24 @@ struct Index {
 
 struct Index Table;
 
+struct HashKey Key;
+BOOL KeyDrawn;
+
+// Draws the key once. Should the system's random source fail, a mix of the
+// time and of addresses (which vary between processes) is still no key an
+// attacker can know in advance.
+void DrawKey(void)
+{
+    if (KeyDrawn)
+        return;
+    if (!RtlGenRandom(&Key, sizeof Key)) {
+        uintptr_t here = (uintptr_t)&here;
+        Key.k0 = (uint64_t)time(NULL) ^ ((uint64_t)clock() << 32) ^ (uint64_t)(uintptr_t)&Table;
+        Key.k1 = (uint64_t)here * 0x9E3779B97F4A7C15ull;
+    }
+    KeyDrawn = TRUE;
+}
+
 uint32_t ParentHandle(const struct SiteNode *parent)
 {
     return parent == NULL ? TOP_LEVEL : PoolHandleOf(parent);
@@ -37,16 +59,13 @@ uint32_t ParentHandle(const struct SiteNode *parent)
 
 uint32_t HashName(uint32_t parent, const char *name, size_t length)
 {
-    uint32_t hash = 2166136261u ^ parent;
-    for (size_t i = 0; i < length; i++)
-        hash = (hash ^ (unsigned char)name[i]) * 16777619u;
-    return hash ^ (hash >> 15);
+    return KeyedHash(&Key, parent, name, length);
 }
 
+// Keyed too: which nodes become parents is also the file's choice.
 uint32_t HashTail(uint32_t parent)
 {
-    uint32_t hash = parent * 2654435761u;
-    return hash ^ (hash >> 16);
+    return KeyedHash(&Key, parent | TAIL_BIT, NULL, 0);
 }
 
 BOOL NameIs(const struct SiteNode *node, const char *name, size_t length)
@@ -121,6 +140,7 @@ BOOL Grow(void)
 int OpenSiblingIndex(uint32_t expected)
 {
     CloseSiblingIndex();
+    DrawKey();
     uint32_t size = INITIAL_SLOTS;
     // Child slots plus a few tail slots, at most three quarters full.
     while (size < 0x40000000u && (uint64_t)size * 3 < ((uint64_t)expected + 2) * 4)

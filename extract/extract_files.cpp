@@ -109,6 +109,11 @@ int ExtractFile(struct SiteNode *node, char *path, FILE *site, int headerMode)
         ReportNode("can't read file!", node); // a damaged record
         return 0;
     }
+    // A FIFO or a device at the target's name is neither written nor replaced.
+    if (!IsFileOrAbsent(path)) {
+        ReportNode("can't create file!", node);
+        return 0;
+    }
     FILE *output = OpenStream(path, "wb");
     if (output == NULL) {
         ReportNode("can't create file!", node);

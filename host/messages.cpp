@@ -3,12 +3,12 @@
 
 #include "host/plugin_state.h"
 
-void ShowError(const char *text)
+int ShowError(const char *text)
 {
     if (State.Info.Message == NULL)
-        return;
+        return 0;
     const char *items[3] = {"VORK", text != NULL ? text : "(NULL)", "OK"};
-    State.Info.Message(0, FMSG_WARNING, "", items, 3, 1);
+    return State.Info.Message(0, FMSG_WARNING, "", items, 3, 1);
 }
 
 const char *GetMsgText(int id)

@@ -4,8 +4,9 @@
 #define QVORK_HOST_MESSAGES_H
 
 // A warning box titled "VORK" with `text` ("(NULL)" for NULL) and "OK";
-// returns when the user has closed it.
-void ShowError(const char *text);
+// returns when the user has closed it, with the host's answer (-1: the box
+// was cancelled, with Esc or F10).
+int ShowError(const char *text);
 // The host's text for message number `id` of this plug-in.
 const char *GetMsgText(int id);
 

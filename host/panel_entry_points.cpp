@@ -44,6 +44,17 @@ int ViewCurrentHeader(HANDLE hPlugin)
     return TRUE;
 }
 
+// A panel's own read (not a silent one, nor a file search walking the
+// folders) replaces what it shows: retired listings that no open panel
+// shows any more are then freed.
+void GiveListing(HANDLE hPlugin, const struct PluginPanelItem *items, int opMode)
+{
+    if ((opMode & (OPM_SILENT | OPM_FIND)) != 0)
+        return;
+    PanelGiven(hPlugin, items);
+    FreeRetiredListings(FALSE);
+}
+
 } // namespace
 
 void LeaveSite(void)
@@ -80,12 +91,12 @@ HANDLE WINAPI OpenPlugin(int OpenFrom, int Item)
     State.SiteCount = 0;
     State.OpenPanels++;
     State.OpenCount++;
+    PanelOpened((HANDLE)(intptr_t)State.OpenCount);
     return (HANDLE)(intptr_t)State.OpenCount;
 }
 
 void WINAPI ClosePlugin(HANDLE hPlugin)
 {
-    (void)hPlugin;
     FreeTree(State.TreeRoot);
     ReleaseSiteList();
     State.CurrentSite = 0;
@@ -93,8 +104,8 @@ void WINAPI ClosePlugin(HANDLE hPlugin)
     State.CurDirText[0] = 0;
     if (State.OpenPanels > 0)
         State.OpenPanels--;
-    if (State.OpenPanels == 0)
-        FreeRetiredListings(); // no panel is left to show them
+    PanelClosed(hPlugin);
+    FreeRetiredListings(FALSE);
 }
 
 void WINAPI GetOpenPluginInfo(HANDLE hPlugin, struct OpenPluginInfo *Info)
@@ -116,7 +127,6 @@ void WINAPI GetOpenPluginInfo(HANDLE hPlugin, struct OpenPluginInfo *Info)
 int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int *pItemsNumber,
                        int OpMode)
 {
-    (void)hPlugin;
     if (pPanelItem == NULL || pItemsNumber == NULL)
         return FALSE;
     if (TopNavStack(&State.NavStack) == NULL || State.CurrentSite == 0) {
@@ -129,6 +139,7 @@ int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int 
     if (State.CurrentSite == 0 && State.SiteList != NULL) {
         *pPanelItem = State.SiteList;
         *pItemsNumber = State.SiteCount;
+        GiveListing(hPlugin, State.SiteList, OpMode);
         return TRUE;
     }
     BOOL atRoot = State.CurrentSite == 0;
@@ -143,10 +154,6 @@ int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int 
         State.ListingCursor = items;
         State.ListingEnd = items + count;
         if (atRoot) {
-            // A single panel has asked for a fresh root listing: what it
-            // showed before is no longer shown anywhere.
-            if (State.OpenPanels <= 1)
-                FreeRetiredListings();
             State.SiteList = items;
             ScanCacheFolder(ReadSiteHeader);
         } else {
@@ -160,6 +167,7 @@ int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int 
         State.ListingEnd = NULL;
     }
     ProgressEnd(&State.Progress);
+    GiveListing(hPlugin, items, OpMode);
     return TRUE;
 }
 

@@ -431,21 +431,22 @@ TEST_F(AttackTest, SelectedEntriesStayInsideTheDestination) {
 // ---- Failures while copying ---------------------------------------------------------------
 
 #ifndef _WIN32
-// A destination file that is really /dev/full: every write fails for lack
-// of room, as on a full disk.
+// No file may grow past 16 bytes: a longer body fails to be written, as on a
+// full disk (in the buffered close for 17 bytes, in the first or a later
+// chunk for the others), while the short ones are written.
 class FullDiskTest : public ExtractTest, public ::testing::WithParamInterface<size_t> {};
 
 TEST_P(FullDiskTest, FailedWriteIsReportedAndItsOutputRemoved) {
     cache.WriteSite("cache1", "s.example",
                     {OkRecord("full", BodyPattern(GetParam(), 3)), OkRecord("ok.txt", "fine"),
                      OkRecord("d/full", BodyPattern(GetParam(), 4)), OkRecord("d/ok.txt", "also fine")});
-    fs::create_directories(dest / "d");
-    fs::create_symlink("/dev/full", dest / "full");
-    fs::create_symlink("/dev/full", dest / "d" / "full");
     ASSERT_EQ(Enter("s.example"), TRUE);
     std::vector<PluginPanelItem> items = Select({"full", "ok.txt", "d"});
 
-    EXPECT_EQ(Get(items), FALSE);
+    {
+        FileSizeLimit disk(16);
+        EXPECT_EQ(Get(items), FALSE);
+    }
     EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't write file!", "full",
                                                         "can't write file!", "full"}));
     EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED));
@@ -455,8 +456,28 @@ TEST_P(FullDiskTest, FailedWriteIsReportedAndItsOutputRemoved) {
         << "the failed outputs are removed";
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, FullDiskTest, ::testing::Values(1, 50000, 100001),
+INSTANTIATE_TEST_SUITE_P(Sizes, FullDiskTest, ::testing::Values(17, 50000, 100001),
                          [](const auto &info) { return "Body" + std::to_string(info.param); });
+
+// A FIFO at a target name once blocked the copy in open() and took the body;
+// a device was written to. Neither is written: the item fails by name.
+TEST_F(ExtractTest, FifoOrDeviceAtTargetNameIsNotWritten) {
+    cache.WriteSite("cache1", "s.example",
+                    {OkRecord("pipe", "to the pipe"), OkRecord("dev", "to the device"),
+                     OkRecord("ok.txt", "fine")});
+    WatchedFifo fifo(dest / "pipe", WatchedFifo::WriterComes);
+    fs::create_symlink("/dev/null", dest / "dev");
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"pipe", "dev", "ok.txt"});
+
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't create file!", "pipe",
+                                                        "can't create file!", "dev"}));
+    EXPECT_FALSE(fifo.Opened());
+    EXPECT_TRUE(fs::is_fifo(dest / "pipe") && fs::is_symlink(dest / "dev")) << "left as they were";
+    EXPECT_EQ(ReadWhole(dest / "ok.txt"), "fine");
+    EXPECT_EQ(FlagsOf(items[2]), 0u);
+}
 #endif
 
 // A site file that ends inside a body: what was read is written, no more.

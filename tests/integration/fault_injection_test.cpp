@@ -363,23 +363,22 @@ void OpenToEveryone(const CacheDir &cache) {
 
 // ---- The destination fills up ---------------------------------------------------
 
-// A file of the destination that is really /dev/full: every write fails for
-// lack of room. Whole sites copied from the root: the failed file is
-// reported and removed (the link, not the device), its site stays selected,
-// every other file and site is written.
+// No file may grow past 16 bytes, as on a disk that fills: every write of
+// more fails. Whole sites copied from the root: the failed file is reported
+// and removed, its site stays selected, every other file and site is written.
 TEST_F(FaultTest, FullDeviceInAWholeSiteCopyFailsThatSiteOnly) {
     const std::string big = Pattern(100001, 1);
     cache.WriteSite("cache1", "s.example",
                     {OkRecord("big.bin", big), OkRecord("small.txt", "fine"),
-                     OkRecord("d/full.txt", "lost"), OkRecord("d/ok.txt", "ok")});
+                     OkRecord("d/full.txt", "lost past the limit"), OkRecord("d/ok.txt", "ok")});
     cache.WriteSite("cache2", "t.example", {OkRecord("t.txt", "other site")});
-    fs::create_directories(dest / "s.example" / "d");
-    fs::create_symlink("/dev/full", dest / "s.example" / "big.bin");
-    fs::create_symlink("/dev/full", dest / "s.example" / "d" / "full.txt");
     const HeldListing before = Held();
     std::vector<PluginPanelItem> items = Select({"s.example", "t.example"});
 
-    EXPECT_EQ(Get(items), FALSE);
+    {
+        FileSizeLimit disk(16);
+        EXPECT_EQ(Get(items), FALSE);
+    }
     EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't write file!", "big.bin",
                                                         "can't write file!", "full.txt"}));
     EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED));
@@ -391,7 +390,6 @@ TEST_F(FaultTest, FullDeviceInAWholeSiteCopyFailsThatSiteOnly) {
                                   {"s.example/d/ok.txt", "ok"},
                                   {"t.example", kDirMark},
                                   {"t.example/t.txt", "other site"}}));
-    EXPECT_TRUE(fs::is_character_file("/dev/full")) << "the device itself is left alone";
     EXPECT_EQ(CurDir(), "");
     EXPECT_TRUE(Held() == before) << "the held listing is untouched";
 }

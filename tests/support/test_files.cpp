@@ -4,6 +4,17 @@
 #include <iterator>
 #include <system_error>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#endif
+
 namespace qvork_test {
 
 namespace fs = std::filesystem;
@@ -33,5 +44,51 @@ std::map<std::string, std::string> DiskTree(const fs::path &root) {
     }
     return tree;
 }
+
+#ifndef _WIN32
+WatchedFifo::WatchedFifo(const fs::path &path, Side side) : path_(path), side_(side) {
+    if (mkfifo(path.c_str(), 0644) != 0) throw std::runtime_error("mkfifo " + path.string());
+    thread_ = std::thread([this] {
+        while (!stop_) {
+            // A writer's open succeeds only while a reader has the FIFO open.
+            // A reader's always does; its first read says end of file (0)
+            // unless a writer has it open, whose bytes are then all taken.
+            const int fd = open(path_.c_str(), (side_ == ReaderComes ? O_WRONLY : O_RDONLY) | O_NONBLOCK);
+            if (fd >= 0) {
+                char buffer[4096];
+                if (side_ == ReaderComes || read(fd, buffer, sizeof buffer) != 0) {
+                    opened_ = true;
+                    fcntl(fd, F_SETFL, 0);
+                    while (side_ == WriterComes && read(fd, buffer, sizeof buffer) > 0) {}
+                }
+                close(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+}
+
+WatchedFifo::~WatchedFifo() {
+    stop_ = true;
+    thread_.join();
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long bytes) {
+    savedSignal_ = signal(SIGXFSZ, SIG_IGN); // the write fails instead of killing the process
+    struct rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    savedSoft_ = limit.rlim_cur;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    struct rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = savedSoft_;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, savedSignal_);
+}
+#endif
 
 } // namespace qvork_test
