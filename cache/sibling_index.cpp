@@ -30,6 +30,7 @@ struct Index {
     struct Slot *slots;
     uint32_t size; // a power of two
     uint32_t used;
+    uint64_t probes; // slots looked at since the index was opened
 };
 
 struct Index Table;
@@ -79,6 +80,7 @@ struct Slot *ChildSlot(uint32_t parent, const char *name, size_t length)
     uint32_t mask = Table.size - 1;
     for (uint32_t i = HashName(parent, name, length) & mask;; i = (i + 1) & mask) {
         struct Slot *slot = &Table.slots[i];
+        Table.probes++;
         if (slot->parent == EMPTY_SLOT)
             return slot;
         if (slot->parent == parent && NameIs(PoolNodeOf(slot->node), name, length))
@@ -91,6 +93,7 @@ struct Slot *TailSlot(uint32_t parent)
     uint32_t mask = Table.size - 1;
     for (uint32_t i = HashTail(parent) & mask;; i = (i + 1) & mask) {
         struct Slot *slot = &Table.slots[i];
+        Table.probes++;
         if (slot->parent == EMPTY_SLOT || slot->parent == (parent | TAIL_BIT))
             return slot;
     }
@@ -151,6 +154,11 @@ int OpenSiblingIndex(uint32_t expected)
 int SiblingIndexOpen(void)
 {
     return Table.slots != NULL;
+}
+
+uint64_t SiblingIndexProbes(void)
+{
+    return Table.probes;
 }
 
 struct SiteNode *FindIndexedChild(const struct SiteNode *parent, const char *name, size_t length)
