@@ -2,7 +2,10 @@
 // I/O floors in one run, as ratios.
 //   (a) loading a 65533-record site (SetDirectory into it + GetFindData of its
 //       top), deep (folders of 100) and wide (one folder), against a bare
-//       loop of the same 1 KiB preads at the same record offsets;
+//       loop of the same 1 KiB preads at the same record offsets; and wide
+//       sites whose names were crafted to collide in the sibling index
+//       (under its old hash, and under its keyed hash with a fixed key),
+//       against the wide site of ordinary names;
 //   (b) copying a 200 MB site through GetFiles against `cp -r` of the same
 //       bodies as plain files, and against `cat` of the site file;
 //   (c) the root listing of 10000 site files against readdir + open + the
@@ -92,7 +95,7 @@ Layout LayoutOf(const fs::path &work) {
 }
 
 struct Data {
-    LoadSite deep, wide;
+    LoadSite deep, wide, craftedOld, craftedFixed;
     CopySite copy;
 };
 
@@ -186,6 +189,12 @@ Data Prepare(const Options &options, const Layout &layout, bool write) {
                                   options.loadBody);
         data.wide = WriteLoadSite(loadIcache, "cache2", Shape::Wide, options.loadRecords,
                                   options.loadBody);
+    }
+    if (Wants(options, 'a')) {
+        data.craftedOld = WriteLoadSite(loadIcache, "cache3", Shape::CraftedOld,
+                                        options.loadRecords, options.loadBody);
+        data.craftedFixed = WriteLoadSite(loadIcache, "cache4", Shape::CraftedFixed,
+                                          options.loadRecords, options.loadBody);
     }
     if (Wants(options, 'b')) {
         fs::create_directories(copyIcache);
@@ -343,7 +352,9 @@ void BenchLoad(BenchHost &host, const Options &options, const Layout &layout, co
              Sample seconds = LoadOnce(host, root, data.wide, nullptr, &listing);
              wideListing.push_back(listing);
              return seconds;
-         }});
+         },
+         [&] { return LoadOnce(host, root, data.craftedOld, nullptr); },
+         [&] { return LoadOnce(host, root, data.craftedFixed, nullptr); }});
     host.ClosePlugin(root.handle);
     std::printf("    site files: %s each (%d-byte bodies); top folder: deep %d items, wide %d\n",
                 FormatBytes(static_cast<double>(data.deep.fileBytes)).c_str(), options.loadBody,
@@ -355,8 +366,12 @@ void BenchLoad(BenchHost &host, const Options &options, const Layout &layout, co
     PrintRow("floor, wide site file", t[2]);
     PrintRow("qVORK, wide (one folder)", t[3]);
     PrintRow("  of which GetFindData of the top", FigureOf(wideListing));
+    PrintRow("qVORK, wide, names crafted: old hash", t[4]);
+    PrintRow("qVORK, wide, names crafted: fixed key", t[5]);
     PrintRatio("(a) deep: qVORK / floor", t[1], t[0], 3.0);
     PrintRatio("(a) wide: qVORK / floor", t[3], t[2], 3.0);
+    PrintRatio("(a) crafted (old hash) / ordinary names", t[4], t[3], 1.5);
+    PrintRatio("(a) crafted (fixed key) / ordinary names", t[5], t[3], 1.5);
 }
 
 // --- (b) copying a site -------------------------------------------------------------

@@ -528,6 +528,7 @@ TEST_P(DamagedLengthTest, NegativeBodyLengthReadsAndWritesNothing) {
     records[1].dataLength = GetParam();
     cache.WriteSite("cache1", "s.example", records);
     ASSERT_EQ(Enter("s.example"), TRUE);
+    EXPECT_EQ(+Item("bad").FindData.nFileSizeLow, 0u) << "listed as 0, not as 4 billion";
     std::vector<PluginPanelItem> items = Select({"bad", "d"});
 
     EXPECT_EQ(Get(items), FALSE);
