@@ -10,7 +10,6 @@
 #include <string>
 
 #include "plugin_fixture.h"
-#include "test_files.h"
 
 namespace qvork_test {
 namespace {
@@ -175,24 +174,6 @@ INSTANTIATE_TEST_SUITE_P(EachKind, RootEntryTest, ::testing::ValuesIn(kEntryCase
                          [](const ::testing::TestParamInfo<EntryCase> &info) {
                              return std::string(info.param.label);
                          });
-
-#ifndef _WIN32
-// A FIFO named like a site file once hung every command in open(), and a
-// link to a device was read as a file. Both are listed like any unreadable
-// entry, and the FIFO is never opened.
-TEST_F(RootListingTest, FifoAndDeviceAreListedUnreadableWithoutOpeningThem) {
-    cache.WriteSite("cache3", "s.example", TwoRecords());
-    WatchedFifo fifo(cache.PathOf("cache1"), WatchedFifo::ReaderComes);
-    std::filesystem::create_symlink("/dev/zero", cache.PathOf("cache2"));
-
-    const Listing listing = ReadRoot();
-
-    EXPECT_EQ(NamesOf(listing), (std::vector<std::string>{"cache1", "cache2", "s.example"}));
-    for (const PluginPanelItem &item : listing)
-        EXPECT_EQ(DescriptionOf(item), NameOf(item) == "s.example" ? "cache3" : "<none>");
-    EXPECT_FALSE(fifo.Opened());
-}
-#endif
 
 TEST_F(RootListingTest, OnlyNamesStartingWithCacheWithoutExtensionAreListed) {
     cache.WriteSite("cache1", "one.example", TwoRecords());

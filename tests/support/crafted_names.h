@@ -1,13 +1,10 @@
-// URL components crafted against the sibling index by someone who knows its
-// hash: the one it once used (FNV-1a, fixed and public), or the keyed one
-// under a key fixed in advance (as if the index never drew its own). Each
-// name is a first-level component whose slot in a table of `slots` falls in
-// its first `slots / spread` slots, one run that linear probing must walk.
-// Shared by the tests and the benchmark.
+// First-level URL components crafted by someone who knows the sibling
+// index's hash, the old fixed one or the keyed one under a key fixed in
+// advance: in a table of `slots` they all land in its first slots / spread,
+// one run that linear probing walks. For the tests and the benchmark.
 #ifndef QVORK_TESTS_SUPPORT_CRAFTED_NAMES_H
 #define QVORK_TESTS_SUPPORT_CRAFTED_NAMES_H
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>

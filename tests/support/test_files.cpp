@@ -46,24 +46,12 @@ std::map<std::string, std::string> DiskTree(const fs::path &root) {
 }
 
 #ifndef _WIN32
-WatchedFifo::WatchedFifo(const fs::path &path, Side side) : path_(path), side_(side) {
+WatchedFifo::WatchedFifo(const fs::path &path) {
     if (mkfifo(path.c_str(), 0644) != 0) throw std::runtime_error("mkfifo " + path.string());
-    thread_ = std::thread([this] {
-        while (!stop_) {
-            // A writer's open succeeds only while a reader has the FIFO open.
-            // A reader's always does; its first read says end of file (0)
-            // unless a writer has it open, whose bytes are then all taken.
-            const int fd = open(path_.c_str(), (side_ == ReaderComes ? O_WRONLY : O_RDONLY) | O_NONBLOCK);
-            if (fd >= 0) {
-                char buffer[4096];
-                if (side_ == ReaderComes || read(fd, buffer, sizeof buffer) != 0) {
-                    opened_ = true;
-                    fcntl(fd, F_SETFL, 0);
-                    while (side_ == WriterComes && read(fd, buffer, sizeof buffer) > 0) {}
-                }
-                close(fd);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    thread_ = std::thread([this, path] {
+        for (; !stop_; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+            const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK); // only while a reader is in
+            if (fd >= 0) opened_ = true, close(fd);
         }
     });
 }
@@ -74,10 +62,10 @@ WatchedFifo::~WatchedFifo() {
 }
 
 FileSizeLimit::FileSizeLimit(unsigned long bytes) {
-    savedSignal_ = signal(SIGXFSZ, SIG_IGN); // the write fails instead of killing the process
+    signal(SIGXFSZ, SIG_IGN); // the write fails instead of ending the process
     struct rlimit limit;
     getrlimit(RLIMIT_FSIZE, &limit);
-    savedSoft_ = limit.rlim_cur;
+    saved = limit.rlim_cur;
     limit.rlim_cur = bytes;
     setrlimit(RLIMIT_FSIZE, &limit);
 }
@@ -85,9 +73,8 @@ FileSizeLimit::FileSizeLimit(unsigned long bytes) {
 FileSizeLimit::~FileSizeLimit() {
     struct rlimit limit;
     getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = savedSoft_;
+    limit.rlim_cur = saved;
     setrlimit(RLIMIT_FSIZE, &limit);
-    signal(SIGXFSZ, savedSignal_);
 }
 #endif
 

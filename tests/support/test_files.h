@@ -28,35 +28,25 @@ inline constexpr char kDirMark[] = "<dir>";
 std::map<std::string, std::string> DiskTree(const std::filesystem::path &root);
 
 #ifndef _WIN32
-// A FIFO at `path` and a thread that plays its other end every few
-// milliseconds: as a writer it lets a reader blocked in open go on (to end
-// of file), as a reader it takes what a blocked writer writes. So code that
-// opens the FIFO ends instead of hanging, and Opened() tells that it did.
+// A FIFO at `path` whose other end a thread opens every few milliseconds, so
+// a reader blocked in open goes on (to end of file): Opened() tells of it.
 class WatchedFifo {
   public:
-    enum Side { ReaderComes, WriterComes };
-    WatchedFifo(const std::filesystem::path &path, Side side);
+    explicit WatchedFifo(const std::filesystem::path &path);
     ~WatchedFifo();
     bool Opened() const { return opened_; }
 
   private:
-    std::filesystem::path path_;
-    Side side_;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> opened_{false};
+    std::atomic<bool> stop_{false}, opened_{false};
     std::thread thread_;
 };
 
-// While it lives, no file of the process may grow past `bytes`: a write
-// beyond fails (EFBIG) as on a full disk, for regular files alike.
-class FileSizeLimit {
-  public:
+// While it lives, no file may grow past `bytes`: a longer write fails as on
+// a full disk.
+struct FileSizeLimit {
     explicit FileSizeLimit(unsigned long bytes);
     ~FileSizeLimit();
-
-  private:
-    unsigned long savedSoft_ = 0;
-    void (*savedSignal_)(int) = nullptr;
+    unsigned long saved;
 };
 #endif
 

@@ -1,8 +1,7 @@
-// The sibling index against names crafted by someone who knows a hash: its
-// old fixed one, or its keyed one under a key fixed in advance. Such names
-// once piled into one run of slots that every insertion walked (a site of
-// 65533 of them took 20 s to load). With a key drawn by the process, they
-// spread like any others: a few slots per lookup, counted by the index.
+// Names crafted against the sibling index's old hash (or its keyed one with
+// a fixed key) once piled into one run of slots that every insertion walked:
+// a site of 65533 took 20 s to load. With a key drawn by the process they
+// spread like any others, a few slots per lookup, and keep their order.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,7 +23,6 @@ TEST_P(SiblingIndexTest, CraftedNamesSpreadAndKeepTheirOrder) {
     std::vector<SiteNode *> nodes;
     for (const std::string &name : names) {
         SiteNode *node = PoolNewNode();
-        ASSERT_NE(node, nullptr);
         node->name = PoolCopyName(name.data(), name.size());
         ASSERT_EQ(FindIndexedChild(nullptr, name.data(), name.size()), nullptr) << name;
         if (SiteNode *last = LastIndexedChild(nullptr)) last->next = node;
@@ -42,9 +40,7 @@ TEST_P(SiblingIndexTest, CraftedNamesSpreadAndKeepTheirOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Against, SiblingIndexTest,
                          ::testing::Values(CraftedAgainst::OldHash, CraftedAgainst::FixedKey),
-                         [](const auto &info) {
-                             return info.param == CraftedAgainst::OldHash ? "OldHash" : "FixedKey";
-                         });
+                         [](const auto &info) { return info.param == CraftedAgainst::OldHash ? "OldHash" : "FixedKey"; });
 
 } // namespace
 } // namespace qvork_test
