@@ -329,32 +329,27 @@ void BenchLoad(BenchHost &host, const Options &options, const Layout &layout, co
     // What the floor read, kept so the reads cannot be optimised away.
     volatile uint64_t sink = 0;
     std::vector<Sample> deepListing, wideListing;
+    auto floorOf = [&](const LoadSite &site) {
+        return [&sink, file = site.file, starts = &site.starts] {
+            Stopwatch watch;
+            sink = sink + PreadRecords(file, *starts);
+            return watch.Elapsed();
+        };
+    };
+    // A load; the time of its GetFindData alone goes to `listings`.
+    auto loadOf = [&](const LoadSite &site, std::vector<Sample> *listings) {
+        return [&host, &root, site = &site, listings] {
+            Sample listing;
+            Sample seconds = LoadOnce(host, root, *site, nullptr, &listing);
+            listings->push_back(listing);
+            return seconds;
+        };
+    };
+    std::vector<Sample> craftedListing;
     std::vector<Figure> t = Measure(
-        options.runs,
-        {[&] {
-             Stopwatch watch;
-             sink = sink + PreadRecords(data.deep.file, data.deep.starts);
-             return watch.Elapsed();
-         },
-         [&] {
-             Sample listing;
-             Sample seconds = LoadOnce(host, root, data.deep, nullptr, &listing);
-             deepListing.push_back(listing);
-             return seconds;
-         },
-         [&] {
-             Stopwatch watch;
-             sink = sink + PreadRecords(data.wide.file, data.wide.starts);
-             return watch.Elapsed();
-         },
-         [&] {
-             Sample listing;
-             Sample seconds = LoadOnce(host, root, data.wide, nullptr, &listing);
-             wideListing.push_back(listing);
-             return seconds;
-         },
-         [&] { return LoadOnce(host, root, data.craftedOld, nullptr); },
-         [&] { return LoadOnce(host, root, data.craftedFixed, nullptr); }});
+        options.runs, {floorOf(data.deep), loadOf(data.deep, &deepListing), floorOf(data.wide),
+                       loadOf(data.wide, &wideListing), loadOf(data.craftedOld, &craftedListing),
+                       loadOf(data.craftedFixed, &craftedListing)});
     host.ClosePlugin(root.handle);
     std::printf("    site files: %s each (%d-byte bodies); top folder: deep %d items, wide %d\n",
                 FormatBytes(static_cast<double>(data.deep.fileBytes)).c_str(), options.loadBody,
