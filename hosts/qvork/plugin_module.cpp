@@ -56,6 +56,7 @@ bool PluginModule::Load(const std::string &path, std::string &error) {
     Resolve(library_, "ProcessKey", entry_.ProcessKey);
     Resolve(library_, "GetFiles", entry_.GetFiles);
     Resolve(library_, "DeleteFiles", entry_.DeleteFiles);
+    Resolve(library_, "OpenFilePlugin", entry_.OpenFilePlugin);
     if (!entry_.SetStartupInfo || !entry_.OpenPlugin || !entry_.ClosePlugin ||
         !entry_.GetFindData) {
         error = path + " is not a panel plug-in: it does not export SetStartupInfo, "
@@ -95,6 +96,7 @@ std::vector<std::string> PluginModule::MissingEntryPoints() const {
     check(reinterpret_cast<const void *>(entry_.ProcessKey), "ProcessKey");
     check(reinterpret_cast<const void *>(entry_.GetFiles), "GetFiles");
     check(reinterpret_cast<const void *>(entry_.DeleteFiles), "DeleteFiles");
+    check(reinterpret_cast<const void *>(entry_.OpenFilePlugin), "OpenFilePlugin");
     return missing;
 }
 

@@ -34,7 +34,7 @@ public:
 
     const EntryPoints &Entry() const { return entry_; }
     const std::string &Path() const { return path_; }
-    // Names of the thirteen entry points the module does not export.
+    // Names of the fourteen entry points the module does not export.
     std::vector<std::string> MissingEntryPoints() const;
 
 private:

@@ -78,6 +78,7 @@ PluginModule::PluginModule(const std::string &path) : path_(path) {
     ProcessKey = AsFunction<ProcessKeyFn>(Resolve("ProcessKey"));
     GetFiles = AsFunction<GetFilesFn>(Resolve("GetFiles"));
     DeleteFiles = AsFunction<DeleteFilesFn>(Resolve("DeleteFiles"));
+    OpenFilePlugin = AsFunction<OpenFilePluginFn>(Resolve("OpenFilePlugin"));
 }
 
 PluginModule::~PluginModule() { Unload(); }

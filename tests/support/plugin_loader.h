@@ -1,4 +1,4 @@
-// Loads the plug-in module afresh, as the host does, and finds its thirteen
+// Loads the plug-in module afresh, as the host does, and finds its fourteen
 // entry points by their undecorated names. Unloading is checked: the module
 // must really leave the process, so the next load starts from the zero state
 // of a freshly loaded library.
