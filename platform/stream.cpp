@@ -1,16 +1,17 @@
 // Raw byte streams over stdio; see stream.h.
 #include "platform/stream.h"
 
+#include <errno.h>
 #include <string.h>
 
 #ifdef _WIN32
 #include <io.h>
 #else
-#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
 
 // Opens `native` as fopen would, but only a regular file. A FIFO or a device
@@ -28,14 +29,13 @@ static FILE *OpenRegularFile(const char *native, const char *mode)
     int access = strchr(mode, '+') != NULL ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
     int flags = access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     if (mode[0] == 'w' || mode[0] == 'a')
-        flags |= O_CREAT | (mode[0] == 'a' ? O_APPEND : 0);
+        flags |= O_CREAT | (mode[0] == 'a' ? O_APPEND : O_TRUNC);
     int fd = open(native, flags, 0666);
     if (fd < 0)
         return NULL;
     FILE *stream = NULL;
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 &&
-        (mode[0] != 'w' || ftruncate(fd, 0) == 0))
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
         stream = fdopen(fd, mode);
     if (stream == NULL) {
         close(fd);
@@ -44,6 +44,23 @@ static FILE *OpenRegularFile(const char *native, const char *mode)
     return stream;
 }
 #endif
+
+namespace {
+
+// After a failed stdio call: the last error says why, as Win32 would. On
+// Windows the system call beneath has set it; a full disk is made sure of,
+// as the C library may have called the system again since.
+void SetLastErrorFromStdio(int error)
+{
+#ifdef _WIN32
+    if (error == ENOSPC)
+        SetLastError(ERROR_DISK_FULL);
+#else
+    SetLastErrorFromErrno(error != 0 ? error : EIO, NULL);
+#endif
+}
+
+} // namespace
 
 FILE *OpenStream(const char *path, const char *mode)
 {
@@ -60,8 +77,10 @@ FILE *OpenStream(const char *path, const char *mode)
     }
 #else
     char native[NATIVE_PATH_SIZE];
-    if (!ToNativePath(path, native, sizeof native))
+    if (!ToNativePath(path, native, sizeof native)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return NULL;
+    }
     FILE *stream = OpenRegularFile(native, mode);
     // A file opened for reading exists: when the name as given is not
     // there, find it as Win32 would, whatever the case of its name. Files
@@ -73,6 +92,8 @@ FILE *OpenStream(const char *path, const char *mode)
     // Site files are read in pieces the plug-in sizes itself (a header, a
     // record window, 50000-byte copy chunks): a stdio buffer would only add
     // a copy, a seek at every repositioning and one at closing.
+    if (stream == NULL)
+        SetLastErrorFromStdio(errno);
     if (stream != NULL && mode[0] == 'r')
         setvbuf(stream, NULL, _IONBF, 0);
     return stream;
@@ -86,11 +107,13 @@ BOOL IsFileOrAbsent(const char *path)
     DWORD attributes = GetFileAttributesA(path);
     return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 #else
+    // The entry itself counts: a link at the name is replaced by the copy's
+    // move, never written through.
     char native[NATIVE_PATH_SIZE];
     struct stat info;
-    if (!ToNativePath(path, native, sizeof native) || stat(native, &info) != 0)
+    if (!ToNativePath(path, native, sizeof native) || lstat(native, &info) != 0)
         return TRUE; // nothing there (or nothing that can be reached) to protect
-    return S_ISREG(info.st_mode) ? TRUE : FALSE;
+    return S_ISREG(info.st_mode) || S_ISLNK(info.st_mode) ? TRUE : FALSE;
 #endif
 }
 
@@ -132,7 +155,11 @@ BOOL WriteStream(FILE *stream, const void *buffer, size_t count)
         return FALSE;
     if (count == 0)
         return TRUE;
-    return fwrite(buffer, 1, count, stream) == count ? TRUE : FALSE;
+    errno = 0;
+    if (fwrite(buffer, 1, count, stream) == count)
+        return TRUE;
+    SetLastErrorFromStdio(errno);
+    return FALSE;
 }
 
 BOOL SeekStream(FILE *stream, LONG offset)
@@ -146,7 +173,12 @@ BOOL CloseStream(FILE *stream)
 {
     if (stream == NULL)
         return TRUE;
+    errno = 0;
     int flushed = fflush(stream);
+    int flushError = errno;
     int closed = fclose(stream);
-    return flushed == 0 && closed == 0 ? TRUE : FALSE;
+    if (flushed == 0 && closed == 0)
+        return TRUE;
+    SetLastErrorFromStdio(flushed != 0 ? flushError : errno);
+    return FALSE;
 }

@@ -14,9 +14,9 @@
 // cannot be opened or is not a regular file (a folder, a FIFO, a device),
 // which is never opened in a way that could block.
 FILE *OpenStream(const char *path, const char *mode);
-// TRUE when `path` names nothing or a regular file: what a copy may create
-// or replace. FALSE for a folder, a FIFO or a device, which must not be
-// written (a FIFO would block the writer).
+// TRUE when `path` names nothing, a regular file or a link (which a copy's
+// move replaces): what a copy may create or replace. FALSE for a folder, a
+// FIFO or a device node, which must not be written (a FIFO would block).
 BOOL IsFileOrAbsent(const char *path);
 // Reads up to `count` bytes at the current position; returns the bytes read.
 size_t ReadStream(FILE *stream, void *buffer, size_t count);

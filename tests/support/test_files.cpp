@@ -6,8 +6,6 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,22 +57,6 @@ WatchedFifo::WatchedFifo(const fs::path &path) {
 WatchedFifo::~WatchedFifo() {
     stop_ = true;
     thread_.join();
-}
-
-FileSizeLimit::FileSizeLimit(unsigned long bytes) {
-    signal(SIGXFSZ, SIG_IGN); // the write fails instead of ending the process
-    struct rlimit limit;
-    getrlimit(RLIMIT_FSIZE, &limit);
-    saved = limit.rlim_cur;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-}
-
-FileSizeLimit::~FileSizeLimit() {
-    struct rlimit limit;
-    getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = saved;
-    setrlimit(RLIMIT_FSIZE, &limit);
 }
 #endif
 

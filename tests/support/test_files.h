@@ -40,14 +40,6 @@ class WatchedFifo {
     std::atomic<bool> stop_{false}, opened_{false};
     std::thread thread_;
 };
-
-// While it lives, no file may grow past `bytes`: a longer write fails as on
-// a full disk.
-struct FileSizeLimit {
-    explicit FileSizeLimit(unsigned long bytes);
-    ~FileSizeLimit();
-    unsigned long saved;
-};
 #endif
 
 } // namespace qvork_test
