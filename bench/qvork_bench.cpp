@@ -2,7 +2,10 @@
 // I/O floors in one run, as ratios.
 //   (a) loading a 65533-record site (SetDirectory into it + GetFindData of its
 //       top), deep (folders of 100) and wide (one folder), against a bare
-//       loop of the same 1 KiB preads at the same record offsets;
+//       loop of the same 1 KiB preads at the same record offsets; and wide
+//       sites whose names were crafted to collide in the sibling index
+//       (under its old hash, and under its keyed hash with a fixed key),
+//       against the wide site of ordinary names;
 //   (b) copying a 200 MB site through GetFiles against `cp -r` of the same
 //       bodies as plain files, and against `cat` of the site file;
 //   (c) the root listing of 10000 site files against readdir + open + the
@@ -98,7 +101,7 @@ Layout LayoutOf(const fs::path &work) {
 }
 
 struct Data {
-    LoadSite deep, wide;
+    LoadSite deep, wide, craftedOld, craftedFixed;
     CopySite copy;
 };
 
@@ -206,6 +209,12 @@ Data Prepare(const Options &options, const Layout &layout, bool write) {
         // The record offsets, for the floor of the Windows build run under Wine.
         WriteStarts(layout.work / "deep.starts", data.deep.starts);
         WriteStarts(layout.work / "wide.starts", data.wide.starts);
+    }
+    if (Wants(options, 'a')) {
+        data.craftedOld = WriteLoadSite(loadIcache, "cache3", Shape::CraftedOld,
+                                        options.loadRecords, options.loadBody);
+        data.craftedFixed = WriteLoadSite(loadIcache, "cache4", Shape::CraftedFixed,
+                                          options.loadRecords, options.loadBody);
     }
     if (Wants(options, 'b') || Wants(options, 'e')) {
         fs::create_directories(copyIcache);
@@ -357,10 +366,13 @@ void BenchLoad(BenchHost &host, const Options &options, const Layout &layout, co
         listings.push_back(listing);
         return seconds;
     };
+    std::vector<Sample> craftedListing;
     std::vector<Figure> t = Measure(
         options.runs, {[&] { return floor(data.deep); }, [&] { return load(data.deep, deepListing); },
                        [&] { return floor(data.wide); }, [&] { return load(data.wide, wideListing); },
-                       [&] { return sequential(data.deep); }, [&] { return sequential(data.wide); }});
+                       [&] { return sequential(data.deep); }, [&] { return sequential(data.wide); },
+                       [&] { return load(data.craftedOld, craftedListing); },
+                       [&] { return load(data.craftedFixed, craftedListing); }});
     host.ClosePlugin(root.handle);
     std::printf("    site files: %s each (%d-byte bodies); top folder: deep %d items, wide %d\n",
                 FormatBytes(static_cast<double>(data.deep.fileBytes)).c_str(), options.loadBody,
@@ -374,10 +386,14 @@ void BenchLoad(BenchHost &host, const Options &options, const Layout &layout, co
     PrintRow("sequential read, wide site file", t[5]);
     PrintRow("qVORK, wide (one folder)", t[3]);
     PrintRow("  of which GetFindData of the top", FigureOf(wideListing));
+    PrintRow("qVORK, wide, names crafted: old hash", t[6]);
+    PrintRow("qVORK, wide, names crafted: fixed key", t[7]);
     PrintRatio("(a) deep: qVORK / floor", t[1], t[0], 1.0);
     PrintInfoRatio("(a) deep: qVORK / sequential read", t[1], t[4]);
     PrintRatio("(a) wide: qVORK / floor", t[3], t[2], 1.0);
     PrintInfoRatio("(a) wide: qVORK / sequential read", t[3], t[5]);
+    PrintRatio("(a) crafted (old hash) / ordinary names", t[6], t[3], 1.5);
+    PrintRatio("(a) crafted (fixed key) / ordinary names", t[7], t[3], 1.5);
 }
 
 // --- (b) copying a site -------------------------------------------------------------
