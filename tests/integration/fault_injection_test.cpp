@@ -117,7 +117,7 @@ HANDLE WINAPI SaveScreenBetweenWalks(int x1, int y1, int x2, int y2) {
         betweenWalks = nullptr;
         change();
     }
-    return RecordingHost::Current()->OnSaveScreen(x1, y1, x2, y2);
+    return RecordingHost::Current()->SaveScreen(x1, y1, x2, y2);
 }
 
 struct FolderChange {
@@ -685,7 +685,7 @@ int WINAPI ViewerMindingFolders(const char *fileName, const char *title, int x1,
         foldersHandedToTheViewer.push_back(fileName);
         return FALSE;
     }
-    return RecordingHost::Current()->OnViewer(fileName, title, x1, y1, x2, y2, flags);
+    return RecordingHost::Current()->Viewer(fileName, title, x1, y1, x2, y2, flags);
 }
 
 class HeaderTempFolderTest : public FaultTest, public ::testing::WithParamInterface<TempTrouble> {};
