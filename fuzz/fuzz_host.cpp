@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "host/plugin_state.h"
+#include "hosts/common/host_services.h"
 #include "site_writer.h"
 
 namespace fs = std::filesystem;
@@ -252,14 +253,6 @@ void DisarmWriteGuard()
 
 namespace {
 
-struct Panel {
-    struct PluginPanelItem *items = NULL;
-    int count = 0;
-    int current = 0;
-};
-
-Panel ShownPanel;
-
 // Touches every byte of a text the plug-in hands over, so a bad pointer or a
 // missing terminator shows at once.
 size_t TextLength(const char *text)
@@ -267,71 +260,61 @@ size_t TextLength(const char *text)
     return text != NULL ? strlen(text) : 0;
 }
 
-int WINAPI HostMessage(int pluginNumber, DWORD flags, const char *helpTopic,
-                       const char *const *items, int itemsNumber, int buttonsNumber)
-{
-    (void)pluginNumber;
-    (void)flags;
-    TextLength(helpTopic);
-    Check(itemsNumber >= 0 && (itemsNumber == 0 || items != NULL), "Message items");
-    size_t total = 0;
-    for (int i = 0; i < itemsNumber; i++)
-        total += TextLength(items[i]);
-    (void)total;
-    return buttonsNumber == 1 ? 0 : -1;
-}
+// The host library's services with the fuzz host's own checks and answers.
+class FuzzServices : public qvork_host::HostServices {
+public:
+    qvork_host::PanelShown panel; // items NULL: Control fails
 
-int WINAPI HostDialog(int, int, int, int, int, const char *, struct FarDialogItem *, int)
-{
-    return -1;
-}
-
-const char *WINAPI HostGetMsg(int, int)
-{
-    return "";
-}
-
-int WINAPI HostControl(HANDLE, int command, void *param)
-{
-    if (command != FCTL_GETPANELINFO || param == NULL || ShownPanel.items == NULL)
-        return FALSE;
-    struct PanelInfo *info = (struct PanelInfo *)param;
-    memset(info, 0, sizeof *info);
-    info->Plugin = TRUE;
-    info->PanelItems = ShownPanel.items;
-    info->ItemsNumber = ShownPanel.count;
-    info->CurrentItem = ShownPanel.current;
-    return TRUE;
-}
-
-HANDLE WINAPI HostSaveScreen(int, int, int, int)
-{
-    return (HANDLE)1;
-}
-
-void WINAPI HostRestoreScreen(HANDLE) {}
-
-int WINAPI HostViewer(const char *fileName, const char *title, int, int, int, int, DWORD flags)
-{
-    TextLength(title);
-    if (fileName == NULL)
-        return FALSE;
-    std::string native(fileName);
-    for (char &c : native)
-        if (c == '\\')
-            c = '/';
-    FILE *file = fopen(native.c_str(), "rb");
-    if (file != NULL) {
-        char buffer[4096];
-        while (fread(buffer, 1, sizeof buffer, file) == sizeof buffer) {
-        }
-        fclose(file);
+    int Message(int, DWORD, const char *helpTopic, const char *const *items, int itemsNumber,
+                int buttonsNumber) override
+    {
+        TextLength(helpTopic);
+        Check(itemsNumber >= 0 && (itemsNumber == 0 || items != NULL), "Message items");
+        size_t total = 0;
+        for (int i = 0; i < itemsNumber; i++)
+            total += TextLength(items[i]);
+        (void)total;
+        return buttonsNumber == 1 ? 0 : -1;
     }
-    if ((flags & VF_DELETEONCLOSE) != 0)
-        unlink(native.c_str());
-    return TRUE;
-}
 
+    HANDLE SaveScreen(int, int, int, int) override
+    {
+        return (HANDLE)1;
+    }
+
+    // Reads the file it is given and deletes it, as VF_DELETEONCLOSE asks.
+    int Viewer(const char *fileName, const char *title, int, int, int, int, DWORD flags) override
+    {
+        TextLength(title);
+        if (fileName == NULL)
+            return FALSE;
+        std::string native(fileName);
+        for (char &c : native)
+            if (c == '\\')
+                c = '/';
+        FILE *file = fopen(native.c_str(), "rb");
+        if (file != NULL) {
+            char buffer[4096];
+            while (fread(buffer, 1, sizeof buffer, file) == sizeof buffer) {
+            }
+            fclose(file);
+        }
+        if ((flags & VF_DELETEONCLOSE) != 0)
+            unlink(native.c_str());
+        return TRUE;
+    }
+
+protected:
+    bool Panel(HANDLE, qvork_host::PanelShown &shown) override
+    {
+        if (panel.items == NULL)
+            return false;
+        shown = panel;
+        return true;
+    }
+};
+
+FuzzServices *Services = NULL;
 struct PluginStartupInfo StartupInfo;
 
 Layout TheLayout;
@@ -424,17 +407,8 @@ const Layout &FuzzSetUp()
     WriteOrdinarySites(TheLayout.cacheFolder);
     WriteFuzzedSite(NULL, 0);
 
-    memset(&StartupInfo, 0, sizeof StartupInfo);
-    StartupInfo.StructSize = sizeof StartupInfo;
-    snprintf(StartupInfo.ModuleName, sizeof StartupInfo.ModuleName, "qvork-fuzz");
-    StartupInfo.RootKey = "Software\\qvork-fuzz\\Plugins";
-    StartupInfo.Dialog = HostDialog;
-    StartupInfo.Message = HostMessage;
-    StartupInfo.GetMsg = HostGetMsg;
-    StartupInfo.Control = HostControl;
-    StartupInfo.SaveScreen = HostSaveScreen;
-    StartupInfo.RestoreScreen = HostRestoreScreen;
-    StartupInfo.Viewer = HostViewer;
+    Services = new FuzzServices; // the process's host until it ends
+    StartupInfo = qvork_host::HostServices::StartupInfo("qvork-fuzz", 0, "Software\\qvork-fuzz\\Plugins");
     SetStartupInfo(&StartupInfo);
     IsSetUp = true;
     return TheLayout;
@@ -450,9 +424,9 @@ void WriteFuzzedSite(const uint8_t *data, size_t size)
 
 void SetPanel(struct PluginPanelItem *items, int count, int current)
 {
-    ShownPanel.items = items;
-    ShownPanel.count = count;
-    ShownPanel.current = current;
+    Services->panel.items = items;
+    Services->panel.count = count;
+    Services->panel.current = current;
 }
 
 std::string ItemName(const struct PluginPanelItem &item)
