@@ -1,11 +1,14 @@
 // Raw byte streams over stdio; see stream.h.
 #include "platform/stream.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define OS_CALL(name) name
+#else
 #include <errno.h>
 #include <unistd.h>
 
 #include "platform/linux/native_path.h"
+#include "platform/linux/system_calls.h"
 #endif
 
 FILE *OpenStream(const char *path, const char *mode)
@@ -13,18 +16,18 @@ FILE *OpenStream(const char *path, const char *mode)
     if (path == NULL || mode == NULL)
         return NULL;
 #ifdef _WIN32
-    FILE *stream = fopen(path, mode);
+    FILE *stream = OS_CALL(fopen)(path, mode);
 #else
     char native[NATIVE_PATH_SIZE];
     if (!ToNativePath(path, native, sizeof native))
         return NULL;
-    FILE *stream = fopen(native, mode);
+    FILE *stream = OS_CALL(fopen)(native, mode);
     // A file opened for reading exists: when the name as given is not
     // there, find it as Win32 would, whatever the case of its name. Files
     // written are created as named.
     if (stream == NULL && mode[0] == 'r' && errno == ENOENT &&
         ToExistingNativePath(path, native, sizeof native))
-        stream = fopen(native, mode);
+        stream = OS_CALL(fopen)(native, mode);
 #endif
     // Site files are read in pieces the plug-in sizes itself (a header, a
     // record window, 50000-byte copy chunks): a stdio buffer would only add
@@ -38,7 +41,7 @@ size_t ReadStream(FILE *stream, void *buffer, size_t count)
 {
     if (stream == NULL || count == 0)
         return 0;
-    return fread(buffer, 1, count, stream);
+    return OS_CALL(fread)(buffer, 1, count, stream);
 }
 
 size_t ReadStreamAt(FILE *stream, LONG offset, void *buffer, size_t count)
@@ -55,7 +58,8 @@ size_t ReadStreamAt(FILE *stream, LONG offset, void *buffer, size_t count)
     int fd = fileno(stream);
     size_t done = 0;
     while (done < count) {
-        ssize_t got = pread(fd, (char *)buffer + done, count - done, (off_t)offset + (off_t)done);
+        ssize_t got =
+            OS_CALL(pread)(fd, (char *)buffer + done, count - done, (off_t)offset + (off_t)done);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -72,21 +76,21 @@ BOOL WriteStream(FILE *stream, const void *buffer, size_t count)
         return FALSE;
     if (count == 0)
         return TRUE;
-    return fwrite(buffer, 1, count, stream) == count ? TRUE : FALSE;
+    return OS_CALL(fwrite)(buffer, 1, count, stream) == count ? TRUE : FALSE;
 }
 
 BOOL SeekStream(FILE *stream, LONG offset)
 {
     if (stream == NULL || offset < 0)
         return FALSE;
-    return fseek(stream, (long)offset, SEEK_SET) == 0 ? TRUE : FALSE;
+    return OS_CALL(fseek)(stream, (long)offset, SEEK_SET) == 0 ? TRUE : FALSE;
 }
 
 BOOL CloseStream(FILE *stream)
 {
     if (stream == NULL)
         return TRUE;
-    int flushed = fflush(stream);
-    int closed = fclose(stream);
+    int flushed = OS_CALL(fflush)(stream);
+    int closed = OS_CALL(fclose)(stream);
     return flushed == 0 && closed == 0 ? TRUE : FALSE;
 }

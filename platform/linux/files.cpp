@@ -15,6 +15,7 @@
 
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
+#include "platform/linux/system_calls.h"
 #include "platform/win32.h"
 
 // Converts `path` for a call; on failure sets the last error and returns
@@ -38,7 +39,7 @@ BOOL CreateDirectoryA(const char *path, SECURITY_ATTRIBUTES *security)
     char native[NATIVE_PATH_SIZE];
     if (!NativePathForCall(path, native, sizeof native))
         return FALSE;
-    if (mkdir(native, 0777) == 0)
+    if (OS_CALL(mkdir)(native, 0777) == 0)
         return TRUE;
     int error = errno;
     // A missing folder on the way is always a path error for Win32, even
@@ -54,11 +55,11 @@ BOOL DeleteFileA(const char *path)
         return FALSE;
     ToExistingNativePath(path, native, sizeof native); // the name in any case, as Win32
     struct stat info;
-    if (lstat(native, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (OS_CALL(lstat)(native, &info) == 0 && S_ISDIR(info.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED); // Windows refuses folders here
         return FALSE;
     }
-    if (unlink(native) == 0)
+    if (OS_CALL(unlink)(native) == 0)
         return TRUE;
     SetLastErrorFromErrno(errno, native);
     return FALSE;
@@ -148,7 +149,7 @@ UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char 
         return unique;
     }
     struct stat info;
-    if (stat(native[0] != '\0' ? native : ".", &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (OS_CALL(stat)(native[0] != '\0' ? native : ".", &info) != 0 || !S_ISDIR(info.st_mode)) {
         SetLastError(ERROR_DIRECTORY);
         return 0;
     }
@@ -159,9 +160,9 @@ UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char 
             SetLastError(ERROR_BUFFER_OVERFLOW);
             return 0;
         }
-        int fd = open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int fd = OS_CALL(open)(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            close(fd);
+            OS_CALL(close)(fd);
             memcpy(tempFileName, candidate, strlen(candidate) + 1);
             return number;
         }

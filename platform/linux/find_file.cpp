@@ -17,6 +17,7 @@
 #include "platform/linux/find_file_seam.h"
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
+#include "platform/linux/system_calls.h"
 #include "platform/win32.h"
 
 // One open search; a HANDLE from FindFirstFileA points at one of these.
@@ -192,7 +193,7 @@ static void FillFindData(const char *name, const struct stat *info, WIN32_FIND_D
 static BOOL ReadNextMatch(FindSearch *search, WIN32_FIND_DATAA *findData)
 {
     for (;;) {
-        struct dirent *entry = readdir(search->dir);
+        struct dirent *entry = OS_CALL(readdir)(search->dir);
         if (entry == NULL)
             return FALSE;
         if (strlen(entry->d_name) >= MAX_PATH || !MatchesWin32Pattern(search->pattern, entry->d_name))
@@ -201,8 +202,8 @@ static BOOL ReadNextMatch(FindSearch *search, WIN32_FIND_DATAA *findData)
             findHook(search->folder, entry->d_name, findHookContext);
         struct stat info;
         int folderFd = dirfd(search->dir);
-        if (fstatat(folderFd, entry->d_name, &info, 0) != 0 &&
-            fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        if (OS_CALL(fstatat)(folderFd, entry->d_name, &info, 0) != 0 &&
+            OS_CALL(fstatat)(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             continue; // gone since readdir saw it
         FillFindData(entry->d_name, &info, findData);
         return TRUE;
@@ -257,7 +258,7 @@ HANDLE FindFirstFileA(const char *pattern, WIN32_FIND_DATAA *findData)
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return INVALID_HANDLE_VALUE;
     }
-    search->dir = opendir(search->folder);
+    search->dir = OS_CALL(opendir)(search->folder);
     if (search->dir == NULL) {
         int error = errno;
         SetLastError(error == ENOENT || error == ENOTDIR ? ERROR_PATH_NOT_FOUND
@@ -266,7 +267,7 @@ HANDLE FindFirstFileA(const char *pattern, WIN32_FIND_DATAA *findData)
         return INVALID_HANDLE_VALUE;
     }
     if (!ReadNextMatch(search, findData)) {
-        closedir(search->dir);
+        OS_CALL(closedir)(search->dir);
         free(search);
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -313,7 +314,7 @@ BOOL FindClose(HANDLE handle)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    closedir(search->dir);
+    OS_CALL(closedir)(search->dir);
     free(search);
     return TRUE;
 }

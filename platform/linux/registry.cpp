@@ -33,6 +33,7 @@
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
 #include "platform/linux/registry_file.h"
+#include "platform/linux/system_calls.h"
 #include "platform/win32.h"
 
 #define REGISTRY_FILE_MAX (16u << 20) // bytes; a larger file is refused, never cut
@@ -95,7 +96,7 @@ static LONG ReadWholeFile(int fd, BYTE **bytes, size_t *size)
             buffer = larger;
             capacity *= 2;
         }
-        ssize_t got = read(fd, buffer + used, capacity - used);
+        ssize_t got = OS_CALL(read)(fd, buffer + used, capacity - used);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -116,14 +117,14 @@ static LONG ReadWholeFile(int fd, BYTE **bytes, size_t *size)
 static LONG LoadRegistryFile(const char *path, RegistryModel *model)
 {
     InitRegistryModel(model);
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = OS_CALL(open)(path, O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? ERROR_SUCCESS
                                                    : (LONG)Win32ErrorFromErrno(errno, path);
     BYTE *bytes = NULL;
     size_t size = 0;
     LONG error = ReadWholeFile(fd, &bytes, &size);
-    close(fd);
+    OS_CALL(close)(fd);
     if (error != ERROR_SUCCESS)
         return error;
     if (!ParseRegistryFile(bytes, size, model)) {
@@ -172,10 +173,10 @@ static LONG MakeParentFolders(const char *path)
         if (*p != '/' && !last)
             continue;
         *p = '\0';
-        if (mkdir(folder, 0777) != 0) {
+        if (OS_CALL(mkdir)(folder, 0777) != 0) {
             int error = errno; // EEXIST also for a file in the way
             struct stat info;
-            if (stat(folder, &info) != 0 || !S_ISDIR(info.st_mode))
+            if (OS_CALL(stat)(folder, &info) != 0 || !S_ISDIR(info.st_mode))
                 return WriteError(error == EEXIST ? ENOTDIR : error, folder);
         }
         if (last)
@@ -199,7 +200,7 @@ static LONG BeginRegistryUpdate(RegistryUpdate *update)
     InitRegistryModel(&update->model);
     LONG error = FindRegistryFile(update->path, sizeof update->path);
     char target[PATH_MAX];
-    if (error == ERROR_SUCCESS && realpath(update->path, target) != NULL &&
+    if (error == ERROR_SUCCESS && OS_CALL(realpath)(update->path, target) != NULL &&
         strlen(target) < sizeof update->path)
         strcpy(update->path, target); // a symbolic link stays one: its target is replaced
     if (error == ERROR_SUCCESS)
@@ -208,10 +209,10 @@ static LONG BeginRegistryUpdate(RegistryUpdate *update)
         return error;
     char lockPath[NATIVE_PATH_SIZE + 8];
     snprintf(lockPath, sizeof lockPath, "%s.lock", update->path);
-    update->lockFd = open(lockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    update->lockFd = OS_CALL(open)(lockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (update->lockFd < 0)
         return WriteError(errno, lockPath);
-    while (flock(update->lockFd, LOCK_EX) != 0) {
+    while (OS_CALL(flock)(update->lockFd, LOCK_EX) != 0) {
         if (errno != EINTR)
             return WriteError(errno, lockPath);
     }
@@ -224,7 +225,7 @@ static LONG BeginRegistryUpdate(RegistryUpdate *update)
 static BOOL WriteAll(int fd, const BYTE *bytes, size_t size)
 {
     while (size > 0) {
-        ssize_t done = write(fd, bytes, size);
+        ssize_t done = OS_CALL(write)(fd, bytes, size);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
@@ -240,21 +241,21 @@ static LONG ReplaceFileAtomically(const char *path, const BYTE *bytes, size_t si
 {
     char temporary[NATIVE_PATH_SIZE + 8];
     snprintf(temporary, sizeof temporary, "%s.XXXXXX", path);
-    int fd = mkostemp(temporary, O_CLOEXEC);
+    int fd = OS_CALL(mkostemp)(temporary, O_CLOEXEC);
     if (fd < 0)
         return WriteError(errno, temporary);
     struct stat old;
-    mode_t mode = stat(path, &old) == 0 ? (old.st_mode & 0777) : 0644;
+    mode_t mode = OS_CALL(stat)(path, &old) == 0 ? (old.st_mode & 0777) : 0644;
     int error = 0;
     errno = 0;
-    if (fchmod(fd, mode) != 0 || !WriteAll(fd, bytes, size) || fsync(fd) != 0)
+    if (OS_CALL(fchmod)(fd, mode) != 0 || !WriteAll(fd, bytes, size) || OS_CALL(fsync)(fd) != 0)
         error = errno != 0 ? errno : EIO;
-    if (close(fd) != 0 && error == 0)
+    if (OS_CALL(close)(fd) != 0 && error == 0)
         error = errno;
-    if (error == 0 && rename(temporary, path) != 0)
+    if (error == 0 && OS_CALL(rename)(temporary, path) != 0)
         error = errno;
     if (error != 0) {
-        unlink(temporary);
+        OS_CALL(unlink)(temporary);
         return WriteError(error, path);
     }
     char folder[NATIVE_PATH_SIZE];
@@ -262,10 +263,10 @@ static LONG ReplaceFileAtomically(const char *path, const BYTE *bytes, size_t si
     char *slash = strrchr(folder, '/');
     if (slash != NULL) {
         slash[slash == folder ? 1 : 0] = '\0';
-        int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int folderFd = OS_CALL(open)(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
         if (folderFd >= 0) {
-            fsync(folderFd); // make the rename itself durable; a failure here loses nothing
-            close(folderFd);
+            OS_CALL(fsync)(folderFd); // make the rename itself durable; a failure here loses nothing
+            OS_CALL(close)(folderFd);
         }
     }
     return ERROR_SUCCESS;
@@ -285,7 +286,7 @@ static LONG CommitRegistryUpdate(RegistryUpdate *update)
 static void EndRegistryUpdate(RegistryUpdate *update)
 {
     if (update->lockFd >= 0)
-        close(update->lockFd); // releases the flock
+        OS_CALL(close)(update->lockFd); // releases the flock
     update->lockFd = -1;
     FreeRegistryModel(&update->model);
 }
