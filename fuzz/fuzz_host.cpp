@@ -19,15 +19,17 @@
 
 #include "host/plugin_state.h"
 #include "hosts/common/host_services.h"
+#include "platform/linux/system_calls.h"
 #include "site_writer.h"
 
 namespace fs = std::filesystem;
 
 // --- The write guard ------------------------------------------------------------
-// The build renames the plug-in's calls of these C library functions (in its
-// own archives only) to the qvork_guarded_ ones below, so the guard sees
-// every file the plug-in touches and nothing that libFuzzer or this host
-// writes (crash artifacts, corpus files, the fuzzed site file).
+// While armed, the layer's table of system calls (platform/linux/
+// system_calls.h) holds the checking versions below of every call that
+// creates, changes or removes a file, so the guard sees every file the
+// plug-in touches and nothing that libFuzzer or this host writes (crash
+// artifacts, corpus files, the fuzzed site file).
 
 namespace {
 
@@ -120,93 +122,48 @@ bool FlagsWrite(int flags)
     return (flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC)) != 0;
 }
 
-} // namespace
-
-extern "C" {
-
-FILE *qvork_guarded_fopen(const char *path, const char *mode)
+FILE *GuardedFopen(const char *path, const char *mode)
 {
     if (ModeWrites(mode))
         Guarded("fopen", path);
     return fopen(path, mode);
 }
 
-FILE *qvork_guarded_fopen64(const char *path, const char *mode)
+int GuardedOpen(const char *path, int flags, mode_t mode)
 {
-    if (ModeWrites(mode))
-        Guarded("fopen64", path);
-    return fopen64(path, mode);
-}
-
-FILE *qvork_guarded_freopen(const char *path, const char *mode, FILE *stream)
-{
-    if (ModeWrites(mode))
-        Guarded("freopen", path);
-    return freopen(path, mode, stream);
-}
-
-int qvork_guarded_open(const char *path, int flags, ...)
-{
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0) {
-        va_list args;
-        va_start(args, flags);
-        mode = (mode_t)va_arg(args, int);
-        va_end(args);
-    }
     if (FlagsWrite(flags))
         Guarded("open", path);
     return open(path, flags, mode);
 }
 
-int qvork_guarded_open64(const char *path, int flags, ...)
+int GuardedMkostemp(char *pattern, int flags)
 {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0) {
-        va_list args;
-        va_start(args, flags);
-        mode = (mode_t)va_arg(args, int);
-        va_end(args);
-    }
-    if (FlagsWrite(flags))
-        Guarded("open64", path);
-    return open64(path, flags, mode);
+    Guarded("mkostemp", pattern);
+    return mkostemp(pattern, flags);
 }
 
-int qvork_guarded_creat(const char *path, mode_t mode)
-{
-    Guarded("creat", path);
-    return creat(path, mode);
-}
-
-int qvork_guarded_mkdir(const char *path, mode_t mode)
+int GuardedMkdir(const char *path, mode_t mode)
 {
     Guarded("mkdir", path);
     return mkdir(path, mode);
 }
 
-int qvork_guarded_unlink(const char *path)
+int GuardedUnlink(const char *path)
 {
     Guarded("unlink", path);
     return unlink(path);
 }
 
-int qvork_guarded_remove(const char *path)
-{
-    Guarded("remove", path);
-    return remove(path);
-}
-
-int qvork_guarded_rename(const char *from, const char *to)
+int GuardedRename(const char *from, const char *to)
 {
     Guarded("rename", from);
     Guarded("rename", to);
     return rename(from, to);
 }
 
-size_t qvork_guarded_fwrite(const void *buffer, size_t size, size_t count, FILE *stream)
+size_t GuardedFwrite(const void *buffer, size_t size, size_t count, FILE *stream)
 {
-    if (Guard.armed && stream != stdout && stream != stderr && size != 0) {
+    if (size != 0) {
         size_t room = Guard.quota > Guard.written ? Guard.quota - Guard.written : 0;
         if (count > room / size) {
             // The quota is spent: a full disk, as far as the plug-in can tell.
@@ -220,7 +177,23 @@ size_t qvork_guarded_fwrite(const void *buffer, size_t size, size_t count, FILE 
     return fwrite(buffer, size, count, stream);
 }
 
-} // extern "C"
+// Puts the guarded calls into the table, or the defaults back.
+void InstallGuard(bool armed)
+{
+    if (!armed) {
+        SetSystemCall(NULL, NULL);
+        return;
+    }
+    SetSystemCall("fopen", (SystemCallPointer)(SystemCall_fopen)GuardedFopen);
+    SetSystemCall("open", (SystemCallPointer)(SystemCall_open)GuardedOpen);
+    SetSystemCall("mkostemp", (SystemCallPointer)(SystemCall_mkostemp)GuardedMkostemp);
+    SetSystemCall("mkdir", (SystemCallPointer)(SystemCall_mkdir)GuardedMkdir);
+    SetSystemCall("unlink", (SystemCallPointer)(SystemCall_unlink)GuardedUnlink);
+    SetSystemCall("rename", (SystemCallPointer)(SystemCall_rename)GuardedRename);
+    SetSystemCall("fwrite", (SystemCallPointer)(SystemCall_fwrite)GuardedFwrite);
+}
+
+} // namespace
 
 namespace qvork_fuzz {
 
@@ -242,11 +215,13 @@ void ArmWriteGuard(const std::vector<std::string> &allowedFolders, size_t byteQu
     Guard.quota = byteQuota;
     Guard.written = 0;
     Guard.armed = true;
+    InstallGuard(true);
 }
 
 void DisarmWriteGuard()
 {
     Guard.armed = false;
+    InstallGuard(false);
 }
 
 // --- Host services ----------------------------------------------------------------
