@@ -910,6 +910,21 @@ TEST_P(UnwritableRegistryTest, OkShowsTheKeyCannotBeCreatedAndChangesNothing) {
     if (GetParam() == RegistryTrouble::OtherUser) SetMode(folder, 0755);
 }
 
+// A value that cannot be written once its key is made (the key's creation is
+// the first write of the registry file, the first value the second): the
+// user is told once, the save stops there, and Configure still reports the Ok.
+TEST_F(FaultTest, OkShowsAValueThatCannotBeWritten) {
+    host.dialogScript = [](std::vector<FarDialogItem> &) { return kOkButton; };
+    Faults().FailCall("rename", 2, ENOSPC);
+    EXPECT_EQ(plugin->Configure(0), 1);
+    EXPECT_EQ(WarningTexts(), std::vector<std::string>{"can't write registry value!"});
+    const std::vector<std::string> calls = Faults().Calls();
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                            [](const std::string &call) { return call.rfind("rename ", 0) == 0; }),
+              2)
+        << "nothing is written after the failed value";
+}
+
 INSTANTIATE_TEST_SUITE_P(Troubles, UnwritableRegistryTest,
                          ::testing::Values(RegistryTrouble::OtherUser,
                                            RegistryTrouble::ReadOnlyFileSystem,

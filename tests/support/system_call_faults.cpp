@@ -53,6 +53,17 @@ bool Inside(const std::string &path) {
     return !folder.empty() && path.compare(0, folder.size() + 1, folder + "/") == 0;
 }
 
+// The error the trouble folder gives a call that changes `path` (0: none).
+int TroubleError(const std::string &path) {
+    if (!Inside(path)) return 0;
+    switch (active->trouble) {
+    case FolderTrouble::Denied: return EACCES;
+    case FolderTrouble::ReadOnly: return EROFS;
+    case FolderTrouble::Full: return 0;
+    }
+    return 0;
+}
+
 // The error `call` on `path` fails with (0: none); `changes` when it would
 // create, write, rename or remove something there.
 int Fault(const char *call, const std::string &path, bool changes) {
@@ -62,13 +73,7 @@ int Fault(const char *call, const std::string &path, bool changes) {
         ++rule.seen;
         if (rule.nth == 0 || rule.seen == rule.nth) return rule.error;
     }
-    if (!changes || !Inside(path)) return 0;
-    switch (active->trouble) {
-    case FolderTrouble::Denied: return EACCES;
-    case FolderTrouble::ReadOnly: return EROFS;
-    case FolderTrouble::Full: return 0;
-    }
-    return 0;
+    return changes ? TroubleError(path) : 0;
 }
 
 size_t UsedBytes() {
@@ -171,8 +176,8 @@ int UnlinkCall(const char *path) {
 }
 
 int RenameCall(const char *from, const char *to) {
-    int error = Fault("rename", from, true);
-    if (error == 0) error = Fault("rename", to, true);
+    int error = Fault("rename", to, true); // one call: rules count it once
+    if (error == 0) error = TroubleError(from);
     if (error != 0) return errno = error, -1;
     const int result = Original<SystemCall_rename>("rename")(from, to);
     if (result == 0 && active->sizes.count(from)) {
