@@ -102,7 +102,6 @@ using qvork_host::OrphanServiceCalls;
 
 class RecordingHost : public qvork_host::HostServices {
   public:
-
     // The record handed to SetStartupInfo: every used service points here.
     PluginStartupInfo StartupInfo() const;
 
