@@ -72,10 +72,11 @@ public:
         return ui->ShowFile(fileName, title != nullptr ? title : fileName, flags);
     }
 
+    // GetMsg is the library's: the plug-in takes every text it shows from its
+    // own tables and no message file is installed, so every number reads as
+    // an empty text.
+
 protected:
-    // The plug-in takes every text it shows from its own tables; no message
-    // file is installed, so every number reads as an empty text (the
-    // default GetMsg).
     bool Panel(HANDLE plugin, PanelShown &shown) override {
         auto found = panels.find(plugin);
         return found != panels.end() && found->second->ShowPanel(shown);
