@@ -39,6 +39,19 @@ uint64_t PreadRecords(const std::filesystem::path &file, const std::vector<int64
     return sum;
 }
 
+uint64_t ReadSequentially(const std::filesystem::path &file) {
+    int fd = open(file.c_str(), O_RDONLY);
+    if (fd < 0)
+        throw std::runtime_error("cannot open " + file.string());
+    static unsigned char block[256 * 1024];
+    uint64_t sum = 0;
+    ssize_t got;
+    while ((got = read(fd, block, sizeof block)) > 0)
+        sum += block[0] + static_cast<uint64_t>(got);
+    close(fd);
+    return sum;
+}
+
 long ReadRootHeaders(const std::filesystem::path &icache, bool statEach) {
     DIR *dir = opendir(icache.c_str());
     if (dir == nullptr)

@@ -15,6 +15,10 @@ namespace qvork_bench {
 // bytes read so the loop cannot be dropped.
 uint64_t PreadRecords(const std::filesystem::path &file, const std::vector<int64_t> &starts);
 
+// open, read the whole file in 256 KiB blocks, close: the physical floor
+// of anything that reads every record. Returns a checksum.
+uint64_t ReadSequentially(const std::filesystem::path &file);
+
 // readdir over the folder; for each name beginning with "cache": open (by
 // its full path), pread 4 bytes at 0, 2 at 8, 4 at 32 and the name at 36,
 // close. With `statEach`, also fstatat each entry in the folder (what a

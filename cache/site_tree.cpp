@@ -1,10 +1,8 @@
-// The site tree builder. Records are walked from 16 + siteBlockLength along
-// their recordLength links; each is read into one 1024-byte window, and no
-// field is taken from outside the bytes actually read. A URL is split at "/"
-// into components: the last is a file, the others folders; the first record
-// of a path wins. Invariants: the walk visits at most recordCount - 2
-// records, every record moves the position forward or ends the walk, and
-// siblings keep the order in which records first named them.
+// The site tree builder. The site reader walks the records; each URL is
+// split at "/" into components: the last is a file, the others folders; the
+// first record of a path wins. Over-long URLs are reported here, one box per
+// record. Invariant: siblings keep the order in which records first named
+// them.
 #include "cache/site_tree.h"
 
 #include <stdio.h>
@@ -12,7 +10,6 @@
 #include <string.h>
 
 #include "browse/nav_stack.h"
-#include "cache/site_file.h"
 #include "cache/node_pool.h"
 #include "cache/sibling_index.h"
 #include "cache/site_list.h"
@@ -156,55 +153,6 @@ struct SiteNode *InsertComponent(struct SiteNode *parent, struct SiteNode *first
     return last->next;
 }
 
-// The header's extent: search the window from `start` for the separator,
-// within the bytes read, before the window's last byte and before any zero
-// byte. Returns its index, or -1.
-int FindHeaderEnd(const unsigned char *window, int start, int bytesRead)
-{
-    int limit = bytesRead < RECORD_WINDOW_SIZE - 1 ? bytesRead : RECORD_WINDOW_SIZE - 1;
-    if (start < 0 || start >= limit)
-        return -1;
-    // The separator holds no zero byte, so it must end before the first one.
-    const unsigned char *zero =
-        (const unsigned char *)memchr(window + start, 0, (size_t)(limit - start));
-    const unsigned char *end = zero != NULL ? zero : window + limit;
-    const unsigned char *p = window + start;
-    while (end - p >= HEADER_SEPARATOR_LENGTH) {
-        p = (const unsigned char *)memchr(p, '\r', (size_t)(end - p - (HEADER_SEPARATOR_LENGTH - 1)));
-        if (p == NULL)
-            return -1;
-        if (memcmp(p, HEADER_SEPARATOR, HEADER_SEPARATOR_LENGTH) == 0)
-            return (int)(p - window);
-        p++;
-    }
-    return -1;
-}
-
-LONG ClampToLong(long long value)
-{
-    if (value > 0x7FFFFFFFLL)
-        return 0x7FFFFFFF;
-    if (value < -0x7FFFFFFFLL - 1)
-        return -0x7FFFFFFF - 1;
-    return (LONG)value;
-}
-
-void StoreRecordOffsets(struct SiteNode *leaf, const unsigned char *window, int bytesRead,
-                        LONG position, int urlLength)
-{
-    int h = RECORD_HEADER_AFTER_URL + urlLength;
-    long long dataLength = DecodeS32(window + RECORD_DATA_LENGTH_AFTER_URL + urlLength);
-    long long bodyLength = dataLength - RECORD_DATA_OVERHEAD;
-    leaf->headerOffset = position + h;
-    leaf->bodyOffset = position + h;
-    int s = FindHeaderEnd(window, h, bytesRead);
-    if (s >= 0) {
-        bodyLength -= s - h;
-        leaf->bodyOffset = position + s + HEADER_SEPARATOR_LENGTH;
-    }
-    leaf->bodyLength = ClampToLong(bodyLength);
-}
-
 void ReportLongUrl(LONG urlLength, LONG recordLength)
 {
     char text[80];
@@ -213,50 +161,24 @@ void ReportLongUrl(LONG urlLength, LONG recordLength)
     ShowError(text);
 }
 
-// Reads one record at `position` into the tree. Returns FALSE when the walk
-// must end here; *recordLength gets the distance to the next record.
-BOOL ReadRecord(FILE *file, LONG position, LONG *recordLength)
+// Puts one record the reader returned into the tree.
+void InsertRecord(const struct SiteRecordEntry *entry)
 {
-    unsigned char window[RECORD_WINDOW_SIZE];
-    int bytesRead = (int)ReadStreamAt(file, position, window, sizeof window);
-    if (bytesRead < RECORD_URL_OFFSET)
-        return FALSE; // the record's fixed fields lie past the end of the file
-    *recordLength = DecodeS32(window + RECORD_LENGTH_OFFSET);
-    LONG urlLength = DecodeS32(window + RECORD_URL_LENGTH_OFFSET);
-    if (urlLength < 0 || urlLength > RECORD_URL_MAX) {
-        ReportLongUrl(urlLength, *recordLength);
-        return TRUE;
+    if (entry->status == SITE_RECORD_OVERLONG) {
+        ReportLongUrl(entry->urlLength, entry->recordLength);
+        return;
     }
-    if (bytesRead < RECORD_HEADER_AFTER_URL + urlLength)
-        return FALSE;
-    char url[RECORD_URL_MAX + 1];
-    memcpy(url, window + RECORD_URL_OFFSET, (size_t)urlLength);
-    url[urlLength] = 0;
-    ProgressStep(&State.Progress, url, 1);
+    if (entry->url == NULL)
+        return; // the file ends before the record's URL and offsets
+    ProgressStep(&State.Progress, entry->url, 1);
     State.LastLeaf = NULL;
-    struct SiteNode *created = InsertPath(State.TreeRoot, url);
+    struct SiteNode *created = InsertPath(State.TreeRoot, entry->url);
     if (State.TreeRoot == NULL)
         State.TreeRoot = created;
-    if (State.LastLeaf != NULL)
-        StoreRecordOffsets(State.LastLeaf, window, bytesRead, position, (int)urlLength);
-    return TRUE;
-}
-
-// Walks the records of an open site file into PluginState.TreeRoot.
-void WalkRecords(FILE *file, LONG firstRecord, int count)
-{
-    long long position = firstRecord;
-    for (int i = 0; i < count; i++) {
-        // Every offset stored for this record must stay a signed 32-bit value.
-        if (position < 0 || position > 0x7FFFFFFFLL - RECORD_WINDOW_SIZE)
-            return;
-        LONG recordLength = 0;
-        if (!ReadRecord(file, (LONG)position, &recordLength))
-            return;
-        // A length that does not move forward would revisit records.
-        if (recordLength <= 0)
-            return;
-        position += recordLength;
+    if (State.LastLeaf != NULL) {
+        State.LastLeaf->headerOffset = entry->headerOffset;
+        State.LastLeaf->bodyOffset = entry->bodyOffset;
+        State.LastLeaf->bodyLength = entry->bodyLength;
     }
 }
 
@@ -264,22 +186,23 @@ void WalkRecords(FILE *file, LONG firstRecord, int count)
 // a progress run was begun.
 BOOL ReadSiteRecords(FILE *file, int opMode)
 {
-    unsigned char count[2];
-    unsigned char blockLength[4];
-    BOOL haveCount = ReadStreamAt(file, SITE_RECORD_COUNT_OFFSET, count, 2) == 2;
-    BOOL haveBlock = ReadStreamAt(file, SITE_BLOCK_LENGTH_OFFSET, blockLength, 4) == 4;
-    int records = haveCount ? (int)DecodeU16(count) - 2 : -2;
+    struct SiteReader reader;
+    SiteReaderOpen(&reader, file);
+    int records = reader.recordCount;
     ProgressBegin(&State.Progress, "reading site", records, opMode & (OPM_SILENT | OPM_FIND));
-    if (haveBlock) {
+    if (reader.haveRecords) {
         Loading = TRUE;
         // A file per record and some folders: room for about 1/16 more.
         uint32_t expected = records > 0 ? (uint32_t)records + (uint32_t)records / 16 + 64 : 0;
         PoolReserve(expected);
         OpenSiblingIndex(expected);
-        WalkRecords(file, ClampToLong(16LL + DecodeS32(blockLength)), records);
+        struct SiteRecordEntry entry;
+        while (SiteReaderNext(&reader, &entry))
+            InsertRecord(&entry);
         CloseSiblingIndex();
         Loading = FALSE;
     }
+    SiteReaderClose(&reader);
     return TRUE;
 }
 

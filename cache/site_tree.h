@@ -4,11 +4,9 @@
 #ifndef QVORK_CACHE_SITE_TREE_H
 #define QVORK_CACHE_SITE_TREE_H
 
+#include "cache/site_reader.h"
 #include "host/plugin_state.h"
 
-#define RECORD_WINDOW_SIZE 1024
-// The longest URL whose fixed fields all lie inside one record window.
-#define RECORD_URL_MAX (RECORD_WINDOW_SIZE - RECORD_HEADER_AFTER_URL - 1)
 #define INDEX_FILE_NAME "index.htm"
 
 // Enters a site: reads the site file of `item` (or of the held item named

@@ -65,15 +65,6 @@ struct CopyExtent ExtentOf(const struct SiteNode *node, int headerMode)
     return extent;
 }
 
-size_t LengthBeforeSeparator(const unsigned char *bytes, size_t count)
-{
-    for (size_t i = 0; i + 4 <= count; i++) {
-        if (memcmp(bytes + i, "\r\n\r\n", 4) == 0)
-            return i;
-    }
-    return count;
-}
-
 // The copy itself. Returns NULL on success or the failure text.
 const char *CopyExtentTo(FILE *output, FILE *site, struct CopyExtent extent)
 {
@@ -83,7 +74,7 @@ const char *CopyExtentTo(FILE *output, FILE *site, struct CopyExtent extent)
     do {
         size_t wanted = remaining < COPY_CHUNK_SIZE ? (size_t)remaining : COPY_CHUNK_SIZE;
         size_t got = ReadStream(site, CopyBuffer, wanted);
-        size_t keep = extent.toSeparator ? LengthBeforeSeparator(CopyBuffer, got) : got;
+        size_t keep = extent.toSeparator ? FindHeaderSeparator(CopyBuffer, got) : got;
         if (!WriteStream(output, CopyBuffer, keep))
             return "can't write file!";
         if (extent.toSeparator)

@@ -8,7 +8,7 @@
 #   --callgrind      instead of timing, count instructions with valgrind's
 #                    callgrind on the plug-in's load, copy and root-listing
 #                    paths and print the costliest functions of each
-# qvork_bench options: --runs N, --only abcd, --quick, --keep (see --help).
+# qvork_bench options: --runs N, --only abcde, --quick, --keep (see --help).
 # The work folder goes under $QVORK_BENCH_WORK, else $TMPDIR, else /tmp; it
 # needs about 700 MB while the copy benchmark runs.
 set -eu -o pipefail

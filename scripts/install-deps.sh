@@ -10,9 +10,13 @@ have_package() {
 }
 for package in cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev \
                libncurses-dev clang libclang-rt-14-dev valgrind tmux strace util-linux \
-               xxd zip; do
+               xxd zip zlib1g-dev; do
   have_package "$package" || packages+=("$package")
 done
+# Node.js and npm for the archive export test (it installs warcio with npm);
+# a Node.js from elsewhere that brings its own npm is fine too.
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 
 if [ ${#packages[@]} -eq 0 ]; then
   echo "install-deps: everything is installed"

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/win32.h"
@@ -69,6 +70,25 @@ bool StoreCacheFolder(const std::string &folder, std::string &stored, std::strin
         return false;
     }
     return true;
+}
+
+bool ReadCacheFolder(std::string &folder, std::string &error) {
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS) {
+        char value[4096];
+        DWORD size = sizeof value;
+        status = RegQueryValueExA(key, kCachePathValue, nullptr, nullptr,
+                                  reinterpret_cast<BYTE *>(value), &size);
+        RegCloseKey(key);
+        if (status == ERROR_SUCCESS) {
+            folder.assign(value, strnlen(value, size));
+            return true;
+        }
+    }
+    error = "no cache location (CachePath) in " + RegistryFileInUse() +
+            "; store one with qvork --cache DIR";
+    return false;
 }
 
 } // namespace qvork_host

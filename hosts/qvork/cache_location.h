@@ -18,6 +18,10 @@ std::string RegistryFileInUse();
 // value written; false with `error` set when the registry refuses.
 bool StoreCacheFolder(const std::string &folder, std::string &stored, std::string &error);
 
+// Reads "CachePath" as stored (the folder that holds "icache"); false with
+// `error` set when there is none.
+bool ReadCacheFolder(std::string &folder, std::string &error);
+
 // The longest "CachePath" the plug-in takes: "\icache\" and a file name are
 // appended to it in a 250-byte buffer.
 constexpr size_t kLongestCachePath = 241;

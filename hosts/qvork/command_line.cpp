@@ -1,6 +1,8 @@
 // Parsing qvork's command line, and its help text.
 #include "hosts/qvork/command_line.h"
 
+#include "hosts/qvork/warc_export.h"
+
 #include <cctype>
 #include <set>
 
@@ -22,10 +24,12 @@ const OptionSpec kOptions[] = {
     {"-C", true, "get"},               {"--dest", true, "get"},
     {"--disks-menu", true, "config"},  {"--plugins-menu", true, "config"},
     {"--digit", true, "config"},
+    {"--all", false, "warc"},          {"-o", true, "warc"},
+    {"--output", true, "warc"},        {"--cdxj", true, "warc"},
 };
 
-const std::set<std::string> kCommands = {"ls",   "get",    "header", "rm",
-                                         "menus", "config", "panel", "help"};
+const std::set<std::string> kCommands = {"ls",    "get",    "header", "rm",  "warc",
+                                         "menus", "config", "panel",  "help"};
 
 const OptionSpec *FindOption(const std::string &name) {
     for (const OptionSpec &spec : kOptions) {
@@ -34,6 +38,16 @@ const OptionSpec *FindOption(const std::string &name) {
         }
     }
     return nullptr;
+}
+
+// Whether an option of this name belongs to `command` (or is global).
+bool OptionAllowed(const std::string &name, const std::string &command) {
+    for (const OptionSpec &spec : kOptions) {
+        if (name == spec.name && (spec.command == nullptr || command == spec.command)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ParseSwitch(const std::string &option, const std::string &value, std::optional<bool> &out,
@@ -76,6 +90,10 @@ bool ApplyOption(const OptionSpec &spec, const std::string &value, CommandLine &
         line.all = true;
     } else if (name == "--yes" || name == "-y") {
         line.yes = true;
+    } else if (name == "-o" || name == "--output") {
+        line.output = value;
+    } else if (name == "--cdxj") {
+        line.cdxj = value;
     } else if (name == "-C" || name == "--dest") {
         line.destination = value;
     } else if (name == "--disks-menu") {
@@ -110,6 +128,14 @@ bool CheckCommand(const CommandLine &line, std::string &error) {
     }
     if ((command == "get" || command == "rm") && n == 0) {
         error = command + (command == "get" ? " needs at least one PATH" : " needs at least one SITE");
+        return false;
+    }
+    if (command == "warc" && (n == 0) == !line.all) {
+        error = "warc takes SITE... or --all, one of them";
+        return false;
+    }
+    if (command == "warc" && !line.output) {
+        error = "warc needs the archive to write: -o FILE.warc or FILE.warc.gz";
         return false;
     }
     if (command == "get" && !line.destination) {
@@ -191,7 +217,7 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
         return true;
     }
     for (const OptionSpec *spec : given) {
-        if (spec->command != nullptr && line.command != spec->command) {
+        if (!OptionAllowed(spec->name, line.command)) {
             error = std::string(spec->name) + " is an option of " + spec->command;
             return false;
         }
@@ -234,7 +260,7 @@ Commands:
                          plug-in asks "Delete N site(z)." Yes/No: on a terminal
                          you answer it; --yes answers Yes; without a terminal
                          and without --yes the answer is No.
-  menus                  Show the entries qVORK offers the Disks menu (with its
+)" + std::string(kWarcHelp) + R"(  menus                  Show the entries qVORK offers the Disks menu (with its
                          hotkey digit), the Plugins menu and the configuration
                          menu.
   config [SETTINGS]      Open the settings dialog. On a terminal you change the
@@ -282,6 +308,7 @@ Examples:
   qvork get 'www.example.com' -C out/
   qvork header 'www.example.com/a.html'
   qvork rm --yes 'www.example.com'
+  qvork warc 'www.example.com' cache7 -o sites.warc.gz --cdxj sites.cdxj
   qvork config --disks-menu off --plugins-menu on --digit 7
 )";
 }

@@ -20,10 +20,12 @@ struct CommandLine {
     std::optional<std::string> pluginFile;   // --plugin FILE
     bool help = false;                       // --help, -h, or the command "help"
 
-    std::string command; // "ls", "get", "header", "rm", "menus", "config", "panel"; "" for none
+    std::string command; // "ls", "get", "header", "rm", "warc", "menus", "config", "panel"; "" for none
     std::vector<std::string> operands;
 
-    bool all = false;                       // ls --all
+    bool all = false;                       // ls --all, warc --all
+    std::optional<std::string> output;      // warc -o FILE
+    std::optional<std::string> cdxj;        // warc --cdxj FILE
     bool yes = false;                       // rm --yes
     std::optional<std::string> destination; // get -C DEST
     DialogPreset preset;                    // config --disks-menu/--plugins-menu/--digit

@@ -17,6 +17,7 @@
 #include "hosts/qvork/plugin_module.h"
 #include "hosts/qvork/session.h"
 #include "hosts/qvork/terminal_ui.h"
+#include "hosts/qvork/warc_export.h"
 
 using namespace qvork_host;
 
@@ -93,6 +94,9 @@ int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &li
     }
     if (line.command == "header") {
         return RunHeader(session, ui, line);
+    }
+    if (line.command == "warc") {
+        return RunWarc(session, line);
     }
     return RunRm(session, ui, line);
 }

@@ -8,6 +8,13 @@
 //   cache3  media.example.net/video   clip.txt   (a site name holding "/")
 //   cache4  media.example.net     root.txt
 //   cache5  not a site file (wrong magic): listed under its own name
+//
+// With "warc" after OUTDIR, it writes the sites of the archive export test
+// instead:
+//   cache1  damaged.example   a.html, an over-long URL, b.html, a record
+//                             whose body length is negative, img/c.gif, /
+//   cache2  twice.example     dup.html stored twice (different bodies),
+//                             a redirect, a URL with bytes a URI cannot hold
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -38,11 +45,33 @@ std::string Pattern(size_t size) {
     return bytes;
 }
 
+SiteRecord Dated(SiteRecord record, const std::string &status = "200 OK") {
+    record.header = "HTTP/1.1 " + status + "\r\nDate: Tue, 14 May 2002 09:12:44 GMT" +
+                    record.header.substr(record.header.find("\r\n"));
+    return record;
+}
+
+void WriteWarcSites(const fs::path &cache) {
+    SiteRecord longUrl = OkRecord("lost.html", "lost");
+    longUrl.urlLength = 2000;
+    SiteRecord negative = OkRecord("gone.html", "gone");
+    negative.dataLength = 3;
+    WriteSiteFile(cache / "cache1", "damaged.example",
+                  {Dated(OkRecord("a.html", "<p>a</p>\n")), longUrl, OkRecord("/b.html", "<p>b</p>\n"),
+                   negative, OkRecord("img/c.gif", AllBytes(), "image/gif"),
+                   OkRecord("/", "<p>home</p>\n")});
+    SiteRecord moved = Dated(OkRecord("old", ""), "301 Moved Permanently");
+    moved.header += "\r\nLocation: http://twice.example/dup.html";
+    WriteSiteFile(cache / "cache2", "twice.example",
+                  {OkRecord("dup.html", "first\n"), moved, OkRecord("dup.html", "second copy\n"),
+                   OkRecord("odd name{x}.txt", "odd\n", "text/plain")});
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        std::cerr << "usage: make_host_cache OUTDIR\n";
+    if (argc != 2 && !(argc == 3 && std::string(argv[2]) == "warc")) {
+        std::cerr << "usage: make_host_cache OUTDIR [warc]\n";
         return 2;
     }
     const fs::path out = argv[1];
@@ -50,6 +79,10 @@ int main(int argc, char **argv) {
     const fs::path expected = out / "expected";
     try {
         fs::create_directories(cache);
+        if (argc == 3) {
+            WriteWarcSites(cache);
+            return 0;
+        }
         fs::create_directories(expected);
         const std::string page = "<html><body>A</body></html>\n";
         const std::string logo = AllBytes();

@@ -1,0 +1,276 @@
+// The site file reader; see site_reader.h. Records are walked from
+// 16 + siteBlockLength along their recordLength links. Each record's window
+// is the bytes from its start to at most 1024 further, exactly as one read
+// at that position would give them; it is taken from a block read ahead in
+// file order, and read on its own when the record lies behind the block
+// (a link pointing backwards) or when records lie too far apart for a block
+// to hold more than one.
+#include "cache/site_reader.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "platform/stream.h"
+
+namespace {
+
+// The last start of a record whose every offset (up to 1023 past it) is
+// still a signed 32-bit value.
+const long long LastRecordStart = 0x7FFFFFFFLL - RECORD_WINDOW_SIZE;
+
+LONG ClampToLong(long long value)
+{
+    if (value > 0x7FFFFFFFLL)
+        return 0x7FFFFFFF;
+    if (value < -0x7FFFFFFFLL - 1)
+        return -0x7FFFFFFF - 1;
+    return (LONG)value;
+}
+
+// Refills the block so that it starts at `position`: the bytes it already
+// holds from there on are kept, the rest is read in file order after them.
+void FillBlockFrom(struct SiteReader *reader, LONG position)
+{
+    long long from = (long long)position - reader->blockStart;
+    size_t keep = 0;
+    if (from >= 0 && from < (long long)reader->blockBytes) {
+        keep = reader->blockBytes - (size_t)from;
+        memmove(reader->block, reader->block + from, keep);
+    }
+    size_t wanted = SITE_READ_BLOCK_SIZE - keep;
+    LONG readAt = (LONG)(position + (long long)keep); // within 1023 bytes of a record start
+    size_t got = ReadStreamAt(reader->file, readAt, reader->block + keep, wanted);
+    reader->blockStart = position;
+    reader->blockBytes = keep + got;
+    reader->blockAtEnd = got < wanted;
+}
+
+// TRUE when the block holds the whole window at `position`: 1024 bytes, or
+// every byte up to the file's end.
+BOOL BlockHoldsWindow(const struct SiteReader *reader, LONG position)
+{
+    long long from = (long long)position - reader->blockStart;
+    if (from < 0 || from > (long long)reader->blockBytes)
+        return FALSE;
+    return reader->blockBytes - (size_t)from >= RECORD_WINDOW_SIZE || reader->blockAtEnd;
+}
+
+// The window of the record at `position`; *bytes gets how many of its bytes
+// the file holds.
+const unsigned char *WindowAt(struct SiteReader *reader, LONG position, int *bytes)
+{
+    if (reader->block != NULL && position >= reader->blockStart) {
+        // Records further apart than a quarter block are read one by one:
+        // a block would be read mostly for bodies nobody asked for.
+        if (!BlockHoldsWindow(reader, position) && reader->lastStep <= SITE_READ_BLOCK_SIZE / 4)
+            FillBlockFrom(reader, position);
+        if (BlockHoldsWindow(reader, position)) {
+            size_t from = (size_t)(position - reader->blockStart);
+            size_t left = reader->blockBytes - from;
+            *bytes = left < RECORD_WINDOW_SIZE ? (int)left : RECORD_WINDOW_SIZE;
+            return reader->block + from;
+        }
+    }
+    *bytes = (int)ReadStreamAt(reader->file, position, reader->window, RECORD_WINDOW_SIZE);
+    return reader->window;
+}
+
+// The header's end in the window: the separator searched from `start`,
+// within the bytes read, before the window's last byte (the terminator
+// place of a 1024-byte window) and before any zero byte. Its index, or -1.
+int FindHeaderEnd(const unsigned char *window, int start, int bytesRead)
+{
+    int limit = bytesRead < RECORD_WINDOW_SIZE - 1 ? bytesRead : RECORD_WINDOW_SIZE - 1;
+    if (start < 0 || start >= limit)
+        return -1;
+    // The separator holds no zero byte, so it must end before the first one.
+    const unsigned char *zero =
+        (const unsigned char *)memchr(window + start, 0, (size_t)(limit - start));
+    size_t count = (size_t)((zero != NULL ? zero : window + limit) - (window + start));
+    size_t found = FindHeaderSeparator(window + start, count);
+    return found < count ? start + (int)found : -1;
+}
+
+// The URL and the header's and body's extents of a record whose fixed
+// fields all lie within the `bytes` read at `window`.
+void ReadExtents(struct SiteReader *reader, struct SiteRecordEntry *entry,
+                 const unsigned char *window, int bytes)
+{
+    LONG position = entry->position;
+    int urlLength = (int)entry->urlLength;
+    int h = RECORD_HEADER_AFTER_URL + urlLength;
+    memcpy(reader->url, window + RECORD_URL_OFFSET, (size_t)urlLength);
+    reader->url[urlLength] = 0;
+    entry->url = reader->url;
+    entry->dataLength = DecodeS32(window + RECORD_DATA_LENGTH_AFTER_URL + urlLength);
+    long long bodyLength = (long long)entry->dataLength - RECORD_DATA_OVERHEAD;
+    entry->headerOffset = position + h;
+    entry->bodyOffset = position + h;
+    entry->headerLength = -1;
+    int s = FindHeaderEnd(window, h, bytes);
+    if (s >= 0) {
+        bodyLength -= s - h;
+        entry->bodyOffset = position + s + HEADER_SEPARATOR_LENGTH;
+        entry->headerLength = s - h;
+    }
+    entry->bodyLength = ClampToLong(bodyLength);
+    if (bodyLength < 0)
+        entry->status = SITE_RECORD_UNREADABLE;
+    else if (bytes < RECORD_WINDOW_SIZE && entry->bodyOffset + bodyLength > position + bytes)
+        entry->status = SITE_RECORD_TRUNCATED; // the file ends inside the window, before the body
+}
+
+// The link to the next record, once `entry` has been read.
+void FollowLink(struct SiteReader *reader, const struct SiteRecordEntry *entry)
+{
+    // A length that does not move forward would revisit records.
+    if (entry->recordLength <= 0) {
+        reader->stop = SITE_STOP_BAD_LINK;
+        return;
+    }
+    reader->next = (long long)entry->position + entry->recordLength;
+    reader->lastStep = entry->recordLength;
+}
+
+void ReadHeader(struct SiteReader *reader)
+{
+    unsigned char magic[4];
+    unsigned char count[2];
+    unsigned char blockLength[4];
+    BOOL haveCount, haveBlock;
+    if (reader->block != NULL) {
+        FillBlockFrom(reader, 0);
+        if (reader->blockBytes >= 4)
+            memcpy(magic, reader->block + SITE_MAGIC_OFFSET, 4);
+        reader->isSite = reader->blockBytes >= 4 && DecodeU32(magic) == SITE_MAGIC;
+        haveCount = reader->blockBytes >= SITE_RECORD_COUNT_OFFSET + 2;
+        haveBlock = reader->blockBytes >= SITE_BLOCK_LENGTH_OFFSET + 4;
+        if (haveCount)
+            memcpy(count, reader->block + SITE_RECORD_COUNT_OFFSET, 2);
+        if (haveBlock)
+            memcpy(blockLength, reader->block + SITE_BLOCK_LENGTH_OFFSET, 4);
+    } else {
+        reader->isSite = ReadStreamAt(reader->file, SITE_MAGIC_OFFSET, magic, 4) == 4 &&
+                         DecodeU32(magic) == SITE_MAGIC;
+        haveCount = ReadStreamAt(reader->file, SITE_RECORD_COUNT_OFFSET, count, 2) == 2;
+        haveBlock = ReadStreamAt(reader->file, SITE_BLOCK_LENGTH_OFFSET, blockLength, 4) == 4;
+    }
+    reader->recordCount = haveCount ? (int)DecodeU16(count) - 2 : -2;
+    reader->haveRecords = haveBlock;
+    if (haveBlock)
+        reader->next = ClampToLong(SITE_BLOCK_LENGTH_OFFSET + (long long)DecodeS32(blockLength));
+}
+
+} // namespace
+
+size_t FindHeaderSeparator(const unsigned char *bytes, size_t count)
+{
+    const unsigned char *p = bytes;
+    const unsigned char *end = bytes + count;
+    while (end - p >= HEADER_SEPARATOR_LENGTH) {
+        size_t starts = (size_t)(end - p - (HEADER_SEPARATOR_LENGTH - 1));
+        p = (const unsigned char *)memchr(p, '\r', starts);
+        if (p == NULL)
+            return count;
+        if (memcmp(p, HEADER_SEPARATOR, HEADER_SEPARATOR_LENGTH) == 0)
+            return (size_t)(p - bytes);
+        p++;
+    }
+    return count;
+}
+
+BOOL SiteReaderOpen(struct SiteReader *reader, FILE *file)
+{
+    memset(reader, 0, sizeof *reader);
+    reader->file = file;
+    // Without the block every window is read on its own, as it would be anyway.
+    reader->block = (unsigned char *)malloc(SITE_READ_BLOCK_SIZE);
+    ReadHeader(reader);
+    return TRUE;
+}
+
+BOOL SiteReaderOpenPath(struct SiteReader *reader, const char *path)
+{
+    FILE *file = OpenStream(path, "rb");
+    if (file == NULL) {
+        memset(reader, 0, sizeof *reader);
+        reader->stop = SITE_STOP_END_OF_FILE;
+        return FALSE;
+    }
+    SiteReaderOpen(reader, file);
+    reader->ownsFile = TRUE;
+    return TRUE;
+}
+
+BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
+{
+    memset(entry, 0, sizeof *entry);
+    if (reader->stop != SITE_STOP_NONE)
+        return FALSE;
+    if (!reader->haveRecords) {
+        reader->stop = SITE_STOP_END_OF_FILE;
+        return FALSE;
+    }
+    if (reader->returned >= reader->recordCount) {
+        reader->stop = SITE_STOP_COUNT;
+        return FALSE;
+    }
+    if (reader->next < 0 || reader->next > LastRecordStart) {
+        reader->stop = SITE_STOP_BAD_LINK;
+        return FALSE;
+    }
+    entry->position = (LONG)reader->next;
+    int bytes = 0;
+    const unsigned char *window = WindowAt(reader, entry->position, &bytes);
+    if (bytes == 0) {
+        reader->stop = SITE_STOP_END_OF_FILE;
+        return FALSE;
+    }
+    reader->returned++;
+    entry->windowBytes = bytes;
+    if (bytes < RECORD_URL_OFFSET) {
+        entry->status = SITE_RECORD_TRUNCATED; // the file ends inside the fixed fields
+        reader->stop = SITE_STOP_END_OF_FILE;
+        return TRUE;
+    }
+    entry->recordLength = DecodeS32(window + RECORD_LENGTH_OFFSET);
+    entry->urlLength = DecodeS32(window + RECORD_URL_LENGTH_OFFSET);
+    if (entry->urlLength < 0 || entry->urlLength > RECORD_URL_MAX) {
+        entry->status = SITE_RECORD_OVERLONG;
+    } else if (bytes < RECORD_HEADER_AFTER_URL + entry->urlLength) {
+        entry->status = SITE_RECORD_TRUNCATED; // the file ends inside the URL or its fields
+        reader->stop = SITE_STOP_END_OF_FILE;
+        return TRUE;
+    } else {
+        ReadExtents(reader, entry, window, bytes);
+    }
+    FollowLink(reader, entry);
+    return TRUE;
+}
+
+BOOL SiteReaderName(struct SiteReader *reader, char *name, size_t size)
+{
+    if (size == 0)
+        return FALSE;
+    name[0] = 0;
+    unsigned char field[4];
+    if (ReadStreamAt(reader->file, SITE_NAME_LENGTH_OFFSET, field, 4) != 4)
+        return FALSE;
+    LONG length = DecodeS32(field);
+    if (length <= 0)
+        return FALSE;
+    size_t wanted = (size_t)length < size - 1 ? (size_t)length : size - 1;
+    size_t got = ReadStreamAt(reader->file, SITE_NAME_OFFSET, name, wanted);
+    name[got] = 0;
+    return got == wanted;
+}
+
+void SiteReaderClose(struct SiteReader *reader)
+{
+    free(reader->block);
+    reader->block = NULL;
+    if (reader->ownsFile)
+        CloseStream(reader->file);
+    reader->file = NULL;
+    reader->ownsFile = FALSE;
+}

@@ -1,0 +1,91 @@
+// The site file reader: the record chain of one NetSonic site file, record
+// by record (open, next record, close), knowing the format and nothing else:
+// no boxes, no tree, no state outside its own record. The tree builder and
+// the console host's archive export both walk records through it.
+// Invariants: at most recordCount - 2 records are returned; every record
+// moves the position forward or is the last; no field is taken from outside
+// the bytes read, and no offset or length handed out leaves signed 32 bits.
+#ifndef QVORK_CACHE_SITE_READER_H
+#define QVORK_CACHE_SITE_READER_H
+
+#include <stddef.h>
+#include <stdio.h>
+
+#include "cache/site_file.h"
+
+// Each record is read as a window of up to this many bytes from its start.
+#define RECORD_WINDOW_SIZE 1024
+// The longest URL whose fixed fields all lie inside one record window.
+#define RECORD_URL_MAX (RECORD_WINDOW_SIZE - RECORD_HEADER_AFTER_URL - 1)
+// Records are taken from blocks of this size, read in file order.
+#define SITE_READ_BLOCK_SIZE (64 * 1024)
+
+// What is wrong with a record.
+#define SITE_RECORD_OK 0
+#define SITE_RECORD_OVERLONG 1   // urlLength negative or past the window: no URL, no extents
+#define SITE_RECORD_TRUNCATED 2  // the file ends inside the record (url NULL when it ends
+                                 // before the header starts); no further record follows
+#define SITE_RECORD_UNREADABLE 3 // URL and offsets read, but the body length is negative
+
+// Why the walk ended (SiteReader.stop).
+#define SITE_STOP_NONE 0        // not yet ended
+#define SITE_STOP_COUNT 1       // recordCount - 2 records were returned
+#define SITE_STOP_END_OF_FILE 2 // the next record would start at or past the file's end
+#define SITE_STOP_BAD_LINK 3    // a recordLength of 0 or less, or a position past 2 GiB
+
+struct SiteRecordEntry {
+    LONG position;     // the record's start in the file
+    LONG recordLength; // as stored: the distance to the next record
+    LONG urlLength;    // as stored
+    const char *url;   // the URL's urlLength bytes as stored (a zero byte among
+                       // them included), terminated; NULL when not read.
+                       // Owned by the reader, valid until the next call.
+    LONG headerOffset; // the stored header's start (0 when url is NULL)
+    LONG headerLength; // bytes before "\r\n\r\n"; -1 when the window holds no separator
+    LONG bodyOffset;   // after the separator; headerOffset when none was found
+    LONG bodyLength;   // dataLength - 10, less the header text when its end was found
+    LONG dataLength;   // as stored: 10 + header text + body
+    int windowBytes;   // bytes of the record's window that the file holds (at most 1024)
+    int status;        // SITE_RECORD_*
+};
+
+struct SiteReader {
+    FILE *file;         // the site file
+    BOOL ownsFile;      // opened by SiteReaderOpenPath: closed by SiteReaderClose
+    BOOL isSite;        // the file begins with the site magic
+    int recordCount;    // the header's recordCount - 2; -2 when the file cannot hold it
+    BOOL haveRecords;   // the header holds siteBlockLength: there is a first record
+    long long next;     // the next record's start
+    int returned;       // records handed out so far
+    int stop;           // SITE_STOP_*
+    LONG lastStep;      // the latest recordLength: how far apart records lie
+    unsigned char *block; // the read-ahead block (NULL: every window is its own read)
+    LONG blockStart;    // file offset of block[0]
+    size_t blockBytes;  // bytes of the block that hold file data
+    BOOL blockAtEnd;    // the file ends at blockStart + blockBytes
+    unsigned char window[RECORD_WINDOW_SIZE]; // a window read on its own
+    char url[RECORD_URL_MAX + 1];             // the latest record's URL
+};
+
+// Starts reading the already open `file` (the caller keeps and closes it)
+// and reads the site header. Always TRUE: without memory for the block each
+// window is read on its own. Always pair with SiteReaderClose.
+BOOL SiteReaderOpen(struct SiteReader *reader, FILE *file);
+// Opens the site file at `path` and starts reading it; FALSE when it cannot
+// be opened (the reader is then closed already).
+BOOL SiteReaderOpenPath(struct SiteReader *reader, const char *path);
+// The next record into *entry; FALSE when the walk has ended (reader->stop
+// says why). A damaged record is returned with its status; after one whose
+// status is SITE_RECORD_TRUNCATED and url NULL the walk ends.
+BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry);
+// The site's name from the header, terminated, cut to fit `size`; FALSE
+// when the file holds none (name empty then).
+BOOL SiteReaderName(struct SiteReader *reader, char *name, size_t size);
+// Releases the block, and closes the file when the reader opened it.
+void SiteReaderClose(struct SiteReader *reader);
+
+// The stored header's end: the index of the first "\r\n\r\n" in bytes[0,
+// count), or count when there is none. The one search for the separator.
+size_t FindHeaderSeparator(const unsigned char *bytes, size_t count);
+
+#endif

@@ -1,0 +1,378 @@
+// qvork warc; see warc_export.h. The archive and its index are written to
+// temporary files beside their destinations and renamed over them only when
+// every write succeeded, so a failed run leaves nothing half written.
+// Invariant: a record goes out only after its whole block was read and
+// checked, so the archive parses to its end whatever the site files hold.
+#include "hosts/qvork/warc_export.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "cache/site_reader.h"
+#include "hosts/qvork/cache_location.h"
+#include "hosts/qvork/commands.h"
+#include "hosts/qvork/text_output.h"
+#include "hosts/qvork/warc_format.h"
+#include "platform/stream.h"
+
+#ifndef QVORK_VERSION
+#define QVORK_VERSION "unknown"
+#endif
+
+namespace qvork_host {
+
+const char kWarcHelp[] =
+    R"(  warc SITE... -o FILE   Write the stored responses of the sites (or of every
+  warc --all -o FILE     site: --all) as a web archive, WARC/1.1: every stored
+                         response in file order, duplicates included, with its
+                         URL, header and body as stored. FILE ending in .gz is
+                         compressed record by record. --cdxj INDEX also writes
+                         the replay index. SITE: a site name or a cache file
+                         name (cache7). Damaged records are named and left out
+                         (exit status 1, the archive kept).
+)";
+
+namespace {
+
+struct ExportSite {
+    std::string name; // the site name: the host of its URLs
+    std::string file; // its cache file name
+};
+
+struct Totals {
+    long written = 0;
+    long skipped = 0; // damaged records and records the walk could not reach
+};
+
+// One exported response for the index.
+struct IndexEntry {
+    std::string line; // the whole CDXJ line; lines sort by SURT key, then time
+};
+
+std::string Quoted(const std::string &text) { return "'" + DisplayText(text) + "'"; }
+
+std::string JsonText(const std::string &text) {
+    std::string json = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            json += escaped;
+        } else {
+            json += static_cast<char>(c);
+        }
+    }
+    return json + "\"";
+}
+
+// The sites to export, from the plug-in's root listing.
+bool ChooseSites(Session &session, const CommandLine &line, std::vector<ExportSite> &sites) {
+    for (int i = 0; line.all && i < session.Count(); ++i) {
+        const char *file = session.Item(i).Description;
+        if (file != nullptr && !session.IsHidden(i)) {
+            sites.push_back({session.Name(i), file});
+        }
+    }
+    for (const std::string &wanted : line.operands) {
+        int found = session.Find(wanted);
+        for (int i = 0; found < 0 && i < session.Count(); ++i) {
+            const char *file = session.Item(i).Description;
+            if (file != nullptr && wanted == file) {
+                found = i;
+            }
+        }
+        if (found < 0) {
+            Fail("no site " + Quoted(wanted) + " at the cache root (qvork ls lists them)");
+            return false;
+        }
+        if (session.Item(found).Description == nullptr) {
+            Fail(Quoted(wanted) + " is not a readable site file");
+            return false;
+        }
+        sites.push_back({session.Name(found), session.Item(found).Description});
+    }
+    return true;
+}
+
+class SiteExporter {
+public:
+    SiteExporter(WarcWriter &writer, const std::string &warcinfoId, const std::string &fileName,
+                 std::vector<IndexEntry> &index, Totals &totals)
+        : writer_(writer), warcinfoId_(warcinfoId), fileName_(fileName), index_(index),
+          totals_(totals) {}
+
+    // False only when writing failed.
+    bool Export(const ExportSite &site, const std::string &path);
+
+private:
+    void Skip(const SiteRecordEntry &entry, const std::string &why);
+    bool ExportRecord(const SiteRecordEntry &entry);
+    void ReportUnreached(const SiteReader &reader);
+
+    WarcWriter &writer_;
+    const std::string warcinfoId_;
+    const std::string fileName_;
+    std::vector<IndexEntry> &index_;
+    Totals &totals_;
+    const ExportSite *site_ = nullptr;
+    SiteReader reader_{};
+    long long fileSize_ = 0;
+    std::time_t modified_ = 0;
+    int number_ = 0; // the record's place in the chain, from 1
+    std::vector<unsigned char> block_;
+};
+
+void SiteExporter::Skip(const SiteRecordEntry &entry, const std::string &why) {
+    std::fprintf(stderr, "qvork: %s (%s) record %d at offset %ld: %s; left out\n",
+                 DisplayText(site_->name).c_str(), site_->file.c_str(), number_,
+                 static_cast<long>(entry.position), why.c_str());
+    totals_.skipped++;
+}
+
+const char *DamageText(int status) {
+    switch (status) {
+    case SITE_RECORD_OVERLONG: return "URL length out of range";
+    case SITE_RECORD_TRUNCATED: return "truncated, the file ends inside it";
+    default: return "unreadable, its body length is negative";
+    }
+}
+
+// The status code of the response's first line "HTTP/x.y NNN ...", or -1.
+int StatusOf(const std::string &header) {
+    char digits[4] = {0};
+    if (header.compare(0, 5, "HTTP/") != 0 ||
+        std::sscanf(header.c_str(), "HTTP/%*[0-9.] %3[0-9]", digits) != 1 ||
+        std::strlen(digits) != 3) {
+        return -1;
+    }
+    return std::atoi(digits);
+}
+
+bool SiteExporter::ExportRecord(const SiteRecordEntry &entry) {
+    // The block: header text, "\r\n\r\n", body; dataLength counts 10 bytes
+    // more than header text and body.
+    long long size = static_cast<long long>(entry.dataLength) - RECORD_DATA_OVERHEAD +
+                     HEADER_SEPARATOR_LENGTH;
+    if (entry.headerOffset + size > fileSize_) {
+        Skip(entry, "truncated, its body reaches past the end of the file");
+        return true;
+    }
+    block_.resize(static_cast<size_t>(size));
+    size_t got = ReadStreamAt(reader_.file, entry.headerOffset, block_.data(), block_.size());
+    if (got != block_.size()) {
+        Skip(entry, "unreadable");
+        return true;
+    }
+    size_t headerLength = FindHeaderSeparator(block_.data(), block_.size());
+    std::string header(reinterpret_cast<const char *>(block_.data()), headerLength);
+    int status = StatusOf(header);
+    if (headerLength == block_.size() || status < 0 || header.find('\0') != std::string::npos) {
+        Skip(entry, "its stored header is no HTTP response header");
+        return true;
+    }
+    const unsigned char *body = block_.data() + headerLength + HEADER_SEPARATOR_LENGTH;
+    size_t bodySize = block_.size() - headerLength - HEADER_SEPARATOR_LENGTH;
+    Sha1 blockDigest, payloadDigest;
+    blockDigest.Update(block_.data(), block_.size());
+    payloadDigest.Update(body, bodySize);
+    const std::string payload = payloadDigest.Label();
+    const std::time_t when =
+        ParseHttpDate(HeaderField(header, "Date").value_or("")).value_or(modified_);
+    // Every byte of the URL as stored, a zero byte included.
+    const std::string url(entry.url, static_cast<size_t>(entry.urlLength));
+    const std::string uri = TargetUri(site_->name, url);
+    std::string head = "WARC/1.1\r\nWARC-Type: response\r\nWARC-Record-ID: " + NewRecordId() +
+                       "\r\nWARC-Warcinfo-ID: " + warcinfoId_ + "\r\nWARC-Date: " + WarcDate(when) +
+                       "\r\nWARC-Target-URI: " + uri + "\r\nWARC-Block-Digest: " +
+                       blockDigest.Label() + "\r\nWARC-Payload-Digest: " + payload +
+                       "\r\nContent-Type: application/http;msgtype=response\r\n";
+    if (!writer_.Write(head, block_.data(), block_.size())) {
+        return false;
+    }
+    totals_.written++;
+    std::string mime = HeaderField(header, "Content-Type").value_or("unk");
+    mime = mime.substr(0, mime.find(';'));
+    while (!mime.empty() && (mime.back() == ' ' || mime.back() == '\t')) {
+        mime.pop_back();
+    }
+    index_.push_back({SurtKey(uri) + " " + CdxTimestamp(when) + " {\"url\": " + JsonText(uri) +
+                      ", \"mime\": " + JsonText(mime.empty() ? "unk" : mime) + ", \"status\": \"" +
+                      std::to_string(status) + "\", \"digest\": \"" + payload.substr(5) +
+                      "\", \"length\": \"" + std::to_string(writer_.LastLength()) +
+                      "\", \"offset\": \"" + std::to_string(writer_.LastOffset()) +
+                      "\", \"filename\": " + JsonText(fileName_) + "}"});
+    return true;
+}
+
+// Records the chain promised but the walk could not reach.
+void SiteExporter::ReportUnreached(const SiteReader &reader) {
+    if (reader.stop == SITE_STOP_COUNT || reader.returned >= reader.recordCount) {
+        return;
+    }
+    int missing = reader.recordCount - reader.returned;
+    std::fprintf(stderr, "qvork: %s (%s): %d of %d records not reached: %s\n",
+                 DisplayText(site_->name).c_str(), site_->file.c_str(), missing, reader.recordCount,
+                 reader.stop == SITE_STOP_BAD_LINK ? "the record chain is broken"
+                                                    : "the file ends early");
+    totals_.skipped += missing;
+}
+
+bool SiteExporter::Export(const ExportSite &site, const std::string &path) {
+    site_ = &site;
+    number_ = 0;
+    if (!SiteReaderOpenPath(&reader_, path.c_str())) {
+        std::fprintf(stderr, "qvork: %s (%s): cannot open %s; left out\n",
+                     DisplayText(site.name).c_str(), site.file.c_str(), path.c_str());
+        totals_.skipped++;
+        return true;
+    }
+    struct stat info {};
+    fstat(fileno(reader_.file), &info);
+    fileSize_ = info.st_size;
+    modified_ = info.st_mtime;
+    bool ok = true;
+    SiteRecordEntry entry;
+    while (ok && SiteReaderNext(&reader_, &entry)) {
+        number_++;
+        if (entry.status != SITE_RECORD_OK) {
+            Skip(entry, DamageText(entry.status));
+        } else {
+            ok = ExportRecord(entry);
+        }
+    }
+    if (ok) {
+        ReportUnreached(reader_);
+    }
+    SiteReaderClose(&reader_);
+    return ok;
+}
+
+std::string WarcinfoBlock(const std::string &cacheFolder, const std::vector<ExportSite> &sites) {
+    std::string block = "software: qvork (qVORK " QVORK_VERSION ")\r\n"
+                        "format: WARC File Format 1.1\r\n"
+                        "conformsTo: https://iipc.github.io/warc-specifications/specifications/"
+                        "warc-format/warc-1.1/\r\n"
+                        "description: responses stored in a NetSonic web cache\r\n"
+                        "x-cache-folder: " + cacheFolder + "\r\n";
+    for (const ExportSite &site : sites) {
+        block += "x-site: " + site.name + " (" + site.file + ")\r\n";
+    }
+    return block;
+}
+
+std::string BaseName(const std::string &path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool EndsWith(const std::string &text, const std::string &end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool WriteIndex(const std::string &path, std::vector<IndexEntry> &index, std::string &error) {
+    std::sort(index.begin(), index.end(),
+              [](const IndexEntry &a, const IndexEntry &b) { return a.line < b.line; });
+    FILE *file = std::fopen(path.c_str(), "wb");
+    bool ok = file != nullptr;
+    for (size_t i = 0; ok && i < index.size(); ++i) {
+        ok = std::fprintf(file, "%s\n", index[i].line.c_str()) > 0;
+    }
+    ok = ok && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    int savedErrno = errno;
+    if (file != nullptr) {
+        ok = std::fclose(file) == 0 && ok;
+    }
+    if (!ok) {
+        error = "cannot write the index " + path + ": " + std::strerror(savedErrno);
+    }
+    return ok;
+}
+
+// Renames the finished temporaries over their destinations; on a failure
+// the temporaries not yet renamed are removed.
+bool Publish(const std::vector<std::pair<std::string, std::string>> &moves, std::string &error) {
+    for (const auto &move : moves) {
+        if (std::rename(move.first.c_str(), move.second.c_str()) != 0) {
+            error = "cannot write " + move.second + ": " + std::strerror(errno);
+            for (const auto &other : moves) {
+                std::remove(other.first.c_str()); // those renamed are gone already
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int RunWarc(Session &session, const CommandLine &line) {
+    std::string error;
+    if (!session.Open(error) || !session.Read()) {
+        return Fail(error.empty() ? "the plug-in did not list the cache root" : error);
+    }
+    std::string cachePath;
+    if (!ReadCacheFolder(cachePath, error)) {
+        return Fail(error);
+    }
+    std::vector<ExportSite> sites;
+    if (!ChooseSites(session, line, sites)) {
+        return kExitFailed;
+    }
+    const std::string output = *line.output;
+    const std::string suffix = ".partial-" + std::to_string(getpid());
+    const std::string temporary = output + suffix;
+    const std::string icache = cachePath + "\\icache\\";
+    WarcWriter writer;
+    if (!writer.Open(temporary, EndsWith(output, ".gz"), error)) {
+        return Fail("cannot create " + output + ": " + error);
+    }
+    const std::string warcinfoId = NewRecordId();
+    const std::string info = WarcinfoBlock(cachePath + "/icache", sites);
+    bool ok = writer.Write("WARC/1.1\r\nWARC-Type: warcinfo\r\nWARC-Record-ID: " + warcinfoId +
+                               "\r\nWARC-Date: " + WarcDate(std::time(nullptr)) +
+                               "\r\nWARC-Filename: " + BaseName(output) +
+                               "\r\nContent-Type: application/warc-fields\r\n",
+                           reinterpret_cast<const unsigned char *>(info.data()), info.size());
+    std::vector<IndexEntry> index;
+    Totals totals;
+    SiteExporter exporter(writer, warcinfoId, BaseName(output), index, totals);
+    for (size_t i = 0; ok && i < sites.size(); ++i) {
+        ok = exporter.Export(sites[i], icache + sites[i].file);
+    }
+    ok = writer.Close(error) && ok;
+    std::vector<std::pair<std::string, std::string>> moves = {{temporary, output}};
+    if (ok && line.cdxj) {
+        moves.push_back({*line.cdxj + suffix, *line.cdxj});
+        ok = WriteIndex(moves.back().first, index, error);
+    }
+    if (!ok) {
+        for (const auto &move : moves) {
+            std::remove(move.first.c_str());
+        }
+        return Fail((error.empty() ? "cannot write " + output : error) + "; nothing written");
+    }
+    if (!Publish(moves, error)) {
+        return Fail(error);
+    }
+    std::fprintf(stderr, "qvork: %ld responses of %zu site(s) written to %s", totals.written,
+                 sites.size(), output.c_str());
+    if (totals.skipped > 0) {
+        std::fprintf(stderr, "; %ld damaged or unreachable records left out\n", totals.skipped);
+        return kExitFailed;
+    }
+    std::fprintf(stderr, "\n");
+    return kExitOk;
+}
+
+} // namespace qvork_host

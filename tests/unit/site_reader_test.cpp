@@ -1,0 +1,176 @@
+// The site file reader on damaged and well-formed site files: what each
+// record reports (status, URL, extents) and why the walk ends, including
+// files larger than the read-ahead block and records too far apart for it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cache/site_reader.h"
+#include "site_writer.h"
+
+namespace qvork_test {
+namespace {
+
+struct ReaderCase {
+    const char *label;
+    std::vector<SiteRecord> records;
+    SiteFileOptions options;
+    std::string expected; // per record: its status digit and URL ("-" when NULL), then the stop
+};
+
+void PrintTo(const ReaderCase &c, std::ostream *out) { *out << c.label; }
+
+ReaderCase Case(const char *label, std::vector<SiteRecord> records, std::string expected,
+                SiteFileOptions options = {}) {
+    return {label, std::move(records), std::move(options), std::move(expected)};
+}
+
+SiteFileOptions Unpadded(std::optional<size_t> cut = std::nullopt) {
+    SiteFileOptions options;
+    options.padTail = false;
+    options.truncateAt = cut;
+    return options;
+}
+
+std::vector<SiteRecord> Three() {
+    return {OkRecord("/a", "A"), OkRecord("/b", "BB"), OkRecord("/c", "C")};
+}
+
+// The file cut `offset` bytes into record `which`.
+SiteFileOptions CutInside(const std::vector<SiteRecord> &records, size_t which, size_t offset) {
+    const SiteFileImage whole = BuildSiteFile("s.example", records, Unpadded());
+    return Unpadded(static_cast<size_t>(whole.records[which].start) + offset);
+}
+
+std::vector<SiteRecord> With(std::vector<SiteRecord> records, size_t which,
+                             void (*change)(SiteRecord &)) {
+    change(records[which]);
+    return records;
+}
+
+// Sizes that make records cross block boundaries and switch between the
+// block and reads of their own.
+std::vector<SiteRecord> Mixed(int count) {
+    std::vector<SiteRecord> records;
+    for (int i = 0; i < count; i++) {
+        size_t size = static_cast<size_t>(i % 7 == 3 ? 70000 + i : 300 + i % 50);
+        records.push_back(OkRecord("/r" + std::to_string(i), std::string(size, 'x')));
+    }
+    return records;
+}
+
+std::string AllOk(const std::vector<SiteRecord> &records, const char *stop) {
+    std::string text;
+    for (const SiteRecord &record : records) text += "0" + record.url + " ";
+    return text + stop;
+}
+
+std::vector<ReaderCase> Cases() {
+    std::vector<ReaderCase> cases = {
+        Case("ThreeGood", Three(), "0/a 0/b 0/c count"),
+        Case("CountBelowTheRecords", Three(), "0/a count", [] {
+            SiteFileOptions o; o.recordCount = 3; return o; }()),
+        Case("CountBeyondTheRecords", Three(), "0/a 0/b 0/c end", [] {
+            SiteFileOptions o; o.recordCount = 9; o.padTail = false; return o; }()),
+        Case("CountZero", Three(), "count", [] { SiteFileOptions o; o.recordCount = 0; return o; }()),
+        Case("FileEndsInsideTheFixedFields", Three(), "0/a 0/b 2- end",
+             CutInside(Three(), 2, 12)),
+        Case("FileEndsInsideTheUrl", Three(), "0/a 0/b 2- end", CutInside(Three(), 2, 21)),
+        Case("BodyPastTheFileEnd", With(Three(), 2, [](SiteRecord &r) { r.dataLength = 5000; }),
+             "0/a 0/b 2/c count", Unpadded()),
+        Case("DataLengthBelowTheHeader", With(Three(), 1, [](SiteRecord &r) { r.dataLength = 4; }),
+             "0/a 3/b 0/c count"),
+        Case("UrlLength986", With(Three(), 1, [](SiteRecord &r) { r.urlLength = 986; }),
+             "0/a 1- 0/c count"),
+        Case("UrlLengthNegative", With(Three(), 0, [](SiteRecord &r) { r.urlLength = -1; }),
+             "1- 0/b 0/c count"),
+        Case("RecordLengthZero", With(Three(), 1, [](SiteRecord &r) { r.recordLength = 0; }),
+             "0/a 0/b link"),
+        Case("RecordLengthNegative", With(Three(), 0, [](SiteRecord &r) { r.recordLength = -40; }),
+             "0/a link"),
+        Case("RecordLengthPast2GiB",
+             With(Three(), 0, [](SiteRecord &r) { r.recordLength = 0x7FFFFF00; }), "0/a link"),
+        // The second record starts 8 bytes into the first: its fields are the
+        // first's bytes from there (an empty URL, no data, a zero link).
+        Case("RecordsOverlap", With(Three(), 0, [](SiteRecord &r) { r.recordLength = 8; }),
+             "0/a 3 link"),
+        Case("SiteBlockPastTheFile", Three(), "link", [] {
+            SiteFileOptions o; o.siteBlockLength = 0x7FFFFF00; return o; }()),
+        Case("FileShorterThanItsHeader", Three(), "end", Unpadded(18)),
+    };
+    std::vector<SiteRecord> mixed = Mixed(300);
+    cases.push_back(Case("RecordsAcrossBlocks", mixed, AllOk(mixed, "count")));
+    std::vector<SiteRecord> small(mixed.begin(), mixed.begin() + 3);
+    small.insert(small.end(), 500, OkRecord("/s", "s"));
+    cases.push_back(Case("SmallRecordsToTheFileEnd", small, AllOk(small, "count"), Unpadded()));
+    return cases;
+}
+
+const char *StopName(int stop) {
+    switch (stop) {
+    case SITE_STOP_COUNT: return "count";
+    case SITE_STOP_END_OF_FILE: return "end";
+    case SITE_STOP_BAD_LINK: return "link";
+    default: return "none";
+    }
+}
+
+class SiteReaderTest : public ::testing::TestWithParam<ReaderCase> {};
+
+TEST_P(SiteReaderTest, ReportsEachRecordAndWhyTheWalkEnds) {
+    const ReaderCase &c = GetParam();
+    const SiteFileImage image = BuildSiteFile("s.example", c.records, c.options);
+    FILE *file = tmpfile();
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(fwrite(image.bytes.data(), 1, image.bytes.size(), file), image.bytes.size());
+    fflush(file);
+
+    SiteReader reader;
+    SiteReaderOpen(&reader, file);
+    EXPECT_TRUE(reader.isSite);
+    std::string seen;
+    SiteRecordEntry entry;
+    size_t good = 0;
+    while (SiteReaderNext(&reader, &entry)) {
+        seen += std::to_string(entry.status) + (entry.url != nullptr ? entry.url : "-") + " ";
+        if (entry.status != SITE_RECORD_OK) continue;
+        // A good record's extents are where the writer put them.
+        while (good < image.records.size() && image.records[good].start != entry.position) good++;
+        ASSERT_LT(good, image.records.size()) << entry.url;
+        const RecordPlacement &placement = image.records[good];
+        EXPECT_EQ(entry.headerOffset, placement.headerOffset) << entry.url;
+        EXPECT_EQ(entry.bodyOffset, placement.bodyOffset) << entry.url;
+        EXPECT_EQ(entry.bodyLength, placement.bodyLength) << entry.url;
+        EXPECT_EQ(entry.headerOffset + entry.headerLength + 4, entry.bodyOffset) << entry.url;
+    }
+    EXPECT_EQ(seen + StopName(reader.stop), c.expected);
+    EXPECT_FALSE(SiteReaderNext(&reader, &entry)); // ended stays ended
+    SiteReaderClose(&reader);
+    fclose(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Damage, SiteReaderTest, ::testing::ValuesIn(Cases()),
+                         [](const auto &info) { return std::string(info.param.label); });
+
+TEST(SiteReaderNameTest, NameIsCutToTheBufferAndAFileWithoutMagicIsNoSite) {
+    SiteFileOptions options;
+    options.magic = 1;
+    const SiteFileImage image = BuildSiteFile("www.example.com", Three(), options);
+    FILE *file = tmpfile();
+    ASSERT_NE(file, nullptr);
+    fwrite(image.bytes.data(), 1, image.bytes.size(), file);
+    fflush(file);
+    SiteReader reader;
+    SiteReaderOpen(&reader, file);
+    EXPECT_FALSE(reader.isSite);
+    char name[8];
+    EXPECT_TRUE(SiteReaderName(&reader, name, sizeof name));
+    EXPECT_STREQ(name, "www.exa");
+    SiteReaderClose(&reader);
+    fclose(file);
+}
+
+} // namespace
+} // namespace qvork_test
