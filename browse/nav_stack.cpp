@@ -92,7 +92,9 @@ void BuildCurDir(void)
     while (pieces != NULL) {
         struct PathPiece *piece = pieces;
         pieces = piece->next;
-        if (piece->node->name != NULL) {
+        // A site opened from its file is the panel's top: its name is not shown.
+        BOOL ownTop = State.OwnSiteFile != NULL && piece->node == State.TreeRoot;
+        if (piece->node->name != NULL && !ownTop) {
             AppendCut(&length, piece->node->name);
             AppendCut(&length, "/");
         }

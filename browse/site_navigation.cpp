@@ -8,6 +8,7 @@
 #include "browse/nav_stack.h"
 #include "cache/site_tree.h"
 #include "host/entry_points.h"
+#include "host/own_panels.h"
 #include "host/panel_state.h"
 
 namespace {
@@ -45,8 +46,16 @@ struct SiteNode *FindChild(const char *name)
 
 int WINAPI SetDirectory(HANDLE hPlugin, const char *Dir, int OpMode)
 {
+    SelectPanel(hPlugin);
+    if (!EnsureOwnSite(hPlugin, OpMode))
+        return FALSE;
     if (State.CurrentSite == 0)
         return LoadSiteTree(hPlugin, NULL, Dir, OpMode);
+    if (Dir != NULL && AtOwnSiteTop() && (strcmp(Dir, "..") == 0 || strcmp(Dir, "\\") == 0)) {
+        // Nothing lies above a site opened from its file: the host leaves
+        // the panel itself when the directory text is empty.
+        return Dir[0] == '\\';
+    }
     if (Dir != NULL && (strcmp(Dir, "..") == 0 || strcmp(Dir, "\\") == 0)) {
         MoveUp(Dir[0] == '\\');
         return TRUE;

@@ -140,6 +140,10 @@ FILE *OpenSiteFile(int number, const char *fileName)
         if (!BuildCachePath(path, sizeof path, fileName))
             return NULL;
         State.CurrentSite = SiteNumberOf(fileName);
+    } else if (State.OwnSiteFile != NULL) {
+        // A panel opened on one site file reopens that file, whatever its name.
+        if (!BuildCachePath(path, sizeof path, State.OwnSiteFile))
+            return NULL;
     } else {
         char name[32];
         snprintf(name, sizeof name, SITE_FILE_PREFIX "%i", number);

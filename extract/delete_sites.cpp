@@ -10,6 +10,7 @@
 #include "cache/site_list.h"
 #include "host/entry_points.h"
 #include "host/item_guard.h"
+#include "host/own_panels.h"
 #include "host/plugin_state.h"
 
 namespace {
@@ -74,9 +75,9 @@ void MarkDeleted(const char *fileName)
 int WINAPI DeleteFiles(HANDLE hPlugin, struct PluginPanelItem *PanelItem, int ItemsNumber,
                        int OpMode)
 {
-    (void)hPlugin;
     (void)OpMode; // the confirmation is shown even when the host asks for silence
-    if (State.CurrentSite != 0)
+    SelectPanel(hPlugin);
+    if (State.CurrentSite != 0 || State.OwnSiteFile != NULL)
         return FALSE;
     if (!ConfirmDelete(ItemsNumber))
         return FALSE;

@@ -13,6 +13,7 @@
 #include "host/entry_points.h"
 #include "host/item_guard.h"
 #include "host/messages.h"
+#include "host/own_panels.h"
 #include "platform/stream.h"
 
 namespace {
@@ -192,6 +193,7 @@ int WINAPI GetFiles(HANDLE hPlugin, struct PluginPanelItem *PanelItem, int Items
     (void)Move; // a move copies: nothing is ever removed from the cache
     if (DestPath == NULL || (PanelItem == NULL && ItemsNumber > 0))
         return FALSE;
+    SelectPanel(hPlugin);
     char path[DEST_PATH_SIZE];
     size_t destLength = strnlen(DestPath, DEST_PATH_SIZE);
     FILE *site = State.CurrentSite != 0 ? OpenSiteFile(State.CurrentSite, NULL) : NULL;

@@ -1,8 +1,12 @@
-// The thirteen entry points the host finds by name. C linkage, __stdcall on
+// The fourteen entry points the host finds by name. C linkage, __stdcall on
 // Win32 (undecorated names come from qvork.def); on Linux they are the only
-// symbols the module exports.
+// symbols the module exports. OpenPlugin's Item carries an address for
+// OPEN_COMMANDLINE, so it is pointer-sized: an int on Win32, as the host
+// declares it, and wide enough for an address on 64-bit Linux.
 #ifndef QVORK_HOST_ENTRY_POINTS_H
 #define QVORK_HOST_ENTRY_POINTS_H
+
+#include <stdint.h>
 
 #include "host/far_abi.h"
 
@@ -20,7 +24,10 @@ QVORK_EXPORT void WINAPI SetStartupInfo(const struct PluginStartupInfo *Info);
 QVORK_EXPORT int WINAPI GetMinFarVersion(void);
 QVORK_EXPORT void WINAPI GetPluginInfo(struct PluginInfo *Info);
 QVORK_EXPORT int WINAPI Configure(int ItemNumber);
-QVORK_EXPORT HANDLE WINAPI OpenPlugin(int OpenFrom, int Item);
+QVORK_EXPORT HANDLE WINAPI OpenPlugin(int OpenFrom, intptr_t Item);
+// A file of an ordinary panel (Enter, Ctrl+PgDn): a panel on it when its
+// first bytes are a site file's header, else INVALID_HANDLE_VALUE at once.
+QVORK_EXPORT HANDLE WINAPI OpenFilePlugin(char *Name, const unsigned char *Data, int DataSize);
 QVORK_EXPORT void WINAPI ClosePlugin(HANDLE hPlugin);
 QVORK_EXPORT void WINAPI GetOpenPluginInfo(HANDLE hPlugin, struct OpenPluginInfo *Info);
 QVORK_EXPORT int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem,
@@ -44,7 +51,8 @@ typedef void(WINAPI *SetStartupInfoFn)(const struct PluginStartupInfo *);
 typedef int(WINAPI *GetMinFarVersionFn)(void);
 typedef void(WINAPI *GetPluginInfoFn)(struct PluginInfo *);
 typedef int(WINAPI *ConfigureFn)(int);
-typedef HANDLE(WINAPI *OpenPluginFn)(int, int);
+typedef HANDLE(WINAPI *OpenPluginFn)(int, intptr_t);
+typedef HANDLE(WINAPI *OpenFilePluginFn)(char *, const unsigned char *, int);
 typedef void(WINAPI *ClosePluginFn)(HANDLE);
 typedef void(WINAPI *GetOpenPluginInfoFn)(HANDLE, struct OpenPluginInfo *);
 typedef int(WINAPI *GetFindDataFn)(HANDLE, struct PluginPanelItem **, int *, int);
@@ -69,7 +77,8 @@ typedef int(WINAPI *DeleteFilesFn)(HANDLE, struct PluginPanelItem *, int, int);
     X(SetDirectory)                                                                            \
     X(ProcessKey)                                                                              \
     X(GetFiles)                                                                                \
-    X(DeleteFiles)
+    X(DeleteFiles)                                                                             \
+    X(OpenFilePlugin)
 
 #ifdef __cplusplus
 // The entry points of one loaded module, each null until found.
@@ -87,6 +96,7 @@ struct EntryPoints {
     ProcessKeyFn ProcessKey = nullptr;
     GetFilesFn GetFiles = nullptr;
     DeleteFilesFn DeleteFiles = nullptr;
+    OpenFilePluginFn OpenFilePlugin = nullptr;
 };
 #endif
 

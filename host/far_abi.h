@@ -19,6 +19,8 @@
 #define OPM_FIND 0x2
 // Control commands.
 #define FCTL_GETPANELINFO 1
+
+#define OPEN_COMMANDLINE 4 // OpenPlugin: Item is the address of the text after "vork:"
 // Control states passed to ProcessKey.
 #define PKF_CONTROL 0x1
 #define PKF_ALT 0x2

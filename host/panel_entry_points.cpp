@@ -14,6 +14,7 @@
 #include "host/entry_points.h"
 #include "host/handed_listings.h"
 #include "host/item_guard.h"
+#include "host/own_panels.h"
 #include "host/panel_state.h"
 #include "host/progress_box.h"
 
@@ -66,10 +67,13 @@ struct PluginPanelItem *GetCurrentPanelItem(HANDLE handle)
     return &panel.PanelItems[panel.CurrentItem];
 }
 
-HANDLE WINAPI OpenPlugin(int OpenFrom, int Item)
+HANDLE WINAPI OpenPlugin(int OpenFrom, intptr_t Item)
 {
-    (void)OpenFrom;
-    (void)Item;
+    if (OpenFrom == OPEN_COMMANDLINE)
+        return OpenFromCommandLine((const char *)Item);
+    // A failed lookup keeps the folder found before, never another panel's own.
+    State.CacheFolder = RegisteredFolder();
+    State.OwnSiteFile = NULL;
     LookUpCacheFolder();
     State.CurDirText[0] = 0;
     State.CurrentSite = 0;
@@ -80,12 +84,13 @@ HANDLE WINAPI OpenPlugin(int OpenFrom, int Item)
     State.SiteCount = 0;
     State.OpenPanels++;
     State.OpenCount++;
+    State.ActivePanel = State.OpenCount;
     return (HANDLE)(intptr_t)State.OpenCount;
 }
 
 void WINAPI ClosePlugin(HANDLE hPlugin)
 {
-    (void)hPlugin;
+    ForgetOwnPanel(hPlugin);
     FreeTree(State.TreeRoot);
     ReleaseSiteList();
     State.CurrentSite = 0;
@@ -99,7 +104,6 @@ void WINAPI ClosePlugin(HANDLE hPlugin)
 
 void WINAPI GetOpenPluginInfo(HANDLE hPlugin, struct OpenPluginInfo *Info)
 {
-    (void)hPlugin;
     State.KeyBarRecord.ShiftTitles[2] = ShiftF3Title;
     if (Info == NULL)
         return;
@@ -111,14 +115,25 @@ void WINAPI GetOpenPluginInfo(HANDLE hPlugin, struct OpenPluginInfo *Info)
     Info->Format = "VORK";
     Info->PanelTitle = "qVORK";
     Info->KeyBar = &State.KeyBarRecord;
+    // A panel on a site file is left, like an archive, for the file panel
+    // that shows this file.
+    const struct OwnPanel *own = FindOwnPanel(hPlugin);
+    if (own != NULL && own->SiteFile[0] != 0)
+        Info->HostFile = own->HostFile;
 }
 
 int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int *pItemsNumber,
                        int OpMode)
 {
-    (void)hPlugin;
     if (pPanelItem == NULL || pItemsNumber == NULL)
         return FALSE;
+    SelectPanel(hPlugin);
+    if (!EnsureOwnSite(hPlugin, OpMode)) {
+        // A site file that no longer reads: an empty panel, never the folder.
+        *pPanelItem = NULL;
+        *pItemsNumber = 0;
+        return TRUE;
+    }
     if (TopNavStack(&State.NavStack) == NULL || State.CurrentSite == 0) {
         // At the root; any entries left are stale and never followed, and
         // the directory text must say root like the listing does.
@@ -175,6 +190,7 @@ void WINAPI FreeFindData(HANDLE hPlugin, struct PluginPanelItem *PanelItem, int 
 
 int WINAPI ProcessKey(HANDLE hPlugin, int Key, unsigned int ControlState)
 {
+    SelectPanel(hPlugin);
     if (Key == KEY_CODE_R) {
         DropSiteList();
         return FALSE;

@@ -45,9 +45,26 @@ struct ProgressBox {
     const char *Title;                 // a literal, never owned
 };
 
+#define MAX_OWN_PANELS 8
+#define OWN_PATH_SIZE (CACHE_FOLDER_SIZE + MAX_PATH)
+
+// A panel opened on a cache folder or a site file of its own (the command
+// line, or a site file of an ordinary panel) rather than on the cache that
+// NetSonic's registry value names. The shared tree and root listing belong
+// to one panel at a time (ActivePanel); a panel whose folder or site file
+// differs finds them dropped when it acts next.
+struct OwnPanel {
+    LONG Handle;                    // 0: the slot is free
+    char Folder[CACHE_FOLDER_SIZE]; // its cache folder, ending in "\" or "/"
+    char SiteFile[MAX_PATH];        // opened on one site file: its name in Folder; else ""
+    char SiteName[SITE_NAME_SIZE];  // that site's name, from the file's header
+    char HostFile[OWN_PATH_SIZE];   // Folder + SiteFile, reported as HostFile
+};
+
 struct PluginState {
     char CacheFolderText[CACHE_FOLDER_SIZE]; // the cache folder, ending in "\"
-    const char *CacheFolder;      // CacheFolderText once a lookup succeeded, else NULL
+    const char *CacheFolder;      // the active panel's cache folder: CacheFolderText once a
+                                  // lookup succeeded, an OwnPanel's Folder, or NULL
     LONG CurrentSite;             // 0: the cache root; else the open site's file number
     struct SiteNode *TreeRoot;    // the loaded site tree (the synthetic site node), or NULL
     struct PluginPanelItem *SiteList; // the held root listing, or NULL
@@ -64,6 +81,10 @@ struct PluginState {
     struct KeyBarTitles KeyBarRecord;
     struct ProgressBox Progress;
     struct PluginStartupInfo Info; // the host's record, copied by SetStartupInfo
+    struct OwnPanel OwnPanels[MAX_OWN_PANELS];
+    LONG ActivePanel;             // the handle the tree and root listing belong to
+    const char *OwnSiteFile;      // the active panel's SiteFile when it was opened on one,
+                                  // else NULL: the site is reopened by this name
 };
 
 extern struct PluginState State;

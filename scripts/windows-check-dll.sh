@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks qVORK.dll the way the file manager will meet it: the export table
-# must hold exactly the thirteen entry points, by their undecorated names
+# must hold exactly the fourteen entry points, by their undecorated names
 # (no "@N" suffix, no leading underscore), and the DLL may import only the
 # system DLLs KERNEL32, ADVAPI32 and msvcrt (any letter case), so it loads
 # on a bare Windows with no runtime DLLs beside it.
@@ -14,7 +14,7 @@ objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
 
 expected_exports="SetStartupInfo GetMinFarVersion GetPluginInfo Configure OpenPlugin
 ClosePlugin GetOpenPluginInfo GetFindData FreeFindData SetDirectory ProcessKey
-GetFiles DeleteFiles"
+GetFiles DeleteFiles OpenFilePlugin"
 allowed_imports="kernel32.dll advapi32.dll msvcrt.dll"
 
 if [ ! -f "$dll" ]; then
@@ -79,4 +79,4 @@ if [ "$failed" -ne 0 ]; then
   echo "windows-check-dll: FAILED for $dll"
   exit 1
 fi
-echo "windows-check-dll: $dll exports the 13 entry points undecorated and imports only: $(echo $imports)"
+echo "windows-check-dll: $dll exports the 14 entry points undecorated and imports only: $(echo $imports)"

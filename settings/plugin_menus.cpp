@@ -30,4 +30,6 @@ void WINAPI GetPluginInfo(struct PluginInfo *Info)
     Info->PluginMenuStringsNumber = settings.Show_Plugz != 0 ? 1 : 0;
     Info->PluginConfigStrings = PluginConfigStrings;
     Info->PluginConfigStringsNumber = 1;
+    // "vork:PATH" on the host's command line opens a copied cache or site file.
+    Info->CommandPrefix = "vork";
 }

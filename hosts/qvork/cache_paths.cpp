@@ -14,44 +14,8 @@ bool StartsWithSite(const std::string &text, const std::string &site) {
 
 std::string Quoted(const std::string &text) { return "'" + DisplayText(text) + "'"; }
 
-} // namespace
-
-std::string CachePath::ParentText() const {
-    if (names.empty()) {
-        return std::string();
-    }
-    std::string parent = site;
-    for (size_t i = 0; i + 1 < names.size(); ++i) {
-        parent += "/" + names[i];
-    }
-    return parent;
-}
-
-std::string CachePath::LeafName() const { return names.empty() ? site : names.back(); }
-
-PathStatus SplitCachePath(const Session &root, const std::string &text, CachePath &path,
-                          std::string &error) {
-    path = CachePath{};
-    path.text = text;
-    if (text.empty()) {
-        return PathStatus::kOk;
-    }
-    for (int i = 0; i < root.Count(); ++i) {
-        if (root.IsHidden(i)) {
-            continue;
-        }
-        const std::string site = root.Name(i);
-        if (StartsWithSite(text, site) && (path.siteIndex < 0 || site.size() > path.site.size())) {
-            path.site = site;
-            path.siteIndex = i;
-        }
-    }
-    if (path.siteIndex < 0) {
-        error = "no site at the cache root matches " + Quoted(text) +
-                " (qvork ls lists the sites)";
-        return PathStatus::kNotFound;
-    }
-    std::string rest = text.substr(path.site.size());
+// The names of `rest`, "/" separated; kInvalid for "." and "..".
+PathStatus SplitNames(const std::string &rest, CachePath &path, std::string &error) {
     path.endsWithSlash = !rest.empty() && rest.back() == '/';
     size_t start = 0;
     while (start <= rest.size()) {
@@ -72,14 +36,61 @@ PathStatus SplitCachePath(const Session &root, const std::string &text, CachePat
     return PathStatus::kOk;
 }
 
-bool WalkInto(Session &session, const CachePath &path, size_t depth, std::string &error) {
+} // namespace
+
+std::string CachePath::ParentText() const {
+    if (names.empty()) {
+        return std::string();
+    }
+    std::string parent = site;
+    for (size_t i = 0; i + 1 < names.size(); ++i) {
+        parent += "/" + names[i];
+    }
+    return parent;
+}
+
+std::string CachePath::LeafName() const { return names.empty() ? site : names.back(); }
+
+PathStatus SplitCachePath(const Session &root, const std::string &text, CachePath &path,
+                          std::string &error) {
+    path = CachePath{};
+    path.text = text;
+    if (root.OnSiteFile()) {
+        path.site = root.Location().empty() ? std::string() : root.Location()[0];
+        path.siteIsTop = true;
+        return SplitNames(text, path, error);
+    }
+    if (text.empty()) {
+        return PathStatus::kOk;
+    }
+    for (int i = 0; i < root.Count(); ++i) {
+        if (root.IsHidden(i)) {
+            continue;
+        }
+        const std::string site = root.Name(i);
+        if (StartsWithSite(text, site) && (path.siteIndex < 0 || site.size() > path.site.size())) {
+            path.site = site;
+            path.siteIndex = i;
+        }
+    }
     if (path.siteIndex < 0) {
+        error = "no site at the cache root matches " + Quoted(text) +
+                " (qvork ls lists the sites)";
+        return PathStatus::kNotFound;
+    }
+    return SplitNames(text.substr(path.site.size()), path, error);
+}
+
+bool WalkInto(Session &session, const CachePath &path, size_t depth, std::string &error) {
+    if (path.siteIndex < 0 && !path.siteIsTop) {
         return true;
     }
-    session.SetCurrentItem(path.siteIndex);
-    if (!session.ChangeDirectory(path.site)) {
-        error = "the site " + Quoted(path.site) + " could not be entered";
-        return false;
+    if (!path.siteIsTop) {
+        session.SetCurrentItem(path.siteIndex);
+        if (!session.ChangeDirectory(path.site)) {
+            error = "the site " + Quoted(path.site) + " could not be entered";
+            return false;
+        }
     }
     for (size_t i = 0; i < depth && i < path.names.size(); ++i) {
         const std::string where = session.LocationText();

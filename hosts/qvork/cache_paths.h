@@ -18,6 +18,7 @@ struct CachePath {
     int siteIndex = -1;             // the site's item in the root listing
     std::vector<std::string> names; // folder and file names below the site
     bool endsWithSlash = false;     // "site/img/": the last name is a folder
+    bool siteIsTop = false;         // a panel on a site file: the names start at its top
 
     // The folder that holds the named item: the site and all names but the
     // last ("" site for an item at the root).
@@ -29,7 +30,8 @@ struct CachePath {
 enum class PathStatus { kOk, kNotFound, kInvalid };
 
 // Splits `text` against the root listing that `root` holds (it must be at
-// the cache root). kNotFound when no visible site matches, kInvalid for a
+// the cache root). On a panel opened on a site file, `text` names folders
+// and files from the site's top, without the site name. kNotFound when no visible site matches, kInvalid for a
 // "." or ".." name; `error` says which.
 PathStatus SplitCachePath(const Session &root, const std::string &text, CachePath &path,
                           std::string &error);

@@ -28,8 +28,8 @@ const OptionSpec kOptions[] = {
     {"--output", true, "warc"},        {"--cdxj", true, "warc"},
 };
 
-const std::set<std::string> kCommands = {"ls",    "get",    "header", "rm",  "warc",
-                                         "menus", "config", "panel",  "help"};
+const std::set<std::string> kCommands = {"ls",   "get",    "header", "rm",  "warc",  "menus",
+                                         "config", "panel", "open",   "help"};
 
 const OptionSpec *FindOption(const std::string &name) {
     for (const OptionSpec &spec : kOptions) {
@@ -120,6 +120,10 @@ bool CheckCommand(const CommandLine &line, std::string &error) {
     if ((command == "ls" && n > 1) ||
         ((command == "menus" || command == "config" || command == "panel") && n > 0)) {
         error = command + " takes " + (command == "ls" ? "at most one PATH" : "no operands");
+        return false;
+    }
+    if (command == "open" && n != 1) {
+        error = "open takes exactly one PATH (a cache folder or a site file)";
         return false;
     }
     if (command == "header" && n != 1) {
@@ -246,7 +250,17 @@ Commands:
                          Shift+F3 its stored header; F5 copies the selected
                          items (or the current one) to a folder you give; F8
                          deletes the selected sites; Ctrl+R reads the cache
-                         again; F9 opens the settings; F10 or q quits.
+                         again; F9 opens the settings; F1 shows the help
+                         (qVORK.hlf beside the module); F10 (asks) or q
+                         quits. Backspace or Ctrl+PgUp goes up one folder;
+                         typing letters (or Alt+letters) moves to the first
+                         name that starts with them. ~ in the copy dialog is
+                         your home folder.
+  open PATH              On a terminal, open the panel on PATH without the
+                         registry, as "vork:PATH" on the file manager's
+                         command line does: the folder that holds icache,
+                         the icache folder itself, or one site file (".."
+                         at its top folder closes the panel).
   ls [--all] [PATH]      List the cache root, or a folder inside a site.
                          Root rows: site name, stored responses, size of the
                          cache file, cache file name ("-" when the file is not
@@ -284,6 +298,10 @@ Global options (before or after the command):
   --cache DIR       Store DIR as the NetSonic cache location ("CachePath") in
                     the registry file in use; the sites are read from
                     DIR/icache/cache1, cache2, ... Alone, it only stores it.
+  --cache FILE      A site file (cache7): ls, get, header and panel open it as
+                    the file manager opens a site file from a file panel;
+                    PATHs then start at the site's top folder (no site
+                    name). Nothing is stored.
   --plugin FILE     The plug-in module to load (default: qvork.so beside the
                     qvork program; or the QVORK_MODULE environment variable).
   -h, --help        This text.
@@ -307,6 +325,8 @@ Examples:
   qvork get 'www.example.com/img' 'www.example.com/a.html' -C out/
   qvork get 'www.example.com' -C out/
   qvork header 'www.example.com/a.html'
+  qvork open /mnt/old/netsonic
+  qvork --cache /mnt/old/netsonic/icache/cache7 get img/logo.gif -C out/
   qvork rm --yes 'www.example.com'
   qvork warc 'www.example.com' cache7 -o sites.warc.gz --cdxj sites.cdxj
   qvork config --disks-menu off --plugins-menu on --digit 7

@@ -16,11 +16,12 @@ enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 struct CommandLine {
     // Global options, accepted before and after the command.
     std::optional<std::string> registryFile; // --registry FILE
-    std::optional<std::string> cacheFolder;  // --cache DIR
+    std::optional<std::string> cacheFolder;  // --cache DIR, or a site file
     std::optional<std::string> pluginFile;   // --plugin FILE
     bool help = false;                       // --help, -h, or the command "help"
 
-    std::string command; // "ls", "get", "header", "rm", "warc", "menus", "config", "panel"; "" for none
+    std::string command; // "ls", "get", "header", "rm", "warc", "menus", "config", "panel",
+                         // "open"; "" for none
     std::vector<std::string> operands;
 
     bool all = false;                       // ls --all, warc --all

@@ -127,7 +127,8 @@ int RunLs(Session &session, const CommandLine &line) {
     if (split != PathStatus::kOk) {
         return PathFailure(split, error);
     }
-    if (path.siteIndex >= 0 && !Requires(session.Entry().SetDirectory, "SetDirectory", status)) {
+    if ((path.siteIndex >= 0 || !path.names.empty()) &&
+        !Requires(session.Entry().SetDirectory, "SetDirectory", status)) {
         return status;
     }
     if (!path.names.empty() && !path.endsWithSlash) {
@@ -162,7 +163,8 @@ int RunGet(Session &session, const CommandLine &line) {
         CachePath path;
         std::string error;
         const PathStatus split = SplitCachePath(session, text, path, error);
-        if (split == PathStatus::kOk && path.siteIndex < 0) {
+        if (split == PathStatus::kOk && path.siteIndex < 0 &&
+            (!path.siteIsTop || path.names.empty())) {
             return PathFailure(PathStatus::kInvalid, "get needs a site, folder or file, not ''");
         }
         if (split != PathStatus::kOk) {
@@ -220,7 +222,8 @@ int RunHeader(Session &session, TerminalUi &ui, const CommandLine &line) {
     CachePath path;
     std::string error;
     const PathStatus split = SplitCachePath(session, line.operands[0], path, error);
-    if (split == PathStatus::kOk && path.siteIndex < 0) {
+    if (split == PathStatus::kOk && path.siteIndex < 0 &&
+        (!path.siteIsTop || path.names.empty())) {
         return PathFailure(PathStatus::kInvalid, "header needs a file inside a site");
     }
     if (split != PathStatus::kOk) {

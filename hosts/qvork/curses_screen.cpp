@@ -5,9 +5,11 @@
 #include <langinfo.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cwchar>
 
 namespace qvork_host {
 
@@ -69,6 +71,38 @@ const ExtraKey kExtraKeys[] = {
     {"\x1bOF", KEY_END},       {"\x1b[2~", KEY_IC},       {"\x1b[3~", KEY_DC},
 };
 
+// Sequences that some terminal descriptions give other meanings (the Linux
+// console's TERM=linux numbers Shift+F3 as F13): these keys always win.
+// Linux console and rxvt: Shift+F3..F10 as ESC [ 25 ~ .. ESC [ 34 ~.
+const ExtraKey kOverrideKeys[] = {
+    {"\x1b[25~", KEY_F(15)}, {"\x1b[26~", KEY_F(16)}, {"\x1b[28~", KEY_F(17)},
+    {"\x1b[29~", KEY_F(18)}, {"\x1b[31~", KEY_F(19)}, {"\x1b[32~", KEY_F(20)},
+    {"\x1b[33~", KEY_F(21)}, {"\x1b[34~", KEY_F(22)}, {"\x1b[13;2~", KEY_F(15)},
+    {"\x1b[5;5~", kKeyCtrlPageUp}, {"\x1b[6;5~", kKeyCtrlPageDown},
+    {"\x1b[5^", kKeyCtrlPageUp},    {"\x1b[6^", kKeyCtrlPageDown},
+};
+
+// The character of a name at text[i], advancing i past it: `wide` is the
+// character to draw (0: draw the byte at the old i with CellOf) and the
+// result the cells it takes.
+int NameCharacter(const std::string &text, size_t &i, wchar_t &wide) {
+    wide = 0;
+    if (static_cast<unsigned char>(text[i]) >= 0x80) {
+        uint32_t code = 0;
+        const size_t length = DecodeUtf8(text, i, code);
+        const int cells = length > 0 ? wcwidth(static_cast<wchar_t>(code)) : -1;
+        if (cells >= 1) {
+            wide = static_cast<wchar_t>(code);
+            i += length;
+            return cells;
+        }
+        i += length > 0 ? length : 1;
+        return 1;
+    }
+    ++i;
+    return 1;
+}
+
 chtype CellOf(unsigned char c) {
     if (c == kFullBlock) {
         return ACS_BLOCK;
@@ -95,6 +129,29 @@ void PutCell(int y, int x, unsigned char c, chtype attribute) {
 }
 
 } // namespace
+
+size_t DecodeUtf8(const std::string &text, size_t i, uint32_t &code) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (lead >= 0xF5 || length == 0 || i + length > text.size()) {
+        return 0;
+    }
+    code = lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        const unsigned char next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (next & 0x3F);
+    }
+    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        return 0;
+    }
+    return length;
+}
+
+bool CursesScreen::Utf8() const { return Utf8Terminal; }
 
 int PaintAttribute(Paint paint, bool colours) {
     for (size_t i = 0; i < sizeof(kColours) / sizeof(kColours[0]); ++i) {
@@ -140,6 +197,9 @@ bool CursesScreen::Start(std::string &error) {
             define_key(extra.sequence, extra.key);
         }
     }
+    for (const ExtraKey &extra : kOverrideKeys) {
+        define_key(extra.sequence, extra.key);
+    }
     curs_set(0);
     colours_ = has_colors();
     if (colours_) {
@@ -181,6 +241,18 @@ int CursesScreen::ReadKey() {
         if (key == KEY_RESIZE) {
             RedrawAll();
         }
+        if (key == 27) {
+            // Alt+key: the terminal sends Esc and the key at once.
+            wtimeout(stdscr, kEscapeDelayMs);
+            const int next = wgetch(stdscr);
+            wtimeout(stdscr, -1);
+            if (next > 32 && next < 127) {
+                return kKeyAlt | next;
+            }
+            if (next != ERR) {
+                ungetch(next);
+            }
+        }
         return key;
     }
 }
@@ -202,6 +274,53 @@ void CursesScreen::Put(int y, int x, const std::string &text, Paint paint, int w
         const unsigned char c =
             i < static_cast<int>(text.size()) ? static_cast<unsigned char>(text[i]) : ' ';
         PutCell(y, column, c, attribute);
+    }
+}
+
+void CursesScreen::PutName(int y, int x, const std::string &text, Paint paint, int width) {
+    if (!Utf8Terminal) {
+        Put(y, x, text.size() > static_cast<size_t>(std::max(width, 0))
+                      ? text.substr(0, static_cast<size_t>(std::max(width - 1, 0))) + "}"
+                      : text,
+            paint, width);
+        return;
+    }
+    if (y < 0 || y >= LINES || width <= 0) {
+        return;
+    }
+    // A name wider than the column is cut with '}' in its last cell, as the
+    // file manager marks it.
+    int total = 0;
+    for (size_t i = 0; i < text.size();) {
+        wchar_t wide = 0;
+        total += NameCharacter(text, i, wide);
+    }
+    const bool cut = total > width;
+    const chtype attribute = static_cast<chtype>(PaintAttribute(paint, colours_));
+    const int end = std::min(x + (cut ? width - 1 : width), COLS);
+    int column = x;
+    for (size_t i = 0; i < text.size() && column < end;) {
+        const size_t at = i;
+        wchar_t wide = 0;
+        const int cells = NameCharacter(text, i, wide);
+        if (column + cells > end) {
+            break;
+        }
+        if (column >= 0 && wide != 0) {
+            const wchar_t shown[2] = {wide, L'\0'};
+            cchar_t cell;
+            setcchar(&cell, shown, attribute & A_ATTRIBUTES, PAIR_NUMBER(attribute), nullptr);
+            mvadd_wch(y, column, &cell);
+        } else if (column >= 0) {
+            mvaddch(y, column, CellOf(static_cast<unsigned char>(text[at])) | attribute);
+        }
+        column += cells;
+    }
+    for (; column < std::min(x + width, COLS); ++column) {
+        if (column >= 0) {
+            mvaddch(y, column, static_cast<chtype>(cut && column == x + width - 1 ? '}' : ' ') |
+                                   attribute);
+        }
     }
 }
 

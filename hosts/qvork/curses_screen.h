@@ -24,6 +24,15 @@ typedef struct _win_st WINDOW;
 
 namespace qvork_host {
 
+// Keys ReadKey returns beyond the curses key codes: Alt+key as
+// kKeyAlt | the character (the terminal sends Esc before it), and the
+// Ctrl+PgUp / Ctrl+PgDn sequences of xterm-like terminals and rxvt (codes
+// above the curses keys and below 0x10000: curses keeps defined keys in 16
+// bits).
+constexpr int kKeyAlt = 0x10000;
+constexpr int kKeyCtrlPageUp = 0x1F01;
+constexpr int kKeyCtrlPageDown = 0x1F02;
+
 enum class Paint {
     kPanel,          // the listing
     kPanelFrame,     // frame and headings
@@ -58,6 +67,8 @@ public:
     // Gives the terminal back; safe to call twice.
     void Stop();
     bool Started() const { return started_; }
+    // The terminal takes UTF-8 (its locale's code set).
+    bool Utf8() const;
 
     int Rows() const;
     int Cols() const;
@@ -70,6 +81,11 @@ public:
     // Text at row `y`, column `x`, clipped to the screen; with `width` >= 0
     // padded with spaces or cut to exactly that many cells.
     void Put(int y, int x, const std::string &text, Paint paint, int width = -1);
+    // A name from the cache in a column `width` cells wide: on a UTF-8
+    // terminal its UTF-8 characters are drawn as such (wide ones take two
+    // cells) and bytes that are not UTF-8 as '?'; elsewhere byte by byte as
+    // Put. A name that does not fit is cut with '}' in the last cell.
+    void PutName(int y, int x, const std::string &text, Paint paint, int width);
     void Fill(int y, int x, int height, int width, Paint paint);
     // A frame around the rectangle (its outermost cells), `title` centred
     // in the top line.
@@ -108,6 +124,11 @@ private:
     std::map<uintptr_t, Saved> saved_;
     uintptr_t nextSaved_ = 0;
 };
+
+// One UTF-8 character at text[i]: its length, with its code point in
+// `code`; 0 when the bytes there are not a well-formed, shortest sequence
+// of two to four bytes.
+size_t DecodeUtf8(const std::string &text, size_t i, uint32_t &code);
 
 // The attribute a paint role has on this terminal.
 int PaintAttribute(Paint paint, bool colours);

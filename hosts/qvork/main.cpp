@@ -12,7 +12,9 @@
 #include "hosts/qvork/command_line.h"
 #include "hosts/qvork/commands.h"
 #include "hosts/qvork/curses_screen.h"
+#include "hosts/qvork/help_file.h"
 #include "hosts/qvork/host_services.h"
+#include "hosts/qvork/open_target.h"
 #include "hosts/qvork/panel_ui.h"
 #include "hosts/qvork/plugin_module.h"
 #include "hosts/qvork/session.h"
@@ -52,12 +54,12 @@ int StoreCache(const std::string &folder) {
 }
 
 bool WantsPanel(const CommandLine &line) {
-    return line.command.empty() || line.command == "panel";
+    return line.command.empty() || line.command == "panel" || line.command == "open";
 }
 
 // The panel on the terminal, with the screen behind the plug-in's services
 // while it runs.
-int OpenPanel(const PluginModule &module) {
+int OpenPanel(const PluginModule &module, const OpenTarget &target) {
     CursesScreen screen;
     std::string error;
     if (!screen.Start(error)) {
@@ -68,7 +70,8 @@ int OpenPanel(const PluginModule &module) {
     int status;
     {
         Session session(module);
-        status = RunPanel(session, screen, error);
+        session.SetTarget(target);
+        status = RunPanel(session, screen, HelpFilePath(module.Path()), error);
     }
     InstallUi(nullptr);
     screen.Stop();
@@ -78,7 +81,8 @@ int OpenPanel(const PluginModule &module) {
     return status;
 }
 
-int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &line) {
+int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &line,
+               const OpenTarget &target) {
     if (line.command == "menus") {
         return RunMenus(module);
     }
@@ -86,6 +90,7 @@ int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &li
         return RunConfig(module, ui, line);
     }
     Session session(module);
+    session.SetTarget(target);
     if (line.command == "ls") {
         return RunLs(session, line);
     }
@@ -116,7 +121,11 @@ int main(int argc, char **argv) {
         std::fputs(HelpText(RegistryFileInUse()).c_str(), stdout);
         return kExitOk;
     }
-    if (line.cacheFolder) {
+    OpenTarget target;
+    if (!ChooseOpenTarget(line, target, error)) {
+        return UsageError(error);
+    }
+    if (line.cacheFolder && target.kind != OpenTarget::kSiteFile) {
         const int stored = StoreCache(*line.cacheFolder);
         if (stored != kExitOk || line.command.empty()) {
             return stored;
@@ -143,11 +152,11 @@ int main(int argc, char **argv) {
     const PluginStartupInfo info = MakeStartupInfo(module.Path());
     module.Entry().SetStartupInfo(&info);
     if (WantsPanel(line)) {
-        return OpenPanel(module);
+        return OpenPanel(module, target);
     }
     TerminalUi ui(ProbeTerminal());
     InstallUi(&ui);
-    const int status = RunCommand(module, ui, line);
+    const int status = RunCommand(module, ui, line, target);
     InstallUi(nullptr);
     return status;
 }

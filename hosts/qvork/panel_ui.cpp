@@ -3,10 +3,15 @@
 
 #include <curses.h>
 #include <stdlib.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -14,6 +19,7 @@
 #include "hosts/qvork/command_line.h"
 #include "hosts/qvork/dialog_items.h"
 #include "hosts/qvork/dialog_ui.h"
+#include "hosts/qvork/help_file.h"
 #include "hosts/qvork/pager.h"
 #include "hosts/qvork/panel_view.h"
 
@@ -46,6 +52,20 @@ void Warn(CursesScreen &screen, const std::string &title, const std::vector<std:
     RunMessageBox(screen, box);
 }
 
+// "~" and "~/..." as the shell expands them: the home folder.
+std::string ExpandHome(const std::string &path) {
+    if (path != "~" && path.rfind("~/", 0) != 0) {
+        return path;
+    }
+    const char *home = std::getenv("HOME");
+    return home != nullptr && *home != '\0' ? std::string(home) + path.substr(1) : path;
+}
+
+// A character quick search takes: letters, digits and the usual name marks.
+bool IsSearchCharacter(int c) {
+    return c > 0 && c < 127 && (std::isalnum(c) || c == '.' || c == '-' || c == '_');
+}
+
 std::string CurrentFolder() {
     std::error_code failed;
     const fs::path here = fs::current_path(failed);
@@ -55,7 +75,8 @@ std::string CurrentFolder() {
 // The panel while it runs: its rows, cursor and scrolling, drawing and keys.
 class PanelApp {
 public:
-    PanelApp(Session &session, CursesScreen &screen) : session_(session), screen_(screen) {}
+    PanelApp(Session &session, CursesScreen &screen, const std::string &helpFile)
+        : session_(session), screen_(screen), helpFile_(helpFile) {}
 
     int Run(std::string &error) {
         screen_.PushLayer([this] { Draw(); });
@@ -145,13 +166,16 @@ private:
         screen_.FrameRule(rows - 4, 0, cols, Paint::kPanelFrame);
         std::string status = notice_;
         if (status.empty() && !rows_.empty()) {
-            status = StatusText(RowFactsOf(session_, CurrentRowItem()));
+            status = StatusText(RowFactsOf(session_, CurrentRowItem()), screen_.Utf8());
         }
-        screen_.Put(rows - 3, 1, status, Paint::kStatus, cols - 2);
+        screen_.PutName(rows - 3, 1, status, Paint::kStatus, cols - 2);
         PutCentred(rows - 2, cols,
                    " " + (facts.curDir.empty() ? std::string("\\") : EscapedText(facts.curDir)) +
                        " ",
                    Paint::kPanelFrame);
+        if (!search_.empty()) {
+            screen_.Put(rows - 2, 2, " Search: " + EscapedText(search_) + " ", Paint::kSelected);
+        }
         const size_t selected = session_.Selection().size();
         if (selected > 0) {
             const std::string count = " " + std::to_string(selected) + " selected ";
@@ -193,8 +217,14 @@ private:
             }
             const std::vector<std::string> cells = RowCells(row);
             for (size_t c = 0; c < columns.size() && c < cells.size(); ++c) {
-                screen_.Put(listTop + line, columns[c].x,
-                            FitCell(cells[c], columns[c].width, columns[c].rightAligned), paint);
+                if (c == 0) {
+                    screen_.PutName(listTop + line, columns[c].x, cells[c], paint,
+                                    columns[c].width);
+                } else {
+                    screen_.Put(listTop + line, columns[c].x,
+                                FitCell(cells[c], columns[c].width, columns[c].rightAligned),
+                                paint);
+                }
                 if (columns[c].x > 1) {
                     screen_.VerticalLine(listTop + line, columns[c].x - 1, 1, paint);
                 }
@@ -228,16 +258,53 @@ private:
             return;
         }
         notice_.clear();
+        const int searched = SearchCharacterOf(key);
         PluginKey pressed;
         if (!PluginKeyOf(key, pressed)) {
+            if (searched != 0) {
+                QuickSearch(searched);
+            } else {
+                search_.clear();
+            }
             return;
         }
         if (session_.PressKey(pressed.code, pressed.state)) {
+            search_.clear();
             session_.Read();
             Sync();
             return;
         }
+        // A plain q quits unless a quick search is being typed.
+        if (searched != 0 && !(key == 'q' && search_.empty())) {
+            QuickSearch(searched);
+            return;
+        }
+        search_.clear();
         Act(pressed);
+    }
+
+    // The character a key adds to the quick search (typed, or with Alt), or 0.
+    static int SearchCharacterOf(int key) {
+        const int c = (key & ~0xFF) == kKeyAlt ? key & 0xFF : key;
+        return IsSearchCharacter(c) ? c : 0;
+    }
+
+    // The cursor to the first row whose name starts with the search text
+    // (letter case aside); a character that matches nothing is not taken.
+    void QuickSearch(int c) {
+        const std::string wanted = search_ + static_cast<char>(c);
+        for (size_t row = 0; row < rows_.size(); ++row) {
+            if (rows_[row] == kDotsItem) {
+                continue;
+            }
+            const std::string name = session_.Name(rows_[row]);
+            if (name.size() >= wanted.size() &&
+                strncasecmp(name.c_str(), wanted.c_str(), wanted.size()) == 0) {
+                search_ = wanted;
+                SetCursor(static_cast<int>(row));
+                break;
+            }
+        }
     }
 
     void Act(const PluginKey &key) {
@@ -252,18 +319,24 @@ private:
             case kVkHome: SetCursor(0); return;
             case kVkEnd: SetCursor(last); return;
             case kVkReturn: Enter(); return;
+            case kVkBack: Up(); return;
+            case kVkF1: Help(); return;
             case kVkInsert:
             case kVkSpace: ToggleSelection(); return;
             case kVkF1 + 2: View(); return;
             case kVkF1 + 4: Copy(); return;
             case kVkF1 + 7: Delete(); return;
             case kVkF1 + 8: Configure(); return;
-            case kVkF1 + 9:
+            case kVkF1 + 9: quit_ = AskQuit(); return;
             case 'Q': quit_ = true; return;
             default: return;
             }
         }
-        if (key == PluginKey{kVkBackslash, PKF_CONTROL}) {
+        if (key == PluginKey{kVkPrior, PKF_CONTROL}) {
+            Up();
+        } else if (key == PluginKey{kVkNext, PKF_CONTROL}) {
+            Enter();
+        } else if (key == PluginKey{kVkBackslash, PKF_CONTROL}) {
             Move("\\");
         } else if (key == PluginKey{'R', PKF_CONTROL}) {
             session_.Read();
@@ -291,10 +364,58 @@ private:
         }
         const int item = CurrentRowItem();
         if (item == kDotsItem) {
-            Move("..");
+            Up();
         } else if (session_.IsFolder(item)) {
             Move(session_.Name(item));
         }
+    }
+
+    // Up one folder. At the top of a site opened from its file the file
+    // manager leaves the plug-in's panel (its directory text is empty), as
+    // it leaves an archive; here that ends the panel.
+    void Up() {
+        if (session_.OnSiteFile() && session_.CurDir().empty()) {
+            quit_ = true;
+        } else if (session_.ShowsDots()) {
+            Move("..");
+        }
+    }
+
+    bool AskQuit() {
+        MessageBoxText box;
+        box.title = "Quit";
+        box.lines = {"Do you want to quit qvork?"};
+        box.buttons = {"Yes", "No"};
+        return RunMessageBox(screen_, box) == 0;
+    }
+
+    // F1: the plug-in's help file, every topic as plain text.
+    void Help() {
+        std::ifstream file(helpFile_, std::ios::binary);
+        std::ostringstream text;
+        text << file.rdbuf();
+        if (!file || text.str().empty()) {
+            Warn(screen_, "Help", {"cannot read the help file", EscapedText(helpFile_)});
+            return;
+        }
+        const char *tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                              "/qvork-help.XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        const int fd = mkstemp(name.data());
+        if (fd < 0) {
+            Warn(screen_, "Help", {"cannot make a temporary file", std::strerror(errno)});
+            return;
+        }
+        close(fd);
+        std::ofstream(name.data(), std::ios::binary) << RenderHelp(ParseHelpFile(text.str()));
+        std::string error;
+        if (!RunPager(screen_, name.data(), "qVORK help", error)) {
+            Warn(screen_, "Help", {"cannot show the help", error});
+        }
+        std::remove(name.data());
+        Sync();
     }
 
     void ToggleSelection() {
@@ -349,6 +470,7 @@ private:
         while (!destination.empty() && destination.back() == ' ') {
             destination.pop_back();
         }
+        destination = ExpandHome(destination);
         while (destination.size() > 1 && destination.back() == '/') {
             destination.pop_back();
         }
@@ -421,9 +543,25 @@ private:
         Sync();
     }
 
+    // F8. The plug-in deletes whole sites at the cache root only, and says
+    // nothing otherwise: the panel says why nothing happens.
     void Delete() {
-        if (Chosen().empty()) {
+        const std::vector<int> chosen = Chosen();
+        if (chosen.empty()) {
             return;
+        }
+        if (!session_.AtRoot() || session_.OnSiteFile()) {
+            Warn(screen_, "Delete", {"Only whole sites can be deleted, from the list of sites",
+                                     "(each site is one cache file)."});
+            return;
+        }
+        for (int item : chosen) {
+            if (session_.Item(item).Description == nullptr) {
+                Warn(screen_, "Delete", {EscapedText(session_.Name(item)) +
+                                             " is not a site file (it cannot be read as one):",
+                                         "nothing was deleted."});
+                return;
+            }
         }
         session_.DeleteSelection();
         Sync();
@@ -440,11 +578,13 @@ private:
 
     Session &session_;
     CursesScreen &screen_;
+    std::string helpFile_;
     std::vector<int> rows_;
     int cursor_ = 0;
     int top_ = 0;
     bool quit_ = false;
     std::string notice_; // shown once in the status line
+    std::string search_; // the quick search typed so far
 };
 
 } // namespace
@@ -495,8 +635,9 @@ int CursesUi::ShowFile(const std::string &path, const std::string &title, DWORD 
     return shown ? 1 : 0;
 }
 
-int RunPanel(Session &session, CursesScreen &screen, std::string &error) {
-    PanelApp app(session, screen);
+int RunPanel(Session &session, CursesScreen &screen, const std::string &helpFile,
+             std::string &error) {
+    PanelApp app(session, screen, helpFile);
     return app.Run(error);
 }
 

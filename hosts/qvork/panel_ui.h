@@ -38,9 +38,10 @@ private:
 
 // Opens the panel on `session` (OpenPlugin, GetFindData) and runs it until
 // the user quits (ClosePlugin). `screen` must be started and `CursesUi`
-// over it installed. Returns the process's exit status; `error` says why
-// the panel did not open.
-int RunPanel(Session &session, CursesScreen &screen, std::string &error);
+// over it installed. `helpFile` is the plug-in's help file, shown on F1.
+// Returns the process's exit status; `error` says why the panel did not open.
+int RunPanel(Session &session, CursesScreen &screen, const std::string &helpFile,
+             std::string &error);
 
 } // namespace qvork_host
 

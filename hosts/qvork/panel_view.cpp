@@ -1,6 +1,10 @@
 // The panel's rows, columns, status line, key bar and key codes.
 #include "hosts/qvork/panel_view.h"
 
+#include <cctype>
+
+#include "hosts/qvork/curses_screen.h"
+
 #include <curses.h>
 
 #include <algorithm>
@@ -124,11 +128,27 @@ std::string EscapedText(const std::string &text) {
     return out;
 }
 
-std::string StatusText(const RowFacts &row) {
+std::string EscapedUtf8Text(const std::string &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        uint32_t code = 0;
+        const size_t length = DecodeUtf8(text, i, code);
+        if (length > 0 && code >= 0xA0) {
+            out += text.substr(i, length);
+            i += length;
+        } else {
+            out += EscapedText(text.substr(i, 1));
+            i += 1;
+        }
+    }
+    return out;
+}
+
+std::string StatusText(const RowFacts &row, bool utf8Names) {
     if (row.dots) {
         return "..  up one folder";
     }
-    std::string text = EscapedText(row.name) + "  ";
+    std::string text = (utf8Names ? EscapedUtf8Text(row.name) : EscapedText(row.name)) + "  ";
     if (row.atRoot) {
         if (row.cacheFile.empty()) {
             return text + "not a readable site";
@@ -144,7 +164,7 @@ std::string StatusText(const RowFacts &row) {
 }
 
 std::vector<KeyLabel> KeyBarLabels(const PanelFacts &facts) {
-    static const char *const hostTitles[12] = {"",       "", "View",  "", "Copy", "",
+    static const char *const hostTitles[12] = {"Help",   "", "View",  "", "Copy", "",
                                                "",       "Delete", "Setup", "Quit", "", ""};
     static const char *const groupNames[7] = {"",         "Ctrl+F",      "Alt+F",
                                               "Shift+F",  "Ctrl+Shift+F", "Alt+Shift+F",
@@ -202,6 +222,18 @@ bool PluginKeyOf(int terminalKey, PluginKey &key) {
             key = {entry.code, entry.state};
             return true;
         }
+    }
+    if (terminalKey == kKeyCtrlPageUp || terminalKey == kKeyCtrlPageDown) {
+        key = {terminalKey == kKeyCtrlPageUp ? kVkPrior : kVkNext, PKF_CONTROL};
+        return true;
+    }
+    if ((terminalKey & ~0xFF) == kKeyAlt) {
+        const int c = terminalKey & 0xFF;
+        if (!std::isalnum(c)) {
+            return false;
+        }
+        key = {std::toupper(c), PKF_ALT};
+        return true;
     }
     // F1..F12 and the shifted sets the terminal description numbers on.
     static const unsigned int fkeyStates[] = {0, PKF_SHIFT, PKF_CONTROL, PKF_CONTROL | PKF_SHIFT,

@@ -55,11 +55,14 @@ std::vector<std::string> RowCells(const RowFacts &row);
 std::string FitCell(const std::string &text, int width, bool rightAligned);
 
 // The status line: the current row in full (name escaped, then details).
-std::string StatusText(const RowFacts &row);
+// With `utf8Names`, a name's UTF-8 characters stay as they are.
+std::string StatusText(const RowFacts &row, bool utf8Names = false);
 
 // Text from the cache made printable for the status line: bytes below 32,
 // 127 and above 127 written as \xNN.
 std::string EscapedText(const std::string &text);
+// The same, keeping well-formed UTF-8 characters from U+00A0 up.
+std::string EscapedUtf8Text(const std::string &text);
 
 // One entry of the key bar: "3" and "View", "Shift+F3" and "VwHdr".
 struct KeyLabel {

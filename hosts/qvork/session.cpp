@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <utility>
 
@@ -32,11 +34,46 @@ Session::Session(const PluginModule &module) : entry_(module.Entry()) {}
 
 Session::~Session() { Close(); }
 
+// How many of a file's first bytes OpenFilePlugin is given, as the file
+// manager reads them when the user presses Enter on a file.
+constexpr std::streamsize kFirstBytes = 32 * 1024;
+
+HANDLE Session::OpenThroughTarget(std::string &error) {
+    if (target_.kind == OpenTarget::kCommandLine) {
+        return entry_.OpenPlugin(OPEN_COMMANDLINE, reinterpret_cast<intptr_t>(target_.path.c_str()));
+    }
+    if (target_.kind == OpenTarget::kRegistered) {
+        return entry_.OpenPlugin(0, 0);
+    }
+    if (entry_.OpenFilePlugin == nullptr) {
+        error = "the plug-in module does not export OpenFilePlugin";
+        return INVALID_HANDLE_VALUE;
+    }
+    std::error_code ignored;
+    std::string name = std::filesystem::absolute(target_.path, ignored).string();
+    std::ifstream file(target_.path, std::ios::binary);
+    std::string bytes(static_cast<size_t>(kFirstBytes), '\0');
+    file.read(&bytes[0], kFirstBytes);
+    bytes.resize(static_cast<size_t>(file ? kFirstBytes : file.gcount()));
+    if (!file && !file.eof()) {
+        error = "cannot read " + target_.path;
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE handle = entry_.OpenFilePlugin(&name[0], reinterpret_cast<const unsigned char *>(bytes.data()),
+                                          static_cast<int>(bytes.size()));
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = target_.path + " is not a site file";
+    }
+    return handle;
+}
+
 bool Session::Open(std::string &error) {
     Close();
-    HANDLE handle = entry_.OpenPlugin(0, 0);
+    HANDLE handle = OpenThroughTarget(error);
     if (handle == INVALID_HANDLE_VALUE) {
-        error = "the plug-in did not open a panel";
+        if (error.empty()) {
+            error = "the plug-in did not open a panel";
+        }
         return false;
     }
     handle_ = handle;
@@ -44,6 +81,13 @@ bool Session::Open(std::string &error) {
     AttachPanel(handle_, this);
     location_.clear();
     RefreshPluginInfo();
+    // Opened on a site file: ".." is shown at once, and the panel stands in
+    // the site named by its file.
+    onSiteFile_ = ShowsDots();
+    if (onSiteFile_) {
+        const std::string file = facts_.hostFile.empty() ? target_.path : facts_.hostFile;
+        location_.push_back(std::filesystem::path(file).filename().string());
+    }
     return true;
 }
 
@@ -60,6 +104,7 @@ void Session::Close() {
     location_.clear();
     facts_ = PanelFacts{};
     dotsCurrent_ = false;
+    onSiteFile_ = false;
     current_ = 0;
 }
 
@@ -75,6 +120,7 @@ void Session::RefreshPluginInfo() {
     facts_.flags = info.Flags;
     facts_.curDir = TextOrEmpty(info.CurDir);
     facts_.panelTitle = TextOrEmpty(info.PanelTitle);
+    facts_.hostFile = TextOrEmpty(info.HostFile);
     if (info.KeyBar != nullptr) {
         // The record is packed: its pointers are read byte-wise, as they
         // may lie on any even address.

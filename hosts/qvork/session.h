@@ -24,9 +24,19 @@ struct PanelFacts {
     DWORD flags = 0;
     std::string curDir;
     std::string panelTitle;
+    std::string hostFile; // the site file a panel opened on one stands for
     // The key bar: [group][key], key 0 is F1; groups as in KeyBarTitles:
     // plain, Ctrl, Alt, Shift, Ctrl+Shift, Alt+Shift, Ctrl+Alt.
     std::array<std::array<std::string, 12>, 7> keyTitles;
+};
+
+// How Open reaches the plug-in, as the file manager would: the Disks menu
+// (OpenPlugin on the registered cache), "vork:PATH" typed on its command
+// line (OpenPlugin with OPEN_COMMANDLINE), or Enter on a file of an ordinary
+// panel (OpenFilePlugin with the file's first bytes).
+struct OpenTarget {
+    enum Kind { kRegistered, kCommandLine, kSiteFile } kind = kRegistered;
+    std::string path; // kCommandLine and kSiteFile
 };
 
 class Session : public PanelSource {
@@ -36,8 +46,14 @@ public:
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
-    // OpenPlugin; false with `error` set when the plug-in refuses.
+    // Where the next Open goes; the Disks menu's cache unless set.
+    void SetTarget(const OpenTarget &target) { target_ = target; }
+    // OpenPlugin (or OpenFilePlugin, as the target says); false with `error`
+    // set when the plug-in refuses.
     bool Open(std::string &error);
+    // The panel was opened on one site file: its top folder is the panel's
+    // top, and ".." there leaves the panel (as an archive is left).
+    bool OnSiteFile() const { return onSiteFile_; }
     // ClosePlugin; the listing copy is dropped.
     void Close();
     bool IsOpen() const { return open_; }
@@ -99,6 +115,7 @@ public:
     bool ShowPanel(PanelShown &shown) override;
 
 private:
+    HANDLE OpenThroughTarget(std::string &error);
     void StoreListing(const PluginPanelItem *items, int count);
     void RefreshPluginInfo();
     // The selected items, or the current item when none is selected.
@@ -116,6 +133,8 @@ private:
     std::vector<std::string> location_;
     PanelFacts facts_;
     bool dotsCurrent_ = false;
+    OpenTarget target_;
+    bool onSiteFile_ = false;
     std::string cursorAfterRead_; // name the cursor goes to after the next Read
 };
 

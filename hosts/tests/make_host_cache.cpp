@@ -99,6 +99,11 @@ int main(int argc, char **argv) {
         WriteSiteFile(cache / "cache4", "media.example.net",
                       {OkRecord("root.txt", "root\n", "text/plain")});
         WriteBytes(cache / "cache5", "this is not a site file\n");
+        // Beside the cache, not in it: names in UTF-8 and a byte that is not.
+        fs::create_directories(out / "extra");
+        WriteSiteFile(out / "extra" / "utf8-site", "caf\xC3\xA9.example",
+                      {OkRecord("na\xC3\xAFve-\xE2\x80\x93.html", page),
+                       OkRecord("bad\xFF.txt", "x\n", "text/plain")});
         WriteBytes(expected / "a.html", page);
         WriteBytes(expected / "logo.gif", logo);
         WriteBytes(expected / "up.png", icon);

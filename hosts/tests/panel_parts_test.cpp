@@ -39,6 +39,8 @@ TEST(PanelKeysTest, TerminalKeysBecomeTheKeysTheFileManagerPasses) {
         {KEY_PPAGE, {kVkPrior, 0}},
         {KEY_END, {kVkEnd, 0}},
         {KEY_BTAB, {kVkTab, PKF_SHIFT}},
+        {kKeyCtrlPageUp, {kVkPrior, PKF_CONTROL}},
+        {kKeyAlt | 'm', {'M', PKF_ALT}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.terminal);
@@ -50,6 +52,7 @@ TEST(PanelKeysTest, TerminalKeysBecomeTheKeysTheFileManagerPasses) {
     PluginKey key;
     EXPECT_FALSE(PluginKeyOf(KEY_RESIZE, key));
     EXPECT_FALSE(PluginKeyOf('#', key));
+    EXPECT_FALSE(PluginKeyOf(kKeyAlt | '#', key));
 }
 
 TEST(PanelRowsTest, ColumnsShareTheWidthAndFitTheFrame) {
@@ -124,15 +127,20 @@ TEST(PanelRowsTest, CellsAndStatusLineOfEachKindOfRow) {
         EXPECT_EQ(RowCells(c.row), c.cells);
         EXPECT_EQ(StatusText(c.row), c.status);
     }
+    RowFacts utf8 = file;
+    utf8.name = "caf\xC3\xA9\xC3";
+    EXPECT_EQ(StatusText(utf8, true), "caf\xC3\xA9\\xC3  1 byte") << "UTF-8 kept, a cut byte escaped";
+    EXPECT_EQ(StatusText(hostile, true), "a\\x1B[2Jb\\xDB  0 bytes");
 }
 
 TEST(PanelKeyBarTest, HostKeysThePluginsTitlesOverThemAndItsShiftedTitles) {
     PanelFacts facts;
     std::vector<KeyLabel> labels = KeyBarLabels(facts);
-    ASSERT_GE(labels.size(), 5u);
-    EXPECT_EQ(labels[0].key + labels[0].label, "3View");
-    EXPECT_EQ(labels[1].key + labels[1].label, "5Copy");
-    EXPECT_EQ(labels[4].key + labels[4].label, "10Quit");
+    ASSERT_GE(labels.size(), 6u);
+    EXPECT_EQ(labels[0].key + labels[0].label, "1Help");
+    EXPECT_EQ(labels[1].key + labels[1].label, "3View");
+    EXPECT_EQ(labels[2].key + labels[2].label, "5Copy");
+    EXPECT_EQ(labels[5].key + labels[5].label, "10Quit");
 
     facts.keyTitles[3][2] = "VwHdr"; // ShiftTitles, F3
     facts.keyTitles[0][4] = "Get";   // the plug-in's own F5 title

@@ -243,6 +243,26 @@ if command -v script >/dev/null; then
     check "tty config Cancel: registry unchanged" grep -qF '"Show_Diskz"=hex:01' "$WORK/tty-settings.reg"
 fi
 
+# --- A site file with --cache: opened through OpenFilePlugin, not stored ----
+SITE_FILE=$WORK/cache/icache/cache1
+QVORK_REGISTRY=$WORK/untouched.reg capture "$QVORK" --cache "$SITE_FILE" ls img/
+check "site file ls: a folder from the site's top" stdout_is $'icons     folder    -\nlogo.gif  file    256\n'
+check "site file ls: nothing stored" test ! -e "$WORK/untouched.reg"
+run --cache "$SITE_FILE" get a.html img/logo.gif -C "$WORK/from-file"
+check "site file get: status" status_is 2
+check "site file get: PATHs of one folder" stderr_has "same folder"
+run --cache "$SITE_FILE" get img -C "$WORK/from-file"
+check "site file get: the folder copied" test -f "$WORK/from-file/img/logo.gif"
+run --cache "$SITE_FILE" header a.html
+check "site file header" stdout_has "Content-Type: text/html"
+run --cache "$WORK/cache/icache/cache5" ls
+check "not a site file: fails" status_is 1
+check "not a site file: says so" stderr_has "is not a site file"
+run --cache "$SITE_FILE" rm www.example.com
+check "site file rm: usage error" status_is 2
+run open
+check "open without PATH: usage error" status_is 2
+
 # --- The module ---------------------------------------------------------
 run --plugin "$WORK/no-such-module.so" ls
 check "missing module: fails" status_is 1

@@ -7,7 +7,8 @@
 #
 #   qvork_panel_test.sh SCENARIO QVORK MAKE_HOST_CACHE MAKE_DEMO DEMO_DIR
 #
-# SCENARIO: root, walk, copy, view, delete, config, reread, resize, demo.
+# SCENARIO: root, walk, copy, view, delete, config, reread, resize, demo,
+# keys, open.
 set -u
 
 SCENARIO=$1
@@ -53,12 +54,15 @@ use_cache() {
     QVORK_REGISTRY=$REGISTRY "$QVORK" --cache "$CACHE" </dev/null >/dev/null 2>&1
 }
 
-# start_panel [WIDTH HEIGHT]: qvork without a command, in a new terminal.
+# start_panel [WIDTH HEIGHT [ARGS...]]: qvork (without a command unless
+# ARGS give one), in a new terminal.
 start_panel() {
     local width=${1:-100} height=${2:-30}
+    shift $(($# < 2 ? $# : 2))
     local command
     command=$(printf '%q ' env "QVORK_REGISTRY=$REGISTRY" "TMPDIR=$TMPDIR" LANG=C.UTF-8 \
-        "ASAN_OPTIONS=${ASAN_OPTIONS:-}" "UBSAN_OPTIONS=${UBSAN_OPTIONS:-}" "$QVORK")
+        "HOME=$WORK" "ASAN_OPTIONS=${ASAN_OPTIONS:-}" "UBSAN_OPTIONS=${UBSAN_OPTIONS:-}" \
+        "$QVORK" "$@")
     local part status
     part=$(printf '%q' "$WORK/status.part")
     status=$(printf '%q' "$WORK/status")
@@ -166,7 +170,72 @@ walk)
     keys Home Enter
     check "an unreadable site is not entered" shows "cache5"
     check "still at the root" row_has 29 "─ \\ ─"
-    quit_with F10
+    keys F10
+    check "F10 asks first" shows "Do you want to quit qvork?"
+    keys Escape
+    check "No keeps the panel" gone "Do you want to quit"
+    keys F10
+    check "asked again" shows "Do you want to quit qvork?"
+    quit_with Enter
+    ;;
+keys)
+    use_cache
+    start_panel
+    check "root shown" shows "www.example.com"
+    type_text "new"
+    check "typing letters: quick search" poll "$TIMEOUT" status_line_has "news.example.org  1 record"
+    keys Escape M-m
+    check "Esc ends it; Alt+letter searches" poll "$TIMEOUT" status_line_has "media.example.net  1 record"
+    keys Escape Home F8
+    check "F8 on a file that is no site says why" shows "is not a site file"
+    keys Enter End Enter
+    check "site entered" shows "big.bin"
+    keys Down F8
+    check "F8 inside a site says why" shows "Only whole sites can be deleted"
+    keys Enter Enter
+    check "img entered" shows "logo.gif"
+    keys BSpace
+    check "Backspace goes up" shows "big.bin"
+    keys Down
+    check "on a file" poll "$TIMEOUT" status_line_has "a.html  28 bytes"
+    tmux_ send-keys -l $'\e[25~'
+    check "Shift+F3 as the Linux console sends it" shows "HTTP/1.0 200 OK"
+    keys q
+    check "viewer closed" shows "big.bin"
+    keys Home Down Down F5
+    check "F5 asks" shows 'Copy "a.html" to:'
+    keys C-u
+    type_text "~/home-copy"
+    keys Enter
+    check "~ is the home folder" poll "$TIMEOUT" test -f "$WORK/home-copy/a.html"
+    keys C-PPage
+    check "Ctrl+PgUp goes up: out of the site" shows "cache5"
+    keys F1
+    check "F1: the help file" shows "Opening a copied cache"
+    check "rendered without its markup" off_screen "~@"
+    keys q
+    check "help closed" shows "cache5"
+    quit_with q
+    ;;
+open)
+    make_cache "$CACHE"
+    start_panel 100 30 open "$CACHE"
+    check "open FOLDER: its sites without the registry" shows "www.example.com"
+    check "no registry written" test ! -e "$REGISTRY"
+    quit_with q
+    start_panel 100 30 --cache "$CACHE/icache/cache1" panel
+    check "a site file: its top folder" shows "big.bin"
+    check "the directory text is empty there" row_has 29 "─ \\ ─"
+    keys Down Enter
+    check "its folder entered" shows "logo.gif"
+    keys Home Enter
+    check "'..' back to the top" shows "big.bin"
+    keys Home
+    quit_with Enter # ".." at the top closes the panel, as an archive's
+    start_panel 100 30 --cache "$CACHE/extra/utf8-site" panel
+    check "UTF-8 names drawn as characters" shows "naïve-–.html"
+    check "other bytes as ?" on_screen "bad?.txt"
+    quit_with q
     ;;
 copy)
     use_cache

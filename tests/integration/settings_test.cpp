@@ -150,7 +150,8 @@ class SettingsTest : public LoadedPluginTest {
         ASSERT_NE(config, nullptr) << "the configuration entry is always offered";
         EXPECT_STREQ(config[0], "qVORK");
         EXPECT_EQ(info.PluginConfigStringsNumber, 1);
-        EXPECT_EQ(prefix, nullptr);
+        ASSERT_NE(prefix, nullptr) << "vork:PATH opens a copied cache";
+        EXPECT_STREQ(prefix, "vork");
     }
 
     // Opens the settings dialog; `edit` acts as the user, and the dialog
