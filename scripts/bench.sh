@@ -8,6 +8,9 @@
 #   --callgrind      instead of timing, count instructions with valgrind's
 #                    callgrind on the plug-in's load, copy and root-listing
 #                    paths and print the costliest functions of each
+#   --host-only      only the console host's benchmarks (bench/host_bench.sh:
+#                    ls -lR, get --decode, get --offline), which otherwise
+#                    run after qvork_bench
 # qvork_bench options: --runs N, --only abcde, --quick, --keep (see --help).
 # The work folder goes under $QVORK_BENCH_WORK, else $TMPDIR, else /tmp; it
 # needs about 700 MB while the copy benchmark runs.
@@ -17,12 +20,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 build="$root/build/bench"
 callgrind=0
+host_only=0
 pass=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) build=$2; shift 2 ;;
     --callgrind) callgrind=1; shift ;;
-    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --host-only) host_only=1; shift ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) pass+=("$1"); shift ;;
   esac
 done
@@ -34,7 +39,7 @@ done
 echo "== Release build in $build"
 cmake -S "$root/bench" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
-cmake --build "$build" -j 2 --target qvork_bench
+cmake --build "$build" -j 2 --target qvork_bench qvork make_host_bench_sites
 
 work_root=${QVORK_BENCH_WORK:-${TMPDIR:-/tmp}}
 mkdir -p "$work_root"
@@ -42,8 +47,13 @@ work=$(mktemp -d "$work_root/qvork-bench-run.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 if [ "$callgrind" = 0 ]; then
-  "$build/qvork_bench" --work-root "$work" ${pass[@]+"${pass[@]}"}
-  exit $?
+  status=0
+  if [ "$host_only" = 0 ]; then
+    "$build/qvork_bench" --work-root "$work" ${pass[@]+"${pass[@]}"} || status=$?
+  fi
+  qvork=$(find "$build" -name qvork -type f -perm -u+x -not -path '*/CMakeFiles/*' | head -n 1)
+  bash "$root/bench/host_bench.sh" "$qvork" "$build/make_host_bench_sites" "$work" || status=$?
+  exit $status
 fi
 
 command -v valgrind >/dev/null || { echo "bench.sh: valgrind is missing" >&2; exit 2; }

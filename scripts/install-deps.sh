@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing qVORK on Linux needs, skipping whatever
-# is already there (Debian packages; run as root when something is missing).
+# is already there (Debian packages: as root, or through sudo).
 # The Windows cross compiler and Wine come from scripts/windows-install.sh.
 set -eu
 
@@ -10,7 +10,8 @@ have_package() {
 }
 for package in cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev \
                libncurses-dev clang libclang-rt-14-dev valgrind tmux strace util-linux \
-               xxd zip zlib1g-dev; do
+               xxd zip libcli11-dev nlohmann-json3-dev libgumbo-dev zlib1g-dev libbrotli-dev \
+               pkg-config jq bc time; do
   have_package "$package" || packages+=("$package")
 done
 # Node.js and npm for the archive export test (it installs warcio with npm);
@@ -22,12 +23,17 @@ if [ ${#packages[@]} -eq 0 ]; then
   echo "install-deps: everything is installed"
   exit 0
 fi
+# As root apt-get runs directly (sudo is not on every machine); as another
+# user through sudo when there is one.
+as_root=()
 if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing ${packages[*]}; run this script as root to install them" >&2
-  exit 1
+  if ! command -v sudo >/dev/null; then
+    echo "install-deps: missing ${packages[*]}; run this script as root to install them" >&2
+    exit 1
+  fi
+  as_root=(sudo)
 fi
-export DEBIAN_FRONTEND=noninteractive
 echo "install-deps: installing ${packages[*]}"
-apt-get update -qq
-apt-get install -y -qq "${packages[@]}" >/dev/null
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${packages[@]}" >/dev/null
 echo "install-deps: done"

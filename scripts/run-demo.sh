@@ -5,7 +5,7 @@
 # q quits); otherwise it prints the demo's cache root. The demo uses a
 # registry file of its own, BUILD/demo/registry.reg, so the user's own
 # settings are never touched. Missing tools are installed first
-# (scripts/install-deps.sh; that needs root).
+# (scripts/install-deps.sh: as root, or through sudo).
 #
 # Usage: scripts/run-demo.sh [BUILD_DIR]     (default: build/ in the repository)
 # Afterwards, try the same registry with other commands, e.g.:
@@ -26,7 +26,9 @@ have_header() {
   command -v g++ >/dev/null && printf '#include <%s>\n' "$1" | g++ -fsyntax-only -x c++ - 2>/dev/null
 }
 if ! command -v cmake >/dev/null || ! command -v g++ >/dev/null ||
-   ! have_header curses.h || ! have_header gtest/gtest.h; then
+   ! have_header curses.h || ! have_header gtest/gtest.h || ! have_header CLI/CLI.hpp ||
+   ! have_header nlohmann/json.hpp || ! have_header gumbo.h || ! have_header brotli/decode.h ||
+   ! have_header zlib.h; then
   "$here/install-deps.sh"
 fi
 generator=()
@@ -62,7 +64,7 @@ if ! "$make_demo" "$demo" >"$log" 2>&1; then
   exit 1
 fi
 registry=$demo/registry.reg
-"$qvork" --registry "$registry" --cache "$demo" 2>/dev/null
+"$qvork" --registry "$registry" config --cache "$demo" >/dev/null 2>&1
 if [ -t 0 ] && [ -t 1 ]; then
   exec "$qvork" --registry "$registry" panel
 fi

@@ -4,9 +4,12 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 
 #include "platform/win32.h"
 
@@ -72,6 +75,133 @@ bool StoreCacheFolder(const std::string &folder, std::string &stored, std::strin
     return true;
 }
 
+namespace {
+
+const char kHowToSet[] =
+    "; set the folder that holds icache with: qvork config --cache DIR (or --cache DIR for one "
+    "run)";
+
+// The entry at `path` as the plug-in's file functions see it; false when none.
+bool FindEntry(const std::string &path, DWORD &attributes) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    attributes = found.dwFileAttributes;
+    FindClose(search);
+    return true;
+}
+
+// "CachePath" as stored now; none when there is none.
+std::optional<std::string> ReadCachePath() {
+    std::string folder;
+    std::string error;
+    return ReadCacheFolder(folder, error) ? std::optional<std::string>(folder) : std::nullopt;
+}
+
+} // namespace
+
+std::string CacheProblem(bool givenForRun) {
+    const std::string where = givenForRun ? " (given with --cache)" : " in " + RegistryFileInUse();
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return "no cache is configured: no CachePath" + where + kHowToSet;
+    }
+    char value[1024];
+    DWORD size = sizeof(value);
+    const LONG status = RegQueryValueExA(key, kCachePathValue, nullptr, nullptr,
+                                         reinterpret_cast<BYTE *>(value), &size);
+    RegCloseKey(key);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return "no cache is configured: no CachePath" + where + kHowToSet;
+    }
+    if (status != ERROR_SUCCESS || size > sizeof(value)) {
+        return "CachePath" + where + " cannot be read (error " + std::to_string(status) + ")" +
+               kHowToSet;
+    }
+    const std::string folder(value, strnlen(value, size));
+    const std::string named = "CachePath '" + folder + "'" + where;
+    if (folder.empty()) {
+        return "no cache is configured: CachePath" + where + " is empty" + kHowToSet;
+    }
+    if (folder.size() > kLongestCachePath) {
+        return named + " cannot be used: longer than " + std::to_string(kLongestCachePath) +
+               " characters" + kHowToSet;
+    }
+    DWORD attributes = 0;
+    if (!FindEntry(folder, attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return named + " cannot be used: no such folder" + kHowToSet;
+    }
+    if (!FindEntry(folder + "\\icache", attributes) ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return named + " has no icache folder, where the site files lie" + kHowToSet;
+    }
+    return std::string();
+}
+
+RunCache::~RunCache() {
+    if (folder_.empty()) {
+        return;
+    }
+    // The plug-in saved settings in the copy during the run: they go back to
+    // the registry file, with its own CachePath as it was.
+    const std::string copy = folder_ + "/registry.reg";
+    std::error_code ignored;
+    if (std::filesystem::last_write_time(copy, ignored) != written_) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, KEY_ALL_ACCESS, &key) ==
+            ERROR_SUCCESS) {
+            if (original_) {
+                RegSetValueExA(key, kCachePathValue, 0, REG_SZ,
+                               reinterpret_cast<const BYTE *>(original_->c_str()),
+                               static_cast<DWORD>(original_->size() + 1));
+            } else {
+                RegDeleteValueA(key, kCachePathValue);
+            }
+            RegCloseKey(key);
+        }
+        std::filesystem::copy_file(copy, registry_, std::filesystem::copy_options::overwrite_existing,
+                                   ignored);
+        if (ignored) {
+            std::fprintf(stderr, "qvork: settings changed in this run not kept: cannot write %s\n",
+                         registry_.c_str());
+        }
+    }
+    setenv("QVORK_REGISTRY", registry_.c_str(), 1);
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+bool RunCache::Use(const std::string &folder, std::string &error) {
+    const std::string registry = RegistryFileInUse();
+    registry_ = registry;
+    original_ = ReadCachePath();
+    const std::string base = Environment("TMPDIR").empty() ? "/tmp" : Environment("TMPDIR");
+    std::string pattern = base + "/qvork-run.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        error = "cannot make a private folder in " + base + ": " + std::strerror(errno);
+        return false;
+    }
+    folder_ = pattern;
+    const std::string copy = folder_ + "/registry.reg";
+    std::ifstream from(registry, std::ios::binary);
+    std::ofstream to(copy, std::ios::binary);
+    if (from) {
+        to << from.rdbuf();
+    }
+    to.close();
+    if (!to) {
+        error = "cannot copy the registry file " + registry + " to " + copy;
+        return false;
+    }
+    setenv("QVORK_REGISTRY", copy.c_str(), 1);
+    std::string stored;
+    const bool done = StoreCacheFolder(folder, stored, error);
+    std::error_code ignored;
+    written_ = std::filesystem::last_write_time(copy, ignored);
+    return done;
+}
+
 bool ReadCacheFolder(std::string &folder, std::string &error) {
     HKEY key = nullptr;
     LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, KEY_READ, &key);
@@ -87,7 +217,7 @@ bool ReadCacheFolder(std::string &folder, std::string &error) {
         }
     }
     error = "no cache location (CachePath) in " + RegistryFileInUse() +
-            "; store one with qvork --cache DIR";
+            "; store one with qvork config --cache DIR";
     return false;
 }
 

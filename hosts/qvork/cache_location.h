@@ -5,6 +5,8 @@
 #ifndef QVORK_HOSTS_CACHE_LOCATION_H
 #define QVORK_HOSTS_CACHE_LOCATION_H
 
+#include <filesystem>
+#include <optional>
 #include <string>
 
 namespace qvork_host {
@@ -18,6 +20,30 @@ std::string RegistryFileInUse();
 // value written; false with `error` set when the registry refuses.
 bool StoreCacheFolder(const std::string &folder, std::string &stored, std::string &error);
 
+// What keeps the plug-in from listing any site, said with how to set the
+// cache: no "CachePath", one it cannot use, or no icache folder in it. ""
+// when the cache folder is there. `givenForRun`: the folder came from
+// --cache, not from the registry file.
+std::string CacheProblem(bool givenForRun);
+
+// For this run only: a private copy of the registry file in use with
+// `folder` as "CachePath", made the registry file in use (QVORK_REGISTRY).
+// The copy goes when the object does; settings the plug-in saved in it
+// meanwhile are copied back (with the file's own CachePath).
+class RunCache {
+public:
+    RunCache() = default;
+    ~RunCache();
+    RunCache(const RunCache &) = delete;
+    RunCache &operator=(const RunCache &) = delete;
+    bool Use(const std::string &folder, std::string &error);
+
+private:
+    std::string folder_;   // the private folder holding the copy
+    std::string registry_; // the registry file in use before
+    std::optional<std::string> original_; // its CachePath
+    std::filesystem::file_time_type written_{};
+};
 // Reads "CachePath" as stored (the folder that holds "icache"); false with
 // `error` set when there is none.
 bool ReadCacheFolder(std::string &folder, std::string &error);

@@ -1,6 +1,8 @@
 // Splitting PATH arguments and walking to them through SetDirectory.
 #include "hosts/qvork/cache_paths.h"
 
+#include <algorithm>
+
 #include "hosts/qvork/text_output.h"
 
 namespace qvork_host {
@@ -63,14 +65,24 @@ PathStatus SplitCachePath(const Session &root, const std::string &text, CachePat
     if (text.empty()) {
         return PathStatus::kOk;
     }
+    // A site is named by its name or by its cache file; the longest that
+    // the path starts with wins.
+    size_t matched = 0;
+    bool byName = false;
     for (int i = 0; i < root.Count(); ++i) {
         if (root.IsHidden(i)) {
             continue;
         }
         const std::string site = root.Name(i);
-        if (StartsWithSite(text, site) && (path.siteIndex < 0 || site.size() > path.site.size())) {
-            path.site = site;
-            path.siteIndex = i;
+        const char *file = root.Item(i).Description;
+        for (const std::string &name : {site, std::string(file != nullptr ? file : "")}) {
+            if (!name.empty() && StartsWithSite(text, name) &&
+                (path.siteIndex < 0 || name.size() > matched)) {
+                path.site = site;
+                path.siteIndex = i;
+                matched = name.size();
+                byName = name == site;
+            }
         }
     }
     if (path.siteIndex < 0) {
@@ -78,7 +90,29 @@ PathStatus SplitCachePath(const Session &root, const std::string &text, CachePat
                 " (qvork ls lists the sites)";
         return PathStatus::kNotFound;
     }
-    return SplitNames(text.substr(path.site.size()), path, error);
+    if (byName) {
+        std::vector<std::string> sharing;
+        for (int i = 0; i < root.Count(); ++i) {
+            const char *file = root.Item(i).Description;
+            if (!root.IsHidden(i) && root.Name(i) == path.site) {
+                sharing.push_back(file != nullptr ? file : "-");
+            }
+        }
+        // cache2 before cache10
+        std::sort(sharing.begin(), sharing.end(), [](const std::string &a, const std::string &b) {
+            return a.size() != b.size() ? a.size() < b.size() : a < b;
+        });
+        std::string files;
+        for (size_t i = 0; i < sharing.size(); ++i) {
+            files += (i == 0 ? "" : i + 1 == sharing.size() ? " and " : ", ") + sharing[i];
+        }
+        if (sharing.size() > 1) {
+            error = "the site name " + Quoted(path.site) + " is shared by the cache files " +
+                    files + ": name the cache file instead";
+            return PathStatus::kInvalid;
+        }
+    }
+    return SplitNames(text.substr(matched), path, error);
 }
 
 bool WalkInto(Session &session, const CachePath &path, size_t depth, std::string &error) {

@@ -1,54 +1,16 @@
-// Parsing qvork's command line, and its help text.
+// Parsing qvork's command line (CLI11), and its help text.
 #include "hosts/qvork/command_line.h"
 
-#include "hosts/qvork/warc_export.h"
+#include <CLI/CLI.hpp>
 
 #include <cctype>
-#include <set>
+#include <map>
+
+#include "hosts/qvork/warc_export.h"
 
 namespace qvork_host {
 
 namespace {
-
-struct OptionSpec {
-    const char *name;     // as written, "--all" or "-C"
-    bool takesValue;
-    const char *command;  // the command it belongs to; nullptr: global
-};
-
-const OptionSpec kOptions[] = {
-    {"--registry", true, nullptr},     {"--cache", true, nullptr},
-    {"--plugin", true, nullptr},       {"--help", false, nullptr},
-    {"-h", false, nullptr},            {"--all", false, "ls"},
-    {"--yes", false, "rm"},            {"-y", false, "rm"},
-    {"-C", true, "get"},               {"--dest", true, "get"},
-    {"--disks-menu", true, "config"},  {"--plugins-menu", true, "config"},
-    {"--digit", true, "config"},
-    {"--all", false, "warc"},          {"-o", true, "warc"},
-    {"--output", true, "warc"},        {"--cdxj", true, "warc"},
-};
-
-const std::set<std::string> kCommands = {"ls",   "get",    "header", "rm",  "warc",  "menus",
-                                         "config", "panel", "open",   "help"};
-
-const OptionSpec *FindOption(const std::string &name) {
-    for (const OptionSpec &spec : kOptions) {
-        if (name == spec.name) {
-            return &spec;
-        }
-    }
-    return nullptr;
-}
-
-// Whether an option of this name belongs to `command` (or is global).
-bool OptionAllowed(const std::string &name, const std::string &command) {
-    for (const OptionSpec &spec : kOptions) {
-        if (name == spec.name && (spec.command == nullptr || command == spec.command)) {
-            return true;
-        }
-    }
-    return false;
-}
 
 bool ParseSwitch(const std::string &option, const std::string &value, std::optional<bool> &out,
                  std::string &error) {
@@ -75,48 +37,10 @@ bool ParseDigit(const std::string &value, std::optional<std::string> &out, std::
     return true;
 }
 
-bool ApplyOption(const OptionSpec &spec, const std::string &value, CommandLine &line,
-                 std::string &error) {
-    const std::string name = spec.name;
-    if (name == "--registry") {
-        line.registryFile = value;
-    } else if (name == "--cache") {
-        line.cacheFolder = value;
-    } else if (name == "--plugin") {
-        line.pluginFile = value;
-    } else if (name == "--help" || name == "-h") {
-        line.help = true;
-    } else if (name == "--all") {
-        line.all = true;
-    } else if (name == "--yes" || name == "-y") {
-        line.yes = true;
-    } else if (name == "-o" || name == "--output") {
-        line.output = value;
-    } else if (name == "--cdxj") {
-        line.cdxj = value;
-    } else if (name == "-C" || name == "--dest") {
-        line.destination = value;
-    } else if (name == "--disks-menu") {
-        return ParseSwitch(name, value, line.preset.disksMenu, error);
-    } else if (name == "--plugins-menu") {
-        return ParseSwitch(name, value, line.preset.pluginsMenu, error);
-    } else if (name == "--digit") {
-        return ParseDigit(value, line.preset.digit, error);
-    }
-    if (spec.takesValue && value.empty()) {
-        error = name + " needs a non-empty value";
-        return false;
-    }
-    return true;
-}
-
-// Operand counts and required options of each command.
+// Operand counts of each command.
 bool CheckCommand(const CommandLine &line, std::string &error) {
     const size_t n = line.operands.size();
     const std::string &command = line.command;
-    if (command.empty()) {
-        return true; // the panel, or with --cache alone, storing the cache
-    }
     if ((command == "ls" && n > 1) ||
         ((command == "menus" || command == "config" || command == "panel") && n > 0)) {
         error = command + " takes " + (command == "ls" ? "at most one PATH" : "no operands");
@@ -126,13 +50,24 @@ bool CheckCommand(const CommandLine &line, std::string &error) {
         error = "open takes exactly one PATH (a cache folder or a site file)";
         return false;
     }
-    if (command == "header" && n != 1) {
-        error = "header takes exactly one PATH (a file inside a site)";
+    if ((command == "header" || command == "cat") && n != 1) {
+        error = command + " takes exactly one PATH (a file inside a site)";
         return false;
     }
     if ((command == "get" || command == "rm") && n == 0) {
         error = command + (command == "get" ? " needs at least one PATH" : " needs at least one SITE");
         return false;
+    }
+    for (const char *value : {"-C", "--manifest", "--cache", "-o"}) {
+        const std::string name = value;
+        const bool empty = (name == "-C" && line.destination.empty()) ||
+                           (name == "-o" && line.output && line.output->empty()) ||
+                           (name == "--manifest" && line.manifest && line.manifest->empty()) ||
+                           (name == "--cache" && line.storeCache && line.storeCache->empty());
+        if (empty) {
+            error = name + " needs a non-empty value";
+            return false;
+        }
     }
     if (command == "warc" && (n == 0) == !line.all) {
         error = "warc takes SITE... or --all, one of them";
@@ -142,89 +77,151 @@ bool CheckCommand(const CommandLine &line, std::string &error) {
         error = "warc needs the archive to write: -o FILE.warc or FILE.warc.gz";
         return false;
     }
-    if (command == "get" && !line.destination) {
-        error = "get needs the destination folder: -C DEST";
-        return false;
-    }
     return true;
 }
 
-// "--name=value" and "-Cvalue" carry their value; true when `arg` did.
-bool SplitOption(const std::string &arg, std::string &name, std::string &value) {
-    const size_t equals = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-        name = arg.substr(0, equals);
-        value = arg.substr(equals + 1);
-        return true;
+// What CLI11 left over, said as qvork says it: an option of another command,
+// an unknown option, an unknown command.
+std::string ExtrasMessage(const CLI::App &app, const std::string &command,
+                          const std::string &extra) {
+    if (extra.size() > 1 && extra[0] == '-') {
+        const std::string name = extra.substr(0, extra.find('='));
+        for (const CLI::App *sub : app.get_subcommands({})) {
+            if (sub->get_name() != command && sub->get_option_no_throw(name) != nullptr) {
+                return name + " is an option of " + sub->get_name();
+            }
+        }
+        return "unknown option '" + name + "'";
     }
-    if (arg.compare(0, 2, "-C") == 0 && arg.size() > 2) {
-        name = "-C";
-        value = arg.substr(2);
-        return true;
+    if (command.empty()) {
+        return "unknown command '" + extra + "'";
     }
-    name = arg;
-    value.clear();
-    return false;
+    return command + " takes no operands";
 }
 
 } // namespace
 
+std::string VersionText() { return std::string("qvork ") + QVORK_VERSION; }
+
 bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &error) {
     line = CommandLine{};
-    std::vector<const OptionSpec *> given;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            if (line.command.empty() && !optionsEnded) {
-                if (kCommands.count(arg) == 0) {
-                    error = "unknown command '" + arg + "'";
-                    return false;
-                }
-                line.command = arg;
-            } else {
-                line.operands.push_back(arg);
-            }
-            continue;
+    CLI::App app("qvork: the NetSonic web cache through the qVORK plug-in", "qvork");
+    app.set_help_flag(); // the whole text below, not CLI11's summary
+    app.allow_extras();
+    app.fallthrough();
+    app.require_subcommand(0, 1);
+    std::string registry, cache, plugin;
+    app.add_flag("-h,--help", line.help);
+    app.add_flag("--version", line.version);
+    app.add_option("--registry", registry, "registry file for this run");
+    app.add_option("--cache", cache, "cache folder for this run only");
+    app.add_option("--plugin", plugin, "plug-in module to load");
+
+    std::string disks, plugins, digit;
+    auto add = [&app](const char *name, const char *description) {
+        CLI::App *sub = app.add_subcommand(name, description);
+        sub->set_help_flag("-h,--help", "the options of this command");
+        sub->footer("Global options: --registry FILE, --cache DIR, --plugin FILE; "
+                    "see qvork --help or man qvork.");
+        return sub;
+    };
+    add("panel", "Open the interactive panel (the default on a terminal).");
+    CLI::App *open = add("open", "Open the panel on a cache folder or a site file.");
+    open->add_option("PATH", line.operands, "the folder that holds icache, icache, or a site file");
+    CLI::App *ls = add("ls", "List the cache root, a site or a folder.");
+    ls->add_flag("--all", line.all, "also list sites deleted in this run");
+    ls->add_flag("-l", line.longListing,
+                 "per file: HTTP status, Content-Type, Content-Encoding, Last-Modified, URL");
+    ls->add_flag("-R", line.recursive, "recurse: the folders below, or every site");
+    ls->add_option("--format", line.format, "text, tsv or json")
+        ->transform(CLI::CheckedTransformer(
+            std::map<std::string, ListFormat>{{"text", ListFormat::kText},
+                                              {"tsv", ListFormat::kTsv},
+                                              {"json", ListFormat::kJson}}));
+    ls->add_option("PATH", line.operands, "a site (name or cache file), folder or file");
+    CLI::App *get = add("get", "Copy files, folders or whole sites into a folder.");
+    get->add_option("-C,--dest", line.destination, "destination folder (default: .)");
+    get->add_flag("--decode", line.decode, "write gzip, deflate, br and chunked bodies decoded");
+    get->add_flag("--no-times", line.noTimes, "leave file times as written");
+    get->add_option("--manifest", line.manifest, "FILE (.json or .tsv): what became what");
+    get->add_flag("--offline", line.offline, "a copy to browse from disk (links rewritten)");
+    get->add_option("PATH", line.operands, "sites, folders or files of one folder");
+    CLI::App *cat = add("cat", "Write one stored body to standard output.");
+    cat->add_flag("--decode", line.decode, "decode gzip, deflate, br and chunked bodies");
+    cat->add_option("PATH", line.operands, "a file inside a site");
+    CLI::App *header = add("header", "Print the stored HTTP response header of a file.");
+    header->add_option("PATH", line.operands, "a file inside a site");
+    CLI::App *rm = add("rm", "Delete whole sites (their cache files).");
+    rm->add_flag("-y,--yes", line.yes, "answer the plug-in's question Yes");
+    rm->add_option("SITE", line.operands, "sites to delete");
+    CLI::App *warc = add("warc", "Write sites as a WARC archive (see qvork --help).");
+    warc->add_flag("--all", line.all, "every site");
+    warc->add_option("-o,--output", line.output, "FILE.warc or FILE.warc.gz");
+    warc->add_option("--cdxj", line.cdxj, "FILE: the archive's CDXJ index");
+    warc->add_option("SITE", line.operands, "sites (or their cache files)");
+    add("menus", "Show the entries qVORK offers the host's menus.");
+    CLI::App *config = add("config", "Settings dialog; the cache location.");
+    config->add_option("--cache", line.storeCache, "save DIR as the cache location");
+    config->add_option("--disks-menu", disks, "on|off: list qVORK in the Disks menu");
+    config->add_option("--plugins-menu", plugins, "on|off: list qVORK in the Plugins menu");
+    config->add_option("--digit", digit, "N|auto: Disks-menu hotkey digit 1-9");
+    add("help", "The whole help text.");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &) {
+        for (const CLI::App *sub : app.get_subcommands()) {
+            line.commandHelp = sub->help();
         }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
+        return true;
+    } catch (const CLI::ParseError &failure) {
+        error = failure.what();
+        const size_t missing = error.find(": 1 required");
+        if (missing != std::string::npos) {
+            error = error.substr(0, missing) + " needs a value";
         }
-        std::string name;
-        std::string value;
-        const bool attached = SplitOption(arg, name, value);
-        const OptionSpec *spec = FindOption(name);
-        if (spec == nullptr) {
-            error = "unknown option '" + name + "'";
-            return false;
-        }
-        if (spec->takesValue && !attached) {
-            if (i + 1 >= argc) {
-                error = name + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-        } else if (!spec->takesValue && attached) {
-            error = name + " takes no value";
-            return false;
-        }
-        if (!ApplyOption(*spec, value, line, error)) {
-            return false;
-        }
-        given.push_back(spec);
+        return false;
+    }
+    for (const CLI::App *sub : app.get_subcommands()) {
+        line.command = sub->get_name();
+    }
+    std::vector<std::string> extras = app.remaining();
+    for (const CLI::App *sub : app.get_subcommands()) {
+        const std::vector<std::string> more = sub->remaining();
+        extras.insert(extras.end(), more.begin(), more.end());
     }
     if (line.command == "help") {
         line.help = true;
     }
-    if (line.help) {
+    if (line.help || line.version) {
         return true;
     }
-    for (const OptionSpec *spec : given) {
-        if (!OptionAllowed(spec->name, line.command)) {
-            error = std::string(spec->name) + " is an option of " + spec->command;
-            return false;
+    if (!extras.empty()) {
+        error = ExtrasMessage(app, line.command, extras[0]);
+        return false;
+    }
+    auto set = [](const std::string &value, std::optional<std::string> &out) {
+        if (!value.empty()) {
+            out = value;
         }
+    };
+    if (app.count("--registry") != 0 && registry.empty()) {
+        error = "--registry needs a non-empty value";
+        return false;
+    }
+    set(registry, line.registryFile);
+    if (app.count("--cache") != 0 && cache.empty()) {
+        error = "--cache needs a non-empty value";
+        return false;
+    }
+    set(cache, line.cacheFolder);
+    set(plugin, line.pluginFile);
+    if ((config->count("--disks-menu") != 0 &&
+         !ParseSwitch("--disks-menu", disks, line.preset.disksMenu, error)) ||
+        (config->count("--plugins-menu") != 0 &&
+         !ParseSwitch("--plugins-menu", plugins, line.preset.pluginsMenu, error)) ||
+        (config->count("--digit") != 0 && !ParseDigit(digit, line.preset.digit, error))) {
+        return false;
     }
     return CheckCommand(line, error);
 }
@@ -239,7 +236,8 @@ a site lists the folders and files of its stored URLs.
 Usage:
   qvork [GLOBAL OPTIONS] [panel]
   qvork [GLOBAL OPTIONS] COMMAND [OPTIONS] [OPERANDS]
-  qvork --help
+  qvork COMMAND --help      the options of one command
+  qvork --help | --version
 
 Commands:
   panel                  (also: no command) On a terminal, open the panel: the
@@ -261,19 +259,41 @@ Commands:
                          command line does: the folder that holds icache,
                          the icache folder itself, or one site file (".."
                          at its top folder closes the panel).
-  ls [--all] [PATH]      List the cache root, or a folder inside a site.
+  ls [--all] [-l] [-R] [--format text|tsv|json] [PATH]
+                         List the cache root, or a folder inside a site.
                          Root rows: site name, stored responses, size of the
                          cache file, cache file name ("-" when the file is not
                          a readable site). Site rows: name, file or folder, size.
+                         -l adds per file the HTTP status, Content-Type,
+                         Content-Encoding, Last-Modified and the full URL;
+                         -R lists the folders below (at the root: every site).
+                         tsv escapes tabs, line ends and "\" in fields as \t,
+                         \n, \r and \\; json is one array of objects.
                          --all also lists sites deleted in this run, marked.
-  get PATH... -C DEST    Copy files, folders or whole sites into folder DEST
+  get [OPTIONS] PATH...  Copy files, folders or whole sites into a folder
                          (created if missing). All PATHs must lie in the same
                          folder. Failed items are named; exit status 1 then.
+                           -C, --dest DEST   the folder (default: .)
+                           --decode          gzip, x-gzip, deflate and br
+                                             bodies, and chunked ones, written
+                                             decoded (as stored, with a
+                                             warning, when they do not decode)
+                           --no-times        leave the file times as written
+                                             (default: Last-Modified, else Date)
+                           --manifest FILE   FILE.json or a TSV file: one row per
+                                             file written: URL, path, status,
+                                             Content-Type, size, date
+                           --offline         a copy to browse from disk: links
+                                             between copied pages made relative,
+                                             others absolute, HTML pages named
+                                             .html, redirects as forwarding pages
+  cat [--decode] PATH    Write one stored body to standard output.
   header PATH            Print the stored HTTP response header of a file.
   rm [--yes] SITE...     Delete whole sites, that is their cache files. The
                          plug-in asks "Delete N site(z)." Yes/No: on a terminal
                          you answer it; --yes answers Yes; without a terminal
-                         and without --yes the answer is No.
+                         and without --yes the answer is No. Prints each site
+                         deleted.
 )" + std::string(kWarcHelp) + R"(  menus                  Show the entries qVORK offers the Disks menu (with its
                          hotkey digit), the Plugins menu and the configuration
                          menu.
@@ -285,19 +305,22 @@ Commands:
                            --digit N|auto         Disks-menu hotkey digit 1-9
                          Without a terminal and without settings it prints the
                          dialog and cancels.
+                           --cache DIR   save DIR as the cache location
+                                         (alone: only that)
   help                   This text.
 
 PATH:
-  A site name as "qvork ls" shows it, then folder and file names below it,
-  separated by "/": www.example.com/img/logo.gif. A site name may itself hold
-  "/"; the longest site name the PATH starts with is taken. A final "/" lists
-  the folder (or a file's children); quote names with spaces or "?".
+  A site name as "qvork ls" shows it, or its cache file (cache7), then folder
+  and file names below it, separated by "/": www.example.com/img/logo.gif. A
+  site name may itself hold "/"; the longest site name the PATH starts with is
+  taken. A site name that two cache files share is ambiguous: name the cache
+  file. A final "/" lists the folder (or a file's children); quote names with
+  spaces or "?".
 
 Global options (before or after the command):
   --registry FILE   The registry file to use for this run (sets QVORK_REGISTRY).
-  --cache DIR       Store DIR as the NetSonic cache location ("CachePath") in
-                    the registry file in use; the sites are read from
-                    DIR/icache/cache1, cache2, ... Alone, it only stores it.
+  --cache DIR       Read the sites from DIR/icache/cache1, cache2, ... for this
+                    run only (qvork config --cache DIR saves it).
   --cache FILE      A site file (cache7): ls, get, header and panel open it as
                     the file manager opens a site file from a file panel;
                     PATHs then start at the site's top folder (no site
@@ -305,6 +328,7 @@ Global options (before or after the command):
   --plugin FILE     The plug-in module to load (default: qvork.so beside the
                     qvork program; or the QVORK_MODULE environment variable).
   -h, --help        This text.
+  --version         The version.
 
 Registry file:
   On Linux the registry is a REGEDIT4 text file: --registry FILE, else
@@ -319,17 +343,20 @@ Exit status:
   0 success, 1 an operation failed (a message says which), 2 usage error.
 
 Examples:
-  qvork --registry /tmp/r.reg --cache ~/netsonic ls
-  qvork --registry /tmp/r.reg panel
-  qvork ls 'www.example.com/img/icons'
+  qvork --registry /tmp/r.reg config --cache ~/netsonic
+  qvork ls -lR --format json www.example.com
+  qvork --cache /mnt/old/netsonic ls
+  qvork get --decode --offline 'www.example.com' -C out/
   qvork get 'www.example.com/img' 'www.example.com/a.html' -C out/
-  qvork get 'www.example.com' -C out/
+  qvork cat --decode 'www.example.com/a.html' | less
   qvork header 'www.example.com/a.html'
   qvork open /mnt/old/netsonic
   qvork --cache /mnt/old/netsonic/icache/cache7 get img/logo.gif -C out/
   qvork rm --yes 'www.example.com'
   qvork warc 'www.example.com' cache7 -o sites.warc.gz --cdxj sites.cdxj
   qvork config --disks-menu off --plugins-menu on --digit 7
+
+The manual page: man qvork (qvork.1).
 )";
 }
 

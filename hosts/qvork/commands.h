@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hosts/qvork/cache_paths.h"
 #include "hosts/qvork/command_line.h"
 #include "hosts/qvork/plugin_module.h"
 #include "hosts/qvork/session.h"
@@ -14,8 +15,9 @@
 
 namespace qvork_host {
 
-int RunLs(Session &session, const CommandLine &line);
-int RunGet(Session &session, const CommandLine &line);
+int RunLs(Session &session, TerminalUi &ui, const CommandLine &line);
+int RunGet(Session &session, TerminalUi &ui, const CommandLine &line);
+int RunCat(Session &session, TerminalUi &ui, const CommandLine &line);
 int RunHeader(Session &session, TerminalUi &ui, const CommandLine &line);
 int RunRm(Session &session, TerminalUi &ui, const CommandLine &line);
 int RunMenus(const PluginModule &module);
@@ -33,6 +35,17 @@ template <typename Fn> bool Requires(Fn entryPoint, const char *name, int &statu
     status = Fail(std::string("the plug-in module does not export ") + name);
     return false;
 }
+// 'text', control characters escaped, for messages.
+std::string Quoted(const std::string &text);
+// Prints `error`; kExitUsage for an invalid path, else kExitFailed.
+int PathFailure(PathStatus status, const std::string &error);
+// Opens the panel and reads the cache root; false with `status` set.
+bool OpenAtRoot(Session &session, int &status);
+// Walks from the cache root to the folder holding `path`'s item.
+bool ReachParent(Session &session, const CachePath &path, int &status);
+// The item `path` names in the folder reached by ReachParent: the site at
+// the root, else the last name. -1, with `status` set, when it is not there.
+int FindLeaf(const Session &session, const CachePath &path, int &status);
 // The listing rows of the session's current folder, for the given items.
 std::string FormatListing(const Session &session, const std::vector<int> &items);
 

@@ -1,4 +1,4 @@
-// ls, get and header: listing, copying out and the header view.
+// header, and the helpers the commands share.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -10,8 +10,6 @@
 
 namespace qvork_host {
 
-namespace {
-
 std::string Quoted(const std::string &text) { return "'" + DisplayText(text) + "'"; }
 
 int PathFailure(PathStatus status, const std::string &error) {
@@ -19,7 +17,6 @@ int PathFailure(PathStatus status, const std::string &error) {
     return status == PathStatus::kInvalid ? kExitUsage : kExitFailed;
 }
 
-// Opens the panel and reads the cache root.
 bool OpenAtRoot(Session &session, int &status) {
     std::string error;
     if (!session.Open(error) || !session.Read()) {
@@ -29,7 +26,6 @@ bool OpenAtRoot(Session &session, int &status) {
     return true;
 }
 
-// Walks from the cache root to the folder holding `path`'s item.
 bool ReachParent(Session &session, const CachePath &path, int &status) {
     std::string error;
     if (!path.names.empty() && !WalkInto(session, path, path.names.size() - 1, error)) {
@@ -39,8 +35,6 @@ bool ReachParent(Session &session, const CachePath &path, int &status) {
     return true;
 }
 
-// The item `path` names in the folder reached by ReachParent: the site at
-// the root, else the last name. -1, with `status` set, when it is not there.
 int FindLeaf(const Session &session, const CachePath &path, int &status) {
     if (path.names.empty()) {
         return path.siteIndex;
@@ -52,16 +46,6 @@ int FindLeaf(const Session &session, const CachePath &path, int &status) {
     }
     return item;
 }
-
-std::string DestinationPath(const std::string &destination) {
-    std::string path = destination;
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
-    return path;
-}
-
-} // namespace
 
 int Fail(const std::string &message) {
     std::fprintf(stderr, "qvork: %s\n", message.c_str());
@@ -113,104 +97,6 @@ std::string FormatListing(const Session &session, const std::vector<int> &items)
         out += line + "\n";
     }
     return out;
-}
-
-int RunLs(Session &session, const CommandLine &line) {
-    int status = kExitOk;
-    if (!OpenAtRoot(session, status)) {
-        return status;
-    }
-    CachePath path;
-    std::string error;
-    const std::string text = line.operands.empty() ? std::string() : line.operands[0];
-    const PathStatus split = SplitCachePath(session, text, path, error);
-    if (split != PathStatus::kOk) {
-        return PathFailure(split, error);
-    }
-    if ((path.siteIndex >= 0 || !path.names.empty()) &&
-        !Requires(session.Entry().SetDirectory, "SetDirectory", status)) {
-        return status;
-    }
-    if (!path.names.empty() && !path.endsWithSlash) {
-        // A file is listed as its own row, as ls lists a file; a folder (or
-        // a name not there, which SetDirectory then refuses) is entered.
-        if (!WalkInto(session, path, path.names.size() - 1, error)) {
-            return Fail(error);
-        }
-        const int item = session.Find(path.names.back());
-        if (item >= 0 && !session.IsFolder(item)) {
-            std::fputs(FormatListing(session, {item}).c_str(), stdout);
-            return kExitOk;
-        }
-        const std::string where = session.LocationText();
-        if (!session.ChangeDirectory(path.names.back())) {
-            return Fail(Quoted(path.names.back()) + " not found in " + Quoted(where));
-        }
-    } else if (!WalkInto(session, path, path.names.size(), error)) {
-        return Fail(error);
-    }
-    std::fputs(FormatListing(session, DisplayOrder(session, line.all)).c_str(), stdout);
-    return kExitOk;
-}
-
-int RunGet(Session &session, const CommandLine &line) {
-    int status = kExitOk;
-    if (!Requires(session.Entry().GetFiles, "GetFiles", status) || !OpenAtRoot(session, status)) {
-        return status;
-    }
-    std::vector<CachePath> paths;
-    for (const std::string &text : line.operands) {
-        CachePath path;
-        std::string error;
-        const PathStatus split = SplitCachePath(session, text, path, error);
-        if (split == PathStatus::kOk && path.siteIndex < 0 &&
-            (!path.siteIsTop || path.names.empty())) {
-            return PathFailure(PathStatus::kInvalid, "get needs a site, folder or file, not ''");
-        }
-        if (split != PathStatus::kOk) {
-            return PathFailure(split, error);
-        }
-        if (!paths.empty() && path.ParentText() != paths[0].ParentText()) {
-            return PathFailure(PathStatus::kInvalid,
-                               "all PATHs of one get must lie in the same folder: " +
-                                   Quoted(text) + " is not in " +
-                                   Quoted(paths[0].ParentText().empty() ? "the cache root"
-                                                                        : paths[0].ParentText()));
-        }
-        paths.push_back(path);
-    }
-    if (!paths[0].names.empty() &&
-        !Requires(session.Entry().SetDirectory, "SetDirectory", status)) {
-        return status;
-    }
-    if (!ReachParent(session, paths[0], status)) {
-        return status;
-    }
-    for (const CachePath &path : paths) {
-        const int item = FindLeaf(session, path, status);
-        if (item < 0) {
-            return status;
-        }
-        session.SetSelected(item, true);
-    }
-    const size_t wanted = session.Selection().size();
-    const std::string destination = DestinationPath(*line.destination);
-    std::error_code made;
-    std::filesystem::create_directories(destination, made);
-    if (made || !std::filesystem::is_directory(destination)) {
-        return Fail("cannot create the destination folder " + Quoted(destination) +
-                    (made ? ": " + made.message() : ""));
-    }
-    std::vector<int> failed;
-    const bool copied = session.CopySelection(destination, 0, failed);
-    for (int index : failed) {
-        Fail("not copied: " + Quoted(session.Name(index)));
-    }
-    if (!copied || !failed.empty()) {
-        return Fail(std::to_string(failed.size()) + " of " + std::to_string(wanted) +
-                    " item(s) not copied to " + Quoted(destination));
-    }
-    return kExitOk;
 }
 
 int RunHeader(Session &session, TerminalUi &ui, const CommandLine &line) {

@@ -3,14 +3,13 @@
 #include <cstring>
 
 #include "hosts/qvork/cache_location.h"
+#include "hosts/qvork/cache_paths.h"
 #include "hosts/qvork/commands.h"
 #include "hosts/qvork/text_output.h"
 
 namespace qvork_host {
 
 namespace {
-
-std::string Quoted(const std::string &text) { return "'" + DisplayText(text) + "'"; }
 
 void PrintMenu(const char *title, const char *const *strings, int count, const int *numbers) {
     std::printf("%s:\n", title);
@@ -39,12 +38,20 @@ int RunRm(Session &session, TerminalUi &ui, const CommandLine &line) {
     if (!session.Open(error) || !session.Read()) {
         return Fail(error.empty() ? "the plug-in did not list the cache root" : error);
     }
+    std::vector<std::pair<std::string, std::string>> chosen; // site name, cache file
     for (const std::string &site : line.operands) {
-        const int item = session.Find(site);
-        if (item < 0) {
+        CachePath path;
+        const PathStatus split = SplitCachePath(session, site, path, error);
+        if (split == PathStatus::kInvalid) {
+            Fail(error);
+            return kExitUsage;
+        }
+        if (split != PathStatus::kOk || !path.names.empty()) {
             return Fail("no site " + Quoted(site) + " at the cache root (qvork ls lists them)");
         }
-        session.SetSelected(item, true);
+        const char *file = session.Item(path.siteIndex).Description;
+        chosen.emplace_back(path.site, file != nullptr ? file : "");
+        session.SetSelected(path.siteIndex, true);
     }
     if (line.yes) {
         ui.SetQuestionAnswer(0);
@@ -60,7 +67,19 @@ int RunRm(Session &session, TerminalUi &ui, const CommandLine &line) {
             status = Fail("not every site was deleted: a cache file could not be deleted");
         }
     }
-    std::fputs(FormatListing(session, DisplayOrder(session, false)).c_str(), stdout);
+    // What is gone from the listing (or left hidden in it) was deleted.
+    for (const auto &[site, file] : chosen) {
+        bool listed = false;
+        for (int i = 0; i < session.Count(); ++i) {
+            const char *description = session.Item(i).Description;
+            listed = listed || (!session.IsHidden(i) && session.Name(i) == site &&
+                                file == (description != nullptr ? description : ""));
+        }
+        if (!listed) {
+            std::printf("deleted %s (%s)\n", DisplayText(site).c_str(),
+                        file.empty() ? "-" : DisplayText(file).c_str());
+        }
+    }
     return status;
 }
 

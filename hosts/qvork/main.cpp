@@ -1,5 +1,5 @@
 // qvork: the console host. Parses the command line, prepares the registry
-// (--registry, --cache), loads the plug-in module, hands it the terminal's
+// (--registry; --cache for this run, config --cache to save it), loads the plug-in module, hands it the terminal's
 // services and runs one command, or, without a command on a terminal, the
 // interactive panel.
 #include <unistd.h>
@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "hosts/qvork/cache_location.h"
 #include "hosts/qvork/command_line.h"
@@ -18,6 +19,7 @@
 #include "hosts/qvork/panel_ui.h"
 #include "hosts/qvork/plugin_module.h"
 #include "hosts/qvork/session.h"
+#include "hosts/qvork/stored_items.h"
 #include "hosts/qvork/terminal_ui.h"
 #include "hosts/qvork/warc_export.h"
 
@@ -30,13 +32,18 @@ int UsageError(const std::string &message) {
     return kExitUsage;
 }
 
+// Commands that read the cache, and so need it configured.
+bool ReadsCache(const CommandLine &line) {
+    return line.command != "menus" && line.command != "config";
+}
+
 int StoreCache(const std::string &folder) {
     std::string stored;
     std::string error;
     if (!StoreCacheFolder(folder, stored, error)) {
         return Fail(error);
     }
-    std::fprintf(stderr, "qvork: stored CachePath = %s in %s\n", stored.c_str(),
+    std::fprintf(stdout, "stored CachePath = %s in %s\n", stored.c_str(),
                  RegistryFileInUse().c_str());
     if (stored.size() > kLongestCachePath) {
         std::fprintf(stderr,
@@ -59,7 +66,8 @@ bool WantsPanel(const CommandLine &line) {
 
 // The panel on the terminal, with the screen behind the plug-in's services
 // while it runs.
-int OpenPanel(const PluginModule &module, const OpenTarget &target) {
+int OpenPanel(const PluginModule &module, const OpenTarget &target,
+              const std::string &rootHint) {
     CursesScreen screen;
     std::string error;
     if (!screen.Start(error)) {
@@ -71,7 +79,7 @@ int OpenPanel(const PluginModule &module, const OpenTarget &target) {
     {
         Session session(module);
         session.SetTarget(target);
-        status = RunPanel(session, screen, HelpFilePath(module.Path()), error);
+        status = RunPanel(session, screen, HelpFilePath(module.Path()), error, rootHint);
     }
     InstallUi(nullptr);
     screen.Stop();
@@ -89,19 +97,27 @@ int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &li
     if (line.command == "config") {
         return RunConfig(module, ui, line);
     }
+    // ls -l and get view a header per file; cat copies through a work folder.
+    std::optional<FastViewFolder> views;
+    if ((line.command == "ls" && line.longListing) || line.command == "get") {
+        views.emplace();
+    }
     Session session(module);
     session.SetTarget(target);
     if (line.command == "ls") {
-        return RunLs(session, line);
+        return RunLs(session, ui, line);
     }
     if (line.command == "get") {
-        return RunGet(session, line);
+        return RunGet(session, ui, line);
     }
     if (line.command == "header") {
         return RunHeader(session, ui, line);
     }
     if (line.command == "warc") {
         return RunWarc(session, line);
+    }
+    if (line.command == "cat") {
+        return RunCat(session, ui, line);
     }
     return RunRm(session, ui, line);
 }
@@ -121,15 +137,29 @@ int main(int argc, char **argv) {
         std::fputs(HelpText(RegistryFileInUse()).c_str(), stdout);
         return kExitOk;
     }
+    if (line.version) {
+        std::printf("%s\n", VersionText().c_str());
+        return kExitOk;
+    }
+    if (!line.commandHelp.empty()) {
+        std::fputs(line.commandHelp.c_str(), stdout);
+        return kExitOk;
+    }
+    if (line.storeCache) {
+        const int stored = StoreCache(*line.storeCache);
+        if (stored != kExitOk || line.preset.Empty()) {
+            return stored;
+        }
+    }
     OpenTarget target;
     if (!ChooseOpenTarget(line, target, error)) {
         return UsageError(error);
     }
-    if (line.cacheFolder && target.kind != OpenTarget::kSiteFile) {
-        const int stored = StoreCache(*line.cacheFolder);
-        if (stored != kExitOk || line.command.empty()) {
-            return stored;
-        }
+    // --cache DIR is for this run only; --cache FILE opens a site file.
+    RunCache runCache;
+    if (line.cacheFolder && target.kind != OpenTarget::kSiteFile &&
+        !runCache.Use(*line.cacheFolder, error)) {
+        return Fail(error);
     }
     if (WantsPanel(line) && (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1)) {
         if (line.command.empty()) {
@@ -151,8 +181,16 @@ int main(int argc, char **argv) {
     }
     const PluginStartupInfo info = MakeStartupInfo(module.Path());
     module.Entry().SetStartupInfo(&info);
+    // What keeps the registered cache from listing (a folder opened by
+    // open PATH or a site file by --cache FILE has no registry part).
+    const std::string cacheProblem = ReadsCache(line) && target.kind == OpenTarget::kRegistered
+                                         ? CacheProblem(line.cacheFolder.has_value())
+                                         : std::string();
     if (WantsPanel(line)) {
-        return OpenPanel(module, target);
+        return OpenPanel(module, target, cacheProblem);
+    }
+    if (!cacheProblem.empty()) {
+        return Fail(cacheProblem);
     }
     TerminalUi ui(ProbeTerminal());
     InstallUi(&ui);

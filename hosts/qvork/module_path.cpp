@@ -19,7 +19,13 @@ std::string ChooseModulePath(const std::string &option) {
     if (error) {
         return "qvork.so";
     }
-    return (self.parent_path() / "qvork.so").string();
+    // Beside the program in a build folder; installed, in ../lib/qvork.
+    const std::filesystem::path beside = self.parent_path() / "qvork.so";
+    const std::filesystem::path installed = self.parent_path().parent_path() / "lib/qvork/qvork.so";
+    if (!std::filesystem::exists(beside, error) && std::filesystem::exists(installed, error)) {
+        return installed.string();
+    }
+    return beside.string();
 }
 
 } // namespace qvork_host

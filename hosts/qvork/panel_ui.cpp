@@ -168,6 +168,9 @@ private:
         if (status.empty() && !rows_.empty()) {
             status = StatusText(RowFactsOf(session_, CurrentRowItem()), screen_.Utf8());
         }
+        if (status.empty() && session_.AtRoot()) {
+            status = hint_;
+        }
         screen_.PutName(rows - 3, 1, status, Paint::kStatus, cols - 2);
         PutCentred(rows - 2, cols,
                    " " + (facts.curDir.empty() ? std::string("\\") : EscapedText(facts.curDir)) +
@@ -585,6 +588,9 @@ private:
     bool quit_ = false;
     std::string notice_; // shown once in the status line
     std::string search_; // the quick search typed so far
+
+public:
+    std::string hint_; // shown in the status line of an empty root
 };
 
 } // namespace
@@ -636,8 +642,9 @@ int CursesUi::ShowFile(const std::string &path, const std::string &title, DWORD 
 }
 
 int RunPanel(Session &session, CursesScreen &screen, const std::string &helpFile,
-             std::string &error) {
+             std::string &error, const std::string &rootHint) {
     PanelApp app(session, screen, helpFile);
+    app.hint_ = EscapedText(rootHint);
     return app.Run(error);
 }
 

@@ -40,8 +40,9 @@ private:
 // the user quits (ClosePlugin). `screen` must be started and `CursesUi`
 // over it installed. `helpFile` is the plug-in's help file, shown on F1.
 // Returns the process's exit status; `error` says why the panel did not open.
+// `rootHint` fills the status line of an empty cache root (why it is empty).
 int RunPanel(Session &session, CursesScreen &screen, const std::string &helpFile,
-             std::string &error);
+             std::string &error, const std::string &rootHint = std::string());
 
 } // namespace qvork_host
 

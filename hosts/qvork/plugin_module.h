@@ -11,7 +11,7 @@ namespace qvork_host {
 
 // Where the module is looked for: `option` (--plugin) if given, else the
 // environment variable QVORK_MODULE, else qvork.so beside the running
-// executable.
+// executable, else (installed) ../lib/qvork/qvork.so from it.
 std::string ChooseModulePath(const std::string &option);
 
 } // namespace qvork_host

@@ -99,6 +99,7 @@ void Session::Close() {
     DetachPanel(handle_);
     open_ = false;
     items_.clear();
+    reportedStale_ = true;
     descriptions_.clear();
     selectedCopies_.clear();
     location_.clear();
@@ -118,6 +119,7 @@ void Session::RefreshPluginInfo() {
     entry_.GetOpenPluginInfo(handle_, &info);
     facts_ = PanelFacts{};
     facts_.flags = info.Flags;
+    reportedStale_ = true; // ".." shown or not
     facts_.curDir = TextOrEmpty(info.CurDir);
     facts_.panelTitle = TextOrEmpty(info.PanelTitle);
     facts_.hostFile = TextOrEmpty(info.HostFile);
@@ -142,6 +144,7 @@ void Session::RefreshPluginInfo() {
 
 void Session::StoreListing(const PluginPanelItem *items, int count) {
     items_.clear();
+    reportedStale_ = true;
     descriptions_.clear();
     if (items == nullptr || count <= 0) {
         return;
@@ -227,6 +230,7 @@ void Session::SetSelected(int index, bool selected) {
     if (index < 0 || index >= Count()) {
         return;
     }
+    reportedStale_ = true;
     if (selected) {
         items_[index].Flags |= PPIF_SELECTED;
     } else {
@@ -235,6 +239,7 @@ void Session::SetSelected(int index, bool selected) {
 }
 
 void Session::ClearSelection() {
+    reportedStale_ = true;
     for (PluginPanelItem &item : items_) {
         item.Flags &= ~static_cast<DWORD>(PPIF_SELECTED);
     }
@@ -369,15 +374,20 @@ bool Session::ShowPanel(PanelShown &shown) {
     // With ".." shown, the file manager lists it as the first item: an
     // item of its own that stands for no node of the plug-in's.
     const int shift = ShowsDots() ? 1 : 0;
-    reportedItems_.clear();
-    if (shift != 0) {
-        PluginPanelItem dots;
-        std::memset(&dots, 0, sizeof(dots));
-        dots.FindData.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-        std::strncpy(dots.FindData.cFileName, "..", sizeof(dots.FindData.cFileName) - 1);
-        reportedItems_.push_back(dots);
+    // Rebuilt only when the listing, its selection or ".." changed: the
+    // plug-in asks once per key and per header view.
+    if (reportedStale_) {
+        reportedItems_.clear();
+        if (shift != 0) {
+            PluginPanelItem dots;
+            std::memset(&dots, 0, sizeof(dots));
+            dots.FindData.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+            std::strncpy(dots.FindData.cFileName, "..", sizeof(dots.FindData.cFileName) - 1);
+            reportedItems_.push_back(dots);
+        }
+        reportedItems_.insert(reportedItems_.end(), items_.begin(), items_.end());
+        reportedStale_ = false;
     }
-    reportedItems_.insert(reportedItems_.end(), items_.begin(), items_.end());
     shown.items = reportedItems_.data();
     shown.count = static_cast<int>(reportedItems_.size());
     shown.selected = selectedCopies_.data();

@@ -129,6 +129,7 @@ private:
     std::vector<std::unique_ptr<char[]>> descriptions_; // the texts items_ point to
     std::vector<PluginPanelItem> selectedCopies_;       // what ShowPanel hands out
     std::vector<PluginPanelItem> reportedItems_;        // "..", then items_, for ShowPanel
+    bool reportedStale_ = true;                         // reportedItems_ to be rebuilt
     int current_ = 0;
     std::vector<std::string> location_;
     PanelFacts facts_;

@@ -312,7 +312,9 @@ HANDLE TerminalUi::SaveScreen() {
 void TerminalUi::RestoreScreen(HANDLE) { ClearProgressLine(); }
 
 int TerminalUi::ShowFile(const std::string &path, const std::string &title, DWORD flags) {
-    ClearProgressLine();
+    if (captured_ == nullptr) {
+        ClearProgressLine();
+    }
     std::ifstream file(path, std::ios::binary);
     int shown = 0;
     if (!file) {
@@ -321,7 +323,9 @@ int TerminalUi::ShowFile(const std::string &path, const std::string &title, DWOR
     } else {
         const std::string content((std::istreambuf_iterator<char>(file)),
                                   std::istreambuf_iterator<char>());
-        if (facts_.outputIsTerminal) {
+        if (captured_ != nullptr) {
+            *captured_ = content;
+        } else if (facts_.outputIsTerminal) {
             std::string text = DisplayLines(content);
             if (!text.empty() && text.back() != '\n') {
                 text += '\n';
@@ -329,6 +333,9 @@ int TerminalUi::ShowFile(const std::string &path, const std::string &title, DWOR
             std::fputs(text.c_str(), stdout);
         } else {
             std::fwrite(content.data(), 1, content.size(), stdout);
+            if (!content.empty() && content.back() != '\n') {
+                std::fputc('\n', stdout); // the last line ends, as a text file's does
+            }
         }
         std::fflush(stdout);
         shown = 1;

@@ -47,6 +47,11 @@ public:
     const std::string &DialogError() const { return dialogError_; }
     // Files the viewer was asked to show and could show.
     int FilesShown() const { return filesShown_; }
+    // While set, the viewer's files are read into `sink` (and deleted as the
+    // viewer would) instead of being printed.
+    void CaptureFiles(std::string *sink) { captured_ = sink; }
+    // Whether the progress line may be drawn (standard error is a terminal).
+    bool DrawsProgress() const { return facts_.errorIsTerminal; }
     // Removes the progress line, if one is drawn.
     void ClearProgressLine();
 
@@ -70,6 +75,7 @@ private:
     std::optional<int> lastQuestionAnswer_;
     std::string dialogError_;
     int filesShown_ = 0;
+    std::string *captured_ = nullptr;
     std::string progressShown_; // the text of the drawn progress line; "" when none
     std::chrono::steady_clock::time_point lastDraw_{};
     uintptr_t screensSaved_ = 0;

@@ -45,17 +45,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-int MonthOf(const char *name) {
-    static const char *const kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                          "jul", "aug", "sep", "oct", "nov", "dec"};
-    for (int i = 0; i < 12; ++i) {
-        if (strncasecmp(name, kMonths[i], 3) == 0) {
-            return i;
-        }
-    }
-    return -1;
-}
-
 std::vector<std::string> Split(const std::string &text, char separator) {
     std::vector<std::string> parts;
     for (size_t start = 0;;) {
@@ -176,45 +165,9 @@ std::string NewRecordId() {
     return std::string("<urn:uuid:") + text + ">";
 }
 
-std::string WarcDate(std::time_t when) { return UtcText(when, "%Y-%m-%dT%H:%M:%SZ"); }
+std::string WarcDate(std::time_t when) { return IsoDate(when); }
 
 std::string CdxTimestamp(std::time_t when) { return UtcText(when, "%Y%m%d%H%M%S"); }
-
-std::optional<std::time_t> ParseHttpDate(const std::string &text) {
-    std::tm parts{};
-    char month[4] = {0};
-    int day = 0, year = 0, hour = 0, minute = 0, second = 0;
-    const char *value = text.c_str();
-    const char *comma = std::strchr(value, ',');
-    bool read = false;
-    if (comma != nullptr) {
-        // "Sun, 06 Nov 1994 08:49:37 GMT" or "Sunday, 06-Nov-94 08:49:37 GMT".
-        read = std::sscanf(comma + 1, " %d %3s %d %d:%d:%d", &day, month, &year, &hour, &minute,
-                           &second) == 6 ||
-               std::sscanf(comma + 1, " %d-%3s-%d %d:%d:%d", &day, month, &year, &hour, &minute,
-                           &second) == 6;
-        if (read && year < 100) {
-            year += year < 70 ? 2000 : 1900;
-        }
-    } else {
-        // asctime: "Sun Nov  6 08:49:37 1994".
-        char weekday[4];
-        read = std::sscanf(value, "%3s %3s %d %d:%d:%d %d", weekday, month, &day, &hour, &minute,
-                           &second, &year) == 7;
-    }
-    int monthIndex = read ? MonthOf(month) : -1;
-    if (monthIndex < 0 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 ||
-        year < 1970 || year > 9999 || hour < 0 || minute < 0 || second < 0) {
-        return std::nullopt;
-    }
-    parts.tm_year = year - 1900;
-    parts.tm_mon = monthIndex;
-    parts.tm_mday = day;
-    parts.tm_hour = hour;
-    parts.tm_min = minute;
-    parts.tm_sec = second;
-    return timegm(&parts);
-}
 
 std::optional<std::string> HeaderField(const std::string &header, const std::string &name) {
     size_t line = header.find("\r\n");

@@ -14,6 +14,8 @@
 #include <optional>
 #include <string>
 
+#include "hosts/qvork/web/http_header.h"
+
 namespace qvork_host {
 
 class Sha1 {
@@ -38,8 +40,7 @@ std::string NewRecordId();
 std::string WarcDate(std::time_t when);
 // "20261207114921", the CDXJ timestamp.
 std::string CdxTimestamp(std::time_t when);
-// The time of an HTTP date (RFC 1123, RFC 850 or asctime form).
-std::optional<std::time_t> ParseHttpDate(const std::string &text);
+// (HTTP dates: ParseHttpDate in web/http_header.h.)
 // The value of the first header field `name` (case-insensitive) in the
 // header text, trimmed; none when it is absent.
 std::optional<std::string> HeaderField(const std::string &header, const std::string &name);

@@ -9,16 +9,23 @@
 //   cache4  media.example.net     root.txt
 //   cache5  not a site file (wrong magic): listed under its own name
 //
+// With "web" after OUTDIR it writes instead one small web site, cache1
+// "www.site.test", for the copy tests: pages linking each other in every
+// way a page can (root-absolute, relative, absolute, scheme-relative, a
+// query URL, a redirect, CSS url() and @import), bodies stored gzip, br and
+// chunked, Last-Modified dates; OUTDIR/expected/ holds the decoded bodies.
 // With "warc" after OUTDIR, it writes the sites of the archive export test
 // instead:
 //   cache1  damaged.example   a.html, an over-long URL, b.html, a record
 //                             whose body length is negative, img/c.gif, /
 //   cache2  twice.example     dup.html stored twice (different bodies),
 //                             a redirect, a URL with bytes a URI cannot hold
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <string>
 
+#include "compressed.h"
 #include "site_writer.h"
 
 namespace fs = std::filesystem;
@@ -43,6 +50,67 @@ std::string Pattern(size_t size) {
         bytes[i] = static_cast<char>('a' + (i * 7) % 26);
     }
     return bytes;
+}
+
+std::string Chunked(const std::string &text) {
+    std::string out;
+    for (size_t at = 0; at < text.size(); at += 7) {
+        const std::string piece = text.substr(at, 7);
+        char size[16];
+        std::snprintf(size, sizeof(size), "%zx;ext=1\r\n", piece.size());
+        out += size + piece + "\r\n";
+    }
+    return out + "0\r\nX-Trailer: 1\r\n\r\n";
+}
+
+SiteRecord Stored(const std::string &url, const std::string &status, const std::string &fields,
+                  const std::string &body) {
+    SiteRecord record;
+    record.url = url;
+    record.header = "HTTP/1.1 " + status + "\r\nDate: Tue, 02 Apr 2002 08:00:00 GMT\r\n" + fields;
+    record.body = body;
+    record.header.resize(record.header.size() - 2); // the writer ends the header
+    return record;
+}
+
+void WriteWebSite(const fs::path &cache, const fs::path &expected) {
+    const std::string modified = "Last-Modified: Mon, 01 Apr 2002 10:00:00 GMT\r\n";
+    const std::string index =
+        "<!DOCTYPE html><html><head><link rel=stylesheet href=\"/css/site.css\">\n"
+        "<style>h1 { background: url(\"img/bg.png\") }</style></head>\n"
+        "<body style=\"background: url('/img/logo.png')\">\n"
+        "<img src=img/logo.png srcset=\"img/logo.png 1x, /img/bg.png 2x\">\n"
+        "<a href=\"http://www.site.test/about#team\">About</a>\n"
+        "<a href='https://WWW.SITE.TEST/list?page=2'>List</a>\n"
+        "<a href=\"//www.site.test/old\">Old</a>\n"
+        "<a href=\"/missing.html\">Gone</a> <a href=\"http://other.test/x\">Other</a>\n"
+        "<a href=\"#top\">Top</a></body></html>\n";
+    const std::string about = "<html><body><a href=\"index.html\">home</a> about us</body></html>\n";
+    const std::string list =
+        "<html><body><a href=\"/index.html#x\">home</a> <a href=\"?page=3\">more</a></body></html>\n";
+    const std::string notes = "notes stored with brotli\n";
+    WriteSiteFile(
+        cache / "cache1", "www.site.test",
+        {Stored("index.html", "200 OK", modified + "Content-Type: text/html\r\n", index),
+         Stored("css/site.css", "200 OK", modified + "Content-Type: text/css\r\n",
+                "@import \"/css/more.css\";\nbody { background: url(../img/bg.png) }\n"),
+         Stored("css/more.css", "200 OK", "Content-Type: text/css\r\n", "p { color: red }\n"),
+         Stored("img/logo.png", "200 OK", modified + "Content-Type: image/png\r\n", "PNG1"),
+         Stored("img/bg.png", "200 OK", "Content-Type: image/png\r\n", "PNG2"),
+         Stored("about", "200 OK",
+                modified + "Content-Type: text/html\r\nContent-Encoding: gzip\r\n", qvork_test::Gzipped(about)),
+         Stored("list?page=2", "200 OK",
+                "Content-Type: text/html; charset=utf-8\r\nTransfer-Encoding: chunked\r\n",
+                Chunked(list)),
+         Stored("old", "301 Moved Permanently", "Location: http://www.site.test/about\r\n", ""),
+         Stored("notes.txt", "200 OK", "Content-Type: text/plain\r\nContent-Encoding: br\r\n",
+                qvork_test::Brotlied(notes)),
+         Stored("bad.txt", "200 OK", "Content-Type: text/plain\r\nContent-Encoding: gzip\r\n",
+                "not gzip at all")});
+    WriteBytes(expected / "index.html", index);
+    WriteBytes(expected / "about", about);
+    WriteBytes(expected / "list", list);
+    WriteBytes(expected / "notes.txt", notes);
 }
 
 SiteRecord Dated(SiteRecord record, const std::string &status = "200 OK") {
@@ -70,8 +138,9 @@ void WriteWarcSites(const fs::path &cache) {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2 && !(argc == 3 && std::string(argv[2]) == "warc")) {
-        std::cerr << "usage: make_host_cache OUTDIR [warc]\n";
+    const std::string mode = argc == 3 ? argv[2] : "";
+    if (argc != 2 && mode != "warc" && mode != "web") {
+        std::cerr << "usage: make_host_cache OUTDIR [warc|web]\n";
         return 2;
     }
     const fs::path out = argv[1];
@@ -79,11 +148,15 @@ int main(int argc, char **argv) {
     const fs::path expected = out / "expected";
     try {
         fs::create_directories(cache);
-        if (argc == 3) {
+        if (mode == "warc") {
             WriteWarcSites(cache);
             return 0;
         }
         fs::create_directories(expected);
+        if (mode == "web") {
+            WriteWebSite(cache, expected);
+            return 0;
+        }
         const std::string page = "<html><body>A</body></html>\n";
         const std::string logo = AllBytes();
         const std::string icon = "PNG-ish";

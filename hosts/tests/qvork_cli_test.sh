@@ -47,7 +47,9 @@ done <<'TABLE'
 |no command given
 frobnicate|unknown command 'frobnicate'
 ls a b|at most one PATH
-get www.example.com|-C DEST
+get|at least one PATH
+cat a b|exactly one PATH
+ls --format xml|--format
 header|exactly one PATH
 rm|at least one SITE
 menus x|no operands
@@ -59,31 +61,49 @@ ls --bogus|unknown option '--bogus'
 TABLE
 
 # --- Help ---------------------------------------------------------------
-for args in --help help "ls --help"; do
+for args in "ls --help" "get -h" --version help --help; do
     # shellcheck disable=SC2086
     run $args
     check "help: qvork $args" status_is 0
 done
-for word in "ls [--all]" "get PATH" "header PATH" "rm [--yes]" "menus" "config" \
+for word in "ls [--all]" "get [OPTIONS] PATH" "header PATH" "rm [--yes]" "menus" "config" \
     "--registry FILE" "--cache DIR" "--plugin FILE" "In use now: $WORK/registry.reg" \
     "Exit status" "Examples"; do
     check "help mentions $word" stdout_has "$word"
 done
+check "help names the manual page" stdout_has "man qvork"
+run ls --help
+check "ls --help: its own options" stdout_has "--format"
+check "ls --help: not the whole text" test "$(grep -c Examples "$OUT")" -eq 0
+run --version
+check "--version" stdout_has "qvork 1."
 
 # --- The cache location and the root listing ------------------------------
+run ls
+check "ls without a cache: fails" status_is 1
+check "ls without a cache: says how to set it" stderr_has "no cache is configured: no CachePath in $WORK/registry.reg; set the folder that holds icache with: qvork config --cache DIR"
 run --cache "$WORK/cache" ls
 check "ls root: status" status_is 0
 check "ls root: one row per site file, sorted" stdout_is "$ROOT_LISTING"
-check "ls root: --cache says what it stored" stderr_has "stored CachePath = $WORK/cache in $WORK/registry.reg"
-check "ls root: CachePath is in the registry file" grep -qF "\"CachePath\"=\"$WORK/cache\"" "$WORK/registry.reg"
-check "ls root: no progress line into a pipe" test "$(wc -l <"$ERR")" -eq 1
+check "ls root: --cache is for this run only" test ! -e "$WORK/registry.reg"
+check "ls root: no progress line into a pipe" stderr_empty
+run config --cache "$WORK/cache"
+check "config --cache says what it stored" stdout_has "stored CachePath = $WORK/cache in $WORK/registry.reg"
+check "config --cache: CachePath is in the registry file" grep -qF "\"CachePath\"=\"$WORK/cache\"" "$WORK/registry.reg"
 run ls
 check "ls root again from the registry" stdout_is "$ROOT_LISTING"
 check "ls root: nothing on stderr" stderr_empty
-run --cache "$WORK/nowhere"
-check "--cache alone: stores and stops" status_is 0
-check "--cache of a folder without icache warns" stderr_has "icache is not a folder"
-run --cache "$WORK/cache"
+mkdir -p "$WORK/nowhere"
+run config --cache "$WORK/nowhere"
+check "config --cache: stores and stops" status_is 0
+check "config --cache of a folder without icache warns" stderr_has "icache is not a folder"
+run ls
+check "ls of a cache without icache: fails" status_is 1
+check "ls of a cache without icache: says so" stderr_has "CachePath '$WORK/nowhere' in $WORK/registry.reg has no icache folder"
+rm -rf "$WORK/nowhere"
+run ls
+check "ls of a missing cache folder: says so" stderr_has "cannot be used: no such folder"
+run config --cache "$WORK/cache"
 
 # --- Browsing: PATH -> SetDirectory walk ------------------------------------
 while IFS='|' read -r path status expected; do
@@ -110,7 +130,19 @@ www.example.com/../x|2|cannot hold '..'
 cache5|1|the site 'cache5' could not be entered
 TABLE
 
+# A site named by its cache file; a name two cache files share.
+mkdir -p "$WORK/twice" && cp -r "$WORK/cache/icache" "$WORK/twice/"
+cp "$WORK/twice/icache/cache1" "$WORK/twice/icache/cache6"
+run --cache "$WORK/twice" ls www.example.com/img
+check "a site name two cache files share: usage error" status_is 2
+check "a site name two cache files share: names both" stderr_has "shared by the cache files cache1 and cache6"
+run --cache "$WORK/twice" ls cache6/img
+check "a site by its cache file" stdout_has "logo.gif  file    256"
+
 # --- get: GetFiles with the selected items of one folder ------------------
+mkdir -p "$WORK/here"
+(cd "$WORK/here" && capture "$QVORK" get www.example.com/a.html)
+check "get without -C: into the current folder" cmp -s "$WORK/here/a.html" "$WORK/cache/expected/a.html"
 run get www.example.com/img/logo.gif -C "$WORK/out1/new/deeper"
 check "get file: status" status_is 0
 check "get file: creates the destination, same bytes" cmp -s "$WORK/out1/new/deeper/logo.gif" "$WORK/cache/expected/logo.gif"
@@ -144,7 +176,7 @@ fi
 # --- header: ProcessKey Shift+F3 and the Viewer service -------------------
 run header www.example.com/a.html
 check "header: status" status_is 0
-check "header: the stored header, without its blank line" stdout_is "$(printf 'HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 28')"
+check "header: the stored header, without its blank line, a line end after it" stdout_is "$(printf 'HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 28')"$'\n'
 check "header: the temporary file is deleted" test -z "$(ls -A "$TMPDIR")"
 run header www.example.com/img
 check "header of a folder: fails" status_is 1
@@ -154,7 +186,8 @@ check "header of a site: usage of a file" status_is 1
 
 # --- rm: the plug-in's own confirmation ----------------------------------
 cp -r "$WORK/cache" "$WORK/cache-rm"
-run --cache "$WORK/cache-rm" rm news.example.org
+run config --cache "$WORK/cache-rm"
+run rm news.example.org
 check "rm without a terminal: fails" status_is 1
 check "rm without a terminal: shows the question" stderr_has "Delete 1 site(z)."
 check "rm without a terminal: says how to confirm" stderr_has "--yes"
@@ -163,14 +196,13 @@ run rm --yes news.example.org media.example.net
 check "rm --yes: status" status_is 0
 check "rm --yes: asked once for both" stderr_has "Delete 2 site(z)."
 check "rm --yes: files gone" test ! -e "$WORK/cache-rm/icache/cache2" -a ! -e "$WORK/cache-rm/icache/cache4"
-check "rm --yes: the listing after it hides them" stdout_is 'cache5                   0      24  -
-media.example.net/video  1    1083  cache3
-www.example.com          4  120811  cache1
+check "rm --yes: prints what it deleted" stdout_is 'deleted news.example.org (cache2)
+deleted media.example.net (cache4)
 '
 run rm --yes no.such.site
 check "rm of an unknown site: fails before asking" status_is 1
 check "rm of an unknown site: no question" test "$(grep -c 'site(z)' "$ERR")" -eq 0
-run --cache "$WORK/cache"
+run config --cache "$WORK/cache"
 
 # --- menus and config: GetPluginInfo, Configure and the Dialog service ----
 export QVORK_REGISTRY=$WORK/settings.reg
@@ -198,6 +230,9 @@ Plugins menu:
 Configuration menu:
   qVORK
 '
+run --cache "$WORK/cache" config --digit 5
+check "config in a --cache run: the setting is kept" grep -qF '"Diskz_num"=hex:05' "$WORK/settings.reg"
+check "config in a --cache run: that cache is not stored" test "$(grep -c CachePath "$WORK/settings.reg")" -eq 0
 run config --disks-menu off --digit auto
 run menus
 check "config off and auto" stdout_is 'Disks menu:
@@ -223,7 +258,7 @@ if command -v script >/dev/null; then
     check "tty ls: the reading-site progress line" grep -qF $'\rreading site [' "$OUT"
     check "tty ls: the line is cleared before the listing" grep -qF $'\r\e[K' "$OUT"
     cp -r "$WORK/cache" "$WORK/cache-tty"
-    run --cache "$WORK/cache-tty"
+    run config --cache "$WORK/cache-tty"
     tty_run 'x\nn\n' rm news.example.org
     check "tty rm answered No: fails" status_is 1
     check "tty rm answered No: asked again after an unknown answer" test "$(grep -o 'choose 1-2' "$OUT" | wc -l)" -eq 2
@@ -232,7 +267,7 @@ if command -v script >/dev/null; then
     tty_run 'y\n' rm news.example.org
     check "tty rm answered Yes: status" status_is 0
     check "tty rm answered Yes: file gone" test ! -e "$WORK/cache-tty/icache/cache2"
-    run --cache "$WORK/cache"
+    run config --cache "$WORK/cache"
     export QVORK_REGISTRY=$WORK/tty-settings.reg
     tty_run '1\n3\n12\n3\n5\n\n' config
     check "tty config: status" status_is 0

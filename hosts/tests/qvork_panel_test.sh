@@ -51,7 +51,7 @@ show_failure() {
 # The cache the host tests use (make_host_cache), stored as CachePath.
 use_cache() {
     make_cache "$CACHE"
-    QVORK_REGISTRY=$REGISTRY "$QVORK" --cache "$CACHE" </dev/null >/dev/null 2>&1
+    QVORK_REGISTRY=$REGISTRY "$QVORK" config --cache "$CACHE" </dev/null >/dev/null 2>&1
 }
 
 # start_panel [WIDTH HEIGHT [ARGS...]]: qvork (without a command unless
@@ -124,6 +124,12 @@ www.example.com'
 
 case "$SCENARIO" in
 root)
+    start_panel
+    check "no cache: the status line says which and how to set it" poll "$TIMEOUT" \
+        status_line_has "no cache is configured: no CachePath in $REGISTRY; set the folder"
+    keys q
+    poll "$TIMEOUT" exited
+    tmux_ kill-server 2>/dev/null
     use_cache
     start_panel
     check "root listing shown" shows "www.example.com"
@@ -387,7 +393,7 @@ resize)
     ;;
 demo)
     "$MAKE_DEMO" "$WORK/demo" "$DEMO_DIR" >/dev/null || { echo "make_demo failed"; exit 1; }
-    QVORK_REGISTRY=$REGISTRY "$QVORK" --cache "$WORK/demo" </dev/null >/dev/null 2>&1
+    QVORK_REGISTRY=$REGISTRY "$QVORK" config --cache "$WORK/demo" </dev/null >/dev/null 2>&1
     start_panel
     check "the demo's sites" shows "intranet.example:8080"
     for site in www.example.com news.example.org localhost:8080 cache5; do

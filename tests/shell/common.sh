@@ -58,5 +58,5 @@ make_cache() {
 # store_cache FOLDER: qvork stores FOLDER as the cache's place (CachePath) in
 # the registry file $QVORK_REGISTRY.
 store_cache() {
-    "$QVORK" --cache "$1" ls >/dev/null 2>&1 || { echo "cannot store the cache folder"; exit 1; }
+    "$QVORK" config --cache "$1" >/dev/null 2>&1 || { echo "cannot store the cache folder"; exit 1; }
 }

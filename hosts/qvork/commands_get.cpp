@@ -1,0 +1,634 @@
+// get and cat: copying out through GetFiles, then what the console host
+// adds to a copy: bodies decoded, file times from the stored header, a
+// manifest, an offline copy with its links rewritten. The plug-in writes
+// every file under its own names; the host then walks the listing beside
+// what was written and learns each file's name by looking, never by a copy
+// of the plug-in's naming rules: a listed name found as written is that
+// file, any other item is copied alone into an empty work folder, where the
+// one entry written is its name.
+#include <fcntl.h>
+#include <unistd.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "hosts/qvork/cache_paths.h"
+#include "hosts/qvork/commands.h"
+#include "hosts/qvork/stored_items.h"
+#include "hosts/qvork/text_output.h"
+#include "hosts/qvork/web/body_decode.h"
+#include "hosts/qvork/web/http_header.h"
+#include "hosts/qvork/web/link_rewrite.h"
+#include "hosts/qvork/web/manifest.h"
+#include "hosts/qvork/web/url.h"
+
+namespace fs = std::filesystem;
+
+namespace qvork_host {
+
+namespace {
+
+void Warn(const std::string &message) { std::fprintf(stderr, "qvork: warning: %s\n", message.c_str()); }
+
+bool ReadWhole(const std::string &path, std::string &bytes) {
+    std::ifstream file(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad() && file.is_open();
+}
+
+// Rewrites the file at `path` in place with what `change` makes of its
+// bytes (one opening; a new file and a rename would cost two more changes
+// of the folder per page). Nothing is written when nothing changes; false
+// when it could not be read or written.
+bool RewriteFile(const std::string &path,
+                 const std::function<std::string(const std::string &)> &change,
+                 uint64_t &size) {
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    std::string bytes;
+    char buffer[1 << 16];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof(buffer))) > 0) {
+        bytes.append(buffer, static_cast<size_t>(got));
+    }
+    bool good = got == 0;
+    const std::string text = good ? change(bytes) : bytes;
+    if (good && text != bytes) {
+        size_t done = 0;
+        while (good && done < text.size()) {
+            const ssize_t put = pwrite(fd, text.data() + done, text.size() - done,
+                                       static_cast<off_t>(done));
+            good = put > 0;
+            done += good ? static_cast<size_t>(put) : 0;
+        }
+        good = good && ftruncate(fd, static_cast<off_t>(text.size())) == 0;
+    }
+    size = text.size();
+    return close(fd) == 0 && good;
+}
+
+// Writes `bytes` as the whole file.
+bool WriteWhole(const std::string &path, const std::string &bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    return file.good();
+}
+
+bool EndsWith(const std::string &text, const std::string &tail) {
+    return text.size() >= tail.size() &&
+           std::equal(tail.rbegin(), tail.rend(), text.rbegin(),
+                      [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+}
+
+bool StartsWithNoCase(const std::string &text, const std::string &head) {
+    return text.size() >= head.size() &&
+           std::equal(head.begin(), head.end(), text.begin(),
+                      [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+}
+
+// Decodes the file at `path` in place; false with `error` when it does not
+// decode (the file then stays as stored).
+bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::string &error) {
+    const std::string temporary = path + ".qvork-decoded";
+    FILE *in = std::fopen(path.c_str(), "rb");
+    FILE *out = in != nullptr ? std::fopen(temporary.c_str(), "wb") : nullptr;
+    bool decoded = in != nullptr && out != nullptr && DecodeStream(in, out, coding, error);
+    if (in == nullptr || out == nullptr) {
+        error = "cannot open it to decode";
+    }
+    if (in != nullptr) {
+        std::fclose(in);
+    }
+    if (out != nullptr && std::fclose(out) != 0 && decoded) {
+        error = "cannot write the decoded body";
+        decoded = false;
+    }
+    if (decoded && std::rename(temporary.c_str(), path.c_str()) == 0) {
+        return true;
+    }
+    std::remove(temporary.c_str());
+    return false;
+}
+
+struct WrittenFile {
+    std::string site;
+    std::string key;  // the URL below the site
+    std::string path; // relative to the destination folder
+    HttpHeader header;
+    bool hasHeader = false;
+    uint64_t size = 0;
+    std::string Url() const { return "http://" + site + "/" + key; }
+    bool Html() const {
+        const std::string type = header.Field("Content-Type");
+        return StartsWithNoCase(type, "text/html") || StartsWithNoCase(type, "application/xhtml+xml");
+    }
+    bool Css() const {
+        return StartsWithNoCase(header.Field("Content-Type"), "text/css") || EndsWith(path, ".css");
+    }
+    bool Redirect() const {
+        return header.status >= 300 && header.status < 400 && header.Has("Location");
+    }
+    std::optional<time_t> When() const {
+        auto when = ParseHttpDate(header.Field("Last-Modified"));
+        return when ? when : ParseHttpDate(header.Field("Date"));
+    }
+};
+
+class CopyOut {
+public:
+    CopyOut(Session &session, TerminalUi &ui, const CommandLine &line, std::string destination)
+        : session_(session), ui_(ui), line_(line), destination_(std::move(destination)) {}
+
+    // The item `index` of the folder the session is in, written by the
+    // plug-in into `folder` (relative to the destination; "" for itself).
+    void Survey(int index, const std::string &folder, const std::string &site,
+                const std::string &urlFolder) {
+        std::string name;
+        const bool isFolder = session_.IsFolder(index);
+        if (!WrittenName(index, folder, isFolder, name)) {
+            return;
+        }
+        const std::string path = folder.empty() ? name : folder + "/" + name;
+        if (folder.empty()) {
+            CountWritten(path);
+        }
+        const std::string listed = session_.Name(index);
+        if (!isFolder) {
+            AddFile(index, path, site, urlFolder + listed);
+            return;
+        }
+        session_.SetCurrentItem(index);
+        if (!session_.ChangeDirectory(listed)) {
+            Warn("cannot enter " + Quoted(listed) + " to see what was written for it");
+            ++warnings_;
+            return;
+        }
+        const bool siteItem = site.empty();
+        const std::string childSite = siteItem ? listed : site;
+        const std::string childUrl = siteItem ? "" : urlFolder + listed + "/";
+        std::vector<std::pair<int, std::string>> children;
+        for (int child = 0; child < session_.Count(); ++child) {
+            children.emplace_back(child, session_.Name(child));
+        }
+        for (const auto &[child, childName] : children) {
+            if (child < session_.Count() && session_.Name(child) == childName) {
+                Survey(child, path, childSite, childUrl);
+            }
+        }
+        session_.ChangeDirectory("..");
+    }
+
+    // Offline rewriting, file times, the manifest.
+    bool Finish() {
+        ui_.ClearProgressLine();
+        if (line_.offline) {
+            MakeOffline();
+        }
+        if (!line_.noTimes) {
+            for (const WrittenFile &file : files_) {
+                SetTime(file);
+            }
+        }
+        bool good = true;
+        if (line_.manifest) {
+            std::vector<ManifestRow> rows;
+            for (const WrittenFile &file : files_) {
+                const auto when = file.When();
+                rows.push_back({file.Url(), file.path, file.header.status,
+                                file.header.Field("Content-Type"), file.size,
+                                when ? IsoDate(*when) : std::string()});
+            }
+            std::ofstream out(*line_.manifest, std::ios::binary | std::ios::trunc);
+            out << ManifestText(rows, WantsJson(*line_.manifest));
+            if (!out.good()) {
+                Fail("cannot write the manifest " + Quoted(*line_.manifest));
+                good = false;
+            }
+        }
+        return good;
+    }
+
+    size_t Files() const { return files_.size(); }
+    uint64_t Bytes() const { return bytes_; }
+    int Warnings() const { return warnings_; }
+    int Decoded() const { return decoded_; }
+
+private:
+    std::string Full(const std::string &path) const { return destination_ + "/" + path; }
+
+    // What the plug-in named item `index` in `folder`: the listed name when
+    // an entry of the right kind bears it, else learned by a copy alone.
+    bool WrittenName(int index, const std::string &folder, bool isFolder, std::string &name) {
+        const std::string listed = session_.Name(index);
+        const std::string in = folder.empty() ? destination_ : Full(folder);
+        std::error_code ignored;
+        auto kindFits = [&](const std::string &candidate) {
+            const fs::file_status status = fs::symlink_status(in + "/" + candidate, ignored);
+            return isFolder ? fs::is_directory(status) : fs::is_regular_file(status);
+        };
+        const bool plain = !listed.empty() && listed != "." && listed != ".." &&
+                           listed.find('/') == std::string::npos;
+        if (plain && kindFits(listed)) {
+            name = listed;
+            return true;
+        }
+        std::string error;
+        if (work_.Path().empty() && !work_.Make(destination_, error)) {
+            Warn(Quoted(listed) + ": not found among the files written (" + error + ")");
+            ++warnings_;
+            return false;
+        }
+        const bool learned = CopyAlone(session_, index, work_, name, error);
+        work_.Clear();
+        if (!learned || !kindFits(name)) {
+            Warn(Quoted(listed) + ": not found among the files written" +
+                 (learned ? "" : " (" + error + ")"));
+            ++warnings_;
+            return false;
+        }
+        return true;
+    }
+
+    void AddFile(int index, const std::string &path, const std::string &site,
+                 const std::string &key) {
+        WrittenFile file;
+        file.site = site;
+        file.key = key;
+        file.path = path;
+        std::string text;
+        if (FetchHeader(session_, ui_, index, text)) {
+            file.header = ParseHttpHeader(text);
+            file.hasHeader = true;
+        }
+        if ((line_.decode || line_.offline) && file.hasHeader) {
+            BodyCoding coding;
+            std::string error;
+            const bool known = CodingOf(file.header.Field("Transfer-Encoding"),
+                                        file.header.Field("Content-Encoding"), coding, error);
+            if (known && !coding.Plain() && DecodeInPlace(Full(path), coding, error)) {
+                ++decoded_;
+            } else if (!known || !coding.Plain()) {
+                Warn(file.Url() + ": written as stored: " + error);
+                ++warnings_;
+            }
+        }
+        std::error_code ignored;
+        const auto size = fs::file_size(Full(path), ignored);
+        file.size = ignored ? 0 : size;
+        bytes_ += file.size;
+        files_.push_back(std::move(file));
+        Progress();
+    }
+
+    void Progress() {
+        if (!ui_.DrawsProgress()) {
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastDraw_ < std::chrono::milliseconds(40)) {
+            return;
+        }
+        lastDraw_ = now;
+        // The bar in the plug-in's own blocks, which the terminal draws as one.
+        constexpr size_t kCells = 40;
+        const size_t done = total_ == 0 ? kCells : std::min(kCells, files_.size() * kCells / total_);
+        MessageBoxText box;
+        box.title = "get";
+        box.lines.push_back(std::string(done, static_cast<char>(219)) +
+                            std::string(kCells - done, static_cast<char>(176)));
+        box.lines.push_back(std::to_string(files_.size()) + " of " + std::to_string(total_) +
+                            " files, " + std::to_string(Bytes()) + " bytes");
+        ui_.ShowMessage(box);
+    }
+
+    // The files the plug-in wrote under `path`: the bar's whole.
+    void CountWritten(const std::string &path) {
+        std::error_code ignored;
+        if (fs::is_regular_file(fs::symlink_status(Full(path), ignored))) {
+            ++total_;
+            return;
+        }
+        for (fs::recursive_directory_iterator it(Full(path), ignored), end; !ignored && it != end;
+             it.increment(ignored)) {
+            total_ += it->is_regular_file(ignored) ? 1 : 0;
+        }
+    }
+
+    void SetTime(const WrittenFile &file) {
+        const auto when = file.When();
+        if (!when) {
+            return;
+        }
+        struct timespec times[2];
+        times[0].tv_sec = *when;
+        times[0].tv_nsec = 0;
+        times[1] = times[0];
+        if (utimensat(AT_FDCWD, Full(file.path).c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+            Warn("cannot set the time of " + Quoted(file.path));
+            ++warnings_;
+        }
+    }
+
+    // Renames HTML pages to .html, turns redirects into forwarding pages and
+    // rewrites the links of every page and sheet.
+    void MakeOffline() {
+        for (WrittenFile &file : files_) {
+            const bool page = file.Html() || file.Redirect();
+            if (page && !EndsWith(file.path, ".html") && !EndsWith(file.path, ".htm")) {
+                const std::string renamed = file.path + ".html";
+                std::error_code exists;
+                if (fs::exists(Full(renamed), exists) ||
+                    std::rename(Full(file.path).c_str(), Full(renamed).c_str()) != 0) {
+                    Warn(Quoted(file.path) + ": not renamed to " + Quoted(renamed));
+                    ++warnings_;
+                    continue;
+                }
+                file.path = renamed;
+            }
+        }
+        std::map<std::pair<std::string, std::string>, const WrittenFile *> byKey;
+        for (const WrittenFile &file : files_) {
+            byKey.emplace(std::make_pair(file.site, file.key), &file);
+        }
+        // Pages are parsed and rewritten on every core: each file is its own.
+        std::atomic<size_t> next{0};
+        std::atomic<int> warnings{0};
+        auto work = [&]() {
+            for (size_t i = next++; i < files_.size(); i = next++) {
+                if (!Rewrite(files_[i], byKey)) {
+                    ++warnings;
+                }
+            }
+        };
+        const unsigned cores = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+        std::vector<std::thread> threads;
+        for (unsigned i = 1; i < cores; ++i) {
+            threads.emplace_back(work);
+        }
+        work();
+        for (std::thread &thread : threads) {
+            thread.join();
+        }
+        warnings_ += warnings;
+        bytes_ = 0;
+        for (const WrittenFile &file : files_) {
+            bytes_ += file.size;
+        }
+    }
+
+    // The links of one page or sheet rewritten, or a redirect made a page;
+    // false when it could not be written.
+    bool Rewrite(WrittenFile &file,
+                 const std::map<std::pair<std::string, std::string>, const WrittenFile *> &byKey) {
+        const LinkMap map = [&](const std::string &link) -> std::optional<std::string> {
+            if (link.empty() || link[0] == '#') {
+                return std::nullopt; // within the page itself
+            }
+            const std::string absolute = ResolveReference(file.Url(), link);
+            std::string key;
+            if (!KeyOnSite(absolute, file.site, key)) {
+                return std::nullopt;
+            }
+            const auto found = byKey.find({file.site, key});
+            if (found == byKey.end()) {
+                const std::string whole = "http://" + file.site + "/" + key + FragmentOf(absolute);
+                return whole == link ? std::nullopt : std::optional<std::string>(whole);
+            }
+            return RelativeLink(file.path, found->second->path) + FragmentOf(absolute);
+        };
+        std::string text;
+        if (file.Redirect()) {
+            const std::string target =
+                map(file.header.Field("Location")).value_or(file.header.Field("Location"));
+            std::string escaped;
+            for (char c : target) {
+                escaped += c == '&' ? "&amp;" : c == '"' ? "&quot;" : c == '<' ? "&lt;" : std::string(1, c);
+            }
+            text = "<!DOCTYPE html>\n<meta charset=\"utf-8\">\n<meta http-equiv=\"refresh\" "
+                   "content=\"0; url=" + escaped + "\">\n<title>Moved</title>\n<a href=\"" +
+                   escaped + "\">" + escaped + "</a>\n";
+        } else if (file.Html() || file.Css()) {
+            const bool html = file.Html();
+            if (!RewriteFile(
+                    Full(file.path),
+                    [&](const std::string &original) {
+                        return html ? RewriteHtml(original, map) : RewriteCss(original, map);
+                    },
+                    file.size)) {
+                Warn(Quoted(file.path) + ": links not rewritten (cannot read or write it)");
+                return false;
+            }
+            return true;
+        } else {
+            return true;
+        }
+        if (!WriteWhole(Full(file.path), text)) {
+            Warn(Quoted(file.path) + ": links not rewritten (cannot write it)");
+            return false;
+        }
+        file.size = text.size();
+        return true;
+    }
+
+    Session &session_;
+    TerminalUi &ui_;
+    const CommandLine &line_;
+    std::string destination_;
+    WorkFolder work_;
+    std::vector<WrittenFile> files_;
+    int warnings_ = 0;
+    int decoded_ = 0;
+    size_t total_ = 0;
+    uint64_t bytes_ = 0;
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+std::string DestinationPath(const std::string &destination) {
+    std::string path = destination;
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+// What get says when it is done: the failed items and one summary line.
+int ReportGet(Session &session, const std::vector<int> &failed, size_t wanted, bool copied,
+              const CopyOut *copy, const std::string &destination) {
+    for (int index : failed) {
+        Fail("not copied: " + Quoted(session.Name(index)));
+    }
+    if (copy != nullptr) {
+        std::fprintf(stderr, "qvork: %zu file(s), %llu bytes in %s", copy->Files(),
+                     static_cast<unsigned long long>(copy->Bytes()), Quoted(destination).c_str());
+        if (copy->Decoded() > 0) {
+            std::fprintf(stderr, ", %d decoded", copy->Decoded());
+        }
+        if (copy->Warnings() > 0) {
+            std::fprintf(stderr, ", %d warning(s)", copy->Warnings());
+        }
+        std::fputc('\n', stderr);
+    }
+    if (!copied || !failed.empty()) {
+        return Fail(std::to_string(failed.size()) + " of " + std::to_string(wanted) +
+                    " item(s) not copied to " + Quoted(destination));
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
+    int status = kExitOk;
+    if (!Requires(session.Entry().GetFiles, "GetFiles", status) || !OpenAtRoot(session, status)) {
+        return status;
+    }
+    std::vector<CachePath> paths;
+    for (const std::string &text : line.operands) {
+        CachePath path;
+        std::string error;
+        const PathStatus split = SplitCachePath(session, text, path, error);
+        if (split == PathStatus::kOk && path.siteIndex < 0 &&
+            (!path.siteIsTop || path.names.empty())) {
+            return PathFailure(PathStatus::kInvalid, "get needs a site, folder or file, not ''");
+        }
+        if (split != PathStatus::kOk) {
+            return PathFailure(split, error);
+        }
+        if (!paths.empty() && path.ParentText() != paths[0].ParentText()) {
+            return PathFailure(PathStatus::kInvalid,
+                               "all PATHs of one get must lie in the same folder: " +
+                                   Quoted(text) + " is not in " +
+                                   Quoted(paths[0].ParentText().empty() ? "the cache root"
+                                                                        : paths[0].ParentText()));
+        }
+        paths.push_back(path);
+    }
+    if (!paths[0].names.empty() &&
+        !Requires(session.Entry().SetDirectory, "SetDirectory", status)) {
+        return status;
+    }
+    if (!ReachParent(session, paths[0], status)) {
+        return status;
+    }
+    std::vector<int> chosen;
+    for (const CachePath &path : paths) {
+        const int item = FindLeaf(session, path, status);
+        if (item < 0) {
+            return status;
+        }
+        session.SetSelected(item, true);
+        chosen.push_back(item);
+    }
+    const std::string destination = DestinationPath(line.destination);
+    std::error_code made;
+    fs::create_directories(destination, made);
+    if (made || !fs::is_directory(destination)) {
+        return Fail("cannot create the destination folder " + Quoted(destination) +
+                    (made ? ": " + made.message() : ""));
+    }
+    std::vector<int> failed;
+    const bool copied = session.CopySelection(destination, 0, failed);
+    const bool adds = !line.noTimes || line.decode || line.manifest || line.offline;
+    if (!adds) {
+        return ReportGet(session, failed, chosen.size(), copied, nullptr, destination);
+    }
+    CopyOut copy(session, ui, line, destination);
+    // The site of the copied items, as the URLs name it: none at the root.
+    const std::string site = paths[0].names.empty() && !paths[0].siteIsTop ? std::string()
+                                                                            : paths[0].site;
+    std::string urlFolder;
+    for (size_t i = 0; i + 1 < paths[0].names.size(); ++i) {
+        urlFolder += paths[0].names[i] + "/";
+    }
+    for (int index : chosen) {
+        if (std::find(failed.begin(), failed.end(), index) == failed.end()) {
+            copy.Survey(index, "", site, urlFolder);
+        }
+    }
+    const bool finished = copy.Finish();
+    const int result = ReportGet(session, failed, chosen.size(), copied, &copy, destination);
+    return result == kExitOk && !finished ? kExitFailed : result;
+}
+
+int RunCat(Session &session, TerminalUi &ui, const CommandLine &line) {
+    int status = kExitOk;
+    if (!Requires(session.Entry().GetFiles, "GetFiles", status) || !OpenAtRoot(session, status)) {
+        return status;
+    }
+    CachePath path;
+    std::string error;
+    const PathStatus split = SplitCachePath(session, line.operands[0], path, error);
+    if (split == PathStatus::kOk && path.names.empty()) {
+        return PathFailure(PathStatus::kInvalid, "cat needs a file inside a site");
+    }
+    if (split != PathStatus::kOk) {
+        return PathFailure(split, error);
+    }
+    const int item = ReachParent(session, path, status) ? FindLeaf(session, path, status) : -1;
+    if (item < 0) {
+        return status;
+    }
+    if (session.IsFolder(item)) {
+        return Fail(Quoted(line.operands[0]) + " is a folder");
+    }
+    const char *temporary = std::getenv("TMPDIR");
+    WorkFolder work;
+    std::string name;
+    if (!work.Make(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp", error) ||
+        !CopyAlone(session, item, work, name, error)) {
+        return Fail(error);
+    }
+    BodyCoding coding;
+    std::string header;
+    if (line.decode && FetchHeader(session, ui, item, header)) {
+        const HttpHeader fields = ParseHttpHeader(header);
+        if (!CodingOf(fields.Field("Transfer-Encoding"), fields.Field("Content-Encoding"), coding,
+                      error)) {
+            Warn(error + "; written as stored");
+            coding = BodyCoding{};
+        }
+    }
+    ui.ClearProgressLine();
+    const std::string body = work.Path() + "/" + name;
+    FILE *in = std::fopen(body.c_str(), "rb");
+    if (in == nullptr) {
+        return Fail("cannot read the copied body of " + Quoted(line.operands[0]));
+    }
+    bool written = true;
+    if (!coding.Plain()) {
+        std::string decoded;
+        std::string stored;
+        ReadWhole(body, stored);
+        if (DecodeBytes(stored, decoded, coding, error)) {
+            written = std::fwrite(decoded.data(), 1, decoded.size(), stdout) == decoded.size();
+        } else {
+            Warn(Quoted(line.operands[0]) + ": written as stored: " + error);
+            written = std::fwrite(stored.data(), 1, stored.size(), stdout) == stored.size();
+        }
+    } else {
+        char buffer[1 << 16];
+        size_t got;
+        while (written && (got = std::fread(buffer, 1, sizeof(buffer), in)) > 0) {
+            written = std::fwrite(buffer, 1, got, stdout) == got;
+        }
+    }
+    std::fclose(in);
+    if (std::fflush(stdout) != 0 || !written) {
+        return Fail("cannot write to standard output");
+    }
+    return kExitOk;
+}
+
+} // namespace qvork_host

@@ -1,0 +1,37 @@
+// Stored bodies as the server sent them: de-chunked (Transfer-Encoding:
+// chunked) and decoded (Content-Encoding gzip, x-gzip, deflate as zlib or
+// raw, br), streamed through fixed buffers whatever the body's size. Every
+// length and every byte comes from a cache and may be damaged: a body that
+// does not decode says why, and the caller keeps the stored bytes.
+#ifndef QVORK_HOSTS_WEB_BODY_DECODE_H
+#define QVORK_HOSTS_WEB_BODY_DECODE_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace qvork_host {
+
+struct BodyCoding {
+    bool chunked = false;               // Transfer-Encoding holds "chunked"
+    std::vector<std::string> encodings; // Content-Encoding tokens, in the order applied
+    bool Plain() const { return !chunked && encodings.empty(); }
+};
+
+// The coding that the header fields name. "identity" is left out; false
+// with `error` naming an encoding this host cannot undo.
+bool CodingOf(const std::string &transferEncoding, const std::string &contentEncoding,
+              BodyCoding &coding, std::string &error);
+
+// Reads `in` to its end and writes the decoded bytes to `out`. False with
+// `error` set when the body does not decode (what was written by then is
+// incomplete).
+bool DecodeStream(FILE *in, FILE *out, const BodyCoding &coding, std::string &error);
+
+// DecodeStream over a string, for small bodies and tests.
+bool DecodeBytes(const std::string &in, std::string &out, const BodyCoding &coding,
+                 std::string &error);
+
+} // namespace qvork_host
+
+#endif

@@ -1,0 +1,329 @@
+// Link rewriting over gumbo's source positions and a small CSS scanner.
+#include "hosts/qvork/web/link_rewrite.h"
+
+#include <gumbo.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+namespace qvork_host {
+
+namespace {
+
+struct Edit {
+    size_t offset;
+    size_t length;
+    std::string text;
+};
+
+std::string Apply(const std::string &source, std::vector<Edit> edits) {
+    std::sort(edits.begin(), edits.end(),
+              [](const Edit &a, const Edit &b) { return a.offset < b.offset; });
+    std::string out;
+    size_t at = 0;
+    for (const Edit &edit : edits) {
+        if (edit.offset < at || edit.offset + edit.length > source.size()) {
+            continue; // overlapping or outside: keep the bytes as they are
+        }
+        out.append(source, at, edit.offset - at);
+        out += edit.text;
+        at = edit.offset + edit.length;
+    }
+    out.append(source, at, std::string::npos);
+    return out;
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+// CSS edits of `sheet`, their offsets shifted by `base`.
+void CssEdits(const std::string &sheet, const LinkMap &map, size_t base, std::vector<Edit> &edits) {
+    size_t i = 0;
+    const size_t n = sheet.size();
+    auto quotedAt = [&](size_t start) { // a '...' or "..." string at start; its end
+        const char quote = sheet[start];
+        size_t end = start + 1;
+        while (end < n && sheet[end] != quote && sheet[end] != '\n') {
+            end += sheet[end] == '\\' ? 2 : 1;
+        }
+        return std::min(end, n);
+    };
+    auto mapRange = [&](size_t start, size_t end) {
+        const std::string value = sheet.substr(start, end - start);
+        if (const auto replaced = map(value)) {
+            std::string text;
+            for (char c : *replaced) { // keep it valid inside quotes and url()
+                if (c == '"' || c == '\'' || c == '(' || c == ')' || c == '\\' || IsSpace(c)) {
+                    text += '\\';
+                }
+                text += c;
+            }
+            edits.push_back({base + start, end - start, text});
+        }
+    };
+    // The value at `start` (after white space): a quoted string, or with
+    // `bare` a value up to ")" or white space. Returns where scanning goes on.
+    auto mapValue = [&](size_t start, bool bare) {
+        while (start < n && IsSpace(sheet[start])) {
+            ++start;
+        }
+        if (start < n && (sheet[start] == '"' || sheet[start] == '\'')) {
+            const size_t end = quotedAt(start);
+            mapRange(start + 1, end);
+            return end + 1;
+        }
+        size_t end = start;
+        while (bare && end < n && sheet[end] != ')' && !IsSpace(sheet[end])) {
+            ++end;
+        }
+        if (end > start) {
+            mapRange(start, end);
+        }
+        return end;
+    };
+    while (i < n) {
+        if (sheet.compare(i, 2, "/*") == 0) {
+            const size_t end = sheet.find("*/", i + 2);
+            i = end == std::string::npos ? n : end + 2;
+        } else if (sheet[i] == '"' || sheet[i] == '\'') {
+            i = quotedAt(i) + 1;
+        } else if ((i == 0 || !std::isalnum(static_cast<unsigned char>(sheet[i - 1]))) &&
+                   strncasecmp(sheet.c_str() + i, "url(", 4) == 0) {
+            i = mapValue(i + 4, true);
+        } else if (strncasecmp(sheet.c_str() + i, "@import", 7) == 0) {
+            i = mapValue(i + 7, false); // an url(...) after it: the case above takes it
+        } else {
+            ++i;
+        }
+    }
+}
+
+// A new attribute value written in the original's quotes (double quotes
+// for an unquoted one), with & and the quote as references.
+std::string AttributeText(const std::string &value, char quote) {
+    std::string out(1, quote);
+    for (char c : value) {
+        if (c == '&') {
+            out += "&amp;";
+        } else if (c == quote) {
+            out += quote == '"' ? "&quot;" : "&#39;";
+        } else {
+            out += c;
+        }
+    }
+    return out + quote;
+}
+
+// srcset: "url [descriptor], url [descriptor], ..."
+std::optional<std::string> MapSrcset(const std::string &value, const LinkMap &map) {
+    std::string out;
+    bool changed = false;
+    size_t i = 0;
+    while (i < value.size()) {
+        size_t start = i;
+        while (start < value.size() && (IsSpace(value[start]) || value[start] == ',')) {
+            out += value[start++];
+        }
+        size_t end = start;
+        while (end < value.size() && !IsSpace(value[end])) {
+            ++end;
+        }
+        // A URL ends at white space; a comma right before it ends the candidate.
+        size_t urlEnd = end;
+        while (urlEnd > start && value[urlEnd - 1] == ',') {
+            --urlEnd;
+        }
+        const std::string url = value.substr(start, urlEnd - start);
+        const auto replaced = url.empty() ? std::nullopt : map(url);
+        changed = changed || replaced.has_value();
+        out += replaced ? *replaced : url;
+        out.append(value, urlEnd, end - urlEnd);
+        size_t next = end;
+        if (urlEnd == end) {
+            next = value.find(',', end);
+            next = next == std::string::npos ? value.size() : next;
+            out.append(value, end, next - end);
+        }
+        i = next;
+    }
+    return changed ? std::optional<std::string>(out) : std::nullopt;
+}
+
+// "5; url=target" of a meta refresh.
+std::optional<std::string> MapRefresh(const std::string &value, const LinkMap &map) {
+    size_t at = 0;
+    while (at < value.size() && (std::isdigit(static_cast<unsigned char>(value[at])) ||
+                                 value[at] == '.' || IsSpace(value[at]))) {
+        ++at;
+    }
+    if (at < value.size() && (value[at] == ';' || value[at] == ',')) {
+        ++at;
+    }
+    while (at < value.size() && IsSpace(value[at])) {
+        ++at;
+    }
+    if (strncasecmp(value.c_str() + at, "url", 3) == 0) {
+        size_t eq = at + 3;
+        while (eq < value.size() && IsSpace(value[eq])) {
+            ++eq;
+        }
+        if (eq < value.size() && value[eq] == '=') {
+            at = eq + 1;
+            while (at < value.size() && IsSpace(value[at])) {
+                ++at;
+            }
+        }
+    }
+    size_t end = value.size();
+    if (at < value.size() && (value[at] == '\'' || value[at] == '"')) {
+        const size_t close = value.find(value[at], at + 1);
+        ++at;
+        end = close == std::string::npos ? value.size() : close;
+    }
+    while (end > at && IsSpace(value[end - 1])) {
+        --end;
+    }
+    if (end <= at) {
+        return std::nullopt;
+    }
+    const auto replaced = map(value.substr(at, end - at));
+    if (!replaced) {
+        return std::nullopt;
+    }
+    return value.substr(0, at) + *replaced + value.substr(end);
+}
+
+bool IsUrlAttribute(const char *name) {
+    static const char *const kNames[] = {"href", "src", "action", "poster", "background", "data"};
+    for (const char *known : kNames) {
+        if (strcasecmp(name, known) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Walk(const GumboNode *node, const std::string &page, const LinkMap &map,
+          std::vector<Edit> &edits) {
+    if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_CDATA) {
+        const GumboNode *parent = node->parent;
+        if (parent != nullptr && parent->type == GUMBO_NODE_ELEMENT &&
+            parent->v.element.tag == GUMBO_TAG_STYLE && node->v.text.original_text.data != nullptr) {
+            const size_t offset = node->v.text.start_pos.offset;
+            const std::string sheet(node->v.text.original_text.data,
+                                    node->v.text.original_text.length);
+            CssEdits(sheet, map, offset, edits);
+        }
+        return;
+    }
+    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE &&
+        node->type != GUMBO_NODE_DOCUMENT) {
+        return;
+    }
+    const GumboVector *children = nullptr;
+    if (node->type == GUMBO_NODE_DOCUMENT) {
+        children = &node->v.document.children;
+    } else {
+        const GumboElement &element = node->v.element;
+        bool refresh = false;
+        for (unsigned i = 0; i < element.attributes.length; ++i) {
+            const auto *attribute = static_cast<const GumboAttribute *>(element.attributes.data[i]);
+            refresh = refresh || (strcasecmp(attribute->name, "http-equiv") == 0 &&
+                                  strcasecmp(attribute->value, "refresh") == 0);
+        }
+        for (unsigned i = 0; i < element.attributes.length; ++i) {
+            const auto *attribute = static_cast<const GumboAttribute *>(element.attributes.data[i]);
+            const GumboStringPiece &original = attribute->original_value;
+            if (original.data == nullptr || original.length == 0 ||
+                original.data < page.data() || original.data + original.length > page.data() + page.size()) {
+                continue; // not from the source (an implied element or value)
+            }
+            std::optional<std::string> replaced;
+            const std::string value = attribute->value;
+            if (IsUrlAttribute(attribute->name)) {
+                replaced = map(value);
+            } else if (strcasecmp(attribute->name, "srcset") == 0) {
+                replaced = MapSrcset(value, map);
+            } else if (refresh && strcasecmp(attribute->name, "content") == 0) {
+                replaced = MapRefresh(value, map);
+            } else if (strcasecmp(attribute->name, "style") == 0) {
+                const std::string sheet = RewriteCss(value, map);
+                if (sheet != value) {
+                    replaced = sheet;
+                }
+            }
+            if (!replaced) {
+                continue;
+            }
+            const char first = original.data[0];
+            const char quote = first == '\'' || first == '"' ? first : '"';
+            edits.push_back({static_cast<size_t>(original.data - page.data()), original.length,
+                             AttributeText(*replaced, quote)});
+        }
+        children = &element.children;
+    }
+    for (unsigned i = 0; i < children->length; ++i) {
+        Walk(static_cast<const GumboNode *>(children->data[i]), page, map, edits);
+    }
+}
+
+// Memory for one parse, handed out in order and released all at once.
+class Arena {
+public:
+    static void *Allocate(void *self, size_t size) {
+        return static_cast<Arena *>(self)->Take(size);
+    }
+    static void Release(void *, void *) {}
+
+private:
+    void *Take(size_t size) {
+        size = (size + 15) & ~static_cast<size_t>(15);
+        if (size > kBlock / 4) {
+            blocks_.emplace_back(new std::max_align_t[size / sizeof(std::max_align_t) + 1]);
+            return blocks_.back().get();
+        }
+        if (used_ + size > kBlock || current_.empty()) {
+            current_.emplace_back(new std::max_align_t[kBlock / sizeof(std::max_align_t)]);
+            used_ = 0;
+        }
+        void *at = reinterpret_cast<char *>(current_.back().get()) + used_;
+        used_ += size;
+        return at;
+    }
+
+    static constexpr size_t kBlock = 256 * 1024;
+    std::vector<std::unique_ptr<std::max_align_t[]>> blocks_;  // large requests
+    std::vector<std::unique_ptr<std::max_align_t[]>> current_; // filled in turn
+    size_t used_ = kBlock;
+};
+
+} // namespace
+
+std::string RewriteHtml(const std::string &page, const LinkMap &map) {
+    // gumbo allocates for every token; a bump arena freed whole after the
+    // parse takes most of that cost away.
+    Arena arena;
+    GumboOptions options = kGumboDefaultOptions;
+    options.allocator = &Arena::Allocate;
+    options.deallocator = &Arena::Release;
+    options.userdata = &arena;
+    GumboOutput *output = gumbo_parse_with_options(&options, page.data(), page.size());
+    if (output == nullptr) {
+        return page;
+    }
+    std::vector<Edit> edits;
+    Walk(output->document, page, map, edits);
+    gumbo_destroy_output(&options, output);
+    return Apply(page, edits);
+}
+
+std::string RewriteCss(const std::string &sheet, const LinkMap &map) {
+    std::vector<Edit> edits;
+    CssEdits(sheet, map, 0, edits);
+    return Apply(sheet, edits);
+}
+
+} // namespace qvork_host

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# End-to-end tests of what qvork adds to listings and copies, on a small web
+# site written by make_host_cache (web): ls -l/-R as JSON and TSV read back,
+# cat, get --decode (gzip, br, chunked, a body that does not decode), file
+# times from Last-Modified, the manifest, and an offline copy in which every
+# link resolves to a file that exists.
+#
+#   qvork_copy_test.sh QVORK MAKE_HOST_CACHE
+set -u
+
+QVORK=$1
+MAKE_CACHE=$2
+# shellcheck source-path=SCRIPTDIR source=../../tests/shell/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../tests/shell/common.sh"
+make_work qvork-copy-test
+run() { capture "$QVORK" "$@"; }
+show_failure() {
+    echo "  status: $STATUS"
+    sed 's/^/  stdout: /' "$OUT" | head -40
+    sed 's/^/  stderr: /' "$ERR" | head -20
+}
+
+"$MAKE_CACHE" "$WORK/cache" web >/dev/null || { echo "make_host_cache failed"; exit 1; }
+EXPECTED=$WORK/cache/expected
+export QVORK_REGISTRY=$WORK/registry.reg TMPDIR=$WORK/tmp
+mkdir -p "$TMPDIR"
+store_cache "$WORK/cache"
+SITE=www.site.test
+APRIL1=$(date -u -d '2002-04-01 10:00:00' +%s)
+APRIL2=$(date -u -d '2002-04-02 08:00:00' +%s)
+
+# --- ls -l -R as JSON and TSV, read back --------------------------------
+run ls -lR --format json "$SITE"
+check "ls json: status" status_is 0
+check "ls json: ten files" test "$(jq '[.[] | select(.type == "file")] | length' "$OUT")" -eq 10
+check "ls json: encoding, type, date and URL of a file" test "$(jq -r '.[] | select(.name == "about") |
+    [.content_encoding, .content_type, .last_modified, .url, .status] | join("|")' "$OUT")" = \
+    "gzip|text/html|2002-04-01T10:00:00Z|http://$SITE/about|200"
+check "ls json: a redirect's status" test "$(jq '.[] | select(.name == "old") | .status' "$OUT")" -eq 301
+run ls -lR --format tsv
+check "ls tsv from the root: status" status_is 0
+check "ls tsv: every row has eleven fields" awk -F'\t' 'NF != 11 { exit 1 }' "$OUT"
+check "ls tsv: the query URL's row" grep -qF "$(printf '%s\tlist?page=2\tfile\t' "$SITE")" "$OUT"
+check "ls tsv: the site row with its cache file" grep -qF "$(printf '\t%s\tsite\t' "$SITE")" "$OUT"
+run ls -l cache1/css
+check "ls -l text, the site by its cache file" stdout_has "site.css  file"
+check "ls -l text: the URL" stdout_has "http://$SITE/css/site.css"
+run ls "$SITE/list?page=2"
+check "ls text: a name a shell would read is quoted" stdout_has "'list?page=2'"
+
+# --- cat --------------------------------------------------------------------
+run cat --decode "$SITE/about"
+check "cat --decode: the gzip body decoded" cmp -s "$OUT" "$EXPECTED/about"
+run cat "$SITE/about"
+check "cat: the stored bytes" cmp -s <(gzip -dc <"$OUT") "$EXPECTED/about"
+run cat "$SITE/css"
+check "cat of a folder fails" status_is 1
+
+# --- get --decode, file times, the manifest ---------------------------------
+run get --decode --manifest "$WORK/m1.json" "$SITE" -C "$WORK/d"
+D=$WORK/d/$SITE
+check "get --decode: fails for nothing" status_is 0
+check "get --decode: gzip" cmp -s "$D/about" "$EXPECTED/about"
+check "get --decode: chunked" cmp -s "$D/list-page=2" "$EXPECTED/list"
+check "get --decode: br" cmp -s "$D/notes.txt" "$EXPECTED/notes.txt"
+check "get --decode: a body that does not decode is kept as stored" test "$(cat "$D/bad.txt")" = "not gzip at all"
+check "get --decode: and warned about" stderr_has "http://$SITE/bad.txt: written as stored"
+check "get: the summary line" stderr_has "10 file(s),"
+check "get: file time = Last-Modified" test "$(stat -c %Y "$D/index.html")" -eq "$APRIL1"
+check "get: file time = Date without Last-Modified" test "$(stat -c %Y "$D/img/bg.png")" -eq "$APRIL2"
+check "manifest json: one row per file" test "$(jq length "$WORK/m1.json")" -eq 10
+check "manifest json: what became what" test "$(jq -r '.[] | select(.url == "http://'$SITE'/list?page=2") |
+    [.path, .status, .size, .date] | join("|")' "$WORK/m1.json")" = \
+    "$SITE/list-page=2|200|$(stat -c %s "$EXPECTED/list")|2002-04-02T08:00:00Z"
+run get --no-times --manifest "$WORK/m2.tsv" "$SITE/img" -C "$WORK/n"
+check "get --no-times: today's time" test "$(stat -c %Y "$WORK/n/img/logo.png")" -gt "$APRIL2"
+check "manifest tsv: heading and two rows" test "$(wc -l <"$WORK/m2.tsv")" -eq 3
+check "manifest tsv: fields" grep -qF "$(printf 'http://%s/img/logo.png\timg/logo.png\t200\timage/png\t4\t2002-04-01T10:00:00Z' "$SITE")" "$WORK/m2.tsv"
+
+# --- get --offline: every link resolves ------------------------------------
+run get --offline "$SITE" -C "$WORK/o"
+O=$WORK/o/$SITE
+check "offline: status" status_is 0
+check "offline: a page without extension gets .html" test -f "$O/about.html" -a ! -e "$O/about"
+check "offline: a query page too" test -f "$O/list-page=2.html"
+check "offline: the redirect forwards" grep -qF 'url=about.html"' "$O/old.html"
+check "offline: root-absolute link made relative" grep -qF 'href="css/site.css"' "$O/index.html"
+check "offline: absolute link with fragment" grep -qF 'href="about.html#team"' "$O/index.html"
+check "offline: unquoted value quoted" grep -qF 'src="img/logo.png"' "$O/index.html"
+check "offline: srcset" grep -qF 'srcset="img/logo.png 1x, img/bg.png 2x"' "$O/index.html"
+check "offline: inline style" grep -qF "style=\"background: url('img/logo.png')\"" "$O/index.html"
+check "offline: a page not in the cache becomes absolute" grep -qF 'href="http://www.site.test/missing.html"' "$O/index.html"
+check "offline: other sites untouched" grep -qF 'href="http://other.test/x"' "$O/index.html"
+check "offline: fragment-only link untouched" grep -qF 'href="#top"' "$O/index.html"
+check "offline: CSS url() and @import" grep -qF '@import "more.css"' "$O/css/site.css"
+check "offline: every other byte kept" test "$(sed -E 's/(href|src|srcset|style)=("[^"]*"|'"'"'[^'"'"']*'"'"'|[^ >]*)//g; s/url\([^)]*\)//g' "$O/index.html")" = \
+    "$(sed -E 's/(href|src|srcset|style)=("[^"]*"|'"'"'[^'"'"']*'"'"'|[^ >]*)//g; s/url\([^)]*\)//g' "$EXPECTED/index.html")"
+broken=0
+while IFS= read -r -d '' page; do
+    while IFS= read -r link; do
+        case $link in http:* | https:* | '#'* | '') continue ;; esac
+        target=$(dirname "$page")/${link%%#*}
+        [ -f "$target" ] || { echo "  $page: $link does not resolve"; broken=$((broken + 1)); }
+    done < <(grep -oE "(href|src|url)=(\"[^\"]*\"|'[^']*'|[^ >]*)|url\(['\"]?[^)'\"]*|@import \"[^\"]*|url=[^\"]*|, [^ ]+ 2x" "$page" |
+        sed -E "s/^(href|src)=//; s/^url\(//; s/^@import \"//; s/^url=//; s/^, //; s/ 2x$//; s/^[\"']//; s/[\"']$//")
+done < <(find "$O" \( -name '*.html' -o -name '*.css' \) -print0)
+check "offline: every link resolves to a file that exists" test "$broken" -eq 0
+
+finish

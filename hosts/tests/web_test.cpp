@@ -1,0 +1,164 @@
+// The console host's pure helpers: quoting, TSV, header fields and dates,
+// body decoding, URL resolution and link rewriting.
+#include <gtest/gtest.h>
+
+#include "hosts/qvork/web/body_decode.h"
+#include "hosts/qvork/web/http_header.h"
+#include "hosts/qvork/web/link_rewrite.h"
+#include "hosts/qvork/web/text_escape.h"
+#include "hosts/qvork/web/url.h"
+#include "hosts/tests/compressed.h"
+
+using namespace qvork_host;
+
+using qvork_test::Brotlied;
+using qvork_test::Deflated;
+
+TEST(TextEscapeTest, QuotesAsGnuLs) {
+    const struct {
+        std::string name, quoted;
+    } cases[] = {
+        {"plain.html", "plain.html"},     {"a b", "'a b'"},
+        {"list?page=2", "'list?page=2'"}, {"it's", "\"it's\""},
+        {"it's $5", "'it'\\''s $5'"},     {"a\nb", "'a'$'\\n''b'"},
+        {"~home", "'~home'"},             {"\x1b[2J", "$'\\E''[2J'"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(ShellQuoted(c.name), c.quoted) << c.name;
+    }
+    const std::string field = "a\tb\nc\\d\re";
+    EXPECT_EQ(TsvField(field), "a\\tb\\nc\\\\d\\re");
+    EXPECT_EQ(TsvUnescape(TsvField(field)), field);
+}
+
+TEST(HttpHeaderTest, FieldsAndDates) {
+    const HttpHeader header = ParseHttpHeader(
+        "HTTP/1.1 301 Moved\r\nlocation: /a\r\nX-Long: one\r\n two\r\nbroken line\r\n"
+        "Content-Encoding: gzip, BR");
+    EXPECT_EQ(header.status, 301);
+    EXPECT_EQ(header.Field("Location"), "/a");
+    EXPECT_EQ(header.Field("x-long"), "one two");
+    EXPECT_EQ(HeaderTokens(header.Field("Content-Encoding")), (std::vector<std::string>{"gzip", "br"}));
+    EXPECT_EQ(ParseHttpHeader("garbage\r\nA: b").status, 0);
+    const struct {
+        const char *text;
+        const char *iso; // "" when it must not parse
+    } dates[] = {
+        {"Mon, 01 Apr 2002 10:00:00 GMT", "2002-04-01T10:00:00Z"},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", "1994-11-06T08:49:37Z"},
+        {"Sun Nov  6 08:49:37 1994", "1994-11-06T08:49:37Z"},
+        {"Thu, 29 Feb 2024 23:59:59 GMT", "2024-02-29T23:59:59Z"},
+        {"Mon, 01 Foo 2002 10:00:00 GMT", ""},
+        {"Mon, 01 Apr 2002 25:00:00 GMT", ""},
+        {"Mon, 01 Apr 2002 10:00:00 GMT trailing", ""},
+        {"", ""},
+    };
+    for (const auto &d : dates) {
+        const auto when = ParseHttpDate(d.text);
+        EXPECT_EQ(when ? IsoDate(*when) : "", d.iso) << d.text;
+    }
+}
+
+TEST(BodyDecodeTest, EncodingsChunksAndDamage) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) {
+        text += "line " + std::to_string(i) + "\n";
+    }
+    const std::string gzip = Deflated(text, 16 + MAX_WBITS);
+    const struct {
+        const char *transfer, *content;
+        std::string body;
+        bool decodes;
+    } cases[] = {
+        {"", "gzip", gzip, true},
+        {"", "x-gzip", gzip + gzip.substr(0, 0), true},
+        {"", "deflate", Deflated(text, MAX_WBITS), true},
+        {"", "deflate", Deflated(text, -MAX_WBITS), true},
+        {"", "br", Brotlied(text), true},
+        {"", "gzip, br", Brotlied(gzip), true},
+        {"", "gzip", gzip.substr(0, gzip.size() / 2), false},
+        {"", "gzip", gzip + "junk", false},
+        {"", "br", "not brotli", false},
+        {"chunked", "", "zz\r\n", false},
+        {"chunked", "", "5\r\nline ", false},
+        {"chunked", "", "ffffffffffffffffff\r\n", false},
+    };
+    for (const auto &c : cases) {
+        BodyCoding coding;
+        std::string error;
+        ASSERT_TRUE(CodingOf(c.transfer, c.content, coding, error));
+        std::string out;
+        const bool decoded = DecodeBytes(c.body, out, coding, error);
+        EXPECT_EQ(decoded, c.decodes) << c.content << " " << error;
+        if (decoded) {
+            EXPECT_TRUE(out == text) << c.content;
+        } else {
+            EXPECT_FALSE(error.empty());
+        }
+    }
+    BodyCoding coding;
+    std::string error;
+    ASSERT_TRUE(CodingOf("chunked", "", coding, error));
+    std::string out;
+    EXPECT_TRUE(DecodeBytes("5\r\nline \r\n2;x=y\r\n0\n\r\n0\r\nT: 1\r\n\r\n", out, coding, error));
+    EXPECT_EQ(out, "line 0\n");
+    EXPECT_FALSE(CodingOf("", "compress", coding, error));
+}
+
+TEST(UrlTest, ResolveKeyAndRelativeLinks) {
+    const std::string page = "http://s.test/a/b/page.html?q=1";
+    const struct {
+        const char *reference, *resolved;
+    } references[] = {
+        {"c.html", "http://s.test/a/b/c.html"},      {"../c.html#f", "http://s.test/a/c.html#f"},
+        {"/x/../y", "http://s.test/y"},              {"//s.test/z", "http://s.test/z"},
+        {"?p=2", "http://s.test/a/b/page.html?p=2"}, {"https://o.test/", "https://o.test/"},
+        {"../../../up", "http://s.test/up"},
+    };
+    for (const auto &r : references) {
+        EXPECT_EQ(ResolveReference(page, r.reference), r.resolved) << r.reference;
+    }
+    std::string key;
+    EXPECT_TRUE(KeyOnSite("HTTPS://S.TEST:80/list?page=2#top", "s.test", key));
+    EXPECT_EQ(key, "list?page=2");
+    EXPECT_TRUE(KeyOnSite("http://m.test/video/clip.txt", "m.test/video", key));
+    EXPECT_EQ(key, "clip.txt");
+    EXPECT_FALSE(KeyOnSite("http://m.test/videos/clip.txt", "m.test/video", key));
+    EXPECT_FALSE(KeyOnSite("http://other.test/a", "s.test", key));
+    EXPECT_FALSE(KeyOnSite("mailto:a@s.test", "s.test", key));
+    EXPECT_EQ(RelativeLink("s/a/b.html", "s/c/d e.css"), "../c/d%20e.css");
+    EXPECT_EQ(RelativeLink("s/index.html", "s/x#1.html"), "x%231.html");
+    EXPECT_EQ(RelativeLink("s/index.html", "s/a:b.html"), "./a:b.html");
+}
+
+TEST(LinkRewriteTest, OnlyLinkValuesChange) {
+    const LinkMap map = [](const std::string &link) -> std::optional<std::string> {
+        if (link.rfind("/", 0) == 0) {
+            return "R" + link.substr(1);
+        }
+        return std::nullopt;
+    };
+    const struct {
+        const char *page, *rewritten;
+    } pages[] = {
+        {"<a href=\"/x\">t</a>", "<a href=\"Rx\">t</a>"},
+        {"<A HREF='/x&amp;y' class=k>", "<A HREF='Rx&amp;y' class=k>"},
+        {"<img src=/i.png alt=\"/no\">", "<img src=\"Ri.png\" alt=\"/no\">"},
+        {"<img srcset=\"/a 1x, b 2x,/c 3x\">", "<img srcset=\"Ra 1x, b 2x,Rc 3x\">"},
+        {"<meta http-equiv=Refresh content=\"0; URL='/n'\">",
+         "<meta http-equiv=Refresh content=\"0; URL='Rn'\">"},
+        {"<p style=\"background:url(/bg)\">", "<p style=\"background:url(Rbg)\">"},
+        {"<style>/* url(/no) */ @import '/s.css'; b{x:url( \"/u\" )}</style>",
+         "<style>/* url(/no) */ @import 'Rs.css'; b{x:url( \"Ru\" )}</style>"},
+        {"<form action=/f><video poster=/p><body background=/g>",
+         "<form action=\"Rf\"><video poster=\"Rp\"><body background=\"Rg\">"},
+        {"<!-- <a href=/c> --><script>x='<a href=/s>'</script>",
+         "<!-- <a href=/c> --><script>x='<a href=/s>'</script>"},
+        {"<a href=\"/x\"", "<a href=\"/x\""},
+    };
+    for (const auto &p : pages) {
+        EXPECT_EQ(RewriteHtml(p.page, map), p.rewritten) << p.page;
+    }
+    EXPECT_EQ(RewriteCss("a{b:url(/x y)}", [](const std::string &) { return std::string("n m"); }),
+              "a{b:url(n\\ m y)}");
+}
