@@ -3,8 +3,8 @@
 #ifndef QVORK_CACHE_CACHE_FOLDER_H
 #define QVORK_CACHE_CACHE_FOLDER_H
 
-#define NETSONIC_KEY "SOFTWARE\\web3000\\netsonic"
-#define NETSONIC_CACHE_PATH_VALUE "CachePath"
+#include "host/netsonic.h"
+
 #define CACHE_SUBFOLDER "\\icache\\"
 
 // Reads the value afresh; on any failure (no key, no value, a value that

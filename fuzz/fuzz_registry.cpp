@@ -1,7 +1,12 @@
 // The Linux registry file parser, fed the fuzzed bytes as a REGEDIT4 file.
 // The model it yields must keep the invariants registry_file.h states, and
-// serialising it and parsing the text again must give the same model, whose
-// text is then the same again.
+// serialising it unchanged must give back the input byte for byte (unless
+// empty: a new file). Then one
+// edit (chosen by the input's last bytes: a value changed, deleted or added,
+// or a new key) is saved and parsed again: the model read back must be the
+// edited one, and the saved text must be the input with the edited value's
+// lines taken out and one run of new text put in, so every untouched line
+// comes back byte for byte.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -61,7 +66,10 @@ void CheckInvariants(const RegistryModel &model)
     }
 }
 
-bool SameModel(const RegistryModel &a, const RegistryModel &b)
+// The same keys in the same order, each with the same values: in the same
+// order too, or with `byName`, found by name (a changed value may come back
+// elsewhere in its key).
+bool SameModel(const RegistryModel &a, const RegistryModel &b, bool byName = false)
 {
     if (a.keyCount != b.keyCount)
         return false;
@@ -70,9 +78,10 @@ bool SameModel(const RegistryModel &a, const RegistryModel &b)
         if (strcmp(x.path, y.path) != 0 || x.valueCount != y.valueCount)
             return false;
         for (size_t v = 0; v < x.valueCount; v++) {
-            const RegistryValueRecord &p = x.values[v], &q = y.values[v];
-            if (strcmp(p.name, q.name) != 0 || p.type != q.type || p.size != q.size ||
-                (p.size != 0 && memcmp(p.data, q.data, p.size) != 0))
+            const RegistryValueRecord &p = x.values[v];
+            const RegistryValueRecord *q = byName ? FindRegistryValue(&y, p.name) : &y.values[v];
+            if (q == NULL || strcmp(p.name, q->name) != 0 || p.type != q->type ||
+                p.size != q->size || (p.size != 0 && memcmp(p.data, q->data, p.size) != 0))
                 return false;
         }
     }
@@ -87,6 +96,44 @@ std::string Serialise(const RegistryModel &model)
     std::string text((const char *)bytes, size);
     free(bytes);
     return text;
+}
+
+// Applies one edit chosen by `choice` to `model`: a value set to short or
+// long binary or text data, or deleted, in a key of the model or a new one.
+// `kept` becomes the source without the lines of the value edited. FALSE
+// when the model refused the edit (a cap reached, nothing to delete).
+bool Edit(RegistryModel &model, unsigned choice, std::string &kept)
+{
+    kept.assign((const char *)model.source, model.sourceSize);
+    size_t k = model.keyCount == 0 ? 0 : (choice >> 3) % (model.keyCount + 1);
+    RegistryKeyRecord *key = k < model.keyCount
+                                 ? &model.keys[k]
+                                 : AddRegistryKey(&model, "HKEY_CURRENT_USER\\Fuzz edit");
+    if (key == NULL)
+        return false;
+    k = (size_t)(key - model.keys);
+    std::string name = key->valueCount == 0 || (choice & 4) != 0
+                           ? "Fuzz edit"
+                           : key->values[(choice >> 8) % key->valueCount].name;
+    const RegistryValueRecord *value = FindRegistryValue(key, name.c_str());
+    const size_t id = value != NULL ? value->id : REGISTRY_NO_SOURCE;
+    bool done;
+    if ((choice & 3) == 1) {
+        done = DeleteRegistryValue(key, name.c_str()) == TRUE;
+    } else {
+        std::string data = (choice & 3) == 0 ? std::string(choice % 300, (char)choice) // wraps
+                           : (choice & 3) == 2 ? std::string("edited", 7)
+                                               : std::string(200, 'e') + '\0';
+        done = SetRegistryValue(key, name.c_str(), (choice & 3) == 0 ? REG_BINARY : REG_SZ,
+                                (const BYTE *)data.data(), (DWORD)data.size()) == TRUE;
+        value = FindRegistryValue(key, name.c_str());
+        if (value != NULL && !value->changed)
+            return done; // the same data again: nothing to rewrite
+    }
+    for (size_t l = model.lineCount; done && id != REGISTRY_NO_SOURCE && l-- > 0;)
+        if (model.lines[l].key == k && model.lines[l].valueId == id) // from the end: offsets hold
+            kept.erase(model.lines[l].start, model.lines[l].end - model.lines[l].start);
+    return done;
 }
 
 } // namespace
@@ -105,6 +152,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CheckInvariants(second);
     Check(SameModel(first, second), "serialising and parsing again gives the same model");
     Check(Serialise(second) == text, "the text of the re-read model is the same");
+
+    Check(size == 0 || text == std::string((const char *)data, size),
+          "an unchanged model saves the input (no input: a new file)");
+    std::string kept;
+    unsigned choice = size >= 2 ? data[size - 1] | (unsigned)data[size - 2] << 8 : 0;
+    if (Edit(first, choice, kept)) {
+        CheckInvariants(first);
+        std::string saved = Serialise(first);
+        size_t prefix = 0, suffix = 0;
+        while (prefix < kept.size() && prefix < saved.size() && kept[prefix] == saved[prefix])
+            prefix++;
+        while (suffix < kept.size() - prefix && suffix < saved.size() - prefix &&
+               kept[kept.size() - 1 - suffix] == saved[saved.size() - 1 - suffix])
+            suffix++;
+        Check(prefix + suffix == kept.size(), "every untouched line is saved byte for byte");
+        RegistryModel third;
+        InitRegistryModel(&third);
+        Check(ParseRegistryFile((const BYTE *)saved.data(), saved.size(), &third) == TRUE,
+              "parse the edited text");
+        Check(SameModel(first, third, true), "the edited text reads back as the edited model");
+        Check(Serialise(third) == saved, "the edited text saves unchanged");
+        FreeRegistryModel(&third);
+    }
 
     // Each key path is found again, and so is each value by its name (the
     // first few: lookups are linear, and the parser has already made them).

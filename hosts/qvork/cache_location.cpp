@@ -1,47 +1,40 @@
 // Registry file in use, and the "CachePath" value.
 #include "hosts/qvork/cache_location.h"
 
-#include <pwd.h>
-#include <unistd.h>
+#include <strings.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 
+#include "host/netsonic.h"
+#include "platform/linux/registry_file.h"
+#include "platform/linux/registry_location.h"
 #include "platform/win32.h"
 
 namespace qvork_host {
 
-namespace {
-
-const char kNetSonicKey[] = "SOFTWARE\\web3000\\netsonic";
-const char kCachePathValue[] = "CachePath";
-
-std::string Environment(const char *name) {
-    const char *value = std::getenv(name);
-    return value != nullptr ? std::string(value) : std::string();
+std::string RegistryFileInUse() {
+    char path[REGISTRY_FILE_PATH_SIZE];
+    switch (LocateRegistryFile(path, sizeof path)) {
+    case ERROR_SUCCESS:
+        return path;
+    case ERROR_PATH_NOT_FOUND:
+        return "(none: no home folder and no QVORK_REGISTRY)";
+    default:
+        return "(none: the path is too long)";
+    }
 }
 
-} // namespace
-
-std::string RegistryFileInUse() {
-    std::string path = Environment("QVORK_REGISTRY");
-    if (!path.empty()) {
-        return path;
+std::string RegistryFileProblem() {
+    const std::string path = RegistryFileInUse();
+    const char *why = "";
+    if (CheckRegistryFile(path.c_str(), &why) == ERROR_SUCCESS || why[0] == '\0') {
+        return "";
     }
-    path = Environment("XDG_CONFIG_HOME");
-    if (!path.empty() && path[0] == '/') { // a relative one is ignored, as XDG says
-        return path + "/qvork/registry.reg";
-    }
-    std::string home = Environment("HOME");
-    if (home.empty()) {
-        const passwd *user = getpwuid(getuid());
-        home = user != nullptr && user->pw_dir != nullptr ? user->pw_dir : "";
-    }
-    return home + "/.config/qvork/registry.reg";
+    return path + " " + why + "; it is left as it is";
 }
 
 bool StoreCacheFolder(const std::string &folder, std::string &stored, std::string &error) {
@@ -56,14 +49,17 @@ bool StoreCacheFolder(const std::string &folder, std::string &stored, std::strin
         stored.pop_back();
     }
     HKEY key = nullptr;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, nullptr,
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, NETSONIC_KEY, 0, nullptr,
                                   REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) {
-        error = "cannot create the registry key HKEY_LOCAL_MACHINE\\" + std::string(kNetSonicKey) +
-                " in " + RegistryFileInUse() + " (error " + std::to_string(status) + ")";
+        const std::string problem = RegistryFileProblem();
+        error = !problem.empty() ? "cannot store CachePath: " + problem
+                                 : "cannot create the registry key HKEY_LOCAL_MACHINE\\" +
+                                       std::string(NETSONIC_KEY) + " in " + RegistryFileInUse() +
+                                       " (error " + std::to_string(status) + ")";
         return false;
     }
-    status = RegSetValueExA(key, kCachePathValue, 0, REG_SZ,
+    status = RegSetValueExA(key, NETSONIC_CACHE_PATH_VALUE, 0, REG_SZ,
                             reinterpret_cast<const BYTE *>(stored.c_str()),
                             static_cast<DWORD>(stored.size() + 1));
     RegCloseKey(key);
@@ -93,24 +89,17 @@ bool FindEntry(const std::string &path, DWORD &attributes) {
     return true;
 }
 
-// "CachePath" as stored now; none when there is none.
-std::optional<std::string> ReadCachePath() {
-    std::string folder;
-    std::string error;
-    return ReadCacheFolder(folder, error) ? std::optional<std::string>(folder) : std::nullopt;
-}
-
 } // namespace
 
 std::string CacheProblem(bool givenForRun) {
     const std::string where = givenForRun ? " (given with --cache)" : " in " + RegistryFileInUse();
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, NETSONIC_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return "no cache is configured: no CachePath" + where + kHowToSet;
     }
     char value[1024];
     DWORD size = sizeof(value);
-    const LONG status = RegQueryValueExA(key, kCachePathValue, nullptr, nullptr,
+    const LONG status = RegQueryValueExA(key, NETSONIC_CACHE_PATH_VALUE, nullptr, nullptr,
                                          reinterpret_cast<BYTE *>(value), &size);
     RegCloseKey(key);
     if (status == ERROR_FILE_NOT_FOUND) {
@@ -140,43 +129,84 @@ std::string CacheProblem(bool givenForRun) {
     return std::string();
 }
 
+namespace {
+
+// The bytes of the file at `path` ("" when it cannot be read).
+std::string ReadText(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Sets the value `value` of the key `path` ("HKEY_...\sub\key") in the
+// registry file in use.
+LONG StoreValue(const char *path, const RegistryValueRecord &value) {
+    const char *sub = std::strchr(path, '\\');
+    const HKEY root = std::strncmp(path, "HKEY_LOCAL_MACHINE", 18) == 0 ? HKEY_LOCAL_MACHINE
+                                                                       : HKEY_CURRENT_USER;
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExA(root, sub != nullptr ? sub + 1 : "", 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExA(key, value.name, 0, value.type, value.data, value.size);
+        RegCloseKey(key);
+    }
+    return status;
+}
+
+} // namespace
+
 RunCache::~RunCache() {
     if (folder_.empty()) {
         return;
     }
-    // The plug-in saved settings in the copy during the run: they go back to
-    // the registry file, with its own CachePath as it was.
-    const std::string copy = folder_ + "/registry.reg";
-    std::error_code ignored;
-    if (std::filesystem::last_write_time(copy, ignored) != written_) {
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, KEY_ALL_ACCESS, &key) ==
-            ERROR_SUCCESS) {
-            if (original_) {
-                RegSetValueExA(key, kCachePathValue, 0, REG_SZ,
-                               reinterpret_cast<const BYTE *>(original_->c_str()),
-                               static_cast<DWORD>(original_->size() + 1));
-            } else {
-                RegDeleteValueA(key, kCachePathValue);
+    setenv("QVORK_REGISTRY", registry_.c_str(), 1);
+    // What the plug-in saved in the copy during the run goes to the registry
+    // file value by value, through the registry functions: the file keeps
+    // its other lines and what others wrote meanwhile, and the copy's own
+    // CachePath stays behind.
+    const std::string text = ReadText(folder_ + "/registry.reg");
+    RegistryModel before, after;
+    InitRegistryModel(&before);
+    InitRegistryModel(&after);
+    ParseRegistryFile(reinterpret_cast<const BYTE *>(snapshot_.data()), snapshot_.size(), &before);
+    ParseRegistryFile(reinterpret_cast<const BYTE *>(text.data()), text.size(), &after);
+    char netsonic[REGISTRY_PATH_SIZE];
+    NormaliseRegistryPath("HKLM\\" NETSONIC_KEY, std::strlen("HKLM\\" NETSONIC_KEY), netsonic);
+    for (size_t k = 0; k < after.keyCount; ++k) {
+        const RegistryKeyRecord &key = after.keys[k];
+        const RegistryKeyRecord *old = FindRegistryKey(&before, key.path);
+        for (size_t v = 0; v < key.valueCount; ++v) {
+            const RegistryValueRecord &value = key.values[v];
+            const RegistryValueRecord *was = old != nullptr ? FindRegistryValue(old, value.name) : nullptr;
+            if ((was != nullptr && was->type == value.type && was->size == value.size &&
+                 (value.size == 0 || std::memcmp(was->data, value.data, value.size) == 0)) ||
+                (FindRegistryKey(&after, netsonic) == &key &&
+                 strcasecmp(value.name, NETSONIC_CACHE_PATH_VALUE) == 0)) {
+                continue;
             }
-            RegCloseKey(key);
-        }
-        std::filesystem::copy_file(copy, registry_, std::filesystem::copy_options::overwrite_existing,
-                                   ignored);
-        if (ignored) {
-            std::fprintf(stderr, "qvork: settings changed in this run not kept: cannot write %s\n",
-                         registry_.c_str());
+            if (StoreValue(key.path, value) != ERROR_SUCCESS) {
+                const std::string problem = RegistryFileProblem();
+                std::fprintf(stderr, "qvork: settings changed in this run not kept: %s\n",
+                             (problem.empty() ? "cannot write " + registry_ : problem).c_str());
+            }
         }
     }
-    setenv("QVORK_REGISTRY", registry_.c_str(), 1);
+    FreeRegistryModel(&before);
+    FreeRegistryModel(&after);
+    std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
 }
 
 bool RunCache::Use(const std::string &folder, std::string &error) {
     const std::string registry = RegistryFileInUse();
+    const std::string problem = RegistryFileProblem(); // a FIFO would block the copy
+    if (!problem.empty()) {
+        error = problem;
+        return false;
+    }
     registry_ = registry;
-    original_ = ReadCachePath();
-    const std::string base = Environment("TMPDIR").empty() ? "/tmp" : Environment("TMPDIR");
+    const char *tmpdir = std::getenv("TMPDIR");
+    const std::string base = tmpdir == nullptr || tmpdir[0] == '\0' ? "/tmp" : tmpdir;
     std::string pattern = base + "/qvork-run.XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         error = "cannot make a private folder in " + base + ": " + std::strerror(errno);
@@ -184,11 +214,8 @@ bool RunCache::Use(const std::string &folder, std::string &error) {
     }
     folder_ = pattern;
     const std::string copy = folder_ + "/registry.reg";
-    std::ifstream from(registry, std::ios::binary);
     std::ofstream to(copy, std::ios::binary);
-    if (from) {
-        to << from.rdbuf();
-    }
+    to << ReadText(registry);
     to.close();
     if (!to) {
         error = "cannot copy the registry file " + registry + " to " + copy;
@@ -197,18 +224,17 @@ bool RunCache::Use(const std::string &folder, std::string &error) {
     setenv("QVORK_REGISTRY", copy.c_str(), 1);
     std::string stored;
     const bool done = StoreCacheFolder(folder, stored, error);
-    std::error_code ignored;
-    written_ = std::filesystem::last_write_time(copy, ignored);
+    snapshot_ = ReadText(copy);
     return done;
 }
 
 bool ReadCacheFolder(std::string &folder, std::string &error) {
     HKEY key = nullptr;
-    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetSonicKey, 0, KEY_READ, &key);
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, NETSONIC_KEY, 0, KEY_READ, &key);
     if (status == ERROR_SUCCESS) {
         char value[4096];
         DWORD size = sizeof value;
-        status = RegQueryValueExA(key, kCachePathValue, nullptr, nullptr,
+        status = RegQueryValueExA(key, NETSONIC_CACHE_PATH_VALUE, nullptr, nullptr,
                                   reinterpret_cast<BYTE *>(value), &size);
         RegCloseKey(key);
         if (status == ERROR_SUCCESS) {

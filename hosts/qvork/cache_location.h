@@ -1,12 +1,10 @@
-// The registry side of the host: which registry file is in use, and storing
-// the NetSonic cache location there ("CachePath" under HKEY_LOCAL_MACHINE
-// "SOFTWARE\web3000\netsonic", REG_SZ), through the same registry layer the
-// plug-in reads it with.
+// The registry side of the host: which registry file is in use (the
+// platform layer says), why it cannot be written, and storing the NetSonic
+// cache location there (the plug-in's "CachePath" value, REG_SZ), through the
+// same registry layer the plug-in reads it with.
 #ifndef QVORK_HOSTS_CACHE_LOCATION_H
 #define QVORK_HOSTS_CACHE_LOCATION_H
 
-#include <filesystem>
-#include <optional>
 #include <string>
 
 namespace qvork_host {
@@ -15,6 +13,10 @@ namespace qvork_host {
 // $XDG_CONFIG_HOME/qvork/registry.reg (when absolute), else
 // ~/.config/qvork/registry.reg.
 std::string RegistryFileInUse();
+
+// Why the registry file in use is not written ("/dev/null is a character
+// device, not a registry file"), or "" when nothing keeps it from being.
+std::string RegistryFileProblem();
 
 // Stores `folder`, made absolute, as "CachePath". `stored` receives the
 // value written; false with `error` set when the registry refuses.
@@ -28,8 +30,8 @@ std::string CacheProblem(bool givenForRun);
 
 // For this run only: a private copy of the registry file in use with
 // `folder` as "CachePath", made the registry file in use (QVORK_REGISTRY).
-// The copy goes when the object does; settings the plug-in saved in it
-// meanwhile are copied back (with the file's own CachePath).
+// The copy goes when the object does; the values the plug-in changed in it
+// meanwhile are written to the registry file (not the copy's CachePath).
 class RunCache {
 public:
     RunCache() = default;
@@ -41,8 +43,7 @@ public:
 private:
     std::string folder_;   // the private folder holding the copy
     std::string registry_; // the registry file in use before
-    std::optional<std::string> original_; // its CachePath
-    std::filesystem::file_time_type written_{};
+    std::string snapshot_; // the copy's text once it named the folder
 };
 // Reads "CachePath" as stored (the folder that holds "icache"); false with
 // `error` set when there is none.

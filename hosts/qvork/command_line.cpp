@@ -8,6 +8,8 @@
 
 #include "hosts/qvork/warc_export.h"
 
+#include "host/netsonic.h"
+
 namespace qvork_host {
 
 namespace {
@@ -335,8 +337,11 @@ Registry file:
   $QVORK_REGISTRY, else $XDG_CONFIG_HOME/qvork/registry.reg, else
   ~/.config/qvork/registry.reg. In use now: )" +
            registryFile + R"(
-  The cache location is the value "CachePath" under
-  HKEY_LOCAL_MACHINE\SOFTWARE\web3000\netsonic; the plug-in's settings are
+  A save changes only the values it sets and keeps every other line; a file
+  that does not start with the line REGEDIT4 (or is not a regular file) is
+  never written over.
+  The cache location is the value ")" NETSONIC_CACHE_PATH_VALUE R"(" under
+  HKEY_LOCAL_MACHINE\)" NETSONIC_KEY R"(; the plug-in's settings are
   under HKEY_CURRENT_USER\Software\qvork\Plugins\Q\VORK.
 
 Exit status:

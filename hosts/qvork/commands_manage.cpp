@@ -106,11 +106,22 @@ int RunConfig(const PluginModule &module, TerminalUi &ui, const CommandLine &lin
         return status;
     }
     ui.SetDialogPreset(line.preset);
+    const int warnings = ui.WarningsShown();
     const int saved = module.Entry().Configure(0);
     if (!ui.DialogError().empty()) {
         return Fail("settings not changed: " + ui.DialogError());
     }
     if (saved) {
+        // Configure answers 1 after "Ok" even when the write failed; its
+        // warning box, or a registry file that is no such file, says so.
+        const std::string problem = RegistryFileProblem();
+        if (!problem.empty()) {
+            return Fail("settings not saved: " + problem);
+        }
+        if (ui.WarningsShown() != warnings) {
+            return Fail("settings not saved: the plug-in could not write them to " +
+                        RegistryFileInUse());
+        }
         std::printf("settings saved in %s\n", RegistryFileInUse().c_str());
         return kExitOk;
     }

@@ -175,6 +175,9 @@ int TerminalUi::ShowMessage(const MessageBoxText &box) {
         DrawProgress(box);
         return 0;
     }
+    if ((box.flags & FMSG_WARNING) != 0) {
+        ++warningsShown_;
+    }
     const int answer = AnswerBox(box);
     if (box.buttons.size() > 1) {
         lastQuestionAnswer_ = answer;

@@ -45,6 +45,8 @@ public:
     std::optional<int> LastQuestionAnswer() const { return lastQuestionAnswer_; }
     // Why the last dialog could not be filled from the preset ("" if it could).
     const std::string &DialogError() const { return dialogError_; }
+    // Warning boxes shown so far (the plug-in's error messages).
+    int WarningsShown() const { return warningsShown_; }
     // Files the viewer was asked to show and could show.
     int FilesShown() const { return filesShown_; }
     // While set, the viewer's files are read into `sink` (and deleted as the
@@ -74,6 +76,7 @@ private:
     bool cancelledUnasked_ = false;
     std::optional<int> lastQuestionAnswer_;
     std::string dialogError_;
+    int warningsShown_ = 0;
     int filesShown_ = 0;
     std::string *captured_ = nullptr;
     std::string progressShown_; // the text of the drawn progress line; "" when none

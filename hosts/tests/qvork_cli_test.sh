@@ -230,7 +230,9 @@ Plugins menu:
 Configuration menu:
   qVORK
 '
+printf '; my note\n' >>"$WORK/settings.reg"
 run --cache "$WORK/cache" config --digit 5
+check "config in a --cache run: the file's other lines are kept" grep -qxF '; my note' "$WORK/settings.reg"
 check "config in a --cache run: the setting is kept" grep -qF '"Diskz_num"=hex:05' "$WORK/settings.reg"
 check "config in a --cache run: that cache is not stored" test "$(grep -c CachePath "$WORK/settings.reg")" -eq 0
 run config --disks-menu off --digit auto
@@ -242,6 +244,22 @@ Plugins menu:
 Configuration menu:
   qVORK
 '
+
+# --- A registry that is not a registry file is never written over ------
+printf 'my notes\nREGEDIT4\n' >"$WORK/notes.txt"
+mkfifo "$WORK/fifo"
+while IFS='|' read -r file args why; do
+    # shellcheck disable=SC2086
+    run --registry "$file" $args
+    check "not a registry ($file $args): fails" status_is 1
+    check "not a registry ($file $args): says why" stderr_has "$file $why"
+done <<TABLE
+$WORK/notes.txt|config --digit 3|does not start with the line REGEDIT4
+$WORK/fifo|--cache $WORK/cache|is a FIFO, not a registry file
+$WORK|config --digit 3|is a folder, not a registry file
+TABLE
+check "not a registry: the notes are kept" test "$(cat "$WORK/notes.txt")" = $'my notes\nREGEDIT4'
+check "not a registry: the FIFO is kept" test -p "$WORK/fifo"
 
 # --- On a terminal: the progress line and the questions asked -----------
 # script(1) gives qvork a terminal; what it prints there lands in $OUT.

@@ -8,11 +8,17 @@
 //      the key exists, a query reads the value at query time. Nothing is
 //      cached, so another process's write is seen by the next call.
 //   2. Every write (RegCreateKeyExA, RegSetValueExA, RegDeleteValueA) holds
-//      an exclusive flock on "<file>.lock" while it re-reads the file,
+//      an exclusive flock on the file itself while it re-reads the file,
 //      changes its model and replaces the file whole: a temporary file
-//      beside it, written, fsync'ed and renamed over it. Readers therefore
-//      see the old file or the new one, never a mix; two writers never lose
-//      each other's values; a failed write leaves the old file as it was.
+//      beside it, written, fsync'ed and renamed over it, then the folder
+//      fsync'ed. Readers therefore see the old file or the new one, never a
+//      mix; two writers never lose each other's values; a failed write
+//      leaves the old file as it was, and nothing is left beside it.
+//   3. The file is the user's: only a regular file is opened, without
+//      blocking (a folder, device, FIFO or socket is ERROR_ACCESS_DENIED), a
+//      file that does not start with REGEDIT4 is never written over
+//      (ERROR_BADDB), and a save rewrites only the values it changed (see
+//      registry_file.h). A symbolic link stays one: its target is written.
 // Where this differs from Windows: keys have no security, class, times or
 // links; a key exists when the file lists it or a key below it; only
 // HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE are roots; data is capped at
@@ -33,6 +39,7 @@
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
 #include "platform/linux/registry_file.h"
+#include "platform/linux/registry_location.h"
 #include "platform/linux/system_calls.h"
 #include "platform/win32.h"
 
@@ -50,8 +57,7 @@ static struct RegistryKey *openKeys = NULL; // every key not yet closed
 
 // --- The file -------------------------------------------------------------------
 
-// The registry file's path, from the environment as it is now.
-static LONG FindRegistryFile(char *path, size_t size)
+LONG LocateRegistryFile(char *path, size_t size)
 {
     const char *file = getenv("QVORK_REGISTRY");
     if (file != NULL && file[0] != '\0')
@@ -72,6 +78,44 @@ static LONG FindRegistryFile(char *path, size_t size)
         written = snprintf(path, size, "%s/.config/qvork/registry.reg", home);
     }
     return written > 0 && (size_t)written < size ? ERROR_SUCCESS : ERROR_FILENAME_EXCED_RANGE;
+}
+
+// ERROR_ACCESS_DENIED for something other than a regular file, named in `why`.
+static LONG RefuseFileKind(mode_t mode, const char **why)
+{
+    *why = S_ISDIR(mode)    ? "is a folder, not a registry file"
+           : S_ISCHR(mode)  ? "is a character device, not a registry file"
+           : S_ISBLK(mode)  ? "is a block device, not a registry file"
+           : S_ISFIFO(mode) ? "is a FIFO, not a registry file"
+           : S_ISSOCK(mode) ? "is a socket, not a registry file"
+                            : "is not a regular file, so not a registry file";
+    return ERROR_ACCESS_DENIED;
+}
+
+// Opens the registry file `path` with `flags` (O_RDONLY or O_RDWR). Only a
+// regular file is opened: anything else is refused before the open (a FIFO
+// would block it, and a device is not ours to read or replace) and after it
+// (in case it was swapped meanwhile). *fd is -1 when there is no file.
+static LONG OpenRegistryFile(const char *path, int flags, int *fd, struct stat *info,
+                             const char **why)
+{
+    *fd = -1;
+    if (OS_CALL(stat)(path, info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? ERROR_SUCCESS
+                                                   : (LONG)Win32ErrorFromErrno(errno, path);
+    if (!S_ISREG(info->st_mode))
+        return RefuseFileKind(info->st_mode, why);
+    int opened = OS_CALL(open)(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+    if (opened < 0)
+        return errno == ENOENT ? ERROR_SUCCESS
+               : flags == O_RDONLY ? (LONG)Win32ErrorFromErrno(errno, path)
+                                   : ERROR_ACCESS_DENIED; // a read-only registry stays as it is
+    if (fstat(opened, info) != 0 || !S_ISREG(info->st_mode)) {
+        OS_CALL(close)(opened);
+        return RefuseFileKind(info->st_mode, why);
+    }
+    *fd = opened;
+    return ERROR_SUCCESS;
 }
 
 // Reads up to REGISTRY_FILE_MAX + 1 bytes of the open file `fd` into a
@@ -113,21 +157,19 @@ static LONG ReadWholeFile(int fd, BYTE **bytes, size_t *size)
     return ERROR_SUCCESS;
 }
 
-// Parses the registry file `path` into `model` (empty when there is no file).
-static LONG LoadRegistryFile(const char *path, RegistryModel *model)
+// Reads the open registry file `fd` into `model` (empty). With
+// `forWriting`, a file that is not a registry file is refused (ERROR_BADDB).
+static LONG ReadRegistryFile(int fd, BOOL forWriting, RegistryModel *model, const char **why)
 {
-    InitRegistryModel(model);
-    int fd = OS_CALL(open)(path, O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? ERROR_SUCCESS
-                                                   : (LONG)Win32ErrorFromErrno(errno, path);
     BYTE *bytes = NULL;
     size_t size = 0;
     LONG error = ReadWholeFile(fd, &bytes, &size);
-    OS_CALL(close)(fd);
     if (error != ERROR_SUCCESS)
         return error;
-    if (!ParseRegistryFile(bytes, size, model)) {
+    if (forWriting && !IsRegistryFileText(bytes, size)) {
+        *why = "does not start with the line REGEDIT4, so it is not a registry file";
+        error = ERROR_BADDB;
+    } else if (!ParseRegistryFile(bytes, size, model)) {
         FreeRegistryModel(model);
         error = ERROR_NOT_ENOUGH_MEMORY;
     }
@@ -135,16 +177,39 @@ static LONG LoadRegistryFile(const char *path, RegistryModel *model)
     return error;
 }
 
-// Loads the registry from wherever the environment now points.
+LONG CheckRegistryFile(const char *path, const char **why)
+{
+    *why = "";
+    int fd;
+    struct stat info;
+    LONG error = OpenRegistryFile(path, O_RDONLY, &fd, &info, why);
+    if (error != ERROR_SUCCESS || fd < 0)
+        return error;
+    RegistryModel model;
+    InitRegistryModel(&model);
+    error = ReadRegistryFile(fd, TRUE, &model, why);
+    OS_CALL(close)(fd);
+    FreeRegistryModel(&model);
+    return error;
+}
+
+// Loads the registry from wherever the environment now points; no file is
+// an empty registry.
 static LONG LoadCurrentRegistry(RegistryModel *model)
 {
+    InitRegistryModel(model);
     char path[NATIVE_PATH_SIZE];
-    LONG error = FindRegistryFile(path, sizeof path);
-    if (error != ERROR_SUCCESS) {
-        InitRegistryModel(model);
+    LONG error = LocateRegistryFile(path, sizeof path);
+    int fd = -1;
+    struct stat info;
+    const char *why;
+    if (error == ERROR_SUCCESS)
+        error = OpenRegistryFile(path, O_RDONLY, &fd, &info, &why);
+    if (error != ERROR_SUCCESS || fd < 0)
         return error;
-    }
-    return LoadRegistryFile(path, model);
+    error = ReadRegistryFile(fd, FALSE, model, &why);
+    OS_CALL(close)(fd);
+    return error;
 }
 
 // The Win32 code for a failed write step: every way of being kept from
@@ -154,6 +219,30 @@ static LONG WriteError(int error, const char *path)
     if (error == ENOENT || error == ENOTDIR)
         return ERROR_ACCESS_DENIED;
     return (LONG)Win32ErrorFromErrno(error, path);
+}
+
+// Follows symbolic links from `path` to the file they name, even one that
+// does not exist yet, so that a link stays a link and its target is written.
+static LONG FollowLinks(char *path, size_t size)
+{
+    for (int depth = 0; depth < 40; depth++) {
+        char target[PATH_MAX];
+        if (OS_CALL(realpath)(path, target) != NULL)
+            return snprintf(path, size, "%s", target) < (int)size ? ERROR_SUCCESS
+                                                                  : ERROR_FILENAME_EXCED_RANGE;
+        ssize_t length = OS_CALL(readlink)(path, target, sizeof target - 1);
+        if (length < 0)
+            return ERROR_SUCCESS; // not a link: the path as it is
+        target[length] = '\0';
+        char joined[PATH_MAX];
+        const char *slash = strrchr(path, '/');
+        int folderLength = target[0] != '/' && slash != NULL ? (int)(slash - path + 1) : 0;
+        if (snprintf(joined, sizeof joined, "%.*s%s", folderLength, path, target) >=
+                (int)sizeof joined ||
+            snprintf(path, size, "%s", joined) >= (int)size)
+            return ERROR_FILENAME_EXCED_RANGE;
+    }
+    return ERROR_ACCESS_DENIED; // a loop of links
 }
 
 // Creates the folders on the way to the file `path` that are missing.
@@ -189,36 +278,70 @@ static LONG MakeParentFolders(const char *path)
 // One read-modify-write of the registry file (invariant 2): begin, change
 // `model`, commit, end.
 typedef struct RegistryUpdate {
-    char path[NATIVE_PATH_SIZE]; // the registry file
-    int lockFd;                  // "<path>.lock", flock'ed exclusively; -1 when not held
+    char path[NATIVE_PATH_SIZE]; // the registry file, links followed
+    int fd;                      // the file, flock'ed exclusively; -1 when not held
+    struct stat file;            // what fd is
+    BOOL created;                // fd is an empty file this update made
+    BOOL committed;              // the new text replaced the file
     RegistryModel model;         // the file as read under the lock
 } RegistryUpdate;
 
+// Opens the registry file for writing and locks it, making it empty when
+// there is none. The lock is on the file itself, so nothing is left beside
+// it; since every write replaces the file, a writer whose lock came on a file
+// that was replaced while it waited tries again on the new one.
+static LONG LockRegistryFile(RegistryUpdate *update, const char **why)
+{
+    for (int attempt = 0; attempt < 1000; attempt++) {
+        int fd;
+        LONG error = OpenRegistryFile(update->path, O_RDWR, &fd, &update->file, why);
+        if (error != ERROR_SUCCESS)
+            return error;
+        BOOL created = FALSE;
+        if (fd < 0) {
+            fd = OS_CALL(open)(update->path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                               0644);
+            if (fd < 0 && errno == EEXIST)
+                continue; // made meanwhile: open that one
+            if (fd < 0)
+                return WriteError(errno, update->path);
+            created = TRUE;
+        }
+        int locked;
+        while ((locked = OS_CALL(flock)(fd, LOCK_EX)) != 0 && errno == EINTR)
+            ;
+        struct stat now;
+        if (locked == 0 && OS_CALL(fstat)(fd, &update->file) == 0 &&
+            OS_CALL(stat)(update->path, &now) == 0 &&
+            now.st_dev == update->file.st_dev && now.st_ino == update->file.st_ino) {
+            update->fd = fd;
+            update->created = created;
+            return ERROR_SUCCESS;
+        }
+        int failure = errno;
+        OS_CALL(close)(fd);
+        if (locked != 0)
+            return WriteError(failure, update->path);
+    }
+    return ERROR_SHARING_VIOLATION; // replaced again and again under our hands
+}
+
 static LONG BeginRegistryUpdate(RegistryUpdate *update)
 {
-    update->lockFd = -1;
+    update->fd = -1;
+    update->created = update->committed = FALSE;
     InitRegistryModel(&update->model);
-    LONG error = FindRegistryFile(update->path, sizeof update->path);
-    char target[PATH_MAX];
-    if (error == ERROR_SUCCESS && OS_CALL(realpath)(update->path, target) != NULL &&
-        strlen(target) < sizeof update->path)
-        strcpy(update->path, target); // a symbolic link stays one: its target is replaced
+    const char *why; // CheckRegistryFile says it to the user
+    LONG error = LocateRegistryFile(update->path, sizeof update->path);
+    if (error == ERROR_SUCCESS)
+        error = FollowLinks(update->path, sizeof update->path);
     if (error == ERROR_SUCCESS)
         error = MakeParentFolders(update->path);
-    if (error != ERROR_SUCCESS)
-        return error;
-    char lockPath[NATIVE_PATH_SIZE + 8];
-    snprintf(lockPath, sizeof lockPath, "%s.lock", update->path);
-    update->lockFd = OS_CALL(open)(lockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (update->lockFd < 0)
-        return WriteError(errno, lockPath);
-    while (OS_CALL(flock)(update->lockFd, LOCK_EX) != 0) {
-        if (errno != EINTR)
-            return WriteError(errno, lockPath);
-    }
-    if (access(update->path, W_OK) != 0 && errno != ENOENT)
-        return ERROR_ACCESS_DENIED; // a read-only registry stays as it is
-    return LoadRegistryFile(update->path, &update->model);
+    if (error == ERROR_SUCCESS)
+        error = LockRegistryFile(update, &why);
+    if (error == ERROR_SUCCESS)
+        error = ReadRegistryFile(update->fd, TRUE, &update->model, &why);
+    return error;
 }
 
 // Writes all of `bytes` to `fd`.
@@ -236,19 +359,22 @@ static BOOL WriteAll(int fd, const BYTE *bytes, size_t size)
     return TRUE;
 }
 
-// Replaces the file with `bytes` through a temporary file beside it.
-static LONG ReplaceFileAtomically(const char *path, const BYTE *bytes, size_t size)
+// Replaces the file with `bytes` through a temporary file beside it, with
+// the permissions and, where we may, the owner of `old`.
+static LONG ReplaceFileAtomically(const char *path, const struct stat *old, const BYTE *bytes,
+                                  size_t size)
 {
     char temporary[NATIVE_PATH_SIZE + 8];
     snprintf(temporary, sizeof temporary, "%s.XXXXXX", path);
     int fd = OS_CALL(mkostemp)(temporary, O_CLOEXEC);
     if (fd < 0)
         return WriteError(errno, temporary);
-    struct stat old;
-    mode_t mode = OS_CALL(stat)(path, &old) == 0 ? (old.st_mode & 0777) : 0644;
+    if (old->st_uid != geteuid() || old->st_gid != getegid())
+        (void)!OS_CALL(fchown)(fd, old->st_uid, old->st_gid); // only root may; others keep theirs
     int error = 0;
     errno = 0;
-    if (OS_CALL(fchmod)(fd, mode) != 0 || !WriteAll(fd, bytes, size) || OS_CALL(fsync)(fd) != 0)
+    if (OS_CALL(fchmod)(fd, old->st_mode & 0777) != 0 || !WriteAll(fd, bytes, size) ||
+        OS_CALL(fsync)(fd) != 0)
         error = errno != 0 ? errno : EIO;
     if (OS_CALL(close)(fd) != 0 && error == 0)
         error = errno;
@@ -265,7 +391,7 @@ static LONG ReplaceFileAtomically(const char *path, const BYTE *bytes, size_t si
         slash[slash == folder ? 1 : 0] = '\0';
         int folderFd = OS_CALL(open)(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
         if (folderFd >= 0) {
-            OS_CALL(fsync)(folderFd); // make the rename itself durable; a failure here loses nothing
+            OS_CALL(fsync)(folderFd); // makes the rename itself durable; a failure loses nothing
             OS_CALL(close)(folderFd);
         }
     }
@@ -278,16 +404,21 @@ static LONG CommitRegistryUpdate(RegistryUpdate *update)
     size_t size = 0;
     if (!SerialiseRegistryFile(&update->model, &bytes, &size))
         return ERROR_NOT_ENOUGH_MEMORY;
-    LONG error = ReplaceFileAtomically(update->path, bytes, size);
+    LONG error = ReplaceFileAtomically(update->path, &update->file, bytes, size);
     free(bytes);
+    update->committed = error == ERROR_SUCCESS;
     return error;
 }
 
 static void EndRegistryUpdate(RegistryUpdate *update)
 {
-    if (update->lockFd >= 0)
-        OS_CALL(close)(update->lockFd); // releases the flock
-    update->lockFd = -1;
+    struct stat now;
+    if (update->created && !update->committed && OS_CALL(stat)(update->path, &now) == 0 &&
+        now.st_dev == update->file.st_dev && now.st_ino == update->file.st_ino)
+        OS_CALL(unlink)(update->path); // the empty file this update made, still under our lock
+    if (update->fd >= 0)
+        OS_CALL(close)(update->fd); // releases the flock
+    update->fd = -1;
     FreeRegistryModel(&update->model);
 }
 

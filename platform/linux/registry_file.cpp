@@ -1,7 +1,7 @@
 // REGEDIT4 text to and from the in-memory registry model; see
 // registry_file.h. The parser reads line by line and never looks past the
-// buffer it was given; the writer emits only lines the parser reads back to
-// the same model.
+// buffer it was given; the writer copies the source text and emits only
+// lines the parser reads back to the same model.
 #include "platform/linux/registry_file.h"
 
 #include <stdio.h>
@@ -155,10 +155,29 @@ BOOL NormaliseRegistryPath(const char *path, size_t length, char *out)
 
 // --- The model ------------------------------------------------------------------
 
+// Room for one more element in the malloc'd array *array of *capacity
+// elements, `count` in use: doubled when full, `first` elements at first.
+static BOOL GrowArray(void **array, size_t *capacity, size_t count, size_t first, size_t size)
+{
+    if (count < *capacity)
+        return TRUE;
+    size_t larger = *capacity == 0 ? first : *capacity * 2;
+    void *grown = realloc(*array, larger * size);
+    if (grown == NULL)
+        return FALSE;
+    *array = grown;
+    *capacity = larger;
+    return TRUE;
+}
+
 void InitRegistryModel(RegistryModel *model)
 {
     model->keys = NULL;
     model->keyCount = model->keyCapacity = 0;
+    model->source = NULL;
+    model->sourceSize = 0;
+    model->lines = NULL;
+    model->lineCount = model->lineCapacity = 0;
 }
 
 static void FreeValue(RegistryValueRecord *value)
@@ -177,6 +196,8 @@ void FreeRegistryModel(RegistryModel *model)
         free(key->path);
     }
     free(model->keys);
+    free(model->source);
+    free(model->lines);
     InitRegistryModel(model);
 }
 
@@ -211,15 +232,9 @@ RegistryKeyRecord *AddRegistryKey(RegistryModel *model, const char *path)
         return key;
     if (model->keyCount >= REGISTRY_KEYS_MAX)
         return NULL;
-    if (model->keyCount == model->keyCapacity) {
-        size_t capacity = model->keyCapacity == 0 ? 16 : model->keyCapacity * 2;
-        RegistryKeyRecord *keys =
-            (RegistryKeyRecord *)realloc(model->keys, capacity * sizeof *keys);
-        if (keys == NULL)
-            return NULL;
-        model->keys = keys;
-        model->keyCapacity = capacity;
-    }
+    if (!GrowArray((void **)&model->keys, &model->keyCapacity, model->keyCount, 16,
+                   sizeof *model->keys))
+        return NULL;
     char *copy = CopyText(path);
     if (copy == NULL)
         return NULL;
@@ -227,6 +242,8 @@ RegistryKeyRecord *AddRegistryKey(RegistryModel *model, const char *path)
     key->path = copy;
     key->values = NULL;
     key->valueCount = key->valueCapacity = 0;
+    key->nextValueId = 0;
+    key->anchor = REGISTRY_NO_SOURCE;
     return key;
 }
 
@@ -238,21 +255,15 @@ RegistryValueRecord *FindRegistryValue(const RegistryKeyRecord *key, const char 
     return NULL;
 }
 
-// A fresh value record at the end of `key`, name copied, no data; NULL when
-// the key is full or memory ran out.
+// A fresh value record at the end of `key`, name copied, no data, not from
+// the source; NULL when the key is full or memory ran out.
 static RegistryValueRecord *AppendValue(RegistryKeyRecord *key, const char *name)
 {
     if (key->valueCount >= REGISTRY_VALUES_MAX)
         return NULL;
-    if (key->valueCount == key->valueCapacity) {
-        size_t capacity = key->valueCapacity == 0 ? 8 : key->valueCapacity * 2;
-        RegistryValueRecord *values =
-            (RegistryValueRecord *)realloc(key->values, capacity * sizeof *values);
-        if (values == NULL)
-            return NULL;
-        key->values = values;
-        key->valueCapacity = capacity;
-    }
+    if (!GrowArray((void **)&key->values, &key->valueCapacity, key->valueCount, 8,
+                   sizeof *key->values))
+        return NULL;
     char *copy = CopyText(name);
     if (copy == NULL)
         return NULL;
@@ -261,6 +272,9 @@ static RegistryValueRecord *AppendValue(RegistryKeyRecord *key, const char *name
     value->type = REG_NONE;
     value->data = NULL;
     value->size = 0;
+    value->id = key->nextValueId++;
+    value->line = REGISTRY_NO_SOURCE;
+    value->changed = TRUE;
     return value;
 }
 
@@ -269,6 +283,10 @@ BOOL SetRegistryValue(RegistryKeyRecord *key, const char *name, DWORD type, cons
 {
     if (!IsValidValueName(name) || size > REGISTRY_DATA_MAX || (data == NULL && size > 0))
         return FALSE;
+    RegistryValueRecord *value = FindRegistryValue(key, name);
+    if (value != NULL && value->type == type && value->size == size &&
+        (size == 0 || memcmp(value->data, data, size) == 0))
+        return TRUE; // the same again: its line stays as it is
     BYTE *copy = NULL;
     if (size > 0) {
         copy = (BYTE *)malloc(size);
@@ -276,7 +294,6 @@ BOOL SetRegistryValue(RegistryKeyRecord *key, const char *name, DWORD type, cons
             return FALSE;
         memcpy(copy, data, size);
     }
-    RegistryValueRecord *value = FindRegistryValue(key, name);
     if (value == NULL)
         value = AppendValue(key, name);
     if (value == NULL) {
@@ -287,6 +304,7 @@ BOOL SetRegistryValue(RegistryKeyRecord *key, const char *name, DWORD type, cons
     value->type = type;
     value->data = copy;
     value->size = size;
+    value->changed = TRUE;
     return TRUE;
 }
 
@@ -515,9 +533,17 @@ static ParseResult ReadValueData(LineReader *reader, const TextSpan *line, size_
     return PARSE_MALFORMED; // including "-", a deletion, which a saved file never holds
 }
 
-// Reads one value line ("name"=data or @=data) into the key `keyIndex`.
+// Room for one more source line.
+static BOOL ReserveSourceLine(RegistryModel *model)
+{
+    return GrowArray((void **)&model->lines, &model->lineCapacity, model->lineCount, 64,
+                     sizeof *model->lines);
+}
+
+// Reads one value line ("name"=data or @=data, starting at `lineStart` of
+// the source) into the key `keyIndex`.
 static ParseResult ReadValueLine(LineReader *reader, const TextSpan *line, RegistryModel *model,
-                                 size_t keyIndex)
+                                 size_t keyIndex, size_t lineStart)
 {
     ByteBuffer name = {NULL, 0, 0};
     ByteBuffer data = {NULL, 0, 0};
@@ -539,13 +565,25 @@ static ParseResult ReadValueLine(LineReader *reader, const TextSpan *line, Regis
     }
     if (result == PARSE_OK) {
         const char *text = (const char *)name.data;
+        RegistryKeyRecord *key = &model->keys[keyIndex];
+        RegistryValueRecord *value = NULL;
         if (strlen(text) != name.size - 1 || !IsValidValueName(text))
             result = PARSE_MALFORMED; // a NUL or line break inside the name
-        else if (FindRegistryValue(&model->keys[keyIndex], text) == NULL &&
-                 model->keys[keyIndex].valueCount >= REGISTRY_VALUES_MAX)
+        else if (FindRegistryValue(key, text) == NULL && key->valueCount >= REGISTRY_VALUES_MAX)
             result = PARSE_MALFORMED;
-        else if (!SetRegistryValue(&model->keys[keyIndex], text, type, data.data, (DWORD)data.size))
+        else if (!ReserveSourceLine(model) ||
+                 !SetRegistryValue(key, text, type, data.data, (DWORD)data.size) ||
+                 (value = FindRegistryValue(key, text)) == NULL)
             result = PARSE_NO_MEMORY;
+        if (value != NULL) { // this line is now where the value was last set
+            RegistrySourceLine *source = &model->lines[model->lineCount];
+            source->start = lineStart;
+            source->end = reader->position;
+            source->key = keyIndex;
+            source->valueId = value->id;
+            value->line = model->lineCount++;
+            value->changed = FALSE;
+        }
     }
     FreeByteBuffer(&name);
     FreeByteBuffer(&data);
@@ -576,25 +614,54 @@ static ParseResult ReadKeyLine(const TextSpan *line, RegistryModel *model, size_
 
 BOOL ParseRegistryFile(const BYTE *bytes, size_t size, RegistryModel *model)
 {
-    LineReader reader = {bytes, bytes != NULL ? size : 0, 0};
+    if (model->keyCount != 0 || model->source != NULL)
+        return FALSE;
+    if (bytes != NULL && size > 0) {
+        model->source = (BYTE *)malloc(size);
+        if (model->source == NULL)
+            return FALSE;
+        memcpy(model->source, bytes, size);
+        model->sourceSize = size;
+    }
+    LineReader reader = {model->source, model->sourceSize, 0};
     TextSpan line;
     size_t keyIndex = (size_t)-1; // the key that value lines go to; none yet
-    while (NextLine(&reader, &line)) {
+    for (;;) {
+        size_t lineStart = reader.position;
+        if (!NextLine(&reader, &line))
+            break;
         if (line.length == 0)
             continue;
         ParseResult result = PARSE_OK;
         if (line.text[0] == '[')
             result = ReadKeyLine(&line, model, &keyIndex);
         else if ((line.text[0] == '"' || line.text[0] == '@') && keyIndex != (size_t)-1)
-            result = ReadValueLine(&reader, &line, model, keyIndex);
+            result = ReadValueLine(&reader, &line, model, keyIndex, lineStart);
         // anything else (the REGEDIT4 header, comments, damage) is skipped
         if (result == PARSE_NO_MEMORY)
             return FALSE;
+        if (keyIndex != (size_t)-1 && line.text[0] != ';')
+            model->keys[keyIndex].anchor = reader.position;
     }
     return TRUE;
 }
 
 // --- Writing ----------------------------------------------------------------------
+
+BOOL IsRegistryFileText(const BYTE *bytes, size_t size)
+{
+    static const char header[] = "REGEDIT4";
+    if (size == 0)
+        return TRUE;
+    size_t i = size >= 3 && memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    while (i < size && (IsBlank(bytes[i]) || bytes[i] == '\r' || bytes[i] == '\n'))
+        i++;
+    if (size - i < sizeof header - 1 || memcmp(bytes + i, header, sizeof header - 1) != 0)
+        return FALSE;
+    for (i += sizeof header - 1; i < size && (IsBlank(bytes[i]) || bytes[i] == '\r'); i++)
+        ;
+    return i == size || bytes[i] == '\n' ? TRUE : FALSE;
+}
 
 static BOOL AppendQuoted(ByteBuffer *out, const BYTE *text, size_t length)
 {
@@ -621,8 +688,9 @@ static BOOL IsPlainString(const RegistryValueRecord *value)
     return TRUE;
 }
 
-// Appends "xx,xx,..." wrapping long lists as regedit does.
-static BOOL AppendHexList(ByteBuffer *out, const BYTE *data, DWORD size, size_t column)
+// Appends "xx,xx,..." wrapping long lists as regedit does, with `lineBreak`.
+static BOOL AppendHexList(ByteBuffer *out, const BYTE *data, DWORD size, size_t column,
+                          const char *lineBreak)
 {
     static const char digits[] = "0123456789abcdef";
     for (DWORD i = 0; i < size; i++) {
@@ -631,7 +699,8 @@ static BOOL AppendHexList(ByteBuffer *out, const BYTE *data, DWORD size, size_t 
                 return FALSE;
             column++;
             if (column > 76) {
-                if (!AppendText(out, "\\\n  "))
+                if (!AppendText(out, "\\") || !AppendText(out, lineBreak) ||
+                    !AppendText(out, "  "))
                     return FALSE;
                 column = 2;
             }
@@ -644,7 +713,9 @@ static BOOL AppendHexList(ByteBuffer *out, const BYTE *data, DWORD size, size_t 
     return TRUE;
 }
 
-static BOOL AppendValueLine(ByteBuffer *out, const RegistryValueRecord *value)
+// Appends the value's line without its final line break.
+static BOOL AppendValueText(ByteBuffer *out, const RegistryValueRecord *value,
+                            const char *lineBreak)
 {
     size_t lineStart = out->size;
     BOOL ok = value->name[0] == '\0' ? AppendBytes(out, "@", 1)
@@ -653,34 +724,182 @@ static BOOL AppendValueLine(ByteBuffer *out, const RegistryValueRecord *value)
     if (!ok)
         return FALSE;
     char prefix[24];
-    if (IsPlainString(value)) {
-        ok = AppendQuoted(out, value->data, value->size - 1);
-    } else if (value->type == REG_DWORD && value->size == 4) {
+    if (IsPlainString(value))
+        return AppendQuoted(out, value->data, value->size - 1);
+    if (value->type == REG_DWORD && value->size == 4) {
         DWORD number = (DWORD)value->data[0] | ((DWORD)value->data[1] << 8) |
                        ((DWORD)value->data[2] << 16) | ((DWORD)value->data[3] << 24);
         snprintf(prefix, sizeof prefix, "dword:%08x", (unsigned)number);
-        ok = AppendText(out, prefix);
-    } else {
-        if (value->type == REG_BINARY)
-            snprintf(prefix, sizeof prefix, "hex:");
-        else
-            snprintf(prefix, sizeof prefix, "hex(%x):", (unsigned)value->type);
-        ok = AppendText(out, prefix) &&
-             AppendHexList(out, value->data, value->size, out->size - lineStart);
+        return AppendText(out, prefix);
     }
-    return ok && AppendBytes(out, "\n", 1);
+    if (value->type == REG_BINARY)
+        snprintf(prefix, sizeof prefix, "hex:");
+    else
+        snprintf(prefix, sizeof prefix, "hex(%x):", (unsigned)value->type);
+    return AppendText(out, prefix) &&
+           AppendHexList(out, value->data, value->size, out->size - lineStart, lineBreak);
+}
+
+// The line break of the source's first line; "\n" without one.
+static const char *SourceLineBreak(const RegistryModel *model)
+{
+    const BYTE *newline =
+        model->source != NULL ? (const BYTE *)memchr(model->source, '\n', model->sourceSize) : NULL;
+    return newline != NULL && newline > model->source && newline[-1] == '\r' ? "\r\n" : "\n";
+}
+
+// Ends what was written so far with a line break, so a new line can follow.
+// After a line ending in "\", which would carry a hex list on into the next
+// line, a blank line ends the list first.
+static BOOL StartNewLine(ByteBuffer *out, const char *lineBreak)
+{
+    if (out->size == 0)
+        return TRUE;
+    if (out->data[out->size - 1] != '\n' && !AppendText(out, lineBreak))
+        return FALSE;
+    size_t end = out->size - 1; // the last line's text ends here
+    if (end > 0 && out->data[end - 1] == '\r')
+        end--;
+    while (end > 0 && IsBlank(out->data[end - 1]))
+        end--;
+    return end > 0 && out->data[end - 1] == '\\' ? AppendText(out, lineBreak) : TRUE;
+}
+
+// Appends the values of `key` that are not from the source, a line each.
+static BOOL AppendNewValues(ByteBuffer *out, const RegistryKeyRecord *key, const char *lineBreak)
+{
+    BOOL ok = TRUE;
+    for (size_t v = 0; ok && v < key->valueCount; v++)
+        if (key->values[v].line == REGISTRY_NO_SOURCE)
+            ok = StartNewLine(out, lineBreak) && AppendValueText(out, &key->values[v], lineBreak) &&
+                 AppendText(out, lineBreak);
+    return ok;
+}
+
+// Appends the value set by source line `line` anew in that line's place,
+// with the line's indentation and its own line break.
+static BOOL AppendRewrittenLine(ByteBuffer *out, const RegistryModel *model,
+                                const RegistrySourceLine *line, const RegistryValueRecord *value,
+                                const char *lineBreak)
+{
+    const BYTE *text = model->source + line->start;
+    size_t length = line->end - line->start, indent = 0;
+    while (indent < length && IsBlank(text[indent]))
+        indent++;
+    const char *ending = "";
+    if (length > 0 && text[length - 1] == '\n')
+        ending = length > 1 && text[length - 2] == '\r' ? "\r\n" : "\n";
+    return AppendBytes(out, text, indent) && AppendValueText(out, value, lineBreak) &&
+           AppendText(out, ending);
+}
+
+// Where the new values of a key from the source go.
+typedef struct Insertion {
+    size_t at;  // offset in the source
+    size_t key; // index of the key
+} Insertion;
+
+static int CompareInsertions(const void *a, const void *b)
+{
+    const Insertion *x = (const Insertion *)a, *y = (const Insertion *)b;
+    return x->at < y->at ? -1 : x->at > y->at ? 1 : 0;
+}
+
+// What the writer needs beside the model: the values by key and id
+// (values[first[k] + id] is the value `id` of key k, NULL when deleted), and
+// the keys from the source with new values, in source order.
+typedef struct WritePlan {
+    size_t *first;
+    const RegistryValueRecord **values;
+    Insertion *insertions;
+    size_t insertionCount;
+} WritePlan;
+
+static void FreeWritePlan(WritePlan *plan)
+{
+    free(plan->first);
+    free(plan->values);
+    free(plan->insertions);
+}
+
+static BOOL MakeWritePlan(const RegistryModel *model, WritePlan *plan)
+{
+    plan->first = (size_t *)malloc((model->keyCount + 1) * sizeof *plan->first);
+    plan->values = NULL;
+    plan->insertions = (Insertion *)malloc((model->keyCount + 1) * sizeof *plan->insertions);
+    plan->insertionCount = 0;
+    if (plan->first == NULL || plan->insertions == NULL)
+        return FALSE;
+    size_t total = 0;
+    for (size_t k = 0; k < model->keyCount; k++) {
+        plan->first[k] = total;
+        total += model->keys[k].nextValueId;
+    }
+    plan->values = (const RegistryValueRecord **)calloc(total + 1, sizeof *plan->values);
+    if (plan->values == NULL)
+        return FALSE;
+    for (size_t k = 0; k < model->keyCount; k++) {
+        const RegistryKeyRecord *key = &model->keys[k];
+        BOOL hasNew = FALSE;
+        for (size_t v = 0; v < key->valueCount; v++) {
+            plan->values[plan->first[k] + key->values[v].id] = &key->values[v];
+            hasNew = hasNew || key->values[v].line == REGISTRY_NO_SOURCE;
+        }
+        if (hasNew && key->anchor != REGISTRY_NO_SOURCE) {
+            plan->insertions[plan->insertionCount].at = key->anchor;
+            plan->insertions[plan->insertionCount++].key = k;
+        }
+    }
+    qsort(plan->insertions, plan->insertionCount, sizeof *plan->insertions, CompareInsertions);
+    return TRUE;
+}
+
+// Copies the source from `*at` to `end`, putting in the new values whose
+// place lies on the way.
+static BOOL CopySourceUpTo(ByteBuffer *out, const RegistryModel *model, const WritePlan *plan,
+                           size_t *next, size_t *at, size_t end, const char *lineBreak)
+{
+    BOOL ok = TRUE;
+    for (; ok && *next < plan->insertionCount && plan->insertions[*next].at <= end; (*next)++) {
+        const Insertion *insertion = &plan->insertions[*next];
+        ok = AppendBytes(out, model->source + *at, insertion->at - *at) &&
+             AppendNewValues(out, &model->keys[insertion->key], lineBreak);
+        *at = insertion->at;
+    }
+    ok = ok && AppendBytes(out, model->source + *at, end - *at);
+    *at = end;
+    return ok;
 }
 
 BOOL SerialiseRegistryFile(const RegistryModel *model, BYTE **bytes, size_t *size)
 {
     ByteBuffer out = {NULL, 0, 0};
-    BOOL ok = AppendText(&out, "REGEDIT4\n");
+    const char *lineBreak = SourceLineBreak(model);
+    WritePlan plan;
+    BOOL ok = MakeWritePlan(model, &plan);
+    if (ok && model->sourceSize == 0)
+        ok = AppendText(&out, "REGEDIT4") && AppendText(&out, lineBreak);
+    size_t at = 0, next = 0;
+    for (size_t l = 0; ok && l < model->lineCount; l++) {
+        const RegistrySourceLine *line = &model->lines[l];
+        const RegistryValueRecord *value = plan.values[plan.first[line->key] + line->valueId];
+        ok = CopySourceUpTo(&out, model, &plan, &next, &at, line->start, lineBreak);
+        if (value != NULL && !value->changed)
+            ok = ok && AppendBytes(&out, model->source + line->start, line->end - line->start);
+        else if (value != NULL && value->line == l)
+            ok = ok && AppendRewrittenLine(&out, model, line, value, lineBreak);
+        // else: a deleted value, or an earlier setting of a changed one
+        at = line->end;
+    }
+    ok = ok && CopySourceUpTo(&out, model, &plan, &next, &at, model->sourceSize, lineBreak);
     for (size_t k = 0; ok && k < model->keyCount; k++) {
         const RegistryKeyRecord *key = &model->keys[k];
-        ok = AppendText(&out, "\n[") && AppendText(&out, key->path) && AppendText(&out, "]\n");
-        for (size_t v = 0; ok && v < key->valueCount; v++)
-            ok = AppendValueLine(&out, &key->values[v]);
+        if (key->anchor == REGISTRY_NO_SOURCE)
+            ok = StartNewLine(&out, lineBreak) && AppendText(&out, lineBreak) &&
+                 AppendText(&out, "[") && AppendText(&out, key->path) && AppendText(&out, "]") &&
+                 AppendText(&out, lineBreak) && AppendNewValues(&out, key, lineBreak);
     }
+    FreeWritePlan(&plan);
     if (!ok) {
         FreeByteBuffer(&out);
         return FALSE;

@@ -1,8 +1,12 @@
 // The registry file in memory: a REGEDIT4 text parsed into keys and values,
 // and written back. The parser takes any bytes: a line it cannot read is
 // skipped (values under a key line it cannot read are skipped with it), so a
-// damaged file still yields every good line. A fuzz target calls
-// ParseRegistryFile and SerialiseRegistryFile directly.
+// damaged file still yields every good line. The file belongs to the user:
+// the model keeps the text it was parsed from and where each value was set,
+// so writing it back rewrites only the values that changed and keeps every
+// other line (comments, blank lines, lines the parser skipped) byte for
+// byte in its place. A fuzz target calls ParseRegistryFile and
+// SerialiseRegistryFile directly.
 //
 // Invariants of a model (ParseRegistryFile and the editing calls keep them):
 //   1. Key paths are "ROOT\sub\sub": non-empty components of at most
@@ -15,7 +19,12 @@
 //      or NUL; data has at most REGISTRY_DATA_MAX bytes.
 //   4. At most REGISTRY_KEYS_MAX keys, and REGISTRY_VALUES_MAX values a key
 //      (lookups are linear; the caps bound the work a hostile file can cause).
-// Serialising a model and parsing the text gives the same model again.
+//   5. The source lines lie in the source text in order without overlapping;
+//      a value's `line`, when set, is the last source line naming its id,
+//      and a key's `anchor`, when set, is the end of a line of the source.
+// Serialising a model and parsing the text gives the same model again (the
+// values of a key possibly in another order); serialising a model nobody
+// changed gives back the source text unchanged.
 #ifndef QVORK_PLATFORM_LINUX_REGISTRY_FILE_H
 #define QVORK_PLATFORM_LINUX_REGISTRY_FILE_H
 
@@ -29,12 +38,16 @@
 #define REGISTRY_DATA_MAX (1u << 20)   // bytes of one value's data
 #define REGISTRY_KEYS_MAX 16384        // keys of a model
 #define REGISTRY_VALUES_MAX 16384      // values of one key
+#define REGISTRY_NO_SOURCE ((size_t)-1) // not read from the source text
 
 typedef struct RegistryValueRecord {
     char *name;   // owned, NUL-terminated; "" is the key's default value ("@")
     DWORD type;   // REG_SZ, REG_BINARY, REG_DWORD or any other type number
     BYTE *data;   // owned, `size` bytes; NULL when size is 0
     DWORD size;   // bytes of data, a REG_SZ's terminating NUL included
+    size_t id;    // unique within its key; the source lines that set it name it so
+    size_t line;  // index of the last source line that set it, or REGISTRY_NO_SOURCE
+    BOOL changed; // set since it was read: the writer writes it anew
 } RegistryValueRecord;
 
 typedef struct RegistryKeyRecord {
@@ -42,25 +55,54 @@ typedef struct RegistryKeyRecord {
     RegistryValueRecord *values; // owned array, in file order
     size_t valueCount;
     size_t valueCapacity;
+    size_t nextValueId;          // the id the next new value gets
+    size_t anchor;               // source offset where new values go (the end of the
+                                 // last line of its last section that is neither
+                                 // blank nor a comment), or REGISTRY_NO_SOURCE: a
+                                 // new section at the end
 } RegistryKeyRecord;
+
+// A value line of the source text, its continuation lines included.
+typedef struct RegistrySourceLine {
+    size_t start;   // first byte in the source
+    size_t end;     // past its last byte, line break included
+    size_t key;     // index of the key it set a value of
+    size_t valueId; // id of that value (gone when the value was deleted)
+} RegistrySourceLine;
 
 typedef struct RegistryModel {
     RegistryKeyRecord *keys; // owned array, in file order
     size_t keyCount;
     size_t keyCapacity;
+    BYTE *source;               // owned copy of the text parsed; NULL when none
+    size_t sourceSize;
+    RegistrySourceLine *lines;  // owned array, in source order
+    size_t lineCount;
+    size_t lineCapacity;
 } RegistryModel;
 
 // An empty model; FreeRegistryModel releases it and leaves it empty again.
 void InitRegistryModel(RegistryModel *model);
 void FreeRegistryModel(RegistryModel *model);
 
-// Adds the keys and values of the REGEDIT4 text `bytes` (`size` bytes, any
-// content) to `model`. FALSE only when memory ran out; the model then holds
-// what was read so far and is still valid.
+// Reads the REGEDIT4 text `bytes` (`size` bytes, any content) into the
+// empty `model`, which keeps a copy of the text. FALSE when the model was
+// not empty, or when memory ran out; the model then holds what was read so
+// far and is still valid.
 BOOL ParseRegistryFile(const BYTE *bytes, size_t size, RegistryModel *model);
 
+// TRUE when `bytes` may be written over as a registry file: no bytes at
+// all, or the line "REGEDIT4" first, after an optional UTF-8 byte-order mark
+// and white space. Anything else is somebody else's file.
+BOOL IsRegistryFileText(const BYTE *bytes, size_t size);
+
 // The REGEDIT4 text of `model` in a malloc'd buffer (*bytes, *size bytes;
-// the caller frees it). FALSE when memory ran out (nothing to free then).
+// the caller frees it): the source text with the changed values rewritten
+// where they stood (earlier lines setting the same value dropped), the lines
+// of deleted values dropped, new values after the last line of their key's
+// section and new keys as sections at the end, in the source's line breaks.
+// Without a source, a new file. FALSE when memory ran out (nothing to free
+// then).
 BOOL SerialiseRegistryFile(const RegistryModel *model, BYTE **bytes, size_t *size);
 
 // Brings the key path `path` (`length` bytes, "\" separators) to its form in
@@ -80,7 +122,8 @@ RegistryKeyRecord *AddRegistryKey(RegistryModel *model, const char *path);
 // The value named `name` of `key`, or NULL.
 RegistryValueRecord *FindRegistryValue(const RegistryKeyRecord *key, const char *name);
 // Stores a copy of `data` as the value `name` of `key`, replacing a value of
-// that name (whose spelling is kept). FALSE when the name or size breaks
+// that name (whose spelling is kept; it counts as changed only when its type
+// or data differ). FALSE when the name or size breaks
 // invariant 3, the key is full (invariant 4) or memory ran out; the key is
 // then unchanged.
 BOOL SetRegistryValue(RegistryKeyRecord *key, const char *name, DWORD type, const BYTE *data,

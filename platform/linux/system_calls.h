@@ -29,15 +29,18 @@
     X(write, write, ssize_t, (int, const void *, size_t))                                      \
     X(fsync, fsync, int, (int))                                                                \
     X(fchmod, fchmod, int, (int, mode_t))                                                      \
+    X(fchown, fchown, int, (int, uid_t, gid_t))                                                \
     X(flock, flock, int, (int, int))                                                           \
     X(mkostemp, mkostemp, int, (char *, int))                                                  \
     X(stat, stat, int, (const char *, struct stat *))                                          \
+    X(fstat, fstat, int, (int, struct stat *))                                                 \
     X(lstat, lstat, int, (const char *, struct stat *))                                        \
     X(fstatat, fstatat, int, (int, const char *, struct stat *, int))                          \
     X(mkdir, mkdir, int, (const char *, mode_t))                                               \
     X(unlink, unlink, int, (const char *))                                                     \
     X(rename, rename, int, (const char *, const char *))                                       \
     X(realpath, realpath, char *, (const char *, char *))                                      \
+    X(readlink, readlink, ssize_t, (const char *, char *, size_t))                             \
     X(opendir, opendir, DIR *, (const char *))                                                 \
     X(readdir, readdir, struct dirent *, (DIR *))                                              \
     X(closedir, closedir, int, (DIR *))                                                        \

@@ -781,11 +781,13 @@ class MalformedRegistryTest : public FaultTest,
 
 // Garbage around good lines: what is readable is read (the cache folder,
 // the settings), nothing crashes, and saving the settings keeps every value
-// that could be read.
+// that could be read. A file without the REGEDIT4 line first is not a
+// registry file: it is read, but a save is refused and leaves it as it is.
 TEST_P(MalformedRegistryTest, ReadableLinesAreReadAndKept) {
     const RegistryGarbage &g = GetParam();
     cache.WriteSite("cache1", "s.example", {OkRecord("f", "f")});
-    WriteBytes(registry.File(), g.before + GoodRegistry(cache.CachePathValue(), SettingsKey()) + g.after);
+    const std::string text = g.before + GoodRegistry(cache.CachePathValue(), SettingsKey()) + g.after;
+    WriteBytes(registry.File(), text);
     Close(panel);
     panel = Open();
 
@@ -801,6 +803,11 @@ TEST_P(MalformedRegistryTest, ReadableLinesAreReadAndKept) {
         return kOkButton;
     };
     EXPECT_EQ(plugin->Configure(0), 1);
+    if (text.compare(0, 8, "REGEDIT4") != 0) {
+        EXPECT_EQ(WarningTexts(), std::vector<std::string>{"can't create/open registry key!"});
+        EXPECT_EQ(ReadWhole(registry.File()), text);
+        return;
+    }
     EXPECT_TRUE(WarningTexts().empty());
     EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kNetSonicKey, kCachePathName),
               cache.CachePathValue() + std::string(1, '\0'));
@@ -812,22 +819,23 @@ TEST_P(MalformedRegistryTest, ReadableLinesAreReadAndKept) {
 INSTANTIATE_TEST_SUITE_P(
     Garbage, MalformedRegistryTest,
     ::testing::Values(
-        RegistryGarbage{"EveryByteValue", AllBytes() + "\r\n", ""},
+        RegistryGarbage{"EveryByteValue", "REGEDIT4\r\n" + AllBytes() + "\r\n", ""},
         RegistryGarbage{"NulBytesAndNoHeader", std::string("\0\0REGEDIT4\0\n", 12), ""},
         RegistryGarbage{"BrokenKeyLines",
                         "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\r\n[\r\n]\r\n[-HKEY_LOCAL_MACHINE]\r\n"
                         "[HKEY_NOWHERE\\x]\r\n\"v\"=\"w\"\r\n",
                         ""},
         RegistryGarbage{"BrokenValuesUnderTheRightKey",
-                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\web3000\\netsonic]\r\n\"CachePath\"=hex:zz,\r\n"
+                        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\web3000\\netsonic]\r\n"
+                        "\"CachePath\"=hex:zz,\r\n"
                         "\"CachePath=\"/unterminated\r\n\"CachePath\"=dword:xyz\r\n=\r\n\"\r\n",
                         ""},
         RegistryGarbage{"OverlongLines",
-                        "[HKEY_LOCAL_MACHINE\\" + std::string(5000, 'K') + "]\r\n\"" +
+                        "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\" + std::string(5000, 'K') + "]\r\n\"" +
                             std::string(20000, 'n') + "\"=\"" + std::string(100000, 'v') + "\r\n",
                         ""},
         RegistryGarbage{"EndsInsideAValue", "REGEDIT4\r\n\r\n", "\"Show_Diskz\"=hex:0"},
-        RegistryGarbage{"EndsInsideAKeyLine", "", "[HKEY_CURRENT_USER\\Soft"}),
+        RegistryGarbage{"EndsInsideAKeyLine", "REGEDIT4\r\n", "[HKEY_CURRENT_USER\\Soft"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Registry files with nothing readable in them, and a folder in the file's
@@ -902,11 +910,8 @@ TEST_P(UnwritableRegistryTest, OkShowsTheKeyCannotBeCreatedAndChangesNothing) {
     EXPECT_EQ(WarningTexts(), std::vector<std::string>{"can't create/open registry key!"});
     EXPECT_EQ(ReadWhole(file), content);
     std::set<std::string> filesAfter;
-    for (const auto &entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename();
-        if (name != "registry.reg.lock") filesAfter.insert(name); // the writers' lock may stay
-    }
-    EXPECT_EQ(filesAfter, filesBefore) << "no temporary file is left beside the registry";
+    for (const auto &entry : fs::directory_iterator(folder)) filesAfter.insert(entry.path().filename());
+    EXPECT_EQ(filesAfter, filesBefore) << "no temporary or lock file is left beside the registry";
     if (GetParam() == RegistryTrouble::OtherUser) SetMode(folder, 0755);
 }
 

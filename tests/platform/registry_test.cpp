@@ -4,6 +4,7 @@
 // once, and a registry that cannot be written.
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <string>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/linux/registry_location.h"
 #include "platform/win32.h"
 #include "temp_folder.h"
 
@@ -200,7 +202,7 @@ TEST_F(RegistryTest, WriteKeepsEverythingElseAndLeavesNoTemporaries)
     for (const auto &entry : std::filesystem::directory_iterator(folder_ / "config"))
         left.push_back(entry.path().filename());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+    EXPECT_EQ(left, (std::vector<std::string>{"registry.reg"})) << "no lock file, no temporary";
 }
 
 TEST_F(RegistryTest, OtherWritersAndOtherFilesAreSeenAtOnce)
@@ -242,6 +244,13 @@ TEST_F(RegistryTest, SymbolicLinkToTheFileStaysALink)
     struct stat info;
     EXPECT_TRUE(lstat(link.c_str(), &info) == 0 && S_ISLNK(info.st_mode));
     EXPECT_NE(ReadWholeFile(file_).find("\"V\"=hex:01"), std::string::npos);
+
+    std::string dangling = folder_ / "dangling.reg"; // its file is made by the first write
+    ASSERT_EQ(symlink("config/new.reg", dangling.c_str()), 0);
+    setenv("QVORK_REGISTRY", dangling.c_str(), 1);
+    EXPECT_EQ(SetValue("K", "V", REG_BINARY, "\x02"), ERROR_SUCCESS);
+    EXPECT_TRUE(lstat(dangling.c_str(), &info) == 0 && S_ISLNK(info.st_mode));
+    EXPECT_NE(ReadWholeFile(folder_ / "config/new.reg").find("\"V\"=hex:02"), std::string::npos);
 }
 
 // Several processes save at the same time; every value of every one of them
@@ -279,14 +288,9 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing)
 TEST_F(RegistryTest, UnwritableRegistryIsAccessDeniedAndUnchanged)
 {
     const std::string original = "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"V\"=hex:01\n";
-    for (bool lockFilePresent : {false, true}) {
+    for (mode_t fileMode : {0644, 0666}) { // 0666: the temporary file is what fails
         WriteRegistry(original);
-        std::string lock = file_ + ".lock";
-        unlink(lock.c_str());
-        if (lockFilePresent) {
-            WriteWholeFile(lock, "");
-            chmod(lock.c_str(), 0666); // then the temporary file is what fails
-        }
+        chmod(file_.c_str(), fileMode);
         ASSERT_EQ(chmod(folder_.Path().c_str(), 0755), 0);
         ASSERT_EQ(chmod((folder_ / "config").c_str(), 0555), 0);
         int status = RunInChild(
@@ -301,13 +305,114 @@ TEST_F(RegistryTest, UnwritableRegistryIsAccessDeniedAndUnchanged)
                 return GetValue("K", "V") == "\x01" ? 0 : 3;
             },
             true);
-        EXPECT_EQ(status, 0) << "lock file present: " << lockFilePresent;
+        EXPECT_EQ(status, 0) << "file mode " << std::oct << fileMode;
         ASSERT_EQ(chmod((folder_ / "config").c_str(), 0755), 0);
         EXPECT_EQ(ReadWholeFile(file_), original);
     }
     WriteWholeFile(folder_ / "blocked", "a file where the folder should be");
     setenv("QVORK_REGISTRY", (folder_ / "blocked/registry.reg").c_str(), 1);
     EXPECT_EQ(SetValue("K", "V", REG_BINARY, "\x01"), ERROR_ACCESS_DENIED);
+}
+
+// What is not a registry file is never written over: a device, FIFO or
+// folder is refused without being opened (a FIFO would hang), a file that
+// does not start with REGEDIT4 keeps every byte, and an empty file counts as
+// a new one. The check the host uses to say why agrees with the write, and
+// nothing (no lock, no temporary) is left beside the file.
+TEST_F(RegistryTest, OnlyRegistryFilesAreWritten)
+{
+    const std::string other = "REGEDIT4 is not the first line\n[HKEY_CURRENT_USER\\K]\n";
+    const struct {
+        const char *what;
+        std::function<int(const char *)> make;
+        LONG expected;
+    } cases[] = {
+        {"character device",
+         [](const char *p) {
+             // a device like /dev/null; without root, a link to it
+             return geteuid() == 0 ? mknod(p, S_IFCHR | 0666, makedev(1, 3)) : symlink("/dev/null", p);
+         },
+         ERROR_ACCESS_DENIED},
+        {"FIFO", [](const char *p) { return mkfifo(p, 0666); }, ERROR_ACCESS_DENIED},
+        {"folder", [](const char *p) { return mkdir(p, 0755); }, ERROR_ACCESS_DENIED},
+        {"text file", [&](const char *p) { return WriteWholeFile(p, other), 0; }, ERROR_BADDB},
+        {"binary file",
+         [](const char *p) { return WriteWholeFile(p, std::string("\x7f" "ELF\0\1REGEDIT4\n", 15)), 0; },
+         ERROR_BADDB},
+        {"REGEDIT4 and more", [](const char *p) { return WriteWholeFile(p, "REGEDIT45\n"), 0; },
+         ERROR_BADDB},
+        {"byte-order mark and blanks first",
+         [](const char *p) { return WriteWholeFile(p, "\xEF\xBB\xBF \r\nREGEDIT4 \r\n"), 0; },
+         ERROR_SUCCESS},
+        {"empty file", [](const char *p) { return WriteWholeFile(p, ""), 0; }, ERROR_SUCCESS},
+    };
+    for (const auto &c : cases) {
+        std::string folder = folder_ / c.what, path = folder + "/registry.reg";
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        ASSERT_EQ(c.make(path.c_str()), 0) << c.what;
+        struct stat before, after;
+        ASSERT_EQ(lstat(path.c_str(), &before), 0);
+        std::string contents = S_ISREG(before.st_mode) ? ReadWholeFile(path) : "";
+        setenv("QVORK_REGISTRY", path.c_str(), 1);
+        const char *why = nullptr;
+        EXPECT_EQ(CheckRegistryFile(path.c_str(), &why), c.expected) << c.what;
+        EXPECT_EQ(why != nullptr && why[0] != '\0', c.expected != ERROR_SUCCESS) << c.what;
+        EXPECT_EQ(SetValue("K", "V", REG_BINARY, "\x01"), c.expected) << c.what;
+        EXPECT_EQ(GetValue("K", "V"), c.expected == ERROR_SUCCESS ? "\x01"
+                                      : S_ISREG(before.st_mode) ? "error 2" : "error 5")
+            << c.what;
+        ASSERT_EQ(lstat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & S_IFMT, before.st_mode & S_IFMT) << c.what;
+        if (c.expected != ERROR_SUCCESS && S_ISREG(before.st_mode)) {
+            EXPECT_EQ(ReadWholeFile(path), contents) << c.what;
+        }
+        std::vector<std::string> left;
+        for (const auto &entry : std::filesystem::directory_iterator(folder))
+            left.push_back(entry.path().filename());
+        EXPECT_EQ(left, std::vector<std::string>{"registry.reg"}) << c.what;
+    }
+}
+
+// A save rewrites the values it changed and nothing else: comments, blank
+// lines, indentation, the file's CRLF line breaks and every line the reader
+// skips stay byte for byte. A new value goes after the last line of its
+// key's section, a new key at the end, and a deleted value takes its
+// continuation lines with it.
+TEST_F(RegistryTest, SaveChangesOnlyTheValuesItWrites)
+{
+    const std::string vork = "[HKEY_CURRENT_USER\\Software\\Far\\Plugins\\Q\\VORK]\r\n";
+    const std::string original =
+        "REGEDIT4\r\n; qvork's settings\r\n\r\n" + vork +
+        "\"Show_Diskz\"=hex:01\r\n\"Bad hex\"=hex:zz\r\n\"Bad dword\"=dword:123456789\r\n"
+        "\"Open\"=\"no end\r\n\"Gone\"=-\r\n  \"Diskz_num\"=hex:03  \r\n"
+        "\"Long\"=hex:01,02,\\\r\n  03\r\n; end of the section\r\n\r\n"
+        "[HKEY_CURRENT_USER\\" + std::string(300, 'x') + "]\r\n\"Lost\"=hex:01\r\n"
+        "[HKEY_CURRENT_USER\\Junk]junk\r\n\"Also\"=hex:02\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\web3000\\netsonic]\r\n\"CachePath\"=\"/old\"";
+    const struct {
+        const char *key, *name, *data; // data nullptr: delete the value
+        std::string from, to;          // the one change expected in the file
+    } cases[] = {
+        {kVorkKey, "Show_Diskz", "\x01", "", ""},
+        {kVorkKey, "Diskz_num", "\x07", "  \"Diskz_num\"=hex:03  \r\n", "  \"Diskz_num\"=hex:07\r\n"},
+        {kVorkKey, "Show_Plugz", "\x01", "  03\r\n", "  03\r\n\"Show_Plugz\"=hex:01\r\n"},
+        {kVorkKey, "Long", nullptr, "\"Long\"=hex:01,02,\\\r\n  03\r\n", ""},
+        {"New", "V", "\x02", "\"/old\"", "\"/old\"\r\n\r\n[HKEY_CURRENT_USER\\New]\r\n\"V\"=hex:02\r\n"},
+    };
+    for (const auto &c : cases) {
+        WriteRegistry(original);
+        std::string expected = original;
+        expected.replace(expected.find(c.from), c.from.size(), c.to);
+        if (c.data != nullptr) {
+            EXPECT_EQ(SetValue(c.key, c.name, REG_BINARY, c.data), ERROR_SUCCESS) << c.name;
+        } else {
+            HKEY key;
+            ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, c.key, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+            EXPECT_EQ(RegDeleteValueA(key, c.name), ERROR_SUCCESS);
+            RegCloseKey(key);
+        }
+        EXPECT_EQ(ReadWholeFile(file_), expected) << c.name;
+    }
 }
 
 } // namespace
