@@ -11,7 +11,7 @@ have_package() {
 for package in cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev \
                libncurses-dev clang libclang-rt-14-dev valgrind tmux strace util-linux \
                xxd zip libcli11-dev nlohmann-json3-dev libgumbo-dev zlib1g-dev libbrotli-dev \
-               pkg-config jq bc time; do
+               pkg-config jq bc time fuse3 libfuse3-dev mc attr; do
   have_package "$package" || packages+=("$package")
 done
 # Node.js and npm for the archive export test (it installs warcio with npm);

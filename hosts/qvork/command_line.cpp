@@ -309,6 +309,8 @@ Commands:
                          dialog and cancels.
                            --cache DIR   save DIR as the cache location
                                          (alone: only that)
+  mount CACHE MOUNTPOINT Show a cache folder or one site file as a read-only
+                         file system (FUSE); "qvork mount --help" tells more.
   help                   This text.
 
 PATH:

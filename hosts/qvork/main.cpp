@@ -15,6 +15,8 @@
 #include "hosts/qvork/curses_screen.h"
 #include "hosts/qvork/help_file.h"
 #include "hosts/qvork/host_services.h"
+#include "hosts/qvork/mount_command.h"
+#include "hosts/qvork/mount_extfs.h"
 #include "hosts/qvork/open_target.h"
 #include "hosts/qvork/panel_ui.h"
 #include "hosts/qvork/plugin_module.h"
@@ -125,6 +127,12 @@ int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &li
 } // namespace
 
 int main(int argc, char **argv) {
+    if (IsMountCommand(argc, argv)) {
+        return RunMount(argc - 1, argv + 1);
+    }
+    if (IsExtfsCommand(argc, argv)) {
+        return RunExtfs(argc - 1, argv + 1);
+    }
     CommandLine line;
     std::string error;
     if (!ParseCommandLine(argc, argv, line, error)) {

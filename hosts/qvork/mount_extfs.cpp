@@ -1,0 +1,110 @@
+// `qvork extfs VERB ARCHIVE ...`: the back end of Midnight Commander's extfs
+// helper uqvork. ARCHIVE is a site file (its site's folders and files at
+// the top) or a cache folder (one folder per site). The tree, its names and
+// its bodies are the mount's: what mc shows is what `qvork mount` shows.
+//   list ARCHIVE                   one `ls -l` line per folder and file
+//   copyout ARCHIVE NAME DEST      the body of NAME into the file DEST
+//   rm, rmdir, mkdir, copyin, run  refused: the cache is read-only here
+#include "hosts/qvork/mount_extfs.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "hosts/qvork/command_line.h"
+#include "hosts/qvork/mount_command.h"
+#include "hosts/qvork/mount_index.h"
+
+namespace qvork_host {
+
+namespace {
+
+int ExtfsFail(const std::string &message) {
+    std::fprintf(stderr, "uqvork: %s\n", message.c_str());
+    return kExitFailed;
+}
+
+// One line as mc's extfs reads it: mode, links, owner, group, size, date
+// (MM-DD-YYYY hh:mm:ss, local time), the path below the archive.
+void PrintTree(MountIndex &index, int folder, const std::string &prefix) {
+    std::vector<std::pair<std::string, int>> names;
+    index.List(folder, names);
+    for (const auto &[name, child] : names) {
+        struct stat st;
+        if (index.Stat(child, st) != 0) {
+            continue;
+        }
+        struct tm local;
+        char date[32];
+        localtime_r(&st.st_mtime, &local);
+        std::strftime(date, sizeof(date), "%m-%d-%Y %H:%M:%S", &local);
+        const bool isFolder = S_ISDIR(st.st_mode);
+        std::printf("%s 1 %u %u %lld %s %s%s\n", isFolder ? "dr-xr-xr-x" : "-r--r--r--",
+                    static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_gid),
+                    static_cast<long long>(st.st_size), date, prefix.c_str(), name.c_str());
+        if (isFolder) {
+            PrintTree(index, child, prefix + name + "/");
+        }
+    }
+}
+
+int CopyOut(MountIndex &index, const std::string &stored, const std::string &dest) {
+    const int id = index.Lookup("/" + stored);
+    const int fd = id < 0 ? id : index.OpenBody(id);
+    if (fd < 0) {
+        return ExtfsFail(stored + ": " + std::strerror(-fd));
+    }
+    FILE *out = std::fopen(dest.c_str(), "wb");
+    bool ok = out != nullptr;
+    char buffer[65536];
+    off_t offset = 0;
+    while (ok) {
+        const ssize_t got = pread(fd, buffer, sizeof(buffer), offset);
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        ok = std::fwrite(buffer, 1, static_cast<size_t>(got), out) == static_cast<size_t>(got);
+        offset += got;
+    }
+    if (out != nullptr && std::fclose(out) != 0) {
+        ok = false;
+    }
+    index.CloseBody(id);
+    return ok ? kExitOk : ExtfsFail("cannot write " + dest + ": " + std::strerror(errno));
+}
+
+} // namespace
+
+int RunExtfs(int argc, char **argv) {
+    const std::string verb = argc > 1 ? argv[1] : "";
+    if (verb == "rm" || verb == "rmdir" || verb == "mkdir" || verb == "copyin" || verb == "run") {
+        return ExtfsFail("the cache is read-only here: nothing is changed inside a site (whole "
+                         "sites are deleted with qvork rm or F8 in qvork's panel)");
+    }
+    if (!((verb == "list" && argc == 3) || (verb == "copyout" && argc == 5))) {
+        std::fprintf(stderr, "usage: qvork extfs list ARCHIVE | copyout ARCHIVE NAME DEST\n");
+        return kExitUsage;
+    }
+    const bool decode = std::getenv("UQVORK_DECODE") != nullptr &&
+                        std::strcmp(std::getenv("UQVORK_DECODE"), "1") == 0;
+    return WithCacheIndex(argv[2], "", decode, [&](MountIndex &index) -> int {
+        if (verb == "list") {
+            PrintTree(index, 0, "");
+            return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+        }
+        return CopyOut(index, argv[3], argv[4]);
+    });
+}
+
+bool IsExtfsCommand(int argc, char **argv) {
+    return argc > 1 && std::strcmp(argv[1], "extfs") == 0;
+}
+
+} // namespace qvork_host

@@ -1,0 +1,68 @@
+// Names as a copy writes them (see the header).
+#include "hosts/qvork/mount_names.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace qvork_host {
+
+namespace {
+
+constexpr size_t kCopyNameLimit = 260; // a longer name is cut to 259 bytes
+constexpr size_t kLinuxNameLimit = 255;
+const char kUnsafe[] = "?+*:|\\/\"<>";
+
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$ before the first dot
+// (trailing spaces ignored), in any case.
+bool IsDeviceName(const std::string &name) {
+    size_t stem = name.find('.');
+    if (stem == std::string::npos) {
+        stem = name.size();
+    }
+    while (stem > 0 && name[stem - 1] == ' ') {
+        --stem;
+    }
+    std::string upper;
+    for (size_t i = 0; i < stem; ++i) {
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(name[i])));
+    }
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" ||
+        upper == "CONIN$" || upper == "CONOUT$") {
+        return true;
+    }
+    return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+           upper[3] >= '1' && upper[3] <= '9';
+}
+
+} // namespace
+
+std::string WrittenName(const std::string &listed) {
+    std::string name = listed.substr(0, std::strlen(listed.c_str()));
+    if (name.size() > kCopyNameLimit) {
+        name.resize(kCopyNameLimit - 1);
+    }
+    if (IsDeviceName(name)) {
+        name.insert(0, "_");
+        if (name.size() > kCopyNameLimit) {
+            name.resize(kCopyNameLimit - 1);
+        }
+    }
+    for (char &c : name) {
+        if (std::strchr(kUnsafe, c) != nullptr || static_cast<unsigned char>(c) < 32) {
+            c = '-';
+        }
+    }
+    if (!name.empty() && name.find_first_not_of(". ") == std::string::npos) {
+        name.assign(name.size(), '-');
+    }
+    for (size_t end = name.size(); end > 0 && (name[end - 1] == '.' || name[end - 1] == ' ');
+         --end) {
+        name[end - 1] = '-';
+    }
+    if (name.size() > kLinuxNameLimit) {
+        name.resize(kLinuxNameLimit);
+    }
+    return name;
+}
+
+} // namespace qvork_host
