@@ -1,15 +1,34 @@
 // Raw byte streams over stdio; see stream.h.
 #include "platform/stream.h"
 
+#include <errno.h>
+
 #ifdef _WIN32
 #define OS_CALL(name) name
 #else
-#include <errno.h>
 #include <unistd.h>
 
+#include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
 #include "platform/linux/system_calls.h"
 #endif
+
+namespace {
+
+// After a failed stdio call: the last error says why, as Win32 would. On
+// Windows the system call beneath has set it; a full disk is made sure of,
+// as the C library may have called the system again since.
+void SetLastErrorFromStdio(int error)
+{
+#ifdef _WIN32
+    if (error == ENOSPC)
+        SetLastError(ERROR_DISK_FULL);
+#else
+    SetLastErrorFromErrno(error != 0 ? error : EIO, NULL);
+#endif
+}
+
+} // namespace
 
 FILE *OpenStream(const char *path, const char *mode)
 {
@@ -19,8 +38,10 @@ FILE *OpenStream(const char *path, const char *mode)
     FILE *stream = OS_CALL(fopen)(path, mode);
 #else
     char native[NATIVE_PATH_SIZE];
-    if (!ToNativePath(path, native, sizeof native))
+    if (!ToNativePath(path, native, sizeof native)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return NULL;
+    }
     FILE *stream = OS_CALL(fopen)(native, mode);
     // A file opened for reading exists: when the name as given is not
     // there, find it as Win32 would, whatever the case of its name. Files
@@ -32,6 +53,8 @@ FILE *OpenStream(const char *path, const char *mode)
     // Site files are read in pieces the plug-in sizes itself (a header, a
     // record window, 50000-byte copy chunks): a stdio buffer would only add
     // a copy, a seek at every repositioning and one at closing.
+    if (stream == NULL)
+        SetLastErrorFromStdio(errno);
     if (stream != NULL && mode[0] == 'r')
         setvbuf(stream, NULL, _IONBF, 0);
     return stream;
@@ -76,7 +99,11 @@ BOOL WriteStream(FILE *stream, const void *buffer, size_t count)
         return FALSE;
     if (count == 0)
         return TRUE;
-    return OS_CALL(fwrite)(buffer, 1, count, stream) == count ? TRUE : FALSE;
+    errno = 0;
+    if (OS_CALL(fwrite)(buffer, 1, count, stream) == count)
+        return TRUE;
+    SetLastErrorFromStdio(errno);
+    return FALSE;
 }
 
 BOOL SeekStream(FILE *stream, LONG offset)
@@ -90,7 +117,12 @@ BOOL CloseStream(FILE *stream)
 {
     if (stream == NULL)
         return TRUE;
+    errno = 0;
     int flushed = OS_CALL(fflush)(stream);
+    int flushError = errno;
     int closed = OS_CALL(fclose)(stream);
-    return flushed == 0 && closed == 0 ? TRUE : FALSE;
+    if (flushed == 0 && closed == 0)
+        return TRUE;
+    SetLastErrorFromStdio(flushed != 0 ? flushError : errno);
+    return FALSE;
 }

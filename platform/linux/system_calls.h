@@ -39,6 +39,7 @@
     X(mkdir, mkdir, int, (const char *, mode_t))                                               \
     X(unlink, unlink, int, (const char *))                                                     \
     X(rename, rename, int, (const char *, const char *))                                       \
+    X(renameat2, renameat2, int, (int, const char *, int, const char *, unsigned int))         \
     X(realpath, realpath, char *, (const char *, char *))                                      \
     X(readlink, readlink, ssize_t, (const char *, char *, size_t))                             \
     X(opendir, opendir, DIR *, (const char *))                                                 \
