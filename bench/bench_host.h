@@ -1,14 +1,14 @@
-// The smallest host that can drive qvork.so for the benchmarks: it loads the
-// module with dlopen as the file manager loads a plug-in, hands it a startup
-// record whose Message, SaveScreen and RestoreScreen do nothing (they only
-// count), and answers FCTL_GETPANELINFO with the panel it was told to show:
-// the root listing with the site being entered as the current item.
+// The smallest host that can drive qvork.so for the benchmarks, on the host
+// library (hosts/common/): its loader, and services whose Message,
+// SaveScreen and Control only count what the plug-in asks, the panel shown
+// being the root listing with the site being entered as the current item.
 #ifndef QVORK_BENCH_BENCH_HOST_H
 #define QVORK_BENCH_BENCH_HOST_H
 
 #include <string>
 
-#include "host/entry_points.h"
+#include "hosts/common/host_services.h"
+#include "hosts/common/plugin_module.h"
 
 namespace qvork_bench {
 
@@ -19,29 +19,28 @@ struct HostCounters {
     long controls = 0;
 };
 
-class BenchHost {
+// The loaded module's entry points, and the services it calls back.
+class BenchHost : public qvork_host::PluginModule, public qvork_host::HostServices {
   public:
-    // Loads `modulePath` and calls SetStartupInfo; throws on failure.
+    // Loads `modulePath` (kept loaded until the process ends, as in the
+    // file manager) and calls SetStartupInfo; throws on failure.
     explicit BenchHost(const std::string &modulePath);
-    ~BenchHost();
-    BenchHost(const BenchHost &) = delete;
-    BenchHost &operator=(const BenchHost &) = delete;
 
     // What FCTL_GETPANELINFO reports until the next call.
     void ShowPanel(PluginPanelItem *items, int count, int current);
 
-    HostCounters &Counters();
+    HostCounters &Counters() { return counters_; }
 
-    SetStartupInfoFn SetStartupInfo = nullptr;
-    OpenPluginFn OpenPlugin = nullptr;
-    ClosePluginFn ClosePlugin = nullptr;
-    GetFindDataFn GetFindData = nullptr;
-    FreeFindDataFn FreeFindData = nullptr;
-    SetDirectoryFn SetDirectory = nullptr;
-    GetFilesFn GetFiles = nullptr;
+    int Message(int, DWORD, const char *, const char *const *, int, int buttons) override;
+    int Control(HANDLE plugin, int command, void *param) override;
+    HANDLE SaveScreen(int, int, int, int) override;
+
+  protected:
+    bool Panel(HANDLE plugin, qvork_host::PanelShown &shown) override;
 
   private:
-    void *handle_ = nullptr;
+    HostCounters counters_;
+    qvork_host::PanelShown panel_;
 };
 
 // The index of the root item named `siteName`, or -1.

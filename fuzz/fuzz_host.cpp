@@ -5,7 +5,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,15 +18,18 @@
 #include <system_error>
 
 #include "host/plugin_state.h"
+#include "hosts/common/host_services.h"
+#include "platform/linux/system_calls.h"
 #include "site_writer.h"
 
 namespace fs = std::filesystem;
 
 // --- The write guard ------------------------------------------------------------
-// The build renames the plug-in's calls of these C library functions (in its
-// own archives only) to the qvork_guarded_ ones below, so the guard sees
-// every file the plug-in touches and nothing that libFuzzer or this host
-// writes (crash artifacts, corpus files, the fuzzed site file).
+// While armed, the layer's table of system calls (platform/linux/
+// system_calls.h) holds the checking versions below of every call that
+// creates, changes or removes a file, so the guard sees every file the
+// plug-in touches and nothing that libFuzzer or this host writes (crash
+// artifacts, corpus files, the fuzzed site file).
 
 namespace {
 
@@ -169,11 +171,7 @@ bool FlagsWrite(int flags)
     return (flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC)) != 0;
 }
 
-} // namespace
-
-extern "C" {
-
-FILE *qvork_guarded_fopen(const char *path, const char *mode)
+FILE *GuardedFopen(const char *path, const char *mode)
 {
     if (ModeWrites(mode)) {
         Guarded("fopen", path);
@@ -182,33 +180,12 @@ FILE *qvork_guarded_fopen(const char *path, const char *mode)
     return fopen(path, mode);
 }
 
-FILE *qvork_guarded_fopen64(const char *path, const char *mode)
+int GuardedOpen(const char *path, int flags, mode_t mode)
 {
-    if (ModeWrites(mode)) {
-        Guarded("fopen64", path);
-        GuardWrittenFile("fopen64", path, true);
-    }
-    return fopen64(path, mode);
-}
-
-FILE *qvork_guarded_freopen(const char *path, const char *mode, FILE *stream)
-{
-    if (ModeWrites(mode))
-        Guarded("freopen", path);
-    return freopen(path, mode, stream);
-}
-
-int qvork_guarded_open(const char *path, int flags, ...)
-{
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0) {
-        va_list args;
-        va_start(args, flags);
-        mode = (mode_t)va_arg(args, int);
-        va_end(args);
-    }
     if (FlagsWrite(flags))
         Guarded("open", path);
+    if ((flags & O_TRUNC) != 0 && (flags & O_EXCL) == 0)
+        GuardWrittenFile("open", path, true); // a stream opened to write ("wb")
     struct stat info;
     if (Guard.armed && (flags & O_CREAT) != 0 && (flags & (O_EXCL | O_NOFOLLOW)) == 0 && path != NULL &&
         lstat(path, &info) == 0 && S_ISLNK(info.st_mode))
@@ -216,51 +193,26 @@ int qvork_guarded_open(const char *path, int flags, ...)
     return open(path, flags, mode);
 }
 
-int qvork_guarded_open64(const char *path, int flags, ...)
+int GuardedMkostemp(char *pattern, int flags)
 {
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0) {
-        va_list args;
-        va_start(args, flags);
-        mode = (mode_t)va_arg(args, int);
-        va_end(args);
-    }
-    if (FlagsWrite(flags))
-        Guarded("open64", path);
-    struct stat info;
-    if (Guard.armed && (flags & O_CREAT) != 0 && (flags & (O_EXCL | O_NOFOLLOW)) == 0 && path != NULL &&
-        lstat(path, &info) == 0 && S_ISLNK(info.st_mode))
-        Refuse("open64", path, "writes through a link");
-    return open64(path, flags, mode);
+    Guarded("mkostemp", pattern);
+    return mkostemp(pattern, flags);
 }
 
-int qvork_guarded_creat(const char *path, mode_t mode)
-{
-    Guarded("creat", path);
-    return creat(path, mode);
-}
-
-int qvork_guarded_mkdir(const char *path, mode_t mode)
+int GuardedMkdir(const char *path, mode_t mode)
 {
     Guarded("mkdir", path);
     return mkdir(path, mode);
 }
 
-int qvork_guarded_unlink(const char *path)
+int GuardedUnlink(const char *path)
 {
     Guarded("unlink", path);
     ForgetWrittenFile(path);
     return unlink(path);
 }
 
-int qvork_guarded_remove(const char *path)
-{
-    Guarded("remove", path);
-    ForgetWrittenFile(path);
-    return remove(path);
-}
-
-int qvork_guarded_rename(const char *from, const char *to)
+int GuardedRename(const char *from, const char *to)
 {
     Guarded("rename", from);
     Guarded("rename", to);
@@ -269,8 +221,8 @@ int qvork_guarded_rename(const char *from, const char *to)
     return rename(from, to);
 }
 
-int qvork_guarded_renameat2(int fromFolder, const char *from, int toFolder, const char *to,
-                            unsigned int flags)
+int GuardedRenameat2(int fromFolder, const char *from, int toFolder, const char *to,
+                     unsigned int flags)
 {
     // Only ever called with AT_FDCWD by the layer: plain paths.
     Guarded("renameat2", from);
@@ -280,9 +232,9 @@ int qvork_guarded_renameat2(int fromFolder, const char *from, int toFolder, cons
     return renameat2(fromFolder, from, toFolder, to, flags);
 }
 
-size_t qvork_guarded_fwrite(const void *buffer, size_t size, size_t count, FILE *stream)
+size_t GuardedFwrite(const void *buffer, size_t size, size_t count, FILE *stream)
 {
-    if (Guard.armed && stream != stdout && stream != stderr && size != 0) {
+    if (size != 0) {
         size_t room = Guard.quota > Guard.written ? Guard.quota - Guard.written : 0;
         if (count > room / size) {
             // The quota is spent: a full disk, as far as the plug-in can tell.
@@ -296,7 +248,24 @@ size_t qvork_guarded_fwrite(const void *buffer, size_t size, size_t count, FILE 
     return fwrite(buffer, size, count, stream);
 }
 
-} // extern "C"
+// Puts the guarded calls into the table, or the defaults back.
+void InstallGuard(bool armed)
+{
+    if (!armed) {
+        SetSystemCall(NULL, NULL);
+        return;
+    }
+    SetSystemCall("fopen", (SystemCallPointer)(SystemCall_fopen)GuardedFopen);
+    SetSystemCall("open", (SystemCallPointer)(SystemCall_open)GuardedOpen);
+    SetSystemCall("mkostemp", (SystemCallPointer)(SystemCall_mkostemp)GuardedMkostemp);
+    SetSystemCall("mkdir", (SystemCallPointer)(SystemCall_mkdir)GuardedMkdir);
+    SetSystemCall("unlink", (SystemCallPointer)(SystemCall_unlink)GuardedUnlink);
+    SetSystemCall("rename", (SystemCallPointer)(SystemCall_rename)GuardedRename);
+    SetSystemCall("renameat2", (SystemCallPointer)(SystemCall_renameat2)GuardedRenameat2);
+    SetSystemCall("fwrite", (SystemCallPointer)(SystemCall_fwrite)GuardedFwrite);
+}
+
+} // namespace
 
 namespace qvork_fuzz {
 
@@ -319,24 +288,18 @@ void ArmWriteGuard(const std::vector<std::string> &allowedFolders, size_t byteQu
     Guard.written = 0;
     Guard.files.clear();
     Guard.armed = true;
+    InstallGuard(true);
 }
 
 void DisarmWriteGuard()
 {
     Guard.armed = false;
+    InstallGuard(false);
 }
 
 // --- Host services ----------------------------------------------------------------
 
 namespace {
-
-struct Panel {
-    struct PluginPanelItem *items = NULL;
-    int count = 0;
-    int current = 0;
-};
-
-Panel ShownPanel;
 
 // Touches every byte of a text the plug-in hands over, so a bad pointer or a
 // missing terminator shows at once.
@@ -345,71 +308,61 @@ size_t TextLength(const char *text)
     return text != NULL ? strlen(text) : 0;
 }
 
-int WINAPI HostMessage(int pluginNumber, DWORD flags, const char *helpTopic,
-                       const char *const *items, int itemsNumber, int buttonsNumber)
-{
-    (void)pluginNumber;
-    (void)flags;
-    TextLength(helpTopic);
-    Check(itemsNumber >= 0 && (itemsNumber == 0 || items != NULL), "Message items");
-    size_t total = 0;
-    for (int i = 0; i < itemsNumber; i++)
-        total += TextLength(items[i]);
-    (void)total;
-    return buttonsNumber == 1 ? 0 : -1;
-}
+// The host library's services with the fuzz host's own checks and answers.
+class FuzzServices : public qvork_host::HostServices {
+public:
+    qvork_host::PanelShown panel; // items NULL: Control fails
 
-int WINAPI HostDialog(int, int, int, int, int, const char *, struct FarDialogItem *, int)
-{
-    return -1;
-}
-
-const char *WINAPI HostGetMsg(int, int)
-{
-    return "";
-}
-
-int WINAPI HostControl(HANDLE, int command, void *param)
-{
-    if (command != FCTL_GETPANELINFO || param == NULL || ShownPanel.items == NULL)
-        return FALSE;
-    struct PanelInfo *info = (struct PanelInfo *)param;
-    memset(info, 0, sizeof *info);
-    info->Plugin = TRUE;
-    info->PanelItems = ShownPanel.items;
-    info->ItemsNumber = ShownPanel.count;
-    info->CurrentItem = ShownPanel.current;
-    return TRUE;
-}
-
-HANDLE WINAPI HostSaveScreen(int, int, int, int)
-{
-    return (HANDLE)1;
-}
-
-void WINAPI HostRestoreScreen(HANDLE) {}
-
-int WINAPI HostViewer(const char *fileName, const char *title, int, int, int, int, DWORD flags)
-{
-    TextLength(title);
-    if (fileName == NULL)
-        return FALSE;
-    std::string native(fileName);
-    for (char &c : native)
-        if (c == '\\')
-            c = '/';
-    FILE *file = fopen(native.c_str(), "rb");
-    if (file != NULL) {
-        char buffer[4096];
-        while (fread(buffer, 1, sizeof buffer, file) == sizeof buffer) {
-        }
-        fclose(file);
+    int Message(int, DWORD, const char *helpTopic, const char *const *items, int itemsNumber,
+                int buttonsNumber) override
+    {
+        TextLength(helpTopic);
+        Check(itemsNumber >= 0 && (itemsNumber == 0 || items != NULL), "Message items");
+        size_t total = 0;
+        for (int i = 0; i < itemsNumber; i++)
+            total += TextLength(items[i]);
+        (void)total;
+        return buttonsNumber == 1 ? 0 : -1;
     }
-    if ((flags & VF_DELETEONCLOSE) != 0)
-        unlink(native.c_str());
-    return TRUE;
-}
 
+    HANDLE SaveScreen(int, int, int, int) override
+    {
+        return (HANDLE)1;
+    }
+
+    // Reads the file it is given and deletes it, as VF_DELETEONCLOSE asks.
+    int Viewer(const char *fileName, const char *title, int, int, int, int, DWORD flags) override
+    {
+        TextLength(title);
+        if (fileName == NULL)
+            return FALSE;
+        std::string native(fileName);
+        for (char &c : native)
+            if (c == '\\')
+                c = '/';
+        FILE *file = fopen(native.c_str(), "rb");
+        if (file != NULL) {
+            char buffer[4096];
+            while (fread(buffer, 1, sizeof buffer, file) == sizeof buffer) {
+            }
+            fclose(file);
+        }
+        if ((flags & VF_DELETEONCLOSE) != 0)
+            unlink(native.c_str());
+        return TRUE;
+    }
+
+protected:
+    bool Panel(HANDLE, qvork_host::PanelShown &shown) override
+    {
+        if (panel.items == NULL)
+            return false;
+        shown = panel;
+        return true;
+    }
+};
+
+FuzzServices *Services = NULL;
 struct PluginStartupInfo StartupInfo;
 
 Layout TheLayout;
@@ -502,17 +455,8 @@ const Layout &FuzzSetUp()
     WriteOrdinarySites(TheLayout.cacheFolder);
     WriteFuzzedSite(NULL, 0);
 
-    memset(&StartupInfo, 0, sizeof StartupInfo);
-    StartupInfo.StructSize = sizeof StartupInfo;
-    snprintf(StartupInfo.ModuleName, sizeof StartupInfo.ModuleName, "qvork-fuzz");
-    StartupInfo.RootKey = "Software\\qvork-fuzz\\Plugins";
-    StartupInfo.Dialog = HostDialog;
-    StartupInfo.Message = HostMessage;
-    StartupInfo.GetMsg = HostGetMsg;
-    StartupInfo.Control = HostControl;
-    StartupInfo.SaveScreen = HostSaveScreen;
-    StartupInfo.RestoreScreen = HostRestoreScreen;
-    StartupInfo.Viewer = HostViewer;
+    Services = new FuzzServices; // the process's host until it ends
+    StartupInfo = qvork_host::HostServices::StartupInfo("qvork-fuzz", 0, "Software\\qvork-fuzz\\Plugins");
     SetStartupInfo(&StartupInfo);
     IsSetUp = true;
     return TheLayout;
@@ -528,9 +472,9 @@ void WriteFuzzedSite(const uint8_t *data, size_t size)
 
 void SetPanel(struct PluginPanelItem *items, int count, int current)
 {
-    ShownPanel.items = items;
-    ShownPanel.count = count;
-    ShownPanel.current = current;
+    Services->panel.items = items;
+    Services->panel.count = count;
+    Services->panel.current = current;
 }
 
 std::string ItemName(const struct PluginPanelItem &item)

@@ -19,14 +19,15 @@
 // FCTL_GETPANELINFO answers with the listing set by SetPanel, and Viewer
 // reads the file it is given and deletes it (as VF_DELETEONCLOSE asks).
 //
-// The write guard: while armed, every call the plug-in makes of the C
-// library to create, truncate, remove or rename a file must name a path
-// inside one of the allowed folders (after resolving its parent folder) and
-// end in a name that every platform creates as given (not "." or "..", no
-// trailing dot or space, no character or device name Windows refuses), or
-// the process aborts with the offending path. (The build renames those calls
-// in copies of the plug-in's archives; see CMakeLists.txt.) fwrite counts bytes against a quota; past it,
-// writes fail with ENOSPC as on a full disk, which keeps a run cheap.
+// The write guard: while armed, every call the plug-in's platform layer makes
+// to create, truncate, remove or rename a file must name a path inside one of
+// the allowed folders (after resolving its parent folder) and end in a name
+// that every platform creates as given (not "." or "..", no trailing dot or
+// space, no character or device name Windows refuses), or the process aborts
+// with the offending path. The guard puts its checks into the layer's table
+// of system calls (platform/linux/system_calls.h). fwrite counts bytes
+// against a quota; past it, writes fail with ENOSPC as on a full disk, which
+// keeps a run cheap.
 #ifndef QVORK_FUZZ_FUZZ_HOST_H
 #define QVORK_FUZZ_FUZZ_HOST_H
 

@@ -62,6 +62,24 @@ typedef int(WINAPI *ProcessKeyFn)(HANDLE, int, unsigned int);
 typedef int(WINAPI *GetFilesFn)(HANDLE, struct PluginPanelItem *, int, int, char *, int);
 typedef int(WINAPI *DeleteFilesFn)(HANDLE, struct PluginPanelItem *, int, int);
 
+// Every entry point by its exported name, for code that treats each alike
+// (finding them in a loaded module, naming those missing): X(name) each.
+#define QVORK_FOR_EACH_ENTRY_POINT(X)                                                          \
+    X(SetStartupInfo)                                                                          \
+    X(GetMinFarVersion)                                                                        \
+    X(GetPluginInfo)                                                                           \
+    X(Configure)                                                                               \
+    X(OpenPlugin)                                                                              \
+    X(ClosePlugin)                                                                             \
+    X(GetOpenPluginInfo)                                                                       \
+    X(GetFindData)                                                                             \
+    X(FreeFindData)                                                                            \
+    X(SetDirectory)                                                                            \
+    X(ProcessKey)                                                                              \
+    X(GetFiles)                                                                                \
+    X(DeleteFiles)                                                                             \
+    X(OpenFilePlugin)
+
 #ifdef __cplusplus
 // The entry points of one loaded module, each null until found.
 struct EntryPoints {

@@ -6,6 +6,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#define OS_CALL(name) name
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
+#include "platform/linux/system_calls.h"
 
 // Opens `native` as fopen would, but only a regular file. A FIFO or a device
 // in its place would block the open (a FIFO waits for its other end) or be
@@ -22,23 +24,30 @@
 static FILE *OpenRegularFile(const char *native, const char *mode)
 {
     struct stat info;
-    if (stat(native, &info) == 0 && !S_ISREG(info.st_mode)) {
+    BOOL exists = OS_CALL(stat)(native, &info) == 0;
+    if (exists && !S_ISREG(info.st_mode)) {
         errno = EACCES;
         return NULL;
     }
     int access = strchr(mode, '+') != NULL ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
     int flags = access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    // An empty file (the fresh temporary file a copy writes) is not
+    // truncated: on ext4 a truncating open makes the close start writing
+    // the file back, which costs a copy of many small files dearly. One that
+    // turns out not to be empty after all is truncated below.
+    BOOL truncate = mode[0] == 'w' && !(exists && info.st_size == 0);
     if (mode[0] == 'w' || mode[0] == 'a')
-        flags |= O_CREAT | (mode[0] == 'a' ? O_APPEND : O_TRUNC);
-    int fd = open(native, flags, 0666);
+        flags |= O_CREAT | (mode[0] == 'a' ? O_APPEND : truncate ? O_TRUNC : 0);
+    int fd = OS_CALL(open)(native, flags, 0666);
     if (fd < 0)
         return NULL;
     FILE *stream = NULL;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
-        stream = fdopen(fd, mode);
+    if (OS_CALL(fstat)(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        (mode[0] != 'w' || info.st_size == 0 || OS_CALL(ftruncate)(fd, 0) == 0) &&
+        OS_CALL(fcntl)(fd, F_SETFL, OS_CALL(fcntl)(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+        stream = OS_CALL(fdopen)(fd, mode);
     if (stream == NULL) {
-        close(fd);
+        OS_CALL(close)(fd);
         errno = EACCES;
     }
     return stream;
@@ -111,7 +120,7 @@ BOOL IsFileOrAbsent(const char *path)
     // move, never written through.
     char native[NATIVE_PATH_SIZE];
     struct stat info;
-    if (!ToNativePath(path, native, sizeof native) || lstat(native, &info) != 0)
+    if (!ToNativePath(path, native, sizeof native) || OS_CALL(lstat)(native, &info) != 0)
         return TRUE; // nothing there (or nothing that can be reached) to protect
     return S_ISREG(info.st_mode) || S_ISLNK(info.st_mode) ? TRUE : FALSE;
 #endif
@@ -121,7 +130,7 @@ size_t ReadStream(FILE *stream, void *buffer, size_t count)
 {
     if (stream == NULL || count == 0)
         return 0;
-    return fread(buffer, 1, count, stream);
+    return OS_CALL(fread)(buffer, 1, count, stream);
 }
 
 size_t ReadStreamAt(FILE *stream, LONG offset, void *buffer, size_t count)
@@ -138,7 +147,8 @@ size_t ReadStreamAt(FILE *stream, LONG offset, void *buffer, size_t count)
     int fd = fileno(stream);
     size_t done = 0;
     while (done < count) {
-        ssize_t got = pread(fd, (char *)buffer + done, count - done, (off_t)offset + (off_t)done);
+        ssize_t got =
+            OS_CALL(pread)(fd, (char *)buffer + done, count - done, (off_t)offset + (off_t)done);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -156,7 +166,7 @@ BOOL WriteStream(FILE *stream, const void *buffer, size_t count)
     if (count == 0)
         return TRUE;
     errno = 0;
-    if (fwrite(buffer, 1, count, stream) == count)
+    if (OS_CALL(fwrite)(buffer, 1, count, stream) == count)
         return TRUE;
     SetLastErrorFromStdio(errno);
     return FALSE;
@@ -166,7 +176,7 @@ BOOL SeekStream(FILE *stream, LONG offset)
 {
     if (stream == NULL || offset < 0)
         return FALSE;
-    return fseek(stream, (long)offset, SEEK_SET) == 0 ? TRUE : FALSE;
+    return OS_CALL(fseek)(stream, (long)offset, SEEK_SET) == 0 ? TRUE : FALSE;
 }
 
 BOOL CloseStream(FILE *stream)
@@ -174,9 +184,9 @@ BOOL CloseStream(FILE *stream)
     if (stream == NULL)
         return TRUE;
     errno = 0;
-    int flushed = fflush(stream);
+    int flushed = OS_CALL(fflush)(stream);
     int flushError = errno;
-    int closed = fclose(stream);
+    int closed = OS_CALL(fclose)(stream);
     if (flushed == 0 && closed == 0)
         return TRUE;
     SetLastErrorFromStdio(flushed != 0 ? flushError : errno);

@@ -1,7 +1,8 @@
 // Raw byte streams of the plug-in: site files are read ("rb") and copies are
 // written ("wb") through these. Paths are Win32 paths; on Linux each "\" is
-// taken as "/" (see platform/linux/native_path.h). All calls go through here
-// so that a test can watch or fail them.
+// taken as "/" (see platform/linux/native_path.h). On Linux the C library is
+// reached through the layer's table of system calls
+// (platform/linux/system_calls.h), so a test can watch or fail each call.
 #ifndef QVORK_PLATFORM_STREAM_H
 #define QVORK_PLATFORM_STREAM_H
 

@@ -24,7 +24,8 @@
 #include <vector>
 
 #include "host/entry_points.h"
-#include "plugin_loader.h"
+#include "hosts/common/host_services.h"
+#include "hosts/common/plugin_module.h"
 #include "site_writer.h"
 
 #ifdef _WIN32
@@ -78,24 +79,27 @@ int MakeCache(const std::filesystem::path &root) {
 
 // --- run -------------------------------------------------------------------
 
-int WINAPI MessageService(int, DWORD, const char *, const char *const *items, int count,
-                          int buttons) {
-    if (buttons == 0) return 0; // progress box
-    std::fprintf(stderr, "message:");
-    for (int i = 0; i < count; ++i) std::fprintf(stderr, " [%s]", items[i] ? items[i] : "");
-    std::fprintf(stderr, "\n");
-    return buttons == 1 ? 0 : -1;
-}
-const char *WINAPI GetMsgService(int, int id) {
-    static char text[32];
-    std::snprintf(text, sizeof text, "msg%d", id);
-    return text;
-}
-int WINAPI DialogService(int, int, int, int, int, const char *, FarDialogItem *, int) { return -1; }
-int WINAPI ControlService(HANDLE, int, void *) { return 0; }
-HANDLE WINAPI SaveScreenService(int, int, int, int) { return reinterpret_cast<HANDLE>(1); }
-void WINAPI RestoreScreenService(HANDLE) {}
-int WINAPI ViewerService(const char *, const char *, int, int, int, int, DWORD) { return 1; }
+// A host without a screen that prints every box with buttons.
+class ParityServices : public qvork_host::HostServices {
+  public:
+    int Message(int, DWORD, const char *, const char *const *items, int count,
+                int buttons) override {
+        if (buttons == 0) return 0; // progress box
+        std::fprintf(stderr, "message:");
+        for (int i = 0; i < count; ++i) std::fprintf(stderr, " [%s]", items[i] ? items[i] : "");
+        std::fprintf(stderr, "\n");
+        return buttons == 1 ? 0 : -1;
+    }
+    const char *GetMsg(int, int id) override {
+        std::snprintf(text_, sizeof text_, "msg%d", id);
+        return text_;
+    }
+    HANDLE SaveScreen(int, int, int, int) override { return reinterpret_cast<HANDLE>(1); }
+    int Viewer(const char *, const char *, int, int, int, int, DWORD) override { return 1; }
+
+  private:
+    char text_[32] = {};
+};
 
 bool SetCachePath(const std::string &root, const char *registryFile) {
 #ifdef _WIN32
@@ -135,24 +139,14 @@ int Run(const std::string &modulePath, const std::string &root, const std::strin
         std::fprintf(stderr, "windows-parity-dump: cannot set CachePath\n");
         return 1;
     }
-    qvork_test::PluginModule module(modulePath);
+    qvork_host::PluginModule module(modulePath);
     if (!module.Loaded()) {
         std::fprintf(stderr, "windows-parity-dump: %s\n", module.Error().c_str());
         return 1;
     }
-    PluginStartupInfo info;
-    std::memset(&info, 0, sizeof info);
-    info.StructSize = sizeof info;
-    std::snprintf(info.ModuleName, sizeof info.ModuleName, "%s", modulePath.c_str());
-    info.ModuleNumber = 1;
-    info.RootKey = "Software\\qVORK-parity\\Plugins";
-    info.Message = MessageService;
-    info.GetMsg = GetMsgService;
-    info.Dialog = DialogService;
-    info.Control = ControlService;
-    info.SaveScreen = SaveScreenService;
-    info.RestoreScreen = RestoreScreenService;
-    info.Viewer = ViewerService;
+    ParityServices services;
+    const PluginStartupInfo info =
+        qvork_host::HostServices::StartupInfo(modulePath, 1, "Software\\qVORK-parity\\Plugins");
     module.SetStartupInfo(&info);
 
     HANDLE panel = module.OpenPlugin(0, 0);

@@ -42,10 +42,10 @@ cleanup() {
 trap cleanup EXIT
 
 driver_sources=("$here/windows-parity-dump.cpp"
-                "$source_dir/tests/support/site_writer.cpp"
-                "$source_dir/tests/support/plugin_loader.cpp")
-driver_flags=(-std=c++17 -O1 -Wall -Wextra -Werror -I"$source_dir" -I"$source_dir/tests/support"
-              '-DQVORK_MODULE_PATH=""')
+                "$source_dir/site_writer/site_writer.cpp"
+                "$source_dir/hosts/common/plugin_module.cpp"
+                "$source_dir/hosts/common/host_services.cpp")
+driver_flags=(-std=c++17 -O1 -Wall -Wextra -Werror -I"$source_dir" -I"$source_dir/site_writer")
 g++ "${driver_flags[@]}" "${driver_sources[@]}" -ldl -o "$work/parity-dump"
 i686-w64-mingw32-g++-posix "${driver_flags[@]}" "${driver_sources[@]}" \
   -static -static-libgcc -static-libstdc++ -o "$work/parity-dump.exe"

@@ -69,7 +69,7 @@ int WINAPI Configure(int ItemNumber)
 {
     (void)ItemNumber;
     struct Settings settings;
-    LoadSettings(&settings.Show_Diskz, &settings.Show_Plugz, &settings.Diskz_num);
+    LoadSettings(&settings);
     struct FarDialogItem items[DIALOG_ITEMS];
     memset(items, 0, sizeof items);
     BuildDialogItems(SettingsDialog, items, DIALOG_ITEMS);
@@ -88,6 +88,6 @@ int WINAPI Configure(int ItemNumber)
     settings.Show_Diskz = items[DISKS_ITEM].Selected;
     char digit = items[DIGIT_ITEM].Data[0];
     settings.Diskz_num = digit >= '0' && digit <= '9' ? digit - '0' : 0;
-    SaveSettings(settings.Show_Diskz, settings.Show_Plugz, settings.Diskz_num);
+    SaveSettings(&settings);
     return 1;
 }

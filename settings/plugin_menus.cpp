@@ -20,7 +20,7 @@ void WINAPI GetPluginInfo(struct PluginInfo *Info)
     Info->StructSize = sizeof *Info;
     Info->Flags = 0;
     struct Settings settings;
-    LoadSettings(&settings.Show_Diskz, &settings.Show_Plugz, &settings.Diskz_num);
+    LoadSettings(&settings);
     Info->DiskMenuStrings = DiskMenuStrings;
     DiskMenuNumber = settings.Diskz_num;
     Info->DiskMenuNumbers =

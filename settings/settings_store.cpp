@@ -3,6 +3,7 @@
 // setting, least significant first. Anything else leaves the default.
 #include "settings/settings_store.h"
 
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -11,7 +12,29 @@
 
 namespace {
 
-const char *const ValueNames[3] = {"Show_Diskz", "Show_Plugz", "Diskz_num"};
+// Every setting: its registry value and its field, in the order they are
+// read and written.
+struct SettingValue {
+    const char *name; // the registry value's name
+    size_t field;     // offset of its int in struct Settings
+};
+
+const SettingValue SettingValues[] = {
+    {"Show_Diskz", offsetof(Settings, Show_Diskz)},
+    {"Show_Plugz", offsetof(Settings, Show_Plugz)},
+    {"Diskz_num", offsetof(Settings, Diskz_num)},
+};
+const size_t SETTING_COUNT = sizeof SettingValues / sizeof SettingValues[0];
+
+int *FieldOf(struct Settings *settings, const SettingValue &value)
+{
+    return (int *)((char *)settings + value.field);
+}
+
+int ValueOf(const struct Settings *settings, const SettingValue &value)
+{
+    return *(const int *)((const char *)settings + value.field);
+}
 
 BOOL BuildKeyPath(char *path, size_t size)
 {
@@ -37,24 +60,23 @@ void ReadSetting(HKEY key, const char *name, int *setting)
 
 } // namespace
 
-void LoadSettings(int *Show_Diskz, int *Show_Plugz, int *Diskz_num)
+void LoadSettings(struct Settings *settings)
 {
-    *Show_Diskz = 1;
-    *Show_Plugz = 0;
-    *Diskz_num = 0;
+    settings->Show_Diskz = 1;
+    settings->Show_Plugz = 0;
+    settings->Diskz_num = 0;
     char path[SETTINGS_KEY_SIZE];
     if (!BuildKeyPath(path, sizeof path))
         return;
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return;
-    ReadSetting(key, ValueNames[0], Show_Diskz);
-    ReadSetting(key, ValueNames[1], Show_Plugz);
-    ReadSetting(key, ValueNames[2], Diskz_num);
+    for (size_t i = 0; i < SETTING_COUNT; i++)
+        ReadSetting(key, SettingValues[i].name, FieldOf(settings, SettingValues[i]));
     RegCloseKey(key);
 }
 
-void SaveSettings(int Show_Diskz, int Show_Plugz, int Diskz_num)
+void SaveSettings(const struct Settings *settings)
 {
     char path[SETTINGS_KEY_SIZE];
     HKEY key;
@@ -65,10 +87,14 @@ void SaveSettings(int Show_Diskz, int Show_Plugz, int Diskz_num)
         ShowError("can't create/open registry key!");
         return;
     }
-    const int values[3] = {Show_Diskz, Show_Plugz, Diskz_num};
-    for (int i = 0; i < 3; i++) {
-        BYTE low = (BYTE)(values[i] & 0xFF);
-        RegSetValueExA(key, ValueNames[i], 0, REG_BINARY, &low, 1);
+    // A value that is not written is told, not passed over: the user would
+    // otherwise find the old setting back with no word of why.
+    for (size_t i = 0; i < SETTING_COUNT; i++) {
+        BYTE low = (BYTE)(ValueOf(settings, SettingValues[i]) & 0xFF);
+        if (RegSetValueExA(key, SettingValues[i].name, 0, REG_BINARY, &low, 1) != ERROR_SUCCESS) {
+            ShowError("can't write registry value!");
+            break;
+        }
     }
     RegCloseKey(key);
 }

@@ -1,5 +1,5 @@
 // The three persisted options, per user in the registry under the host's
-// RootKey + "\Q\VORK", each a 1-byte REG_BINARY value.
+// RootKey + "\Q\VORK", each a 1-byte REG_BINARY value named as its field.
 #ifndef QVORK_SETTINGS_SETTINGS_STORE_H
 #define QVORK_SETTINGS_SETTINGS_STORE_H
 
@@ -12,9 +12,10 @@ struct Settings {
     int Diskz_num;  // the Disks-menu hotkey digit, 1 to 9; 0 = automatic (default 0)
 };
 
-// Fills the settings from the registry; defaults where nothing usable is stored.
-void LoadSettings(int *Show_Diskz, int *Show_Plugz, int *Diskz_num);
-// Writes all three; a key that cannot be created or opened is reported.
-void SaveSettings(int Show_Diskz, int Show_Plugz, int Diskz_num);
+// Fills `settings` from the registry; defaults where nothing usable is stored.
+void LoadSettings(struct Settings *settings);
+// Writes every setting; a key that cannot be created or opened, or a value
+// that cannot be written, is reported to the user.
+void SaveSettings(const struct Settings *settings);
 
 #endif

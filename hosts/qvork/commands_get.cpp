@@ -545,7 +545,9 @@ size_t FilesIn(Session &session, const std::vector<std::string> &names) {
     size_t count = 0;
     for (const std::string &name : names) {
         const int index = session.Find(name);
-        if (index < 0) continue;
+        // A folder named ".." or "\" cannot be entered: SetDirectory takes
+        // those names as moves, and walking in would go round for ever.
+        if (index < 0 || name == ".." || name == "\\") continue;
         if (!session.IsFolder(index)) {
             ++count;
         } else if (session.ChangeDirectory(name)) {

@@ -1,9 +1,8 @@
-// The services the host hands the plug-in in its PluginStartupInfo. The
-// plug-in calls plain functions without a context, so they are trampolines:
-// each turns the raw call into C++ values and passes it to the installed
-// HostUi (what the screen does: the command line's TerminalUi now, the
-// interactive panel later) or, for Control, to the PanelSource attached to the
-// panel handle (a Session). One host thread, one call at a time.
+// What the console host makes of the services in its PluginStartupInfo (the
+// trampolines are the host library's, hosts/common/host_services.h): each
+// call is turned into C++ values and passed to the installed HostUi (what the
+// screen does: the command line's TerminalUi or the interactive panel) or,
+// for Control, to the PanelSource attached to the panel handle (a Session).
 #ifndef QVORK_HOSTS_HOST_SERVICES_H
 #define QVORK_HOSTS_HOST_SERVICES_H
 
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "host/far_abi.h"
+#include "hosts/common/host_services.h"
 
 namespace qvork_host {
 
@@ -47,7 +47,7 @@ public:
 class PanelSource {
 public:
     virtual ~PanelSource() = default;
-    virtual bool FillPanelInfo(PanelInfo &info) = 0;
+    virtual bool ShowPanel(PanelShown &shown) = 0;
 };
 
 // Routes the services to `ui` (none: boxes with buttons are cancelled, the
@@ -59,9 +59,6 @@ void DetachPanel(HANDLE handle);
 // The record for SetStartupInfo: the services above, ModuleNumber 0,
 // RootKey kPluginsRootKey, ModuleName = `modulePath` (cut to MAX_PATH - 1).
 PluginStartupInfo MakeStartupInfo(const std::string &modulePath);
-
-// A text of at most `size` bytes from a fixed field, ended at its first zero.
-std::string FieldText(const char *field, size_t size);
 
 } // namespace qvork_host
 

@@ -366,14 +366,11 @@ bool Session::PressKey(int key, unsigned int controlState) {
     return entry_.ProcessKey(handle_, key, controlState) != 0;
 }
 
-bool Session::FillPanelInfo(PanelInfo &info) {
+bool Session::ShowPanel(PanelShown &shown) {
     selectedCopies_.clear();
     for (int index : Selection()) {
         selectedCopies_.push_back(items_[index]);
     }
-    info.PanelType = 0; // a file panel
-    info.Plugin = 1;
-    info.PanelRect = RECT{0, 1, 79, 22};
     // With ".." shown, the file manager lists it as the first item: an
     // item of its own that stands for no node of the plug-in's.
     const int shift = ShowsDots() ? 1 : 0;
@@ -391,14 +388,12 @@ bool Session::FillPanelInfo(PanelInfo &info) {
         reportedItems_.insert(reportedItems_.end(), items_.begin(), items_.end());
         reportedStale_ = false;
     }
-    info.PanelItems = reportedItems_.empty() ? nullptr : reportedItems_.data();
-    info.ItemsNumber = static_cast<int>(reportedItems_.size());
-    info.SelectedItems = selectedCopies_.empty() ? nullptr : selectedCopies_.data();
-    info.SelectedItemsNumber = static_cast<int>(selectedCopies_.size());
-    info.CurrentItem = DotsCurrent() || items_.empty() ? 0 : current_ + shift;
-    info.Visible = 1;
-    info.Focus = 1;
-    std::strncpy(info.CurDir, facts_.curDir.c_str(), sizeof(info.CurDir) - 1);
+    shown.items = reportedItems_.data();
+    shown.count = static_cast<int>(reportedItems_.size());
+    shown.selected = selectedCopies_.data();
+    shown.selectedCount = static_cast<int>(selectedCopies_.size());
+    shown.current = DotsCurrent() || items_.empty() ? 0 : current_ + shift;
+    shown.curDir = facts_.curDir;
     return true;
 }
 

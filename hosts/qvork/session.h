@@ -112,7 +112,7 @@ public:
     // ProcessKey; true when the plug-in handled the key.
     bool PressKey(int key, unsigned int controlState);
 
-    bool FillPanelInfo(PanelInfo &info) override;
+    bool ShowPanel(PanelShown &shown) override;
 
 private:
     HANDLE OpenThroughTarget(std::string &error);
@@ -127,8 +127,8 @@ private:
     HANDLE handle_ = nullptr;
     std::vector<PluginPanelItem> items_;
     std::vector<std::unique_ptr<char[]>> descriptions_; // the texts items_ point to
-    std::vector<PluginPanelItem> selectedCopies_;       // what FillPanelInfo hands out
-    std::vector<PluginPanelItem> reportedItems_;        // "..", then items_, for FillPanelInfo
+    std::vector<PluginPanelItem> selectedCopies_;       // what ShowPanel hands out
+    std::vector<PluginPanelItem> reportedItems_;        // "..", then items_, for ShowPanel
     bool reportedStale_ = true;                         // reportedItems_ to be rebuilt
     int current_ = 0;
     std::vector<std::string> location_;

@@ -63,9 +63,15 @@ start_panel() {
     command=$(printf '%q ' env "QVORK_REGISTRY=$REGISTRY" "TMPDIR=$TMPDIR" LANG=C.UTF-8 \
         "HOME=$WORK" "ASAN_OPTIONS=${ASAN_OPTIONS:-}" "UBSAN_OPTIONS=${UBSAN_OPTIONS:-}" \
         "$QVORK" "$@")
-    rm -f "$WORK/status"
+    local part status
+    part=$(printf '%q' "$WORK/status.part")
+    status=$(printf '%q' "$WORK/status")
+    rm -f "$WORK/status" "$WORK/status.part"
+    # The status is written beside its final name and then renamed: the file
+    # appears only once it holds the whole status (a redirection alone
+    # creates it empty before the status is written).
     tmux_ new-session -d -x "$width" -y "$height" -c "$WORK" \
-        "$command 2>$(printf '%q' "$WORK/stderr"); echo \$? >$(printf '%q' "$WORK/status")"
+        "$command 2>$(printf '%q' "$WORK/stderr"); echo \$? >$part; mv $part $status"
 }
 
 screen() { tmux_ capture-pane -p 2>/dev/null; }

@@ -17,6 +17,7 @@
 
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
+#include "platform/linux/system_calls.h"
 #include "platform/win32.h"
 
 // Converts `path` for a call; on failure sets the last error and returns
@@ -40,7 +41,7 @@ BOOL CreateDirectoryA(const char *path, SECURITY_ATTRIBUTES *security)
     char native[NATIVE_PATH_SIZE];
     if (!NativePathForCall(path, native, sizeof native))
         return FALSE;
-    if (mkdir(native, 0777) == 0)
+    if (OS_CALL(mkdir)(native, 0777) == 0)
         return TRUE;
     int error = errno;
     // A missing folder on the way is always a path error for Win32, even
@@ -56,11 +57,11 @@ BOOL DeleteFileA(const char *path)
         return FALSE;
     ToExistingNativePath(path, native, sizeof native); // the name in any case, as Win32
     struct stat info;
-    if (lstat(native, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (OS_CALL(lstat)(native, &info) == 0 && S_ISDIR(info.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED); // Windows refuses folders here
         return FALSE;
     }
-    if (unlink(native) == 0)
+    if (OS_CALL(unlink)(native) == 0)
         return TRUE;
     SetLastErrorFromErrno(errno, native);
     return FALSE;
@@ -71,17 +72,17 @@ BOOL DeleteFileA(const char *path)
 static int RenameNoReplace(const char *from, const char *to)
 {
 #ifdef RENAME_NOREPLACE
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+    if (OS_CALL(renameat2)(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
         return -1;
 #endif
     struct stat info;
-    if (lstat(to, &info) == 0) {
+    if (OS_CALL(lstat)(to, &info) == 0) {
         errno = EEXIST;
         return -1;
     }
-    return rename(from, to);
+    return OS_CALL(rename)(from, to);
 }
 
 BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags)
@@ -98,14 +99,14 @@ BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags)
         return FALSE;
     ToExistingNativePath(existingName, from, sizeof from); // the name in any case, as Win32
     struct stat source;
-    if (lstat(from, &source) != 0) {
+    if (OS_CALL(lstat)(from, &source) != 0) {
         SetLastErrorFromErrno(errno, from);
         return FALSE;
     }
     // Win32 replaces files only: never a folder, and a folder replaces nothing.
     // A link at the new name is a file to it, and is replaced, not followed.
     struct stat target;
-    if (lstat(to, &target) == 0 && strcmp(from, to) != 0) {
+    if (OS_CALL(lstat)(to, &target) == 0 && strcmp(from, to) != 0) {
         if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
             SetLastError(ERROR_ALREADY_EXISTS);
             return FALSE;
@@ -115,7 +116,8 @@ BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags)
             return FALSE;
         }
     }
-    int moved = (flags & MOVEFILE_REPLACE_EXISTING) != 0 ? rename(from, to) : RenameNoReplace(from, to);
+    int moved = (flags & MOVEFILE_REPLACE_EXISTING) != 0 ? OS_CALL(rename)(from, to)
+                                                         : RenameNoReplace(from, to);
     if (moved == 0)
         return TRUE;
     int error = errno;
@@ -216,9 +218,9 @@ UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char 
     for (UINT attempt = 0; attempt < 0xFFFFu; attempt++) {
         UINT number = NextTempNumber();
         BOOL formatted = FormatTempName(native, prefix, number, candidate);
-        int fd = formatted ? open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666) : -1;
+        int fd = formatted ? OS_CALL(open)(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666) : -1;
         if (fd >= 0) {
-            close(fd);
+            OS_CALL(close)(fd);
             memcpy(tempFileName, candidate, strlen(candidate) + 1);
             return number;
         }
@@ -226,7 +228,7 @@ UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char 
         if (formatted && error == EEXIST)
             continue;
         struct stat info;
-        if (stat(native[0] != '\0' ? native : ".", &info) != 0 || !S_ISDIR(info.st_mode))
+        if (OS_CALL(stat)(native[0] != '\0' ? native : ".", &info) != 0 || !S_ISDIR(info.st_mode))
             SetLastError(ERROR_DIRECTORY);
         else if (!formatted)
             SetLastError(ERROR_BUFFER_OVERFLOW);

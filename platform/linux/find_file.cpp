@@ -17,6 +17,7 @@
 #include "platform/linux/find_file_seam.h"
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
+#include "platform/linux/system_calls.h"
 #include "platform/win32.h"
 
 // A pattern translated once for all the names of a search: its tokens and
@@ -230,7 +231,7 @@ static void FillFindData(const char *name, const struct stat *info, WIN32_FIND_D
 static BOOL ReadNextMatch(FindSearch *search, WIN32_FIND_DATAA *findData)
 {
     for (;;) {
-        struct dirent *entry = readdir(search->dir);
+        struct dirent *entry = OS_CALL(readdir)(search->dir);
         if (entry == NULL)
             return FALSE;
         if (strlen(entry->d_name) >= MAX_PATH || !MatchesCompiled(&search->compiled, entry->d_name))
@@ -239,8 +240,8 @@ static BOOL ReadNextMatch(FindSearch *search, WIN32_FIND_DATAA *findData)
             findHook(search->folder, entry->d_name, findHookContext);
         struct stat info;
         int folderFd = dirfd(search->dir);
-        if (fstatat(folderFd, entry->d_name, &info, 0) != 0 &&
-            fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        if (OS_CALL(fstatat)(folderFd, entry->d_name, &info, 0) != 0 &&
+            OS_CALL(fstatat)(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             continue; // gone since readdir saw it
         FillFindData(entry->d_name, &info, findData);
         return TRUE;
@@ -296,7 +297,7 @@ HANDLE FindFirstFileA(const char *pattern, WIN32_FIND_DATAA *findData)
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return INVALID_HANDLE_VALUE;
     }
-    search->dir = opendir(search->folder);
+    search->dir = OS_CALL(opendir)(search->folder);
     if (search->dir == NULL) {
         int error = errno;
         SetLastError(error == ENOENT || error == ENOTDIR ? ERROR_PATH_NOT_FOUND
@@ -305,7 +306,7 @@ HANDLE FindFirstFileA(const char *pattern, WIN32_FIND_DATAA *findData)
         return INVALID_HANDLE_VALUE;
     }
     if (!ReadNextMatch(search, findData)) {
-        closedir(search->dir);
+        OS_CALL(closedir)(search->dir);
         free(search);
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -352,7 +353,7 @@ BOOL FindClose(HANDLE handle)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    closedir(search->dir);
+    OS_CALL(closedir)(search->dir);
     free(search);
     return TRUE;
 }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "platform/linux/native_path.h"
+#include "platform/linux/system_calls.h"
 
 static thread_local DWORD lastError = ERROR_SUCCESS;
 
@@ -39,7 +40,7 @@ static BOOL ParentFolderExists(const char *nativePath)
     memcpy(parent, nativePath, length);
     parent[length] = '\0';
     struct stat info;
-    return stat(parent, &info) == 0 && S_ISDIR(info.st_mode) ? TRUE : FALSE;
+    return OS_CALL(stat)(parent, &info) == 0 && S_ISDIR(info.st_mode) ? TRUE : FALSE;
 }
 
 DWORD Win32ErrorFromErrno(int error, const char *nativePath)

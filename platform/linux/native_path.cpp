@@ -6,6 +6,8 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include "platform/linux/system_calls.h"
+
 BOOL ToNativePath(const char *path, char *native, size_t size)
 {
     if (native == NULL || size == 0)
@@ -32,19 +34,20 @@ void MatchComponentIgnoringCase(char *native, size_t start, size_t end)
 {
     char saved = native[start];
     native[start] = '\0';
-    DIR *folder = opendir(start == 0 ? "." : native);
+    DIR *folder = OS_CALL(opendir)(start == 0 ? "." : native);
     native[start] = saved;
     if (folder == NULL)
         return;
     size_t length = end - start;
-    for (struct dirent *entry = readdir(folder); entry != NULL; entry = readdir(folder)) {
+    for (struct dirent *entry = OS_CALL(readdir)(folder); entry != NULL;
+         entry = OS_CALL(readdir)(folder)) {
         if (strlen(entry->d_name) == length &&
             strncasecmp(entry->d_name, native + start, length) == 0) {
             memcpy(native + start, entry->d_name, length);
             break;
         }
     }
-    closedir(folder);
+    OS_CALL(closedir)(folder);
 }
 
 } // namespace
@@ -54,7 +57,7 @@ BOOL ToExistingNativePath(const char *path, char *native, size_t size)
     if (!ToNativePath(path, native, size))
         return FALSE;
     struct stat info;
-    if (lstat(native, &info) == 0)
+    if (OS_CALL(lstat)(native, &info) == 0)
         return TRUE;
     size_t length = strlen(native);
     for (size_t start = 0; start < length;) {
@@ -64,7 +67,7 @@ BOOL ToExistingNativePath(const char *path, char *native, size_t size)
         if (end > start) {
             char saved = native[end];
             native[end] = '\0';
-            BOOL exists = lstat(native, &info) == 0;
+            BOOL exists = OS_CALL(lstat)(native, &info) == 0;
             native[end] = saved;
             if (!exists)
                 MatchComponentIgnoringCase(native, start, end);

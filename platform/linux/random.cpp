@@ -6,6 +6,7 @@
 #include <sys/random.h>
 
 #include "platform/win32.h"
+#include "platform/linux/system_calls.h"
 
 BOOLEAN RtlGenRandom(void *buffer, ULONG length)
 {
@@ -14,7 +15,7 @@ BOOLEAN RtlGenRandom(void *buffer, ULONG length)
     unsigned char *bytes = (unsigned char *)buffer;
     ULONG done = 0;
     while (done < length) {
-        ssize_t got = getrandom(bytes + done, length - done, 0);
+        ssize_t got = OS_CALL(getrandom)(bytes + done, length - done, 0);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)

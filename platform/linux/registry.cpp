@@ -40,6 +40,7 @@
 #include "platform/linux/native_path.h"
 #include "platform/linux/registry_file.h"
 #include "platform/linux/registry_location.h"
+#include "platform/linux/system_calls.h"
 #include "platform/win32.h"
 
 #define REGISTRY_FILE_MAX (16u << 20) // bytes; a larger file is refused, never cut
@@ -99,18 +100,18 @@ static LONG OpenRegistryFile(const char *path, int flags, int *fd, struct stat *
                              const char **why)
 {
     *fd = -1;
-    if (stat(path, info) != 0)
+    if (OS_CALL(stat)(path, info) != 0)
         return errno == ENOENT || errno == ENOTDIR ? ERROR_SUCCESS
                                                    : (LONG)Win32ErrorFromErrno(errno, path);
     if (!S_ISREG(info->st_mode))
         return RefuseFileKind(info->st_mode, why);
-    int opened = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int opened = OS_CALL(open)(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
     if (opened < 0)
         return errno == ENOENT ? ERROR_SUCCESS
                : flags == O_RDONLY ? (LONG)Win32ErrorFromErrno(errno, path)
                                    : ERROR_ACCESS_DENIED; // a read-only registry stays as it is
     if (fstat(opened, info) != 0 || !S_ISREG(info->st_mode)) {
-        close(opened);
+        OS_CALL(close)(opened);
         return RefuseFileKind(info->st_mode, why);
     }
     *fd = opened;
@@ -139,7 +140,7 @@ static LONG ReadWholeFile(int fd, BYTE **bytes, size_t *size)
             buffer = larger;
             capacity *= 2;
         }
-        ssize_t got = read(fd, buffer + used, capacity - used);
+        ssize_t got = OS_CALL(read)(fd, buffer + used, capacity - used);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -187,7 +188,7 @@ LONG CheckRegistryFile(const char *path, const char **why)
     RegistryModel model;
     InitRegistryModel(&model);
     error = ReadRegistryFile(fd, TRUE, &model, why);
-    close(fd);
+    OS_CALL(close)(fd);
     FreeRegistryModel(&model);
     return error;
 }
@@ -207,7 +208,7 @@ static LONG LoadCurrentRegistry(RegistryModel *model)
     if (error != ERROR_SUCCESS || fd < 0)
         return error;
     error = ReadRegistryFile(fd, FALSE, model, &why);
-    close(fd);
+    OS_CALL(close)(fd);
     return error;
 }
 
@@ -226,10 +227,10 @@ static LONG FollowLinks(char *path, size_t size)
 {
     for (int depth = 0; depth < 40; depth++) {
         char target[PATH_MAX];
-        if (realpath(path, target) != NULL)
+        if (OS_CALL(realpath)(path, target) != NULL)
             return snprintf(path, size, "%s", target) < (int)size ? ERROR_SUCCESS
                                                                   : ERROR_FILENAME_EXCED_RANGE;
-        ssize_t length = readlink(path, target, sizeof target - 1);
+        ssize_t length = OS_CALL(readlink)(path, target, sizeof target - 1);
         if (length < 0)
             return ERROR_SUCCESS; // not a link: the path as it is
         target[length] = '\0';
@@ -261,10 +262,10 @@ static LONG MakeParentFolders(const char *path)
         if (*p != '/' && !last)
             continue;
         *p = '\0';
-        if (mkdir(folder, 0777) != 0) {
+        if (OS_CALL(mkdir)(folder, 0777) != 0) {
             int error = errno; // EEXIST also for a file in the way
             struct stat info;
-            if (stat(folder, &info) != 0 || !S_ISDIR(info.st_mode))
+            if (OS_CALL(stat)(folder, &info) != 0 || !S_ISDIR(info.st_mode))
                 return WriteError(error == EEXIST ? ENOTDIR : error, folder);
         }
         if (last)
@@ -298,7 +299,8 @@ static LONG LockRegistryFile(RegistryUpdate *update, const char **why)
             return error;
         BOOL created = FALSE;
         if (fd < 0) {
-            fd = open(update->path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+            fd = OS_CALL(open)(update->path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                               0644);
             if (fd < 0 && errno == EEXIST)
                 continue; // made meanwhile: open that one
             if (fd < 0)
@@ -306,17 +308,18 @@ static LONG LockRegistryFile(RegistryUpdate *update, const char **why)
             created = TRUE;
         }
         int locked;
-        while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR)
+        while ((locked = OS_CALL(flock)(fd, LOCK_EX)) != 0 && errno == EINTR)
             ;
         struct stat now;
-        if (locked == 0 && fstat(fd, &update->file) == 0 && stat(update->path, &now) == 0 &&
+        if (locked == 0 && OS_CALL(fstat)(fd, &update->file) == 0 &&
+            OS_CALL(stat)(update->path, &now) == 0 &&
             now.st_dev == update->file.st_dev && now.st_ino == update->file.st_ino) {
             update->fd = fd;
             update->created = created;
             return ERROR_SUCCESS;
         }
         int failure = errno;
-        close(fd);
+        OS_CALL(close)(fd);
         if (locked != 0)
             return WriteError(failure, update->path);
     }
@@ -345,7 +348,7 @@ static LONG BeginRegistryUpdate(RegistryUpdate *update)
 static BOOL WriteAll(int fd, const BYTE *bytes, size_t size)
 {
     while (size > 0) {
-        ssize_t done = write(fd, bytes, size);
+        ssize_t done = OS_CALL(write)(fd, bytes, size);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
@@ -363,21 +366,22 @@ static LONG ReplaceFileAtomically(const char *path, const struct stat *old, cons
 {
     char temporary[NATIVE_PATH_SIZE + 8];
     snprintf(temporary, sizeof temporary, "%s.XXXXXX", path);
-    int fd = mkostemp(temporary, O_CLOEXEC);
+    int fd = OS_CALL(mkostemp)(temporary, O_CLOEXEC);
     if (fd < 0)
         return WriteError(errno, temporary);
     if (old->st_uid != geteuid() || old->st_gid != getegid())
-        (void)!fchown(fd, old->st_uid, old->st_gid); // only root may; others keep theirs
+        (void)!OS_CALL(fchown)(fd, old->st_uid, old->st_gid); // only root may; others keep theirs
     int error = 0;
     errno = 0;
-    if (fchmod(fd, old->st_mode & 0777) != 0 || !WriteAll(fd, bytes, size) || fsync(fd) != 0)
+    if (OS_CALL(fchmod)(fd, old->st_mode & 0777) != 0 || !WriteAll(fd, bytes, size) ||
+        OS_CALL(fsync)(fd) != 0)
         error = errno != 0 ? errno : EIO;
-    if (close(fd) != 0 && error == 0)
+    if (OS_CALL(close)(fd) != 0 && error == 0)
         error = errno;
-    if (error == 0 && rename(temporary, path) != 0)
+    if (error == 0 && OS_CALL(rename)(temporary, path) != 0)
         error = errno;
     if (error != 0) {
-        unlink(temporary);
+        OS_CALL(unlink)(temporary);
         return WriteError(error, path);
     }
     char folder[NATIVE_PATH_SIZE];
@@ -385,10 +389,10 @@ static LONG ReplaceFileAtomically(const char *path, const struct stat *old, cons
     char *slash = strrchr(folder, '/');
     if (slash != NULL) {
         slash[slash == folder ? 1 : 0] = '\0';
-        int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int folderFd = OS_CALL(open)(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
         if (folderFd >= 0) {
-            fsync(folderFd); // make the rename itself durable; a failure here loses nothing
-            close(folderFd);
+            OS_CALL(fsync)(folderFd); // makes the rename itself durable; a failure loses nothing
+            OS_CALL(close)(folderFd);
         }
     }
     return ERROR_SUCCESS;
@@ -409,11 +413,11 @@ static LONG CommitRegistryUpdate(RegistryUpdate *update)
 static void EndRegistryUpdate(RegistryUpdate *update)
 {
     struct stat now;
-    if (update->created && !update->committed && stat(update->path, &now) == 0 &&
+    if (update->created && !update->committed && OS_CALL(stat)(update->path, &now) == 0 &&
         now.st_dev == update->file.st_dev && now.st_ino == update->file.st_ino)
-        unlink(update->path); // the empty file this update made, still under our lock
+        OS_CALL(unlink)(update->path); // the empty file this update made, still under our lock
     if (update->fd >= 0)
-        close(update->fd); // releases the flock
+        OS_CALL(close)(update->fd); // releases the flock
     update->fd = -1;
     FreeRegistryModel(&update->model);
 }

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# The qvork host run as another user (nobody, through setpriv) where that user
-# may not write or read: a destination folder it cannot write, a site file it
-# cannot read, a temporary folder that takes no header file. Each case checks
-# that the user is told (status 1, the plug-in's message and the item named)
-# and that nothing is created, lost or changed. Needs root to become nobody;
-# exits 77 (skipped) otherwise.
+# The qvork host run where its user may not write or read: a destination
+# folder it cannot write, a site file it cannot read, a temporary folder that
+# takes no header file. Each case checks that the user is told (status 1, the
+# plug-in's message and the item named) and that nothing is created, lost or
+# changed. As root, for whom permissions deny nothing, qvork runs as another
+# user (nobody, through setpriv); as anyone else the modes deny the owner
+# too, so qvork runs as the user the test runs as.
 #
 #   as_nobody_test.sh QVORK MAKE_HOST_CACHE
 set -u
@@ -13,11 +14,9 @@ QVORK=$1
 MAKE_CACHE=$2
 # shellcheck source-path=SCRIPTDIR source=../shell/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../shell/common.sh"
-NOBODY=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-
-if [ "$(id -u)" -ne 0 ]; then
-    echo "SKIP: not root, so cannot run qvork as another user"
-    exit 77
+NOBODY=()
+if [ "$(id -u)" -eq 0 ]; then
+    NOBODY=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
 if ! "${NOBODY[@]}" test -x "$QVORK"; then
     echo "SKIP: nobody cannot run $QVORK (a folder on its path is closed to other users)"
@@ -45,8 +44,8 @@ store_cache "$WORK/cache"
 chmod -R a+rX "$WORK"
 cp -a "$WORK/cache/icache" "$WORK/icache-before"
 
-# --- A destination nobody may not write (root's folder) ---------------------
-mkdir "$WORK/dest"
+# --- A destination the user may not write --------------------------------------
+mkdir -m 555 "$WORK/dest"
 as_nobody get www.example.com/a.html www.example.com/img -C "$WORK/dest"
 check "unwritable dest: status 1" status_is 1
 check "unwritable dest: the file's message" stderr_has "can't create file!"
@@ -78,7 +77,7 @@ check "the cache is as it was" diff -r "$WORK/cache/icache" "$WORK/icache-before
 # The folder itself must not be handed to the viewer (which deletes what it
 # shows) nor be removed.
 mkdir -p "$WORK/home/tmp"
-chown 65534 "$WORK/home" "$WORK/home/tmp"
+[ ${#NOBODY[@]} -eq 0 ] || chown 65534 "$WORK/home" "$WORK/home/tmp"
 chmod 555 "$WORK/home/tmp"
 TMPDIR=$WORK/home/tmp as_nobody header www.example.com/a.html
 check "unwritable temp folder: no crash" test "$STATUS" -lt 128

@@ -69,7 +69,8 @@ BIG=$WORK/cache/expected/big.bin # 120001 bytes: three copy chunks
 SITE_FILE=$WORK/cache/icache/cache1
 
 # --- Writes to the output file fail from the Nth on ----------------------------
-# Each body is written to a new temporary file that is moved over its name
+# Each body is written to a new temporary file (made with O_EXCL, closed, then
+# opened again to be written) that is moved over its name
 # when complete, so the writes are found in an uninjected run: their numbers
 # among all write calls (the sanitizer's own writes included), then each is
 # failed by that number.
@@ -79,7 +80,7 @@ body_writes() {
     awk -v target="$1" '
       / write\(/  { n++; fd = $0; sub(/.* write\(/, "", fd); sub(/,.*/, "", fd)
                     if (fd in tempOf) list[tempOf[fd]] = list[tempOf[fd]] " " n }
-      / openat\(.*O_TRUNC/ { path = $0; sub(/^[^"]*"/, "", path); sub(/".*/, "", path)
+      / openat\(.*O_WRONLY/ && !/O_EXCL/ { path = $0; sub(/^[^"]*"/, "", path); sub(/".*/, "", path)
                     fd = $0; sub(/.*= /, "", fd); tempOf[fd] = path }
       / close\(/  { fd = $0; sub(/.* close\(/, "", fd); sub(/\).*/, "", fd); delete tempOf[fd] }
       / rename\(/ { split($0, q, "\""); if (q[4] == target) print list[q[2]] }

@@ -7,10 +7,13 @@
 // something was not done, and that nothing else is lost or corrupted: other
 // items still written, no partial output, the held listing intact.
 //
-// The Linux cases become another user (nobody) for a while when the test runs
-// as root, for whom permissions deny nothing, and mount small tmpfs folders in
-// a mount namespace of the test process's own; each skips with its reason
-// where that cannot be done.
+// On Linux the module is the fault module, whose system calls the tests
+// make fail (system_call_faults.h): a full, read-only or closed folder, a
+// file that cannot be opened, as any user. A few cases meet the real thing
+// as proof that the faults act as the world does: /dev/full, a folder closed
+// to another user (nobody, when the test runs as root, for whom permissions
+// deny nothing) and a small tmpfs in a mount namespace of the test process's
+// own (skipped with its reason where no mount can be made).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,6 +39,9 @@
 
 #include "plugin_fixture.h"
 #include "test_files.h"
+#ifndef _WIN32
+#include "system_call_faults.h"
+#endif
 
 #if defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
 // GCC 12's sanitizer runtime now and then takes a dynamic TLS block (the
@@ -61,6 +67,24 @@ const int kOkButton = 5;
 // the listing read afresh, and Shift+F3 is pressed on a named item.
 class FaultTest : public HostPanelTest {
   protected:
+#ifndef _WIN32
+    FaultTest() { modulePath = FaultModulePath(); }
+
+    // The faults of the loaded module, taken over at the first use.
+    SystemCallFaults &Faults() {
+        if (!faults) faults.emplace(*plugin);
+        EXPECT_EQ(faults->Problem(), "");
+        return *faults;
+    }
+
+    void TearDown() override {
+        faults.reset();
+        HostPanelTest::TearDown();
+    }
+
+    std::optional<SystemCallFaults> faults;
+#endif
+
     void SetUp() override {
         HostPanelTest::SetUp();
         fs::create_directories(dest);
@@ -117,7 +141,7 @@ HANDLE WINAPI SaveScreenBetweenWalks(int x1, int y1, int x2, int y2) {
         betweenWalks = nullptr;
         change();
     }
-    return RecordingHost::Current()->OnSaveScreen(x1, y1, x2, y2);
+    return RecordingHost::Current()->SaveScreen(x1, y1, x2, y2);
 }
 
 struct FolderChange {
@@ -304,22 +328,6 @@ class SmallTmpfs {
     const std::string &Problem() const { return problem_; }
     const fs::path &Path() const { return folder_.Path(); }
 
-    // From now on nothing can be written here.
-    bool MakeReadOnly() {
-        return mount(nullptr, folder_.Path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
-    // Fills every free byte with one file.
-    void Fill() {
-        std::FILE *file = std::fopen((Path() / "filler").c_str(), "wb");
-        if (!file) return;
-        std::setvbuf(file, nullptr, _IONBF, 0);
-        const std::string block(4096, 'F');
-        while (std::fwrite(block.data(), 1, block.size(), file) == block.size()) {
-        }
-        std::fputc('F', file); // a tail smaller than a block
-        std::fclose(file);
-    }
-
   private:
     TempDir folder_;
     std::string problem_;
@@ -396,14 +404,16 @@ TEST_F(FaultTest, LinksToAFullDeviceInAWholeSiteCopyAreReplaced) {
     EXPECT_TRUE(Held() == before) << "the held listing is untouched";
 }
 
-// A 64 KiB tmpfs fills at exactly 65536 bytes: a 100000-byte body fails in
+// A 64 KiB disk fills at exactly 65536 bytes: a 100000-byte body fails in
 // its second chunk and its partial file goes, giving the room back. A full
 // destination ends the whole copy: the small file is written only when it
-// comes first.
+// comes first. The disk is a folder made full by the faults, or for one case
+// a real tmpfs.
 struct FillCase {
     const char *name;
     bool bigFirst;
     bool wholeSite;
+    bool realTmpfs;
 };
 
 void PrintTo(const FillCase &c, std::ostream *out) { *out << c.name; }
@@ -412,14 +422,23 @@ class SmallDiskTest : public FaultTest, public ::testing::WithParamInterface<Fil
 
 TEST_P(SmallDiskTest, BigFileFailsAndIsRemovedAndTheCopyEnds) {
     const FillCase c = GetParam();
-    SmallTmpfs disk(64 * 1024);
-    MOUNT_OR_SKIP(disk);
+    const size_t room = 64 * 1024;
+    std::optional<SmallTmpfs> tmpfs;
+    fs::path disk = work.Path() / "disk";
+    if (c.realTmpfs) {
+        tmpfs.emplace(room);
+        MOUNT_OR_SKIP(*tmpfs);
+        disk = tmpfs->Path();
+    } else {
+        fs::create_directory(disk);
+        Faults().Trouble(disk, FolderTrouble::Full, room);
+    }
     const std::string big = Pattern(100000, 2);
     const std::string small = Pattern(2000, 3);
     std::vector<SiteRecord> records = {OkRecord("big.bin", big), OkRecord("small.bin", small)};
     if (!c.bigFirst) std::swap(records[0], records[1]);
     cache.WriteSite("cache1", "s.example", records);
-    const fs::path to = disk.Path() / "out";
+    const fs::path to = disk / "out";
     fs::create_directory(to);
     const HeldListing before = Held();
 
@@ -444,11 +463,13 @@ TEST_P(SmallDiskTest, BigFileFailsAndIsRemovedAndTheCopyEnds) {
         EXPECT_EQ(FlagsOf(item), failed ? static_cast<DWORD>(PPIF_SELECTED) : 0u) << NameOf(item);
     }
     // The room the partial file took is free again.
-    {
-        std::ofstream again(disk.Path() / "again", std::ios::binary);
+    if (c.realTmpfs) {
+        std::ofstream again(disk / "again", std::ios::binary);
         again << Pattern(56000, 4);
         again.flush();
         EXPECT_TRUE(again.good()) << "the removed partial file still takes room";
+    } else {
+        EXPECT_LE(Faults().Used() + 56000, room) << "the removed partial file still takes room";
     }
     if (!c.wholeSite) {
         ASSERT_EQ(plugin->SetDirectory(panel, "..", 0), TRUE);
@@ -457,10 +478,11 @@ TEST_P(SmallDiskTest, BigFileFailsAndIsRemovedAndTheCopyEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, SmallDiskTest,
-                         ::testing::Values(FillCase{"BigFirstInSite", true, false},
-                                           FillCase{"SmallFirstInSite", false, false},
-                                           FillCase{"BigFirstWholeSite", true, true},
-                                           FillCase{"SmallFirstWholeSite", false, true}),
+                         ::testing::Values(FillCase{"BigFirstInSite", true, false, false},
+                                           FillCase{"SmallFirstInSite", false, false, false},
+                                           FillCase{"BigFirstWholeSite", true, true, false},
+                                           FillCase{"SmallFirstWholeSite", false, true, false},
+                                           FillCase{"BigFirstWholeSiteOnATmpfs", true, true, true}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // ---- The destination cannot be written ------------------------------------------
@@ -472,13 +494,11 @@ class UnwritableDestTest : public FaultTest, public ::testing::WithParamInterfac
 TEST_P(UnwritableDestTest, EveryItemFailsByNameAndNothingIsCreated) {
     cache.WriteSite("cache1", "s.example",
                     {OkRecord("a.txt", "A"), OkRecord("d/b.txt", "B"), OkRecord("d/e/c.txt", "C")});
-    SmallTmpfs disk(64 * 1024);
     fs::path to = dest;
     if (GetParam() == Denial::ReadOnlyFileSystem) {
-        MOUNT_OR_SKIP(disk);
-        to = disk.Path() / "out";
-        fs::create_directory(to);
-        ASSERT_TRUE(disk.MakeReadOnly()) << std::strerror(errno);
+        to = work.Path() / "disk" / "out";
+        fs::create_directories(to);
+        Faults().Trouble(to.parent_path(), FolderTrouble::ReadOnly);
     } else {
         SetMode(to, 0555); // not even the owner may write, and root-owned for nobody
     }
@@ -555,7 +575,7 @@ class SiteFileDamageTest : public FaultTest, public ::testing::WithParamInterfac
 
     void Spoil() {
         switch (GetParam()) {
-        case Damage::Unreadable: SetMode(cache.PathOf("cache1"), 0); break;
+        case Damage::Unreadable: Faults().FailCall("open", 0, EACCES, cache.PathOf("cache1")); break;
         case Damage::Removed: cache.Remove("cache1"); break;
         case Damage::Truncated:
             fs::resize_file(cache.PathOf("cache1"),
@@ -683,7 +703,7 @@ int WINAPI ViewerMindingFolders(const char *fileName, const char *title, int x1,
         foldersHandedToTheViewer.push_back(fileName);
         return FALSE;
     }
-    return RecordingHost::Current()->OnViewer(fileName, title, x1, y1, x2, y2, flags);
+    return RecordingHost::Current()->Viewer(fileName, title, x1, y1, x2, y2, flags);
 }
 
 class HeaderTempFolderTest : public FaultTest, public ::testing::WithParamInterface<TempTrouble> {};
@@ -693,17 +713,10 @@ class HeaderTempFolderTest : public FaultTest, public ::testing::WithParamInterf
 // window closes); nothing is left in the folder once the viewer is done.
 TEST_P(HeaderTempFolderTest, UserIsToldAndTheFolderIsLeftAsItWas) {
     cache.WriteSite("cache1", "s.example", {OkRecord("a.html", "<html></html>")});
-    SmallTmpfs disk(16 * 1024);
-    MOUNT_OR_SKIP(disk);
-    const fs::path temp = disk.Path() / "tmp";
+    const fs::path temp = work.Path() / "tmp";
     fs::create_directory(temp);
-    if (GetParam() == TempTrouble::Full) {
-        SetMode(temp, 0777);
-        disk.Fill();
-    } else {
-        SetMode(temp, 0555);
-    }
-    OpenToEveryone(cache);
+    Faults().Trouble(temp, GetParam() == TempTrouble::Full ? FolderTrouble::Full
+                                                           : FolderTrouble::Denied);
     ASSERT_EQ(Enter("s.example"), TRUE);
 
     foldersHandedToTheViewer.clear();
@@ -711,10 +724,7 @@ TEST_P(HeaderTempFolderTest, UserIsToldAndTheFolderIsLeftAsItWas) {
     info.Viewer = ViewerMindingFolders;
     plugin->SetStartupInfo(&info);
     EnvOverride tmpdir("TMPDIR", temp.string());
-    {
-        RUN_UNPRIVILEGED(asNobody);
-        ShiftF3("a.html");
-    }
+    ShiftF3("a.html");
 
     const std::vector<std::string> warnings = WarningTexts();
     ASSERT_EQ(warnings.size(), 2u);
@@ -730,7 +740,6 @@ TEST_P(HeaderTempFolderTest, UserIsToldAndTheFolderIsLeftAsItWas) {
     }
     EXPECT_TRUE(fs::is_directory(temp));
     EXPECT_TRUE(DiskTree(temp).empty());
-    SetMode(temp, 0755);
 }
 
 INSTANTIATE_TEST_SUITE_P(Troubles, HeaderTempFolderTest,
@@ -865,12 +874,7 @@ class UnwritableRegistryTest : public FaultTest,
                                public ::testing::WithParamInterface<RegistryTrouble> {};
 
 TEST_P(UnwritableRegistryTest, OkShowsTheKeyCannotBeCreatedAndChangesNothing) {
-    SmallTmpfs disk(32 * 1024);
-    fs::path folder = work.Path() / "registry";
-    if (GetParam() != RegistryTrouble::OtherUser) {
-        MOUNT_OR_SKIP(disk);
-        folder = disk.Path();
-    }
+    const fs::path folder = work.Path() / "registry";
     fs::create_directories(folder);
     const fs::path file = folder / "registry.reg";
     const std::string content =
@@ -882,8 +886,8 @@ TEST_P(UnwritableRegistryTest, OkShowsTheKeyCannotBeCreatedAndChangesNothing) {
         SetMode(folder, 0555);
         SetMode(file, 0444);
         break;
-    case RegistryTrouble::ReadOnlyFileSystem: ASSERT_TRUE(disk.MakeReadOnly()); break;
-    case RegistryTrouble::FullFileSystem: disk.Fill(); break;
+    case RegistryTrouble::ReadOnlyFileSystem: Faults().Trouble(folder, FolderTrouble::ReadOnly); break;
+    case RegistryTrouble::FullFileSystem: Faults().Trouble(folder, FolderTrouble::Full); break;
     }
     const std::set<std::string> filesBefore = [&] {
         std::set<std::string> names;
@@ -894,8 +898,10 @@ TEST_P(UnwritableRegistryTest, OkShowsTheKeyCannotBeCreatedAndChangesNothing) {
     host.dialogScript = [](std::vector<FarDialogItem> &) { return kOkButton; };
 
     int result = 0;
-    {
+    if (GetParam() == RegistryTrouble::OtherUser) {
         RUN_UNPRIVILEGED(asNobody);
+        result = plugin->Configure(0);
+    } else {
         result = plugin->Configure(0);
     }
     EXPECT_EQ(result, 1);
@@ -905,6 +911,21 @@ TEST_P(UnwritableRegistryTest, OkShowsTheKeyCannotBeCreatedAndChangesNothing) {
     for (const auto &entry : fs::directory_iterator(folder)) filesAfter.insert(entry.path().filename());
     EXPECT_EQ(filesAfter, filesBefore) << "no temporary or lock file is left beside the registry";
     if (GetParam() == RegistryTrouble::OtherUser) SetMode(folder, 0755);
+}
+
+// A value that cannot be written once its key is made (the key's creation is
+// the first write of the registry file, the first value the second): the
+// user is told once, the save stops there, and Configure still reports the Ok.
+TEST_F(FaultTest, OkShowsAValueThatCannotBeWritten) {
+    host.dialogScript = [](std::vector<FarDialogItem> &) { return kOkButton; };
+    Faults().FailCall("rename", 2, ENOSPC);
+    EXPECT_EQ(plugin->Configure(0), 1);
+    EXPECT_EQ(WarningTexts(), std::vector<std::string>{"can't write registry value!"});
+    const std::vector<std::string> calls = Faults().Calls();
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                            [](const std::string &call) { return call.rfind("rename ", 0) == 0; }),
+              2)
+        << "nothing is written after the failed value";
 }
 
 INSTANTIATE_TEST_SUITE_P(Troubles, UnwritableRegistryTest,

@@ -27,7 +27,7 @@ std::vector<std::string> NamesOf(const Listing &listing) {
 
 void LoadedPluginTest::SetUp() {
     registry.SetCachePath(cache.CachePathValue());
-    plugin = std::make_unique<PluginModule>();
+    plugin = std::make_unique<PluginModule>(modulePath);
     ASSERT_TRUE(plugin->Loaded()) << plugin->Error();
     const PluginStartupInfo info = host.StartupInfo();
     plugin->SetStartupInfo(&info);

@@ -57,6 +57,7 @@ class LoadedPluginTest : public ::testing::Test {
     RegistrySandbox registry;
     CacheDir cache;
     RecordingHost host;
+    std::string modulePath = PluginModulePath(); // what SetUp loads
     std::unique_ptr<PluginModule> plugin;
     std::vector<HANDLE> openPanels;
 };

@@ -1,13 +1,12 @@
-// Loads the plug-in module afresh, as the host does, and finds its fourteen
-// entry points by their undecorated names. Unloading is checked: the module
-// must really leave the process, so the next load starts from the zero state
-// of a freshly loaded library.
+// The module the tests load afresh, through the host library's loader
+// (hosts/common/plugin_module.h), which finds the entry points by their
+// undecorated names and checks that unloading really leaves the process.
 #ifndef QVORK_TESTS_SUPPORT_PLUGIN_LOADER_H
 #define QVORK_TESTS_SUPPORT_PLUGIN_LOADER_H
 
 #include <string>
 
-#include "host/entry_points.h"
+#include "hosts/common/plugin_module.h"
 
 namespace qvork_test {
 
@@ -18,29 +17,11 @@ std::string PluginModulePath();
 // differ from Windows itself; tests name each such case where they use this.
 bool RunningUnderWine();
 
-class PluginModule : public EntryPoints {
+// The host library's module, loaded from PluginModulePath() by default.
+class PluginModule : public qvork_host::PluginModule {
   public:
-    explicit PluginModule(const std::string &path = PluginModulePath());
-    ~PluginModule(); // unloads if Unload() was not called
-    PluginModule(const PluginModule &) = delete;
-    PluginModule &operator=(const PluginModule &) = delete;
-
-    // True when the module loaded and every entry point was found.
-    bool Loaded() const { return handle_ != nullptr && error_.empty(); }
-    // Why loading failed; empty when it did not.
-    const std::string &Error() const { return error_; }
-
-    // Unloads the module. True when it is gone from the process afterwards,
-    // so the next load starts from the zero state.
-    bool Unload();
-
-  private:
-    void *Resolve(const char *name);
-    void ForgetEntryPoints();
-
-    std::string path_;
-    void *handle_ = nullptr;
-    std::string error_;
+    explicit PluginModule(const std::string &path = PluginModulePath())
+        : qvork_host::PluginModule(path) {}
 };
 
 } // namespace qvork_test

@@ -11,9 +11,6 @@ namespace qvork_test {
 
 namespace {
 
-RecordingHost *currentHost = nullptr;
-int orphanCalls = 0;
-
 std::optional<std::string> CopyText(const char *text) {
     if (!text) return std::nullopt;
     return std::string(text);
@@ -25,47 +22,6 @@ std::string NativePath(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');
 #endif
     return path;
-}
-
-int WINAPI MessageService(int pluginNumber, DWORD flags, const char *helpTopic,
-                          const char *const *items, int itemCount, int buttonCount) {
-    if (!currentHost) return ++orphanCalls, -1;
-    return currentHost->OnMessage(pluginNumber, flags, helpTopic, items, itemCount, buttonCount);
-}
-
-int WINAPI DialogService(int pluginNumber, int x1, int y1, int x2, int y2, const char *helpTopic,
-                         FarDialogItem *items, int itemCount) {
-    if (!currentHost) return ++orphanCalls, -1;
-    return currentHost->OnDialog(pluginNumber, x1, y1, x2, y2, helpTopic, items, itemCount);
-}
-
-const char *WINAPI GetMsgService(int pluginNumber, int msgId) {
-    if (!currentHost) return ++orphanCalls, "";
-    return currentHost->OnGetMsg(pluginNumber, msgId);
-}
-
-int WINAPI ControlService(HANDLE handle, int command, void *param) {
-    if (!currentHost) return ++orphanCalls, 0;
-    return currentHost->OnControl(handle, command, param);
-}
-
-HANDLE WINAPI SaveScreenService(int x1, int y1, int x2, int y2) {
-    if (!currentHost) return ++orphanCalls, nullptr;
-    return currentHost->OnSaveScreen(x1, y1, x2, y2);
-}
-
-void WINAPI RestoreScreenService(HANDLE handle) {
-    if (!currentHost) {
-        ++orphanCalls;
-        return;
-    }
-    currentHost->OnRestoreScreen(handle);
-}
-
-int WINAPI ViewerService(const char *fileName, const char *title, int x1, int y1, int x2, int y2,
-                         DWORD flags) {
-    if (!currentHost) return ++orphanCalls, 0;
-    return currentHost->OnViewer(fileName, title, x1, y1, x2, y2, flags);
 }
 
 } // namespace
@@ -111,34 +67,15 @@ std::vector<PluginPanelItem> SelectByName(const std::vector<PluginPanelItem> &it
     return chosen;
 }
 
-RecordingHost::RecordingHost() : previous_(currentHost) { currentHost = this; }
-
-RecordingHost::~RecordingHost() {
-    if (currentHost == this) currentHost = previous_;
+RecordingHost *RecordingHost::Current() {
+    return dynamic_cast<RecordingHost *>(qvork_host::HostServices::Current());
 }
-
-RecordingHost *RecordingHost::Current() { return currentHost; }
-
-int OrphanServiceCalls() { return orphanCalls; }
 
 PluginStartupInfo RecordingHost::StartupInfo() const {
-    PluginStartupInfo info;
-    std::memset(&info, 0, sizeof info);
-    info.StructSize = static_cast<int>(sizeof info);
-    std::strncpy(info.ModuleName, moduleName.c_str(), sizeof info.ModuleName - 1);
-    info.ModuleNumber = moduleNumber;
-    info.RootKey = rootKey.c_str();
-    info.Dialog = DialogService;
-    info.Message = MessageService;
-    info.GetMsg = GetMsgService;
-    info.Control = ControlService;
-    info.SaveScreen = SaveScreenService;
-    info.RestoreScreen = RestoreScreenService;
-    info.Viewer = ViewerService;
-    return info;
+    return qvork_host::HostServices::StartupInfo(moduleName, moduleNumber, rootKey.c_str());
 }
 
-int RecordingHost::OnMessage(int pluginNumber, DWORD flags, const char *helpTopic,
+int RecordingHost::Message(int pluginNumber, DWORD flags, const char *helpTopic,
                              const char *const *items, int itemCount, int buttonCount) {
     MessageCall call;
     call.pluginNumber = pluginNumber;
@@ -161,7 +98,7 @@ int RecordingHost::OnMessage(int pluginNumber, DWORD flags, const char *helpTopi
     return call.answer;
 }
 
-int RecordingHost::OnDialog(int pluginNumber, int x1, int y1, int x2, int y2,
+int RecordingHost::Dialog(int pluginNumber, int x1, int y1, int x2, int y2,
                             const char *helpTopic, FarDialogItem *items, int itemCount) {
     DialogCall call;
     call.pluginNumber = pluginNumber;
@@ -177,7 +114,7 @@ int RecordingHost::OnDialog(int pluginNumber, int x1, int y1, int x2, int y2,
     return call.answer;
 }
 
-const char *RecordingHost::OnGetMsg(int pluginNumber, int msgId) {
+const char *RecordingHost::GetMsg(int pluginNumber, int msgId) {
     events.push_back({HostEventKind::GetMsg, getMsgs.size()});
     getMsgs.push_back({pluginNumber, msgId});
     auto known = messageTexts.find(msgId);
@@ -186,27 +123,24 @@ const char *RecordingHost::OnGetMsg(int pluginNumber, int msgId) {
     return msgTextStore_.back().c_str();
 }
 
-int RecordingHost::OnControl(HANDLE handle, int command, void *param) {
+int RecordingHost::Control(HANDLE handle, int command, void *param) {
     ControlCall call{handle, command, 0};
     if (command == FCTL_GETPANELINFO && panel && param) {
-        std::memset(&panelInfo_, 0, sizeof panelInfo_);
-        panelInfo_.Plugin = TRUE;
-        panelInfo_.PanelItems = panel->items.empty() ? nullptr : panel->items.data();
-        panelInfo_.ItemsNumber = static_cast<int>(panel->items.size());
-        panelInfo_.SelectedItems = panel->selected.empty() ? nullptr : panel->selected.data();
-        panelInfo_.SelectedItemsNumber = static_cast<int>(panel->selected.size());
-        panelInfo_.CurrentItem = panel->currentItem;
-        panelInfo_.Visible = TRUE;
-        panelInfo_.Focus = TRUE;
         call.answer = panel->answer;
-        if (call.answer) std::memcpy(param, &panelInfo_, sizeof panelInfo_);
+        qvork_host::PanelShown shown;
+        shown.items = panel->items.data();
+        shown.count = static_cast<int>(panel->items.size());
+        shown.selected = panel->selected.data();
+        shown.selectedCount = static_cast<int>(panel->selected.size());
+        shown.current = panel->currentItem;
+        if (call.answer) qvork_host::FillPanelInfo(shown, *static_cast<PanelInfo *>(param));
     }
     events.push_back({HostEventKind::Control, controls.size()});
     controls.push_back(call);
     return call.answer;
 }
 
-HANDLE RecordingHost::OnSaveScreen(int x1, int y1, int x2, int y2) {
+HANDLE RecordingHost::SaveScreen(int x1, int y1, int x2, int y2) {
     // Distinct, non-null handles that no real pointer could be confused with.
     HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5C00 + savedScreens.size()));
     events.push_back({HostEventKind::SaveScreen, savedScreens.size()});
@@ -214,12 +148,12 @@ HANDLE RecordingHost::OnSaveScreen(int x1, int y1, int x2, int y2) {
     return handle;
 }
 
-void RecordingHost::OnRestoreScreen(HANDLE handle) {
+void RecordingHost::RestoreScreen(HANDLE handle) {
     events.push_back({HostEventKind::RestoreScreen, restoredScreens.size()});
     restoredScreens.push_back(handle);
 }
 
-int RecordingHost::OnViewer(const char *fileName, const char *title, int x1, int y1, int x2,
+int RecordingHost::Viewer(const char *fileName, const char *title, int x1, int y1, int x2,
                             int y2, DWORD flags) {
     ViewerCall call;
     call.fileName = fileName ? fileName : "";

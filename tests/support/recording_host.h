@@ -1,9 +1,8 @@
 // A stand-in for the file manager that records every service call the
-// plug-in makes and answers as the test has scripted. The services are plain
-// WINAPI functions (the plug-in calls them without any context), so they
-// reach the one RecordingHost that is current: the last one constructed and
-// not yet destroyed. Calls while none is current are counted in
-// OrphanServiceCalls() and answered with failure.
+// plug-in makes and answers as the test has scripted. It is a HostServices
+// of the host library (hosts/common/host_services.h): the one current is the
+// last one constructed and not yet destroyed; calls while none is current are
+// counted in OrphanServiceCalls() and answered with failure.
 #ifndef QVORK_TESTS_SUPPORT_RECORDING_HOST_H
 #define QVORK_TESTS_SUPPORT_RECORDING_HOST_H
 
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "host/far_abi.h"
+#include "hosts/common/host_services.h"
 
 namespace qvork_test {
 
@@ -98,13 +98,10 @@ std::vector<PluginPanelItem> SelectByName(const std::vector<PluginPanelItem> &it
                                           const std::vector<std::string> &names,
                                           std::vector<std::string> *unlisted = nullptr);
 
-class RecordingHost {
-  public:
-    RecordingHost();
-    ~RecordingHost();
-    RecordingHost(const RecordingHost &) = delete;
-    RecordingHost &operator=(const RecordingHost &) = delete;
+using qvork_host::OrphanServiceCalls;
 
+class RecordingHost : public qvork_host::HostServices {
+  public:
     // The record handed to SetStartupInfo: every used service points here.
     PluginStartupInfo StartupInfo() const;
 
@@ -145,28 +142,24 @@ class RecordingHost {
     // Forgets every record (the script stays).
     void ClearRecords();
 
+    // The current host when it is a RecordingHost, else NULL.
     static RecordingHost *Current();
 
-    // Service bodies, reached through the WINAPI trampolines.
-    int OnMessage(int pluginNumber, DWORD flags, const char *helpTopic, const char *const *items,
-                  int itemCount, int buttonCount);
-    int OnDialog(int pluginNumber, int x1, int y1, int x2, int y2, const char *helpTopic,
-                 FarDialogItem *items, int itemCount);
-    const char *OnGetMsg(int pluginNumber, int msgId);
-    int OnControl(HANDLE handle, int command, void *param);
-    HANDLE OnSaveScreen(int x1, int y1, int x2, int y2);
-    void OnRestoreScreen(HANDLE handle);
-    int OnViewer(const char *fileName, const char *title, int x1, int y1, int x2, int y2,
-                 DWORD flags);
+    // The services: each is recorded and answered from the script.
+    int Message(int pluginNumber, DWORD flags, const char *helpTopic, const char *const *items,
+                int itemCount, int buttonCount) override;
+    int Dialog(int pluginNumber, int x1, int y1, int x2, int y2, const char *helpTopic,
+               FarDialogItem *items, int itemCount) override;
+    const char *GetMsg(int pluginNumber, int msgId) override;
+    int Control(HANDLE handle, int command, void *param) override;
+    HANDLE SaveScreen(int x1, int y1, int x2, int y2) override;
+    void RestoreScreen(HANDLE handle) override;
+    int Viewer(const char *fileName, const char *title, int x1, int y1, int x2, int y2,
+               DWORD flags) override;
 
   private:
-    RecordingHost *previous_;
     std::deque<std::string> msgTextStore_; // stable storage for GetMsg results
-    PanelInfo panelInfo_{};
 };
-
-// Service calls made while no RecordingHost was current.
-int OrphanServiceCalls();
 
 // The text of a Message item list as one line, for failure output.
 std::string Describe(const MessageCall &call);

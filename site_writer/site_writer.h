@@ -4,8 +4,8 @@
 // overridden per file or per record, and the file can be cut at any byte, so
 // damaged and hostile variants are written from the same description as good
 // ones. Nothing here depends on the plug-in's own code.
-#ifndef QVORK_TESTS_SUPPORT_SITE_WRITER_H
-#define QVORK_TESTS_SUPPORT_SITE_WRITER_H
+#ifndef QVORK_SITE_WRITER_SITE_WRITER_H
+#define QVORK_SITE_WRITER_SITE_WRITER_H
 
 #include <cstddef>
 #include <cstdint>
