@@ -151,43 +151,36 @@ public:
     CopyOut(Session &session, TerminalUi &ui, const CommandLine &line, std::string destination)
         : session_(session), ui_(ui), line_(line), destination_(std::move(destination)) {}
 
-    // The item `index` of the folder the session is in, written by the
+    // The items `indexes` of the folder the session is in, written by the
     // plug-in into `folder` (relative to the destination; "" for itself).
-    void Survey(int index, const std::string &folder, const std::string &site,
-                const std::string &urlFolder) {
-        std::string name;
-        const bool isFolder = session_.IsFolder(index);
-        if (!WrittenName(index, folder, isFolder, name)) {
-            return;
-        }
-        const std::string path = folder.empty() ? name : folder + "/" + name;
-        if (folder.empty()) {
-            CountWritten(path);
-        }
-        const std::string listed = session_.Name(index);
-        if (!isFolder) {
-            AddFile(index, path, site, urlFolder + listed);
-            return;
-        }
-        session_.SetCurrentItem(index);
-        if (!session_.ChangeDirectory(listed)) {
-            Warn("cannot enter " + Quoted(listed) + " to see what was written for it");
-            ++warnings_;
-            return;
-        }
-        const bool siteItem = site.empty();
-        const std::string childSite = siteItem ? listed : site;
-        const std::string childUrl = siteItem ? "" : urlFolder + listed + "/";
-        std::vector<std::pair<int, std::string>> children;
-        for (int child = 0; child < session_.Count(); ++child) {
-            children.emplace_back(child, session_.Name(child));
-        }
-        for (const auto &[child, childName] : children) {
-            if (child < session_.Count() && session_.Name(child) == childName) {
-                Survey(child, path, childSite, childUrl);
+    // Two items that end on one name (names the plug-in cleans up alike)
+    // left one file holding the later body, or the later one under another
+    // name: each such item is matched by its bytes, and warned about when
+    // they do not tell.
+    void Survey(const std::vector<int> &indexes, const std::string &folder,
+                const std::string &site, const std::string &urlFolder) {
+        std::vector<Named> named;
+        std::map<std::string, int> claims;
+        for (int index : indexes) {
+            Named item{index, session_.Name(index), session_.IsFolder(index), ""};
+            if (WrittenName(item.index, folder, item.isFolder, item.name)) {
+                ++claims[item.name];
+                named.push_back(std::move(item));
             }
         }
-        session_.ChangeDirectory("..");
+        std::vector<std::string> taken;
+        for (Named &item : named) {
+            if (claims[item.name] > 1 && !MatchByBytes(item, folder, claims, taken)) {
+                Warn(Quoted(item.listed) + ": shares its written name " + Quoted(item.name) +
+                     " with another item; which file holds it is not known");
+                ++warnings_;
+                continue;
+            }
+            if (item.index >= session_.Count() || session_.Name(item.index) != item.listed) {
+                continue; // the listing changed under us
+            }
+            SurveyOne(item, folder, site, urlFolder);
+        }
     }
 
     // Offline rewriting, file times, the manifest.
@@ -227,6 +220,87 @@ public:
 
 private:
     std::string Full(const std::string &path) const { return destination_ + "/" + path; }
+
+    struct Named {
+        int index;
+        std::string listed;
+        bool isFolder;
+        std::string name; // as written
+    };
+
+    void SurveyOne(const Named &item, const std::string &folder, const std::string &site,
+                   const std::string &urlFolder) {
+        const std::string path = folder.empty() ? item.name : folder + "/" + item.name;
+        if (folder.empty()) {
+            CountWritten(path);
+        }
+        if (!item.isFolder) {
+            AddFile(item.index, path, site, urlFolder + item.listed);
+            return;
+        }
+        // A folder listed as ".." was written, but SetDirectory would go up
+        // instead of into it: what lies inside cannot be learned.
+        session_.SetCurrentItem(item.index);
+        if (!Enterable(item.listed) || !session_.ChangeDirectory(item.listed)) {
+            Warn("cannot enter " + Quoted(item.listed) + " to see what was written for it");
+            ++warnings_;
+            return;
+        }
+        const bool siteItem = site.empty();
+        std::vector<int> children(static_cast<size_t>(session_.Count()));
+        for (int child = 0; child < session_.Count(); ++child) {
+            children[static_cast<size_t>(child)] = child;
+        }
+        Survey(children, path, siteItem ? item.listed : site,
+               siteItem ? "" : urlFolder + item.listed + "/");
+        session_.ChangeDirectory("..");
+    }
+
+    // For a file item whose written name another item claims too: the one
+    // file in `folder` holding the bytes it has when copied alone, among
+    // its name and the entries no item claims that begin as it does. False
+    // when none or several do, and for folders.
+    bool MatchByBytes(Named &item, const std::string &folder,
+                      const std::map<std::string, int> &claims, std::vector<std::string> &taken) {
+        std::string name;
+        std::string error;
+        std::string alone;
+        const bool copied = !item.isFolder && (!work_.Path().empty() || work_.Make(destination_, error)) &&
+                            CopyAlone(session_, item.index, work_, name, error) &&
+                            ReadWhole(work_.Path() + "/" + name, alone);
+        work_.Clear();
+        if (!copied) {
+            return false;
+        }
+        const std::string in = folder.empty() ? destination_ : Full(folder);
+        const std::string stem = item.name.substr(0, item.name.find_last_of('.'));
+        std::vector<std::string> candidates{item.name};
+        std::error_code ignored;
+        for (const auto &entry : fs::directory_iterator(in, ignored)) {
+            const std::string entryName = entry.path().filename().string();
+            // Numbered names keep the start of the name they stand for;
+            // anything else is no candidate (it may be the user's own file).
+            if (claims.count(entryName) == 0 && entryName.compare(0, stem.size(), stem) == 0) {
+                candidates.push_back(entryName);
+            }
+        }
+        std::vector<std::string> matches;
+        for (const std::string &candidate : candidates) {
+            std::string bytes;
+            if (std::find(taken.begin(), taken.end(), candidate) == taken.end() &&
+                fs::is_regular_file(fs::symlink_status(in + "/" + candidate, ignored)) &&
+                fs::file_size(in + "/" + candidate, ignored) == alone.size() &&
+                ReadWhole(in + "/" + candidate, bytes) && bytes == alone) {
+                matches.push_back(candidate);
+            }
+        }
+        if (matches.size() != 1) {
+            return false;
+        }
+        item.name = matches[0];
+        taken.push_back(item.name);
+        return true;
+    }
 
     // What the plug-in named item `index` in `folder`: the listed name when
     // an entry of the right kind bears it, else learned by a copy alone.
@@ -552,11 +626,13 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     for (size_t i = 0; i + 1 < paths[0].names.size(); ++i) {
         urlFolder += paths[0].names[i] + "/";
     }
+    std::vector<int> copiedItems;
     for (int index : chosen) {
         if (std::find(failed.begin(), failed.end(), index) == failed.end()) {
-            copy.Survey(index, "", site, urlFolder);
+            copiedItems.push_back(index);
         }
     }
+    copy.Survey(copiedItems, "", site, urlFolder);
     const bool finished = copy.Finish();
     const int result = ReportGet(session, failed, chosen.size(), copied, &copy, destination);
     return result == kExitOk && !finished ? kExitFailed : result;
