@@ -49,7 +49,7 @@ int WINAPI SetDirectory(HANDLE hPlugin, const char *Dir, int OpMode)
     SelectPanel(hPlugin);
     if (!EnsureOwnSite(hPlugin, OpMode))
         return FALSE;
-    if (State.CurrentSite == 0)
+    if (!InsideSite())
         return LoadSiteTree(hPlugin, NULL, Dir, OpMode);
     if (Dir != NULL && AtOwnSiteTop() && (strcmp(Dir, "..") == 0 || strcmp(Dir, "\\") == 0)) {
         // Nothing lies above a site opened from its file: the host leaves

@@ -14,20 +14,6 @@
 
 namespace {
 
-// CacheFolder followed by `name`; FALSE when there is no folder or no room.
-BOOL BuildCachePath(char *path, size_t size, const char *name)
-{
-    if (State.CacheFolder == NULL)
-        return FALSE;
-    size_t folder = strlen(State.CacheFolder);
-    size_t length = strlen(name);
-    if (folder + length + 1 > size)
-        return FALSE;
-    memcpy(path, State.CacheFolder, folder);
-    memcpy(path + folder, name, length + 1);
-    return TRUE;
-}
-
 char *CopyText(const char *text)
 {
     size_t size = strlen(text) + 1;
@@ -92,6 +78,19 @@ LONG SiteNumberOf(const char *fileName)
 
 } // namespace
 
+BOOL BuildCachePath(char *path, size_t size, const char *name)
+{
+    if (State.CacheFolder == NULL || name == NULL)
+        return FALSE;
+    size_t folder = strlen(State.CacheFolder);
+    size_t length = strlen(name);
+    if (folder + length + 1 > size)
+        return FALSE;
+    memcpy(path, State.CacheFolder, folder);
+    memcpy(path + folder, name, length + 1);
+    return TRUE;
+}
+
 int ScanCacheFolder(FoundEntryFn callback)
 {
     char pattern[SITE_PATH_SIZE];
@@ -137,12 +136,13 @@ FILE *OpenSiteFile(int number, const char *fileName)
 {
     char path[SITE_PATH_SIZE];
     if (fileName != NULL) {
-        if (!BuildCachePath(path, sizeof path, fileName))
+        size_t length = strlen(fileName);
+        if (length >= sizeof State.SiteFile)
             return NULL;
+        // Entering a site: it is reopened later by this name, never by number.
+        memmove(State.SiteFile, fileName, length + 1);
         State.CurrentSite = SiteNumberOf(fileName);
-    } else if (State.OwnSiteFile != NULL) {
-        // A panel opened on one site file reopens that file, whatever its name.
-        if (!BuildCachePath(path, sizeof path, State.OwnSiteFile))
+        if (!BuildCachePath(path, sizeof path, fileName))
             return NULL;
     } else {
         char name[32];
@@ -150,6 +150,14 @@ FILE *OpenSiteFile(int number, const char *fileName)
         if (!BuildCachePath(path, sizeof path, name))
             return NULL;
     }
+    return OpenStream(path, "rb");
+}
+
+FILE *OpenCurrentSiteFile(void)
+{
+    char path[SITE_PATH_SIZE];
+    if (!InsideSite() || !BuildCachePath(path, sizeof path, State.SiteFile))
+        return NULL;
     return OpenStream(path, "rb");
 }
 

@@ -22,9 +22,15 @@ int ScanCacheFolder(FoundEntryFn callback);
 // Fills the item at ListingCursor from one search entry and advances the
 // cursor; never past ListingEnd.
 void ReadSiteHeader(WIN32_FIND_DATAA *findData);
-// Opens a site file for reading: by `fileName` (also setting CurrentSite
-// from the number it carries) or, with fileName NULL, as "cache<number>".
+// CacheFolder followed by `name` into `path` (`size` bytes): the one way to a
+// file of the cache folder. FALSE when there is no folder or no room.
+BOOL BuildCachePath(char *path, size_t size, const char *name);
+// Opens a site file for reading: by `fileName`, entering it (SiteFile and
+// CurrentSite, the number it carries, are set) or, with fileName NULL, as
+// "cache<number>".
 FILE *OpenSiteFile(int number, const char *fileName);
+// Reopens the site entered, by its own file name; NULL at the cache root.
+FILE *OpenCurrentSiteFile(void);
 // The first held root item whose cFileName is exactly `name`, or NULL.
 struct PluginPanelItem *FindSiteItem(const char *name);
 // Drops the held root listing. A panel may still show its items, so the

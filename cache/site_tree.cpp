@@ -133,6 +133,26 @@ struct SiteNode *LastSibling(const struct SiteNode *parent, struct SiteNode *fir
     return last;
 }
 
+// A file that a longer URL goes on below becomes a folder, and its own body
+// moves to a new child "index.htm" (the name a folder's own page has), so
+// the page and everything below it stay reachable. FALSE when out of memory.
+BOOL MoveBodyToIndex(struct SiteNode *file)
+{
+    struct SiteNode *index = NewNode(IndexComponent);
+    if (index == NULL)
+        return FALSE;
+    if (SiblingIndexOpen())
+        IndexChild(file, index);
+    index->bodyOffset = file->bodyOffset;
+    index->headerOffset = file->headerOffset;
+    index->bodyLength = file->bodyLength;
+    file->bodyOffset = 0;
+    file->headerOffset = 0;
+    file->bodyLength = 0;
+    file->firstChild = index;
+    return TRUE;
+}
+
 // Inserts the rest of the URL into the chain `first` of `parent`'s children.
 struct SiteNode *InsertComponent(struct SiteNode *parent, struct SiteNode *first,
                                  struct Component component)
@@ -145,7 +165,10 @@ struct SiteNode *InsertComponent(struct SiteNode *parent, struct SiteNode *first
     if (node != NULL && node->firstChild != NULL)
         return InsertComponent(node, node->firstChild, NextComponent());
     if (node != NULL) {
-        node->firstChild = NewPathChain(node, NextComponent());
+        struct Component next = NextComponent();
+        if (next.text != NULL && node->bodyOffset != 0 && MoveBodyToIndex(node))
+            return InsertComponent(node, node->firstChild, next);
+        node->firstChild = NewPathChain(node, next);
         return node->firstChild;
     }
     struct SiteNode *last = LastSibling(parent, first);
@@ -295,7 +318,7 @@ int LoadSiteTree(HANDLE handle, struct PluginPanelItem *item, const char *dirNam
         site = (struct SiteNode *)calloc(1, sizeof *site);
     if (site == NULL) {
         FreeTree(State.TreeRoot);
-        State.CurrentSite = 0;
+        MarkAtCacheRoot();
         if (progress)
             ProgressEnd(&State.Progress);
         return FALSE;

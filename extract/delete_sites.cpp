@@ -45,16 +45,8 @@ char **CopyFileNames(const struct PluginPanelItem *items, int count)
 
 BOOL DeleteSiteFile(const char *fileName)
 {
-    if (fileName == NULL || State.CacheFolder == NULL)
-        return FALSE;
     char path[SITE_PATH_SIZE];
-    size_t folder = strlen(State.CacheFolder);
-    size_t name = strlen(fileName);
-    if (folder + name + 1 > sizeof path)
-        return FALSE;
-    memcpy(path, State.CacheFolder, folder);
-    memcpy(path + folder, fileName, name + 1);
-    return DeleteFileA(path);
+    return BuildCachePath(path, sizeof path, fileName) && DeleteFileA(path);
 }
 
 void MarkDeleted(const char *fileName)
@@ -77,7 +69,7 @@ int WINAPI DeleteFiles(HANDLE hPlugin, struct PluginPanelItem *PanelItem, int It
 {
     (void)OpMode; // the confirmation is shown even when the host asks for silence
     SelectPanel(hPlugin);
-    if (State.CurrentSite != 0 || State.OwnSiteFile != NULL)
+    if (InsideSite() || State.OwnSiteFile != NULL)
         return FALSE;
     if (!ConfirmDelete(ItemsNumber))
         return FALSE;

@@ -1,14 +1,22 @@
 // GetFiles and the writers beneath it. One destination path buffer is shared
-// by every level of a walk: each level appends "\" and one sanitised name.
-// Every write and close is checked: a failed item is reported with its name,
-// leaves no partial file behind, stays selected, and the walk goes on.
+// by every level of a walk: each level appends "\" and one name, made safe,
+// cut so the path stays within the path limit (only names are ever cut, never
+// the destination) and numbered when this operation already created it. Each
+// body goes to a new temporary file beside its target and is moved over the
+// target name only when complete, so a failure leaves an older file as it was
+// and a link at the name is replaced, never written through. A failed item is
+// reported with its name, full path and reason, and stays selected; the walk
+// goes on, except after a full destination or a cancelled warning box, which
+// end the whole operation.
 #include "extract/extract_files.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "browse/nav_stack.h"
 #include "cache/site_list.h"
 #include "cache/site_tree.h"
+#include "extract/created_names.h"
 #include "extract/sanitize_name.h"
 #include "host/entry_points.h"
 #include "host/item_guard.h"
@@ -20,26 +28,118 @@ namespace {
 
 unsigned char CopyBuffer[COPY_CHUNK_SIZE]; // the one copy buffer; calls never overlap
 
-void ReportNode(const char *text, const struct SiteNode *node)
+#define TEMP_PREFIX "~qv"
+
+BOOL Stopped;       // the operation ends: a full destination or a cancelled box
+DWORD SiteOpenError; // why the site stream of the operation did not open
+
+BOOL IsDiskFull(DWORD error)
 {
-    ShowError(text);
-    ShowError(node->name);
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
 }
 
-// Appends "\" and `name` at the end of `path`; returns the name's position,
-// or NULL (path unchanged) when the result would not fit.
-char *AppendName(char *path, const char *name)
+BOOL CopyEnds(void)
 {
-    size_t length = strlen(path);
-    size_t nameLength = strnlen(name, MAX_PATH);
-    if (length + 1 + nameLength + 1 > DEST_PATH_SIZE)
-        return NULL;
-    path[length] = '\\';
-    char *position = path + length + 1;
-    memcpy(position, name, nameLength);
-    position[nameLength] = 0;
-    SanitizeName(position, (size_t)(path + DEST_PATH_SIZE - position), 1);
-    return position;
+    return Stopped || ErrorBoxCancelled();
+}
+
+void ReportNode(const char *text, const struct SiteNode *node, const char *path, DWORD error)
+{
+    if (ShowItemFailure(text, node->name, path, error) == -1 || IsDiskFull(error))
+        Stopped = TRUE;
+}
+
+// "name~2.ext": `name` numbered with `number` before its extension. Whole
+// when that is at most `wholeRoom` characters, else cut to `cutRoom` (the
+// stem first, then the extension). FALSE when no such name fits.
+BOOL NumberName(const char *name, unsigned number, size_t wholeRoom, size_t cutRoom, char *out)
+{
+    char suffix[16];
+    size_t suffixLength = (size_t)snprintf(suffix, sizeof suffix, "~%u", number);
+    size_t length = strlen(name);
+    const char *dot = strrchr(name, '.');
+    size_t stem = dot != NULL && dot != name ? (size_t)(dot - name) : length;
+    size_t extension = length - stem;
+    if (stem + suffixLength + extension > wholeRoom) {
+        if (suffixLength >= cutRoom)
+            return FALSE;
+        if (suffixLength + extension >= cutRoom)
+            extension = 0; // no room for the extension: the number ends the name
+        size_t keep = cutRoom - suffixLength - extension;
+        stem = keep < stem ? keep : stem;
+    }
+    memcpy(out, name, stem);
+    memcpy(out + stem, suffix, suffixLength);
+    memcpy(out + stem + suffixLength, name + length - extension, extension);
+    out[stem + suffixLength + extension] = 0;
+    return TRUE;
+}
+
+// Cuts a name to `room` characters and makes the cut end safe again.
+void CutName(char *name, size_t room)
+{
+    for (int round = 0; round < 3 && strlen(name) > room; round++) {
+        name[room] = 0;
+        SanitizeName(name, MAX_PATH + 1, 1);
+    }
+}
+
+// The longest name that fits behind a folder path of `folderLength`: whole up
+// to the limit, cut to one less (the rule for every cut).
+size_t WholeRoom(size_t folderLength)
+{
+    return folderLength + 1 < NAME_LENGTH_LIMIT ? NAME_LENGTH_LIMIT - folderLength - 1 : 0;
+}
+
+size_t CutRoom(size_t folderLength)
+{
+    return folderLength + 2 < NAME_LENGTH_LIMIT ? NAME_LENGTH_LIMIT - folderLength - 2 : 0;
+}
+
+// Puts "\" and the name for `name` behind the folder path at the start of
+// `path` (`folderLength` characters). FALSE, the path unchanged, when the
+// folder leaves no room for a name.
+BOOL PlaceName(char *path, size_t folderLength, const char *name)
+{
+    char clean[MAX_PATH + 1];
+    size_t length = strnlen(name, MAX_PATH);
+    memcpy(clean, name, length);
+    clean[length] = 0;
+    SanitizeName(clean, sizeof clean, 1);
+    if (strlen(clean) > WholeRoom(folderLength)) {
+        if (CutRoom(folderLength) == 0)
+            return FALSE;
+        CutName(clean, CutRoom(folderLength));
+    }
+    path[folderLength] = '\\';
+    char *position = path + folderLength + 1;
+    strcpy(position, clean);
+    // A name this operation created is never taken over: the first free
+    // numbered name is used instead.
+    for (unsigned number = 2; WasCreated(path); number++) {
+        if (!NumberName(clean, number, WholeRoom(folderLength), CutRoom(folderLength), position)) {
+            path[folderLength] = 0;
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+// Reports an item whose name found no room behind `folder`.
+void ReportNoRoom(const char *name, const char *folder, BOOL isFolder, const struct SiteNode *node)
+{
+    char shown[DEST_PATH_SIZE]; // the path it would have had, as far as it fits
+    size_t folderLength = strnlen(folder, sizeof shown - 2);
+    size_t nameLength = name != NULL ? strnlen(name, sizeof shown - folderLength - 2) : 0;
+    memcpy(shown, folder, folderLength);
+    shown[folderLength] = '\\';
+    memcpy(shown + folderLength + 1, name, nameLength);
+    shown[folderLength + 1 + nameLength] = 0;
+    const char *text = isFolder ? "can't create dir!" : "can't create file!";
+    if (node != NULL)
+        ReportNode(text, node, shown, ERROR_FILENAME_EXCED_RANGE);
+    else if (ShowItemFailure(text, name, shown, ERROR_FILENAME_EXCED_RANGE) == -1)
+        Stopped = TRUE;
 }
 
 // How many bytes to copy, and from where.
@@ -66,9 +166,11 @@ struct CopyExtent ExtentOf(const struct SiteNode *node, int headerMode)
     return extent;
 }
 
-// The copy itself. Returns NULL on success or the failure text.
-const char *CopyExtentTo(FILE *output, FILE *site, struct CopyExtent extent)
+// The copy itself. Returns NULL on success or the failure text, with *error
+// the reason.
+const char *CopyExtentTo(FILE *output, FILE *site, struct CopyExtent extent, DWORD *error)
 {
+    *error = ERROR_HANDLE_EOF;
     if (!SeekStream(site, extent.offset))
         return extent.length > 0 ? "can't read file!" : NULL;
     LONG remaining = extent.length;
@@ -76,8 +178,10 @@ const char *CopyExtentTo(FILE *output, FILE *site, struct CopyExtent extent)
         size_t wanted = remaining < COPY_CHUNK_SIZE ? (size_t)remaining : COPY_CHUNK_SIZE;
         size_t got = ReadStream(site, CopyBuffer, wanted);
         size_t keep = extent.toSeparator ? FindHeaderSeparator(CopyBuffer, got) : got;
-        if (!WriteStream(output, CopyBuffer, keep))
+        if (!WriteStream(output, CopyBuffer, keep)) {
+            *error = GetLastError();
             return "can't write file!";
+        }
         if (extent.toSeparator)
             return NULL; // one chunk, ended by the separator or the file's end
         if (got < wanted)
@@ -87,52 +191,93 @@ const char *CopyExtentTo(FILE *output, FILE *site, struct CopyExtent extent)
     return NULL;
 }
 
+// Copies into the file at `path`, which the caller has just created; NULL or
+// the failure text with its reason.
+const char *WriteExtent(const char *path, FILE *site, struct CopyExtent extent, DWORD *error)
+{
+    FILE *output = OpenStream(path, "wb");
+    if (output == NULL) {
+        *error = GetLastError();
+        return "can't create file!";
+    }
+    const char *failure = CopyExtentTo(output, site, extent, error);
+    if (!CloseStream(output) && failure == NULL) {
+        *error = GetLastError();
+        failure = "can't write file!";
+    }
+    return failure;
+}
+
+// The body goes to a new temporary file in the target's folder, which is
+// moved over the target name once complete, or removed.
+const char *WriteBodyInPlace(const char *path, FILE *site, struct CopyExtent extent, DWORD *error)
+{
+    char folder[DEST_PATH_SIZE];
+    const char *separator = strrchr(path, '\\');
+    size_t folderLength = separator != NULL ? (size_t)(separator - path) : 0;
+    memcpy(folder, path, folderLength);
+    folder[folderLength] = 0;
+    char temp[DEST_PATH_SIZE];
+    if (folderLength == 0 || folderLength >= MAX_PATH ||
+        GetTempFileNameA(folder, TEMP_PREFIX, 0, temp) == 0) {
+        *error = GetLastError();
+        return "can't create file!";
+    }
+    const char *failure = WriteExtent(temp, site, extent, error);
+    if (failure == NULL && !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING)) {
+        *error = GetLastError();
+        failure = "can't create file!";
+    }
+    if (failure != NULL)
+        DeleteFileA(temp);
+    return failure;
+}
+
 } // namespace
 
 int ExtractFile(struct SiteNode *node, char *path, FILE *site, int headerMode)
 {
-    SanitizeName(path, DEST_PATH_SIZE, 0);
     if (site == NULL) {
-        ReportNode("can't open file!", node);
+        ReportNode("can't open file!", node, path, SiteOpenError);
         return 0;
     }
     struct CopyExtent extent = ExtentOf(node, headerMode);
     if (extent.length < 0) {
-        ReportNode("can't read file!", node); // a damaged record
+        ReportNode("can't read file!", node, path, ERROR_INVALID_DATA); // a damaged record
         return 0;
     }
-    FILE *output = OpenStream(path, "wb");
-    if (output == NULL) {
-        ReportNode("can't create file!", node);
+    DWORD error = ERROR_SUCCESS;
+    // A header goes to the fresh temporary file its viewer was given.
+    const char *failure = headerMode ? WriteExtent(path, site, extent, &error)
+                                     : WriteBodyInPlace(path, site, extent, &error);
+    if (failure != NULL) {
+        ReportNode(failure, node, path, error);
         return 0;
     }
-    const char *failure = CopyExtentTo(output, site, extent);
-    if (!CloseStream(output) && failure == NULL)
-        failure = "can't write file!";
-    if (failure == NULL)
-        return 1;
-    // A file cut short by the destination is removed; one cut short by the
-    // cache keeps the bytes that were really read.
-    if (strcmp(failure, "can't write file!") == 0)
-        DeleteFileA(path);
-    ReportNode(failure, node);
-    return 0;
+    if (!headerMode)
+        RememberCreated(path);
+    return 1;
 }
 
 int ExtractFolder(struct SiteNode *node, char *path, FILE *site)
 {
-    SanitizeName(path, DEST_PATH_SIZE, 0);
-    if (!CreateDirectoryA(path, NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        ReportNode("can't create dir!", node);
-        return 0;
+    if (CreateDirectoryA(path, NULL)) {
+        RememberCreated(path);
+    } else {
+        DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) {
+            ReportNode("can't create dir!", node, path, error);
+            return 0;
+        }
     }
     size_t folderLength = strlen(path);
     int result = 1;
-    for (struct SiteNode *child = node->firstChild; child != NULL; child = child->next) {
+    for (struct SiteNode *child = node->firstChild; child != NULL && !CopyEnds();
+         child = child->next) {
         path[folderLength] = 0;
         BOOL isFolder = child->firstChild != NULL;
-        if (child->name == NULL || AppendName(path, child->name) == NULL) {
-            ReportNode(isFolder ? "can't create dir!" : "can't create file!", child);
+        if (child->name == NULL || !PlaceName(path, folderLength, child->name)) {
+            ReportNoRoom(child->name, path, isFolder, child);
             result = 0;
             continue;
         }
@@ -142,7 +287,7 @@ int ExtractFolder(struct SiteNode *node, char *path, FILE *site)
             result = 0;
     }
     path[folderLength] = 0;
-    return result;
+    return CopyEnds() ? 0 : result;
 }
 
 int ExtractSite(HANDLE hPlugin, struct PluginPanelItem *item, char *path, int opMode)
@@ -150,18 +295,20 @@ int ExtractSite(HANDLE hPlugin, struct PluginPanelItem *item, char *path, int op
     if (!LoadSiteTree(hPlugin, item, NULL, opMode))
         return 0;
     int result = 0;
-    FILE *site = OpenSiteFile(State.CurrentSite, NULL);
+    FILE *site = OpenCurrentSiteFile();
+    if (site == NULL)
+        SiteOpenError = GetLastError();
     if (!SiteFileWasRead()) {
         // "can't open file!" was shown while loading; nothing is created.
     } else if (site == NULL && State.TreeRoot->firstChild != NULL) {
-        ReportNode("can't open file!", State.TreeRoot);
+        ReportNode("can't open file!", State.TreeRoot, path, SiteOpenError);
     } else {
         result = ExtractFolder(State.TreeRoot, path, site);
     }
     CloseStream(site);
     ClearNavStack(&State.NavStack);
     FreeTree(State.TreeRoot);
-    State.CurrentSite = 0;
+    MarkAtCacheRoot();
     BuildCurDir();
     return result;
 }
@@ -173,13 +320,13 @@ int ExtractItem(HANDLE hPlugin, struct PluginPanelItem *item, char *path, FILE *
                 int opMode)
 {
     BOOL isFolder = (item->FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isFolder && State.CurrentSite == 0)
+    if (isFolder && !InsideSite())
         return ExtractSite(hPlugin, item, path, opMode);
     struct SiteNode *node = LiveNodeOf(item);
     if (node == NULL)
         return 0; // not an item of the tree now loaded
     if (site == NULL) {
-        ReportNode("can't open file!", node);
+        ReportNode("can't open file!", node, path, SiteOpenError);
         return 0;
     }
     return isFolder ? ExtractFolder(node, path, site) : ExtractFile(node, path, site, EXTRACT_BODY);
@@ -194,38 +341,36 @@ int WINAPI GetFiles(HANDLE hPlugin, struct PluginPanelItem *PanelItem, int Items
     if (DestPath == NULL || (PanelItem == NULL && ItemsNumber > 0))
         return FALSE;
     SelectPanel(hPlugin);
+    Stopped = FALSE;
+    ClearErrorCancel();
     char path[DEST_PATH_SIZE];
-    size_t destLength = strnlen(DestPath, DEST_PATH_SIZE);
-    FILE *site = State.CurrentSite != 0 ? OpenSiteFile(State.CurrentSite, NULL) : NULL;
+    size_t destLength = strnlen(DestPath, DEST_PATH_SIZE - 1);
+    memcpy(path, DestPath, destLength);
+    path[destLength] = 0;
+    FILE *site = InsideSite() ? OpenCurrentSiteFile() : NULL;
+    SiteOpenError = site == NULL ? GetLastError() : ERROR_SUCCESS;
     int result = TRUE;
-    for (int i = 0; i < ItemsNumber; i++) {
+    for (int i = 0; i < ItemsNumber && !CopyEnds(); i++) {
         struct PluginPanelItem *item = &PanelItem[i];
         BOOL isFolder = (item->FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         char name[MAX_PATH + 1];
         size_t nameLength = strnlen(item->FindData.cFileName, MAX_PATH);
         memcpy(name, item->FindData.cFileName, nameLength);
         name[nameLength] = 0;
+        path[destLength] = 0;
         int written = 0;
-        if (destLength + 1 < DEST_PATH_SIZE) {
-            memcpy(path, DestPath, destLength);
-            path[destLength] = 0;
-            if (AppendName(path, name) != NULL)
-                written = ExtractItem(hPlugin, item, path, site, OpMode);
-            else
-                written = -1;
-        } else {
-            written = -1;
-        }
-        if (written == -1) {
-            ShowError(isFolder ? "can't create dir!" : "can't create file!");
-            ShowError(name);
-            written = 0;
-        }
+        if (PlaceName(path, destLength, name))
+            written = ExtractItem(hPlugin, item, path, site, OpMode);
+        else
+            ReportNoRoom(name, path, isFolder, NULL);
         if (written)
             item->Flags = 0;
         else
             result = FALSE;
     }
+    if (CopyEnds())
+        result = FALSE;
     CloseStream(site);
+    ForgetCreatedNames();
     return result;
 }

@@ -17,9 +17,9 @@ void ShowStoredHeader(struct SiteNode *node, FILE *site)
     // deletes what it is given: never hand it the folder or a stale name.
     if (folderLength == 0 || folderLength >= TEMP_NAME_SIZE ||
         GetTempFileNameA(name, TEMP_FILE_PREFIX, 0, name) == 0) {
+        DWORD error = GetLastError();
         CloseStream(site);
-        ShowError("can't create file!");
-        ShowError(node->name);
+        ShowItemFailure("can't create file!", node->name, name, error);
         return;
     }
     int written = ExtractFile(node, name, site, EXTRACT_HEADER);

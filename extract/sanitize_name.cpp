@@ -111,6 +111,12 @@ void SanitizeName(char *text, size_t room, int replace)
         }
         return;
     }
+    // No name would be the folder itself: cleaned like a name of dots.
+    if (text[0] == 0 && room >= 2) {
+        text[0] = NAME_REPLACEMENT;
+        text[1] = 0;
+        return;
+    }
     PrefixDeviceName(text, text, room);
     ReplaceChars(text, UnsafeChars, NAME_REPLACEMENT);
     ReplaceControlChars(text);

@@ -14,7 +14,8 @@ void ReplaceChars(char *text, const char *set, char replacement);
 // Cuts `text` to 259 characters when it is longer than 260. With `replace`
 // set, `text` is one name, which is also made safe: characters Windows
 // cannot hold become "-", names of dots and spaces and a trailing dot or
-// space lose them to "-", and device names get a "_" in front. `room` is
+// space lose them to "-", an empty name becomes "-", and device names get a
+// "_" in front. `room` is
 // the size of the buffer from `text` to its end.
 void SanitizeName(char *text, size_t room, int replace);
 

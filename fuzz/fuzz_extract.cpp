@@ -1,11 +1,16 @@
 // Copying the fuzzed site out: GetFiles of the whole site from the root into
 // <dest>/wwww...w, then inside the site GetFiles of every item of its top
 // folder into <dest>/iiii...i, and Shift+F3 on every file of every folder (the host's
-// panel answering with that item as current). The write guard allows only
-// the destination and the viewer's temporary folder, and caps the bytes
-// written; afterwards everything outside them must be as it was, the
-// sentinel folder empty and every temporary header file deleted.
+// panel answering with that item as current). Before the copy inside the
+// site, a link into the sentinel folder lies at the name of each file item.
+// The write guard allows only the destination and the viewer's temporary
+// folder, caps the bytes written, and refuses a write through a link or over
+// a file written earlier in the same run; afterwards everything outside them
+// must be as it was, the sentinel folder empty and every temporary header
+// file deleted.
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -38,6 +43,18 @@ void CheckFlagsAfterCopy(int result, const std::vector<struct PluginPanelItem> &
         allDeselected = allDeselected && item.Flags == 0;
     }
     Check((result == TRUE) == allDeselected, "GetFiles is TRUE exactly when every item was written");
+}
+
+// A name that lands unchanged in the destination (nothing to clean or cut).
+bool PortableLinkName(const std::string &name)
+{
+    if (name.empty() || name.size() > 100 || name.back() == '.' || name.back() == ' ')
+        return false;
+    for (unsigned char c : name) {
+        if (c < 32 || strchr("<>:\"|?*\\/+", c) != NULL)
+            return false;
+    }
+    return name.find_first_not_of('.') != std::string::npos;
 }
 
 void ShiftF3OnFiles(HANDLE panel, struct PluginPanelItem *items, int count)
@@ -97,8 +114,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         int count = 0;
         GetFindData(panel, &items, &count, 0);
         std::vector<struct PluginPanelItem> copies(items, items + count);
-        for (struct PluginPanelItem &item : copies)
+        for (struct PluginPanelItem &item : copies) {
             item.Flags = PPIF_SELECTED;
+            std::string name(item.FindData.cFileName, strnlen(item.FindData.cFileName, MAX_PATH));
+            // A link the copy must replace, never write through.
+            if ((item.FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                PortableLinkName(name))
+                symlink((layout.sentinel + "/" + name).c_str(), (inSite + "/" + name).c_str());
+        }
         result = GetFiles(panel, copies.data(), count, 0, &inSite[0], OPM_SILENT);
         CheckFlagsAfterCopy(result, copies);
         FreeFindData(panel, items, count);

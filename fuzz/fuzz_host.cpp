@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "host/plugin_state.h"
@@ -35,6 +36,9 @@ struct WriteGuard {
     std::vector<std::string> allowed; // resolved folders
     size_t quota = 0;
     size_t written = 0;
+    // Files the plug-in wrote in the destination (the first allowed folder)
+    // since the guard was armed: none of them may be written or replaced again.
+    std::set<std::string> files;
 };
 
 WriteGuard Guard;
@@ -96,6 +100,52 @@ bool MayTouch(const char *path)
     return false;
 }
 
+// `path` with its folder resolved; empty when the folder does not exist.
+std::string FullPath(const char *path)
+{
+    std::string text(path);
+    size_t slash = text.rfind('/');
+    std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
+    char real[PATH_MAX];
+    if (realpath(parent.c_str(), real) == NULL)
+        return std::string();
+    return std::string(real) + "/" + text.substr(slash == std::string::npos ? 0 : slash + 1);
+}
+
+[[noreturn]] void Refuse(const char *call, const char *path, const char *what)
+{
+    fprintf(stderr, "qvork fuzz: %s(\"%s\") %s\n", call, path, what);
+    Guard.armed = false;
+    abort();
+}
+
+bool InDestination(const std::string &full)
+{
+    return !Guard.allowed.empty() && full.compare(0, Guard.allowed[0].size() + 1, Guard.allowed[0] + "/") == 0;
+}
+
+// A file is written at `path` (opened to write, or moved there): never
+// through a link (`followsLink`), never over a file written earlier.
+void GuardWrittenFile(const char *call, const char *path, bool followsLink)
+{
+    if (!Guard.armed || path == NULL)
+        return;
+    struct stat info;
+    if (followsLink && lstat(path, &info) == 0 && S_ISLNK(info.st_mode))
+        Refuse(call, path, "writes through a link");
+    std::string full = FullPath(path);
+    if (full.empty() || !InDestination(full))
+        return;
+    if (!Guard.files.insert(full).second)
+        Refuse(call, path, "replaces a file written earlier in the same call");
+}
+
+void ForgetWrittenFile(const char *path)
+{
+    if (Guard.armed && path != NULL)
+        Guard.files.erase(FullPath(path));
+}
+
 void Guarded(const char *call, const char *path)
 {
     if (!Guard.armed || MayTouch(path))
@@ -125,15 +175,19 @@ extern "C" {
 
 FILE *qvork_guarded_fopen(const char *path, const char *mode)
 {
-    if (ModeWrites(mode))
+    if (ModeWrites(mode)) {
         Guarded("fopen", path);
+        GuardWrittenFile("fopen", path, true);
+    }
     return fopen(path, mode);
 }
 
 FILE *qvork_guarded_fopen64(const char *path, const char *mode)
 {
-    if (ModeWrites(mode))
+    if (ModeWrites(mode)) {
         Guarded("fopen64", path);
+        GuardWrittenFile("fopen64", path, true);
+    }
     return fopen64(path, mode);
 }
 
@@ -155,6 +209,10 @@ int qvork_guarded_open(const char *path, int flags, ...)
     }
     if (FlagsWrite(flags))
         Guarded("open", path);
+    struct stat info;
+    if (Guard.armed && (flags & O_CREAT) != 0 && (flags & (O_EXCL | O_NOFOLLOW)) == 0 && path != NULL &&
+        lstat(path, &info) == 0 && S_ISLNK(info.st_mode))
+        Refuse("open", path, "writes through a link");
     return open(path, flags, mode);
 }
 
@@ -169,6 +227,10 @@ int qvork_guarded_open64(const char *path, int flags, ...)
     }
     if (FlagsWrite(flags))
         Guarded("open64", path);
+    struct stat info;
+    if (Guard.armed && (flags & O_CREAT) != 0 && (flags & (O_EXCL | O_NOFOLLOW)) == 0 && path != NULL &&
+        lstat(path, &info) == 0 && S_ISLNK(info.st_mode))
+        Refuse("open64", path, "writes through a link");
     return open64(path, flags, mode);
 }
 
@@ -187,12 +249,14 @@ int qvork_guarded_mkdir(const char *path, mode_t mode)
 int qvork_guarded_unlink(const char *path)
 {
     Guarded("unlink", path);
+    ForgetWrittenFile(path);
     return unlink(path);
 }
 
 int qvork_guarded_remove(const char *path)
 {
     Guarded("remove", path);
+    ForgetWrittenFile(path);
     return remove(path);
 }
 
@@ -200,7 +264,20 @@ int qvork_guarded_rename(const char *from, const char *to)
 {
     Guarded("rename", from);
     Guarded("rename", to);
+    ForgetWrittenFile(from);
+    GuardWrittenFile("rename", to, false); // a link at `to` is replaced, not followed
     return rename(from, to);
+}
+
+int qvork_guarded_renameat2(int fromFolder, const char *from, int toFolder, const char *to,
+                            unsigned int flags)
+{
+    // Only ever called with AT_FDCWD by the layer: plain paths.
+    Guarded("renameat2", from);
+    Guarded("renameat2", to);
+    ForgetWrittenFile(from);
+    GuardWrittenFile("renameat2", to, false);
+    return renameat2(fromFolder, from, toFolder, to, flags);
 }
 
 size_t qvork_guarded_fwrite(const void *buffer, size_t size, size_t count, FILE *stream)
@@ -240,6 +317,7 @@ void ArmWriteGuard(const std::vector<std::string> &allowedFolders, size_t byteQu
         Guard.allowed.push_back(Resolved(folder));
     Guard.quota = byteQuota;
     Guard.written = 0;
+    Guard.files.clear();
     Guard.armed = true;
 }
 

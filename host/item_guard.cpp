@@ -39,7 +39,7 @@ BOOL InTree(const struct SiteNode *tree, const struct SiteNode *node)
 struct SiteNode *LiveNodeOf(const struct PluginPanelItem *item)
 {
     struct SiteNode *node = (struct SiteNode *)item->UserData;
-    if (node == NULL || State.CurrentSite == 0 || State.TreeRoot == NULL)
+    if (node == NULL || !InsideSite() || State.TreeRoot == NULL)
         return NULL;
     // Listed from another tree. A host that does not hand the number back
     // (0) is judged by address and name alone.

@@ -42,7 +42,7 @@ void DropSharedView(void)
     FreeTree(State.TreeRoot);
     ReleaseSiteList();
     ClearNavStack(&State.NavStack);
-    State.CurrentSite = 0;
+    MarkAtCacheRoot();
     State.CurDirText[0] = 0;
 }
 
@@ -79,7 +79,7 @@ BOOL LoadOwnSite(HANDLE handle, const struct OwnPanel *own, int opMode)
         return FALSE;
     }
     // The file's name need not carry a number ("cache" followed by digits);
-    // CurrentSite only marks being inside the site, which is reopened by name.
+    // the site is reopened by name, and a number gives the panel its "..".
     if (State.CurrentSite <= 0)
         State.CurrentSite = 1;
     return TRUE;
@@ -123,7 +123,7 @@ int EnsureOwnSite(HANDLE handle, int opMode)
 {
     if (State.OwnSiteFile == NULL)
         return TRUE;
-    if (State.CurrentSite != 0 && TopNavStack(&State.NavStack) != NULL)
+    if (InsideSite() && TopNavStack(&State.NavStack) != NULL)
         return TRUE;
     const struct OwnPanel *own = FindOwnPanel((HANDLE)(intptr_t)State.ActivePanel);
     return own != NULL && LoadOwnSite(handle, own, opMode);

@@ -25,7 +25,7 @@ char ShiftF3Title[] = "VwHdr";
 // The re-read keys at the cache root: the next root read scans again.
 void DropSiteList(void)
 {
-    if (State.CurrentSite == 0)
+    if (!InsideSite())
         ReleaseSiteList();
 }
 
@@ -38,7 +38,7 @@ int ViewCurrentHeader(HANDLE hPlugin)
     struct SiteNode *node = LiveNodeOf(item);
     if (node == NULL || node->bodyOffset == 0)
         return FALSE;
-    FILE *site = OpenSiteFile(State.CurrentSite, NULL);
+    FILE *site = OpenCurrentSiteFile();
     if (site == NULL)
         return FALSE;
     ShowStoredHeader(node, site);
@@ -49,7 +49,7 @@ int ViewCurrentHeader(HANDLE hPlugin)
 
 void LeaveSite(void)
 {
-    State.CurrentSite = 0;
+    MarkAtCacheRoot();
     FreeTree(State.TreeRoot);
 }
 
@@ -76,7 +76,7 @@ HANDLE WINAPI OpenPlugin(int OpenFrom, intptr_t Item)
     State.OwnSiteFile = NULL;
     LookUpCacheFolder();
     State.CurDirText[0] = 0;
-    State.CurrentSite = 0;
+    MarkAtCacheRoot();
     // Another panel's tree and listing are not followed any more: released
     // here rather than lost (the item guard keeps that panel's items safe).
     FreeTree(State.TreeRoot);
@@ -93,7 +93,7 @@ void WINAPI ClosePlugin(HANDLE hPlugin)
     ForgetOwnPanel(hPlugin);
     FreeTree(State.TreeRoot);
     ReleaseSiteList();
-    State.CurrentSite = 0;
+    MarkAtCacheRoot();
     // Another panel may still ask where it is: at the root now.
     State.CurDirText[0] = 0;
     if (State.OpenPanels > 0)
@@ -134,19 +134,19 @@ int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int 
         *pItemsNumber = 0;
         return TRUE;
     }
-    if (TopNavStack(&State.NavStack) == NULL || State.CurrentSite == 0) {
+    if (TopNavStack(&State.NavStack) == NULL || !InsideSite()) {
         // At the root; any entries left are stale and never followed, and
         // the directory text must say root like the listing does.
-        State.CurrentSite = 0;
+        MarkAtCacheRoot();
         ClearNavStack(&State.NavStack);
         State.CurDirText[0] = 0;
     }
-    if (State.CurrentSite == 0 && State.SiteList != NULL) {
+    if (!InsideSite() && State.SiteList != NULL) {
         *pPanelItem = State.SiteList;
         *pItemsNumber = State.SiteCount;
         return TRUE;
     }
-    BOOL atRoot = State.CurrentSite == 0;
+    BOOL atRoot = !InsideSite();
     int count = atRoot ? ScanCacheFolder(NULL) : CountSiteChildren();
     ProgressBegin(&State.Progress, "reading cache", count, OpMode & (OPM_SILENT | OPM_FIND));
     // At least one item, so an empty listing is still a distinct allocation.
@@ -197,7 +197,7 @@ int WINAPI ProcessKey(HANDLE hPlugin, int Key, unsigned int ControlState)
     }
     if (Key != KEY_CODE_F3)
         return FALSE;
-    if (State.CurrentSite == 0) {
+    if (!InsideSite()) {
         DropSiteList();
         return FALSE;
     }

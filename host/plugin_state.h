@@ -65,7 +65,8 @@ struct PluginState {
     char CacheFolderText[CACHE_FOLDER_SIZE]; // the cache folder, ending in "\"
     const char *CacheFolder;      // the active panel's cache folder: CacheFolderText once a
                                   // lookup succeeded, an OwnPanel's Folder, or NULL
-    LONG CurrentSite;             // 0: the cache root; else the open site's file number
+    LONG CurrentSite;             // the number in the open site's file name; 0 at the cache root
+    char SiteFile[MAX_PATH];      // the open site's cache file name; "" at the cache root
     struct SiteNode *TreeRoot;    // the loaded site tree (the synthetic site node), or NULL
     struct PluginPanelItem *SiteList; // the held root listing, or NULL
     LONG SiteCount;               // items in SiteList
@@ -88,5 +89,19 @@ struct PluginState {
 };
 
 extern struct PluginState State;
+
+// Inside a site: a site file was entered, whatever number its name carries
+// (a file named "cache" or "cache0" carries 0).
+inline int InsideSite(void)
+{
+    return State.SiteFile[0] != 0;
+}
+
+// At the cache root: no site file open, site number 0.
+inline void MarkAtCacheRoot(void)
+{
+    State.CurrentSite = 0;
+    State.SiteFile[0] = 0;
+}
 
 #endif

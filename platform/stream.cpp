@@ -1,12 +1,31 @@
 // Raw byte streams over stdio; see stream.h.
 #include "platform/stream.h"
 
-#ifndef _WIN32
 #include <errno.h>
+
+#ifndef _WIN32
 #include <unistd.h>
 
+#include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
 #endif
+
+namespace {
+
+// After a failed stdio call: the last error says why, as Win32 would. On
+// Windows the system call beneath has set it; a full disk is made sure of,
+// as the C library may have called the system again since.
+void SetLastErrorFromStdio(int error)
+{
+#ifdef _WIN32
+    if (error == ENOSPC)
+        SetLastError(ERROR_DISK_FULL);
+#else
+    SetLastErrorFromErrno(error != 0 ? error : EIO, NULL);
+#endif
+}
+
+} // namespace
 
 FILE *OpenStream(const char *path, const char *mode)
 {
@@ -16,8 +35,10 @@ FILE *OpenStream(const char *path, const char *mode)
     FILE *stream = fopen(path, mode);
 #else
     char native[NATIVE_PATH_SIZE];
-    if (!ToNativePath(path, native, sizeof native))
+    if (!ToNativePath(path, native, sizeof native)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return NULL;
+    }
     FILE *stream = fopen(native, mode);
     // A file opened for reading exists: when the name as given is not
     // there, find it as Win32 would, whatever the case of its name. Files
@@ -29,6 +50,8 @@ FILE *OpenStream(const char *path, const char *mode)
     // Site files are read in pieces the plug-in sizes itself (a header, a
     // record window, 50000-byte copy chunks): a stdio buffer would only add
     // a copy, a seek at every repositioning and one at closing.
+    if (stream == NULL)
+        SetLastErrorFromStdio(errno);
     if (stream != NULL && mode[0] == 'r')
         setvbuf(stream, NULL, _IONBF, 0);
     return stream;
@@ -72,7 +95,11 @@ BOOL WriteStream(FILE *stream, const void *buffer, size_t count)
         return FALSE;
     if (count == 0)
         return TRUE;
-    return fwrite(buffer, 1, count, stream) == count ? TRUE : FALSE;
+    errno = 0;
+    if (fwrite(buffer, 1, count, stream) == count)
+        return TRUE;
+    SetLastErrorFromStdio(errno);
+    return FALSE;
 }
 
 BOOL SeekStream(FILE *stream, LONG offset)
@@ -86,7 +113,12 @@ BOOL CloseStream(FILE *stream)
 {
     if (stream == NULL)
         return TRUE;
+    errno = 0;
     int flushed = fflush(stream);
+    int flushError = errno;
     int closed = fclose(stream);
-    return flushed == 0 && closed == 0 ? TRUE : FALSE;
+    if (flushed == 0 && closed == 0)
+        return TRUE;
+    SetLastErrorFromStdio(flushed != 0 ? flushError : errno);
+    return FALSE;
 }

@@ -44,10 +44,13 @@ typedef struct SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES;
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
 #define ERROR_WRITE_FAULT 29L
+#define ERROR_NOT_SAME_DEVICE 17L
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_NO_MORE_FILES 18L
+#define ERROR_HANDLE_EOF 38L
 #define ERROR_HANDLE_DISK_FULL 39L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
@@ -65,6 +68,10 @@ typedef struct SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES;
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_ARCHIVE 0x20
 #define FILE_ATTRIBUTE_NORMAL 0x80
+
+#define MOVEFILE_REPLACE_EXISTING 0x1
+#define MOVEFILE_COPY_ALLOWED 0x2
+#define MOVEFILE_WRITE_THROUGH 0x8
 
 #define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
@@ -136,6 +143,7 @@ BOOL CreateDirectoryA(const char *path, SECURITY_ATTRIBUTES *security);
 BOOL DeleteFileA(const char *path);
 DWORD GetTempPathA(DWORD bufferLength, char *buffer);
 UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char *tempFileName);
+BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags);
 
 // Last error of the calling thread (platform/linux/last_error.cpp).
 DWORD GetLastError(void);

@@ -20,8 +20,10 @@
 #include <functional>
 #include <map>
 #include <thread>
+#include <utility>
 
 #include "hosts/qvork/cache_paths.h"
+#include "hosts/qvork/host_services.h"
 #include "hosts/qvork/commands.h"
 #include "hosts/qvork/stored_items.h"
 #include "hosts/qvork/text_output.h"
@@ -529,6 +531,115 @@ private:
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 
+// The warning boxes of one copy, kept instead of shown: the copy's report
+// is printed from them afterwards, one line per failed item. Every other
+// call goes to the screen.
+class CopyReport : public HostUi {
+public:
+    explicit CopyReport(HostUi *screen) : screen_(screen) { InstallUi(this); }
+    ~CopyReport() override { InstallUi(screen_); }
+
+    int ShowMessage(const MessageBoxText &box) override {
+        if ((box.flags & FMSG_WARNING) != 0 && box.buttons.size() == 1) {
+            warnings_.push_back(box.lines);
+            return 0;
+        }
+        return screen_ != nullptr ? screen_->ShowMessage(box) : 0;
+    }
+    int RunDialog(FarDialogItem *items, int count, int width, int height) override {
+        return screen_ != nullptr ? screen_->RunDialog(items, count, width, height) : -1;
+    }
+    HANDLE SaveScreen() override { return screen_ != nullptr ? screen_->SaveScreen() : nullptr; }
+    void RestoreScreen(HANDLE screen) override {
+        if (screen_ != nullptr) screen_->RestoreScreen(screen);
+    }
+    int ShowFile(const std::string &path, const std::string &title, DWORD flags) override {
+        return screen_ != nullptr ? screen_->ShowFile(path, title, flags) : 0;
+    }
+
+    // One line per failure: the plug-in shows a failed item as its failure
+    // text, then its name with the full path and the system's reason.
+    std::vector<std::string> FailureLines() const {
+        std::vector<std::string> lines;
+        for (size_t i = 0; i < warnings_.size(); ++i) {
+            std::string line = Joined(warnings_[i]);
+            if (i + 1 < warnings_.size() && warnings_[i].size() == 1 && warnings_[i + 1].size() == 3) {
+                std::string path = warnings_[i + 1][1];
+                std::replace(path.begin(), path.end(), '\\', '/');
+                path = fs::absolute(path).lexically_normal().string();
+                line += " " + DisplayText(path) + ": " + DisplayText(warnings_[i + 1][2]);
+                ++i;
+            }
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+private:
+    static std::string Joined(const std::vector<std::string> &texts) {
+        std::string line;
+        for (const std::string &text : texts) line += (line.empty() ? "" : " ") + DisplayText(text);
+        return line;
+    }
+
+    HostUi *screen_;
+    std::vector<std::vector<std::string>> warnings_;
+};
+
+// Regular files under `folder` by path: their identity and size, so files
+// the copy wrote (new, or put in place of an older one) can be told apart.
+std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>> FilesUnder(const std::string &folder) {
+    std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>> files;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
+         !error && it != end; it.increment(error)) {
+        struct stat info;
+        if (lstat(it->path().c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            files[it->path().string()] = {static_cast<std::uintmax_t>(info.st_ino),
+                                          static_cast<std::uintmax_t>(info.st_size)};
+        }
+    }
+    return files;
+}
+
+// The files the items at `indexes` hold, counted through the plug-in: a
+// folder (or site) is entered and walked.
+size_t FilesIn(Session &session, const std::vector<std::string> &names) {
+    size_t count = 0;
+    for (const std::string &name : names) {
+        const int index = session.Find(name);
+        if (index < 0) continue;
+        if (!session.IsFolder(index)) {
+            ++count;
+        } else if (session.ChangeDirectory(name)) {
+            std::vector<std::string> inner;
+            for (int i = 0; i < session.Count(); ++i) inner.push_back(session.Name(i));
+            count += FilesIn(session, inner);
+            session.ChangeDirectory("..");
+        }
+    }
+    return count;
+}
+
+// "copied N of M files (B bytes)": what the copy really wrote (files new
+// under `destination` since `before`, or new in place of older ones) of the
+// files the items named `chosen` hold.
+void PrintCopySummary(Session &session, const std::vector<std::string> &chosen,
+                      const std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>> &before,
+                      const std::string &destination) {
+    size_t written = 0;
+    std::uintmax_t bytes = 0;
+    for (const auto &file : FilesUnder(destination)) {
+        const auto old = before.find(file.first);
+        if (old == before.end() || old->second.first != file.second.first) {
+            ++written;
+            bytes += file.second.second;
+        }
+    }
+    const size_t total = FilesIn(session, chosen);
+    std::printf("copied %zu of %zu files (%ju bytes)\n", written, std::max(total, written), bytes);
+}
+
 std::string DestinationPath(const std::string &destination) {
     std::string path = destination;
     while (path.size() > 1 && path.back() == '/') {
@@ -537,12 +648,10 @@ std::string DestinationPath(const std::string &destination) {
     return path;
 }
 
-// What get says when it is done: the failed items and one summary line.
-int ReportGet(Session &session, const std::vector<int> &failed, size_t wanted, bool copied,
-              const CopyOut *copy, const std::string &destination) {
-    for (int index : failed) {
-        Fail("not copied: " + Quoted(session.Name(index)));
-    }
+// What get says when it is done: one summary line (the failed items were
+// told as the plug-in reported them).
+int ReportGet(const std::vector<int> &failed, size_t wanted, bool copied, const CopyOut *copy,
+              const std::string &destination) {
     if (copy != nullptr) {
         std::fprintf(stderr, "qvork: %zu file(s), %llu bytes in %s", copy->Files(),
                      static_cast<unsigned long long>(copy->Bytes()), Quoted(destination).c_str());
@@ -612,11 +721,24 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         return Fail("cannot create the destination folder " + Quoted(destination) +
                     (made ? ": " + made.message() : ""));
     }
+    std::vector<std::string> chosenNames;
+    for (int index : chosen) {
+        chosenNames.push_back(session.Name(index));
+    }
+    const auto before = FilesUnder(destination);
     std::vector<int> failed;
-    const bool copied = session.CopySelection(destination, 0, failed);
+    bool copied = false;
+    {
+        CopyReport report(&ui);
+        copied = session.CopySelection(destination, 0, failed);
+        for (const std::string &failure : report.FailureLines()) {
+            Fail(failure);
+        }
+    }
     const bool adds = !line.noTimes || line.decode || line.manifest || line.offline;
     if (!adds) {
-        return ReportGet(session, failed, chosen.size(), copied, nullptr, destination);
+        PrintCopySummary(session, chosenNames, before, destination);
+        return ReportGet(failed, chosen.size(), copied, nullptr, destination);
     }
     CopyOut copy(session, ui, line, destination);
     // The site of the copied items, as the URLs name it: none at the root.
@@ -634,7 +756,8 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     }
     copy.Survey(copiedItems, "", site, urlFolder);
     const bool finished = copy.Finish();
-    const int result = ReportGet(session, failed, chosen.size(), copied, &copy, destination);
+    PrintCopySummary(session, chosenNames, before, destination);
+    const int result = ReportGet(failed, chosen.size(), copied, &copy, destination);
     return result == kExitOk && !finished ? kExitFailed : result;
 }
 

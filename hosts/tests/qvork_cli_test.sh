@@ -152,6 +152,8 @@ check "get folder and file: nested file" cmp -s "$WORK/out2/img/icons/up.png" "$
 check "get folder and file: the file" cmp -s "$WORK/out2/a.html" "$WORK/cache/expected/a.html"
 run get www.example.com -C "$WORK/out3/"
 check "get site: status" status_is 0
+check "get site: the summary" stdout_is "copied 4 of 4 files (120292 bytes)
+"
 check "get site: three-chunk body" cmp -s "$WORK/out3/www.example.com/big.bin" "$WORK/cache/expected/big.bin"
 check "get site: tree mirrors the URLs" test -f "$WORK/out3/www.example.com/img/logo.gif"
 run get media.example.net/video -C "$WORK/out4"
@@ -170,7 +172,7 @@ mkdir -p "$WORK/readonly" && chmod 555 "$WORK/readonly"
 if [ "$(id -u)" -ne 0 ]; then
     run get www.example.com/a.html -C "$WORK/readonly"
     check "get into a read-only folder: fails" status_is 1
-    check "get into a read-only folder: names the item" stderr_has "not copied: 'a.html'"
+    check "get into a read-only folder: path and reason" stderr_has "$WORK/readonly/a.html: access denied"
 fi
 
 # --- header: ProcessKey Shift+F3 and the Viewer service -------------------

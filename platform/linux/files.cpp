@@ -1,8 +1,10 @@
-// Files and folders: CreateDirectoryA, DeleteFileA, GetTempPathA and
-// GetTempFileNameA over POSIX calls. Paths are Win32 paths ("\" taken as "/").
-// Where this differs from Windows: GetTempPathA reads TMPDIR (else "/tmp/")
-// instead of TMP/TEMP, and GetTempFileNameA returns the name in native form
-// ("/" separators) so any Linux program can open it.
+// Files and folders: CreateDirectoryA, DeleteFileA, MoveFileExA, GetTempPathA
+// and GetTempFileNameA over POSIX calls. Paths are Win32 paths ("\" taken as
+// "/"). Where this differs from Windows: GetTempPathA reads TMPDIR (else
+// "/tmp/") instead of TMP/TEMP, GetTempFileNameA returns the name in native
+// form ("/" separators) so any Linux program can open it, and MoveFileExA
+// never copies across file systems (ERROR_NOT_SAME_DEVICE, also with
+// MOVEFILE_COPY_ALLOWED).
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -61,6 +63,66 @@ BOOL DeleteFileA(const char *path)
     if (unlink(native) == 0)
         return TRUE;
     SetLastErrorFromErrno(errno, native);
+    return FALSE;
+}
+
+// rename(2) without replacing: EEXIST when `to` exists. Falls back to a
+// check before the rename where the file system has no such rename.
+static int RenameNoReplace(const char *from, const char *to)
+{
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+#endif
+    struct stat info;
+    if (lstat(to, &info) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return rename(from, to);
+}
+
+BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags)
+{
+    if (existingName == NULL || newName == NULL ||
+        (flags & ~(DWORD)(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    char from[NATIVE_PATH_SIZE];
+    char to[NATIVE_PATH_SIZE];
+    if (!NativePathForCall(existingName, from, sizeof from) ||
+        !NativePathForCall(newName, to, sizeof to))
+        return FALSE;
+    ToExistingNativePath(existingName, from, sizeof from); // the name in any case, as Win32
+    struct stat source;
+    if (lstat(from, &source) != 0) {
+        SetLastErrorFromErrno(errno, from);
+        return FALSE;
+    }
+    // Win32 replaces files only: never a folder, and a folder replaces nothing.
+    // A link at the new name is a file to it, and is replaced, not followed.
+    struct stat target;
+    if (lstat(to, &target) == 0 && strcmp(from, to) != 0) {
+        if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+        if (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+    }
+    int moved = (flags & MOVEFILE_REPLACE_EXISTING) != 0 ? rename(from, to) : RenameNoReplace(from, to);
+    if (moved == 0)
+        return TRUE;
+    int error = errno;
+    if (error == EXDEV)
+        SetLastError(ERROR_NOT_SAME_DEVICE);
+    else
+        SetLastError(error == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(error, to));
     return FALSE;
 }
 

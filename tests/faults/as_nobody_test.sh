@@ -51,13 +51,14 @@ as_nobody get www.example.com/a.html www.example.com/img -C "$WORK/dest"
 check "unwritable dest: status 1" status_is 1
 check "unwritable dest: the file's message" stderr_has "can't create file!"
 check "unwritable dest: the folder's message" stderr_has "can't create dir!"
-check "unwritable dest: names the file" stderr_has "not copied: 'a.html'"
-check "unwritable dest: names the folder" stderr_has "not copied: 'img'"
+check "unwritable dest: names the file" stderr_has "$WORK/dest/a.html: access denied"
+check "unwritable dest: names the folder" stderr_has "$WORK/dest/img: access denied"
+check "unwritable dest: the summary" stdout_has "copied 0 of 3 files (0 bytes)"
 check "unwritable dest: nothing created" empty_folder "$WORK/dest"
 as_nobody get www.example.com -C "$WORK/dest"
 check "unwritable dest, whole site: status 1" status_is 1
 check "unwritable dest, whole site: message" stderr_has "can't create dir!"
-check "unwritable dest, whole site: names it" stderr_has "not copied: 'www.example.com'"
+check "unwritable dest, whole site: names it" stderr_has "$WORK/dest/www.example.com: access denied"
 check "unwritable dest, whole site: nothing created" empty_folder "$WORK/dest"
 
 # --- A site file nobody may not read ------------------------------------------

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Reads and writes that fail part-way, made so by strace's fault injection on
 # the real qvork program: a copy whose output file's writes start failing
-# with ENOSPC after some succeeded, and every single read of the site file
+# with ENOSPC (or EIO) after some succeeded, and every single read of the site file
 # failing with EIO in turn (the root listing's, the site load's and the
 # copy's). The user must be told, the command must fail, and no file may be
 # left holding anything but a true prefix of the stored body. Exits 77
@@ -31,11 +31,11 @@ ERR=$WORK/stderr
 LOG=$WORK/strace.log
 
 # traced PATH STRACE-OPTIONS... -- QVORK-ARGS...: runs qvork under strace,
-# tracing (and injecting into) only the calls on PATH.
+# tracing (and injecting into) only the calls on PATH (every call for "").
 traced() {
-    local path=$1
-    shift
     local options=()
+    [ -n "$1" ] && options=(-P "$1")
+    shift
     while [ "$1" != "--" ]; do
         options+=("$1")
         shift
@@ -43,7 +43,7 @@ traced() {
     shift
     # LeakSanitizer cannot work under ptrace: leaks are other tests' business.
     ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
-        capture strace -f -qq -o "$LOG" -P "$path" "${options[@]}" "$QVORK" "$@"
+        capture strace -f -qq -o "$LOG" "${options[@]}" "$QVORK" "$@"
 }
 
 # A failed check shows qvork's errors and the end of the trace.
@@ -69,23 +69,56 @@ BIG=$WORK/cache/expected/big.bin # 120001 bytes: three copy chunks
 SITE_FILE=$WORK/cache/icache/cache1
 
 # --- Writes to the output file fail from the Nth on ----------------------------
-for when in 1 2 3 3+ 5; do
+# Each body is written to a new temporary file that is moved over its name
+# when complete, so the writes are found in an uninjected run: their numbers
+# among all write calls (the sanitizer's own writes included), then each is
+# failed by that number.
+# body_writes TARGET: the numbers of the writes to the temporary file that
+# became TARGET in $LOG.
+body_writes() {
+    awk -v target="$1" '
+      / write\(/  { n++; fd = $0; sub(/.* write\(/, "", fd); sub(/,.*/, "", fd)
+                    if (fd in tempOf) list[tempOf[fd]] = list[tempOf[fd]] " " n }
+      / openat\(.*O_TRUNC/ { path = $0; sub(/^[^"]*"/, "", path); sub(/".*/, "", path)
+                    fd = $0; sub(/.*= /, "", fd); tempOf[fd] = path }
+      / close\(/  { fd = $0; sub(/.* close\(/, "", fd); sub(/\).*/, "", fd); delete tempOf[fd] }
+      / rename\(/ { split($0, q, "\""); if (q[4] == target) print list[q[2]] }
+    ' "$LOG"
+}
+writes=(-e trace=openat,write,close,rename)
+dest=$WORK/write-plain
+mkdir -p "$dest"
+traced "" "${writes[@]}" -- get www.example.com/big.bin -C "$dest"
+read -r -a body <<<"$(body_writes "$dest/big.bin")"
+check "the body's writes are seen" test "${#body[@]}" -ge 5
+# After the first failed write nothing more is written to the file, so a
+# write that fails once stands for every later one too.
+for when in 1 2 3 5 last; do
+    case $when in
+    last) nth=${body[${#body[@]} - 1]} ;;
+    *) nth=${body[$((when - 1))]} ;;
+    esac
     dest=$WORK/write-$when
     mkdir -p "$dest"
-    traced "$dest/big.bin" -e trace=write -e inject=write:error=ENOSPC:when=$when -- \
-        get www.example.com/big.bin -C "$dest"
+    printf 'an older copy' >"$dest/big.bin"
+    traced "" "${writes[@]}" -e inject=write:error=ENOSPC:when="$nth" -- get www.example.com/big.bin -C "$dest"
     check "write fails at $when: injected" injected
     check "write fails at $when: status 1" status_is 1
     check "write fails at $when: told" stderr_has "can't write file!"
-    check "write fails at $when: names the file" stderr_has "not copied: 'big.bin'"
-    check "write fails at $when: partial file removed" test ! -e "$dest/big.bin"
+    check "write fails at $when: names the file" stderr_has "$dest/big.bin: disk full"
+    check "write fails at $when: the older file kept" test "$(cat "$dest/big.bin")" = "an older copy"
+    check "write fails at $when: no temporary file left" test "$(ls "$dest")" = big.bin
 done
 
-# A whole site: the failing file goes, every other one is written whole.
+# A whole site: a write that fails for another reason than a full disk: the
+# failing file goes, every other one is written whole.
 dest=$WORK/write-site
 mkdir -p "$dest"
-traced "$dest/www.example.com/big.bin" -e trace=write -e inject=write:error=ENOSPC:when=3 -- \
-    get www.example.com -C "$dest"
+traced "" "${writes[@]}" -- get www.example.com -C "$dest"
+read -r -a body <<<"$(body_writes "$dest/www.example.com/big.bin")"
+rm -rf "$dest"
+mkdir -p "$dest"
+traced "" "${writes[@]}" -e inject=write:error=EIO:when="${body[2]:-0}" -- get www.example.com -C "$dest"
 check "whole site, a write fails: injected" injected
 check "whole site, a write fails: status 1" status_is 1
 check "whole site, a write fails: told" stderr_has "can't write file!"

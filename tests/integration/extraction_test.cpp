@@ -11,6 +11,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plugin_fixture.h"
@@ -131,12 +132,15 @@ TEST_F(ExtractTest, FolderIsWrittenWithEverythingUnderIt) {
     EXPECT_TRUE(WarningTexts().empty());
 }
 
-TEST_F(ExtractTest, EntryWithBodyAndChildrenIsAFileSelectedAndAFolderInAWalk) {
+// A page that URLs go on below is a folder holding the page as index.htm:
+// selected or reached in a walk, the page and everything below it are written.
+TEST_F(ExtractTest, EntryWithBodyAndChildrenKeepsBothSelectedAndInAWalk) {
     cache.WriteSite("cache1", "s.example", NestedSite());
     ASSERT_EQ(Enter("s.example"), TRUE);
     std::vector<PluginPanelItem> items = Select({"n", "p"});
     EXPECT_EQ(Get(items), TRUE);
-    EXPECT_EQ(DiskTree(dest), TreeOf({{"n", "n's own body"}, {"p/m/k", "under m"}}));
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"n/index.htm", "n's own body"}, {"n/c", "under n"},
+                                      {"p/m/index.htm", "m's own body"}, {"p/m/k", "under m"}}));
 }
 
 TEST_F(ExtractTest, ExistingDestinationIsReusedAndFilesOverwritten) {
@@ -170,7 +174,7 @@ TEST_F(ExtractTest, WhatIsInTheWayFailsItsEntryAndTheRestIsWritten) {
                                                         "can't create file!", "g.txt",
                                                         "can't create file!", "other.txt"}));
     EXPECT_EQ(ReadWhole(dest / "d"), "a file where the folder goes");
-    EXPECT_EQ(ReadWhole(dest / "n"), "n's own body");
+    EXPECT_EQ(ReadWhole(dest / "n" / "index.htm"), "n's own body");
     EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED)) << "failed: stays selected";
     EXPECT_EQ(FlagsOf(items[1]), static_cast<DWORD>(PPIF_SELECTED));
     EXPECT_EQ(FlagsOf(items[2]), 0u) << "written: deselected";
@@ -193,7 +197,9 @@ TEST_F(ExtractTest, WholeSiteMirrorsItsUrlsAndLeavesThePanelAtTheRoot) {
                                       {"www.example.com-8080/d/e/f/c.txt", "CCC"},
                                       {"www.example.com-8080/d/g.txt", ""},
                                       {"www.example.com-8080/other.txt", "other"},
+                                      {"www.example.com-8080/n/index.htm", "n's own body"},
                                       {"www.example.com-8080/n/c", "under n"},
+                                      {"www.example.com-8080/p/m/index.htm", "m's own body"},
                                       {"www.example.com-8080/p/m/k", "under m"},
                                       {"second.example/index.htm", "home"},
                                       {"second.example/x/y", "xy"}}));
@@ -265,8 +271,8 @@ TEST_F(ExtractTest, ReservedCharactersBecomeDashes) {
                                       {"f/a-b-/z", "5"}}));
 }
 
-// A path of 260 characters is used whole; a longer one is cut to its first
-// 259, so entries that agree that far land on one file, the later winning.
+// A path of 260 characters is used whole; a longer one has its name cut so
+// the path is 259 long. Entries that agree that far get numbered names.
 TEST_F(ExtractTest, LongPathsAreCutTo259Characters) {
     const std::string destText = dest.string();
     const size_t room = 261 - destText.size() - 1; // a name that makes the path 261 long
@@ -285,7 +291,9 @@ TEST_F(ExtractTest, LongPathsAreCutTo259Characters) {
     ASSERT_EQ(Enter("s.example"), TRUE);
     std::vector<PluginPanelItem> items = SelectAll();
     EXPECT_EQ(Get(items), TRUE);
-    std::map<std::string, std::string> expected = {{stem.substr(0, room - 2), "262"}};
+    std::map<std::string, std::string> expected = {{stem.substr(0, room - 2), "first 261"},
+                                                    {stem.substr(0, room - 4) + "~2", "second 261"},
+                                                    {stem.substr(0, room - 4) + "~3", "262"}};
 #ifndef _WIN32
     expected[stem.substr(0, room - 2) + "x"] = "exactly 260";
 #endif
@@ -431,35 +439,39 @@ TEST_F(AttackTest, SelectedEntriesStayInsideTheDestination) {
 // ---- Failures while copying ---------------------------------------------------------------
 
 #ifndef _WIN32
-// A destination file that is really /dev/full: every write fails for lack
-// of room, as on a full disk.
-class FullDiskTest : public ExtractTest, public ::testing::WithParamInterface<size_t> {};
+// A link already at a target name is replaced by the written file, never
+// written through: not into a device, not onto a file outside, not creating
+// its dangling target outside the destination.
+class LinkAtTargetTest : public ExtractTest, public ::testing::WithParamInterface<size_t> {};
 
-TEST_P(FullDiskTest, FailedWriteIsReportedAndItsOutputRemoved) {
+TEST_P(LinkAtTargetTest, LinkIsReplacedNeverWrittenThrough) {
     cache.WriteSite("cache1", "s.example",
-                    {OkRecord("full", BodyPattern(GetParam(), 3)), OkRecord("ok.txt", "fine"),
-                     OkRecord("d/full", BodyPattern(GetParam(), 4)), OkRecord("d/ok.txt", "also fine")});
+                    {OkRecord("full", BodyPattern(GetParam(), 3)), OkRecord("d/file", "into d"),
+                     OkRecord("d/dangling", "new")});
+    const fs::path outside = work.Path() / "outside";
+    WriteWhole(outside, "the user's own file");
     fs::create_directories(dest / "d");
     fs::create_symlink("/dev/full", dest / "full");
-    fs::create_symlink("/dev/full", dest / "d" / "full");
+    fs::create_symlink(outside, dest / "d" / "file");
+    fs::create_symlink(work.Path() / "created-outside", dest / "d" / "dangling");
     ASSERT_EQ(Enter("s.example"), TRUE);
-    std::vector<PluginPanelItem> items = Select({"full", "ok.txt", "d"});
+    std::vector<PluginPanelItem> items = Select({"full", "d"});
 
-    EXPECT_EQ(Get(items), FALSE);
-    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't write file!", "full",
-                                                        "can't write file!", "full"}));
-    EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED));
-    EXPECT_EQ(FlagsOf(items[1]), 0u);
-    EXPECT_EQ(FlagsOf(items[2]), static_cast<DWORD>(PPIF_SELECTED));
-    EXPECT_EQ(DiskTree(dest), TreeOf({{"ok.txt", "fine"}, {"d/ok.txt", "also fine"}}))
-        << "the failed outputs are removed";
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_TRUE(WarningTexts().empty());
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"full", BodyPattern(GetParam(), 3)}, {"d/file", "into d"},
+                                      {"d/dangling", "new"}}));
+    EXPECT_EQ(ReadWhole(outside), "the user's own file");
+    EXPECT_FALSE(fs::exists(work.Path() / "created-outside"));
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, FullDiskTest, ::testing::Values(1, 50000, 100001),
+INSTANTIATE_TEST_SUITE_P(Sizes, LinkAtTargetTest, ::testing::Values(1, 50000, 100001),
                          [](const auto &info) { return "Body" + std::to_string(info.param); });
 #endif
 
-// A site file that ends inside a body: what was read is written, no more.
+// A site file that ends inside a body: the entry fails and leaves no partial
+// file; an older file of that name is left as it was.
 struct CutCase {
     size_t bodySize;
     size_t delivered;
@@ -469,7 +481,7 @@ void PrintTo(const CutCase &c, std::ostream *out) { *out << c.delivered << " of 
 
 class TruncatedSiteTest : public ExtractTest, public ::testing::WithParamInterface<CutCase> {};
 
-TEST_P(TruncatedSiteTest, BytesDeliveredAreWrittenAndTheEntryFails) {
+TEST_P(TruncatedSiteTest, NoPartialFileAndTheOlderFileIsKept) {
     const CutCase c = GetParam();
     const std::vector<SiteRecord> records = {OkRecord("whole", "complete"),
                                              OkRecord("cut", BodyPattern(c.bodySize, 9))};
@@ -478,12 +490,14 @@ TEST_P(TruncatedSiteTest, BytesDeliveredAreWrittenAndTheEntryFails) {
     const SiteFileImage full = BuildSiteFile("s.example", records, options);
     options.truncateAt = static_cast<size_t>(full.records[1].bodyOffset) + c.delivered;
     cache.WriteSite("cache1", "s.example", records, options);
+    WriteWhole(dest / "cut", "an older copy");
     ASSERT_EQ(Enter("s.example"), TRUE);
     std::vector<PluginPanelItem> items = Select({"cut", "whole"});
 
     EXPECT_EQ(Get(items), FALSE);
     EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't read file!", "cut"}));
-    EXPECT_EQ(ReadWhole(dest / "cut"), records[1].body.substr(0, c.delivered));
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"cut", "an older copy"}, {"whole", "complete"}}))
+        << "nothing but the two files: no temporary file left";
     EXPECT_EQ(ReadWhole(dest / "whole"), "complete");
     EXPECT_EQ(FlagsOf(items[0]), static_cast<DWORD>(PPIF_SELECTED));
     EXPECT_EQ(FlagsOf(items[1]), 0u);
@@ -522,7 +536,7 @@ INSTANTIATE_TEST_SUITE_P(DataLengths, DamagedLengthTest,
                                                    : "Plus" + std::to_string(info.param);
                          });
 
-TEST_F(ExtractTest, BodyLengthBeyondTheFileWritesWhatIsThereAndFails) {
+TEST_F(ExtractTest, BodyLengthBeyondTheFileWritesNothingAndFails) {
     std::vector<SiteRecord> records = {OkRecord("huge", "short body")};
     records[0].dataLength = 0x7FFFFFFF;
     SiteFileOptions options;
@@ -532,14 +546,14 @@ TEST_F(ExtractTest, BodyLengthBeyondTheFileWritesWhatIsThereAndFails) {
     std::vector<PluginPanelItem> items = Select({"huge"});
     EXPECT_EQ(Get(items), FALSE);
     EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't read file!", "huge"}));
-    EXPECT_EQ(ReadWhole(dest / "huge"), "short body");
+    EXPECT_TRUE(DiskTree(dest).empty());
 }
 
-// The current site is reopened by number: a file named cache012 is site 12,
-// reopened as cache12, which does not exist.
+// The site file is gone when the copy reopens it.
 TEST_F(ExtractTest, SiteStreamThatDoesNotOpenFailsEachFileWithoutOutput) {
     cache.WriteSite("cache012", "s.example", NestedSite());
     ASSERT_EQ(Enter("s.example"), TRUE);
+    cache.Remove("cache012");
     std::vector<PluginPanelItem> items = Select({"other.txt", "n"});
     EXPECT_EQ(Get(items), FALSE);
     EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't open file!", "other.txt",
@@ -549,8 +563,8 @@ TEST_F(ExtractTest, SiteStreamThatDoesNotOpenFailsEachFileWithoutOutput) {
     EXPECT_EQ(FlagsOf(items[1]), static_cast<DWORD>(PPIF_SELECTED));
 }
 
-// DestPath plus the name must fit the 2048-byte path; nothing is written past
-// it, and nothing is created anywhere.
+// DestPath plus a name must fit the path limit (a destination is never cut)
+// and the 2048-byte path; nothing is written past it, nothing is created.
 class LongDestTest : public ExtractTest, public ::testing::WithParamInterface<size_t> {};
 
 TEST_P(LongDestTest, DestPathTooLongFailsEachItemByName) {
@@ -568,8 +582,134 @@ TEST_P(LongDestTest, DestPathTooLongFailsEachItemByName) {
     EXPECT_EQ(FlagsOf(items[1]), static_cast<DWORD>(PPIF_SELECTED));
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, LongDestTest, ::testing::Values(2046, 2047, 2048, 5000),
+INSTANTIATE_TEST_SUITE_P(Lengths, LongDestTest, ::testing::Values(259, 260, 300, 2046, 2047, 2048, 5000),
                          [](const auto &info) { return "Dest" + std::to_string(info.param); });
+
+// Every item gets a name of its own: names one copy created are never taken
+// over by a later item of the same copy, which gets the first free "~N" name
+// before the extension; a site whose name cleans to nothing gets a folder.
+struct NameCase {
+    const char *label;
+    std::vector<std::string> urls;   // stored in this order, bodies "0", "1", ...
+    std::vector<std::string> files;  // where each body lands, in the same order
+    const char *site;                // copied as a whole site; NULL: from inside it
+};
+
+class OwnNameTest : public ExtractTest, public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(OwnNameTest, EveryItemGetsANameOfItsOwn) {
+    NameCase c = GetParam();
+    if (c.files.empty()) {
+        dest = work.Path() / std::string(60, 'o');
+        fs::create_directories(dest);
+        const size_t room = 259 - (dest.string().size() + 7) - 1; // names behind "<dest>/search/"
+        for (size_t page = 1; page <= c.urls.size(); ++page) {
+            std::string name = c.urls[page - 1].substr(7);
+            name[7] = '-'; // the "?"
+            c.files.push_back("search/" + (page == 1 ? name.substr(0, room)
+                                                     : name.substr(0, room - 2) + "~" + std::to_string(page)));
+        }
+    }
+    std::vector<SiteRecord> records;
+    std::map<std::string, std::string> expected;
+    for (size_t i = 0; i < c.urls.size(); ++i) {
+        records.push_back(OkRecord(c.urls[i], std::to_string(i)));
+        expected[c.files[i]] = std::to_string(i);
+    }
+    cache.WriteSite("cache1", c.site != nullptr ? c.site : "s.example", records);
+    std::vector<PluginPanelItem> items;
+    if (c.site != nullptr) {
+        ReadRootIntoPanel();
+        items = Select({c.site});
+    } else {
+        ASSERT_EQ(Enter("s.example"), TRUE);
+        items = SelectAll();
+    }
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_TRUE(WarningTexts().empty());
+    EXPECT_EQ(DiskTree(dest), TreeOf(expected));
+}
+
+std::vector<NameCase> NameCases() {
+    std::vector<NameCase> cases = {
+        {"CleanedAlike", {"x:y", "x?y", "x|y", "x-y", "t.", "t ", "t-"},
+         {"x-y", "x-y~2", "x-y~3", "x-y~4", "t-", "t-~2", "t-~3"}, nullptr},
+        {"BeforeTheExtension", {"a:b.html", "a|b.html", "a:b.tar.gz", "a|b.tar.gz"},
+         {"a-b.html", "a-b~2.html", "a-b.tar.gz", "a-b.tar~2.gz"}, nullptr},
+        {"FoldersToo", {"d:x/a", "d|x/b", "f|g", "f:g/c"},
+         {"s.example/d-x/a", "s.example/d-x~2/b", "s.example/f-g", "s.example/f-g~2/c"}, "s.example"},
+#ifdef _WIN32
+        {"CaseAsTheFileSystemSees", {"Page.html", "page.html"}, {"Page.html", "page~2.html"}, nullptr},
+#else
+        {"CaseAsTheFileSystemSees", {"Page.html", "page.html"}, {"Page.html", "page.html"}, nullptr},
+#endif
+        {"EmptySiteName", {"f"}, {"-/f"}, ""},
+        {"DotsSiteName", {"f"}, {"--/f"}, ".."},
+    };
+    // Five pages cut to one name by the path limit (files worked out by the
+    // test): the numbered names are cut too, so every path still fits.
+    NameCase cut{"CutByThePathLimit", {}, {}, nullptr};
+    for (int page = 1; page <= 5; ++page)
+        cut.urls.push_back("search/results?q=" + std::string(200, 'q') + "&page=" + std::to_string(page));
+    cases.push_back(cut);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, OwnNameTest, ::testing::ValuesIn(NameCases()),
+                         [](const auto &info) { return std::string(info.param.label); });
+
+// A site is reopened by its own file name for a copy, never by the number
+// in it (cache012 is not cache12, cache is not cache0).
+class SiteFileNameTest : public ExtractTest,
+                         public ::testing::WithParamInterface<std::pair<const char *, const char *>> {};
+
+TEST_P(SiteFileNameTest, CopiesTakeTheSitesOwnBytes) {
+    cache.WriteSite(GetParam().first, "own.example", {OkRecord("f", "own body")});
+    cache.WriteSite(GetParam().second, "decoy.example", {OkRecord("f", "decoy body")});
+    ReadRootIntoPanel();
+    std::vector<PluginPanelItem> site = Select({"own.example"});
+    EXPECT_EQ(Get(site), TRUE);
+    ASSERT_EQ(Enter("own.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"f"});
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"own.example/f", "own body"}, {"f", "own body"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SiteFileNameTest,
+                         ::testing::Values(std::make_pair("cache012", "cache12"),
+                                           std::make_pair("cache", "cache0")),
+                         [](const auto &info) { return std::string(info.param.first); });
+
+// A cancelled warning box ends the copy: the items after it are not tried.
+struct CancelCase {
+    const char *label;
+    std::vector<int> answers; // to the warning boxes, in order
+    size_t boxes;             // warning boxes shown
+    bool lastWritten;         // the good item after the two bad ones
+};
+
+class CancelTest : public ExtractTest, public ::testing::WithParamInterface<CancelCase> {};
+
+TEST_P(CancelTest, CancelledBoxEndsTheCopy) {
+    std::vector<SiteRecord> records = {OkRecord("bad1", "x"), OkRecord("bad2", "x"), OkRecord("good", "g")};
+    records[0].dataLength = -1;
+    records[1].dataLength = -1;
+    cache.WriteSite("cache1", "s.example", records);
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = SelectAll();
+    host.messageAnswers.assign(GetParam().answers.begin(), GetParam().answers.end());
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(WarningTexts().size(), GetParam().boxes);
+    EXPECT_EQ(fs::exists(dest / "good"), GetParam().lastWritten);
+    EXPECT_EQ(FlagsOf(items[2]), GetParam().lastWritten ? 0u : static_cast<DWORD>(PPIF_SELECTED));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, CancelTest,
+                         ::testing::Values(CancelCase{"NoCancel", {0, 0, 0, 0}, 4, true},
+                                           CancelCase{"FirstBox", {-1}, 1, false},
+                                           CancelCase{"NameBox", {0, -1}, 2, false},
+                                           CancelCase{"SecondItem", {0, 0, -1}, 3, false}),
+                         [](const auto &info) { return std::string(info.param.label); });
 
 } // namespace
 } // namespace qvork_test

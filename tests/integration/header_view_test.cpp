@@ -94,6 +94,7 @@ struct HeaderCase {
     std::vector<SiteRecord> records; // the file viewed is "f"
     SiteFileOptions options;
     std::string shown;
+    bool wentOn = false; // "f" became a folder: its own page is f/index.htm
 };
 
 void PrintTo(const HeaderCase &c, std::ostream *out) { *out << c.label; }
@@ -148,8 +149,8 @@ std::vector<HeaderCase> HeaderCases() {
         {"NoSeparatorWithBody", {Record("f", "HTTP/1.0 200 OK\r\nX: y", "tail", false)}, Unpadded(),
          "HTTP/1.0 200 OK\r\nX: ytail"},
         {"AfterAnotherRecord", {OkRecord("e", std::string(70000, 'e')), ok}, {}, ok.header},
-        // Listed as a file although it has children.
-        {"EntryWithChildren", {OkRecord("g/h", "child"), gif, OkRecord("f/c", "x")}, {}, gif.header},
+        // A page that URLs go on below: a folder holding it as index.htm.
+        {"EntryWithChildren", {OkRecord("g/h", "child"), gif, OkRecord("f/c", "x")}, {}, gif.header, true},
     };
 }
 
@@ -159,7 +160,10 @@ TEST_P(HeaderContentTest, FileHoldsTheHeaderWithoutItsEnd) {
     const HeaderCase &c = GetParam();
     cache.WriteSite("cache1", "s.example", c.records, c.options);
     ASSERT_EQ(Enter("s.example"), TRUE);
-    EXPECT_EQ(Press("f"), TRUE);
+    if (c.wentOn) {
+        ASSERT_EQ(Cd("f"), TRUE);
+    }
+    EXPECT_EQ(Press(c.wentOn ? "index.htm" : "f"), TRUE);
     ASSERT_EQ(host.viewers.size(), 1u);
     EXPECT_EQ(host.viewers[0].contents, c.shown);
     EXPECT_TRUE(host.Warnings().empty());
@@ -247,11 +251,23 @@ TEST_F(HeaderViewTest, CacheRootIsLeftToTheHost) {
     ExpectNotEntered(plugin->ProcessKey(panel, kF3, PKF_SHIFT));
 }
 
-// cache012 is site 12; the view reopens the site as cache12, which is missing.
+// The site file is gone when the view reopens it: the key is left to the host.
 TEST_F(HeaderViewTest, SiteFileThatDoesNotReopenIsLeftToTheHost) {
     cache.WriteSite("cache012", "s.example", {OkRecord("f", "body")});
     ASSERT_EQ(Enter("s.example"), TRUE);
+    cache.Remove("cache012");
     ExpectNotEntered(Press("f"));
+}
+
+// A site is reopened by its own file name, never by the number in it.
+TEST_F(HeaderViewTest, SiteIsReopenedByItsOwnFileName) {
+    const SiteRecord own = OkRecord("f", "own", "text/own");
+    cache.WriteSite("cache012", "own.example", {own});
+    cache.WriteSite("cache12", "decoy.example", {OkRecord("f", "decoy", "text/decoy")});
+    ASSERT_EQ(Enter("own.example"), TRUE);
+    EXPECT_EQ(Press("f"), TRUE);
+    ASSERT_EQ(host.viewers.size(), 1u);
+    EXPECT_EQ(host.viewers[0].contents, own.header);
 }
 
 } // namespace

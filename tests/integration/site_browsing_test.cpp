@@ -118,7 +118,7 @@ TEST_F(BrowseTest, InSiteItemsCarryNameKindSizeAndNodeOnly) {
     } const expected[] = {
         {"folder", kFolder, 0},
         {"empty.gif", 0, 0},     // a file of size 0, not a folder
-        {"both", 0, 5},          // body and children: a file
+        {"both", kFolder, 0},    // body and children: a folder, its page inside
         {"file.html", 0, 70000},
     };
     for (size_t i = 0; i < items.size(); ++i) {
@@ -140,7 +140,7 @@ TEST_F(BrowseTest, InSiteItemsCarryNameKindSizeAndNodeOnly) {
         EXPECT_EQ(+item.CustomColumnNumber, 0);
     }
     ASSERT_EQ(Cd("both"), TRUE);
-    EXPECT_EQ(Names(), std::vector<std::string>{"child"});
+    EXPECT_EQ(Names(), (std::vector<std::string>{"index.htm", "child"}));
 }
 
 TEST_F(BrowseTest, SiteWithoutRecordsListsNothing) {

@@ -112,8 +112,11 @@ const UrlCase kUrlCases[] = {
     {"FolderNamedAgainGetsIndex", {"a/b", "a"}, "a/(b=10,index.htm=11)"},
     {"FolderWithSlashGetsIndex", {"a/b", "a/"}, "a/(b=10,index.htm=11)"},
     {"DeeperFolderWithSlashGetsIndex", {"d/e/f", "d/e/"}, "d/(e/(f=10,index.htm=11))"},
-    {"FileGainsChildrenAndStaysAFile", {"a", "a/b"}, "a=10(b=11)"},
-    {"FileBelowFileBelowFolder", {"a/b", "a/b/c"}, "a/(b=10(c=11))"},
+    // A page that URLs go on below becomes a folder holding it as index.htm.
+    {"FileGainsChildrenAndBecomesAFolder", {"a", "a/b"}, "a/(index.htm=10,b=11)"},
+    {"FileBelowFileBelowFolder", {"a/b", "a/b/c"}, "a/(b/(index.htm=10,c=11))"},
+    {"PageGoesOnTwoLevels", {"a", "a/b/c"}, "a/(index.htm=10,b/(c=11))"},
+    {"IndexOfAPageFolderIsADuplicate", {"a", "a/b", "a/index.htm", "a/"}, "a/(index.htm=10,b=11)"},
     {"SameUrlTwiceFirstWins", {"x/y", "x/y"}, "x/(y=10)"},
     {"SlashAloneIsIndex", {"/"}, "index.htm=10"},
     {"EmptyUrlIsIndex", {""}, "index.htm=10"},
@@ -426,18 +429,26 @@ TEST_F(SiteTreeTest, FileNamedCache012IsSiteTwelve) {
     EXPECT_EQ(Names(), (std::vector<std::string>{"a", "b", "c"}));
 }
 
-TEST_F(SiteTreeTest, FileNamedCacheAloneIsSiteZeroAndListsTheRootAgain) {
-    cache.WriteSite("cache", "zero.example", ThreeSmall());
+// Inside a site whatever number its file name carries (none, 0, or not
+// after the digits): the site is listed, not the cache root.
+class SiteFileWithoutNumberTest : public SiteTreeTest, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(SiteFileWithoutNumberTest, SiteWithoutANumberIsEnteredAndListed) {
+    cache.WriteSite(GetParam(), "zero.example", {OkRecord("a", "1"), OkRecord("d/b", "2")});
     ReadRootIntoPanel();
-    const Listing first = ReadRoot();
     ASSERT_EQ(Enter("zero.example"), TRUE);
-    EXPECT_EQ(Info().Flags, 0x8050u);
-    host.ClearRecords();
-    const Listing again = ReadRoot();
-    EXPECT_EQ(again.items, first.items) << "the held root listing, not the site";
-    EXPECT_EQ(again.count, 1);
-    EXPECT_TRUE(host.ProgressBoxes().empty());
+    EXPECT_EQ(CurDir(), "zero.example");
+    EXPECT_EQ(Names(), (std::vector<std::string>{"a", "d"}));
+    ASSERT_EQ(Cd("d"), TRUE);
+    EXPECT_EQ(Names(), std::vector<std::string>{"b"});
+    ASSERT_EQ(Cd(".."), TRUE);
+    ASSERT_EQ(Cd(".."), TRUE);
+    EXPECT_EQ(CurDir(), "");
+    EXPECT_EQ(ReadRoot().count, 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(FileNames, SiteFileWithoutNumberTest, ::testing::Values("cache", "cache0", "cacheX1"),
+                         [](const auto &info) { return std::string(info.param); });
 
 TEST_F(SiteTreeTest, EnteringASiteAgainRebuildsItsTree) {
     cache.WriteSite("cache1", "s.example", {OkRecord("old/one", "1")});
