@@ -611,7 +611,7 @@ size_t FilesIn(Session &session, const std::vector<std::string> &names) {
         if (index < 0) continue;
         if (!session.IsFolder(index)) {
             ++count;
-        } else if (session.ChangeDirectory(name)) {
+        } else if (Enterable(name) && session.ChangeDirectory(name)) {
             std::vector<std::string> inner;
             for (int i = 0; i < session.Count(); ++i) inner.push_back(session.Name(i));
             count += FilesIn(session, inner);

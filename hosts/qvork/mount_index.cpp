@@ -259,24 +259,17 @@ bool MountIndex::HasChildren(const std::string &rawName) {
 
 int MountIndex::AddChild(int parentId, const std::string &rawName, bool folder, uint64_t size,
                          const std::vector<std::string> &source) {
-    const std::string name = WrittenName(rawName);
+    std::string name = WrittenName(rawName);
     if (name.empty()) {
         return -1;
     }
-    auto found = entries_[parentId].children.find(name);
-    if (found != entries_[parentId].children.end()) {
-        // As on disk after a copy: folders of one name merge, a later file
-        // overwrites an earlier one, and a file and a folder keep whichever
-        // came first.
-        MountEntry &existing = entries_[found->second];
-        if (existing.folder && folder) {
-            existing.sources.push_back(source);
-        } else if (!existing.folder && !folder && existing.bodyFd < 0) {
-            existing.sources.assign(1, source);
-            existing.size = size;
-            existing.headerRead = false;
-        }
-        return found->second;
+    // As on disk after a copy: a later item whose name an earlier one took
+    // gets the first free "name~2.ext", "name~3.ext", ...
+    const size_t dot = name.rfind('.');
+    const size_t stem = dot != std::string::npos && dot != 0 ? dot : name.size();
+    const std::string first = name;
+    for (unsigned number = 2; entries_[parentId].children.count(name) != 0; ++number) {
+        name = first.substr(0, stem) + "~" + std::to_string(number) + first.substr(stem);
     }
     MountEntry child;
     child.name = name;
@@ -300,8 +293,7 @@ int MountIndex::ListLocked(int id) {
         ListExtracted(id);
         return 0;
     }
-    // Copied: AddChild grows the deque, and a folder it merges into this one
-    // adds a source while we walk.
+    // Copied: AddChild grows the deque while we walk.
     const std::vector<std::vector<std::string>> sources = entries_[id].sources;
     const int site = entries_[id].site;
     for (const std::vector<std::string> &source : sources) {

@@ -49,9 +49,8 @@ struct MountEntry {
     uint64_t size = 0;   // the stored body's length (files); once `sized`, what is served
     int parent = -1;     // the entry id of the folder holding it; -1 for the top
     int site = -1;       // index in the sites; -1 for a cache folder's top
-    // The plug-in folders (raw names below the site) this entry shows: a
-    // folder into which `get` would write several of them shows them all.
-    // A file has one, its own path.
+    // The plug-in folder (raw names below the site) this entry shows; a
+    // file's is its own path.
     std::vector<std::vector<std::string>> sources;
     // Set when the entry lies below a folder SetDirectory cannot enter (named
     // ".." or "\"): that folder was copied out whole, and this is the
