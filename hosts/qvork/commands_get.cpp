@@ -258,22 +258,16 @@ private:
         session_.ChangeDirectory("..");
     }
 
-    // For a file item whose written name another item claims too: the one
-    // file in `folder` holding the bytes it has when copied alone, among
-    // its name and the entries no item claims that begin as it does. False
-    // when none or several do, and for folders.
+    // For an item whose written name another item claims too: the one file
+    // or folder in `folder` holding what it holds when copied alone (the
+    // same bytes, the same names below), among its name and the entries no
+    // item claims that begin as it does. False when none or several do.
     bool MatchByBytes(Named &item, const std::string &folder,
                       const std::map<std::string, int> &claims, std::vector<std::string> &taken) {
         std::string name;
         std::string error;
-        std::string alone;
-        const bool copied = !item.isFolder && (!work_.Path().empty() || work_.Make(destination_, error)) &&
-                            CopyAlone(session_, item.index, work_, name, error) &&
-                            ReadWhole(work_.Path() + "/" + name, alone);
-        work_.Clear();
-        if (!copied) {
-            return false;
-        }
+        const bool copied = (!work_.Path().empty() || work_.Make(destination_, error)) &&
+                            CopyAlone(session_, item.index, work_, name, error);
         const std::string in = folder.empty() ? destination_ : Full(folder);
         const std::string stem = item.name.substr(0, item.name.find_last_of('.'));
         std::vector<std::string> candidates{item.name};
@@ -288,20 +282,51 @@ private:
         }
         std::vector<std::string> matches;
         for (const std::string &candidate : candidates) {
-            std::string bytes;
-            if (std::find(taken.begin(), taken.end(), candidate) == taken.end() &&
-                fs::is_regular_file(fs::symlink_status(in + "/" + candidate, ignored)) &&
-                fs::file_size(in + "/" + candidate, ignored) == alone.size() &&
-                ReadWhole(in + "/" + candidate, bytes) && bytes == alone) {
+            if (copied && std::find(taken.begin(), taken.end(), candidate) == taken.end() &&
+                SameTree(work_.Path() + "/" + name, in + "/" + candidate)) {
                 matches.push_back(candidate);
             }
         }
+        work_.Clear();
         if (matches.size() != 1) {
             return false;
         }
         item.name = matches[0];
         taken.push_back(item.name);
         return true;
+    }
+
+    // True when `a` and `b` are both files of the same bytes, or both
+    // folders holding the same names with the same contents.
+    static bool SameTree(const std::string &a, const std::string &b) {
+        std::error_code ignored;
+        const fs::file_status sa = fs::symlink_status(a, ignored);
+        const fs::file_status sb = fs::symlink_status(b, ignored);
+        if (fs::is_regular_file(sa) && fs::is_regular_file(sb)) {
+            std::string x;
+            std::string y;
+            return fs::file_size(a, ignored) == fs::file_size(b, ignored) && ReadWhole(a, x) &&
+                   ReadWhole(b, y) && x == y;
+        }
+        if (!fs::is_directory(sa) || !fs::is_directory(sb)) {
+            return false;
+        }
+        auto names = [](const std::string &path) {
+            std::vector<std::string> found;
+            std::error_code failed;
+            for (const auto &entry : fs::directory_iterator(path, failed)) {
+                found.push_back(entry.path().filename().string());
+            }
+            std::sort(found.begin(), found.end());
+            return found;
+        };
+        const std::vector<std::string> inA = names(a);
+        if (inA != names(b)) {
+            return false;
+        }
+        return std::all_of(inA.begin(), inA.end(), [&](const std::string &entry) {
+            return SameTree(a + "/" + entry, b + "/" + entry);
+        });
     }
 
     // What the plug-in named item `index` in `folder`: the listed name when
@@ -604,16 +629,17 @@ std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>> FilesUnder(cons
 
 // The files the items at `indexes` hold, counted through the plug-in: a
 // folder (or site) is entered and walked.
-size_t FilesIn(Session &session, const std::vector<std::string> &names) {
+size_t FilesIn(Session &session, const std::vector<int> &indexes) {
     size_t count = 0;
-    for (const std::string &name : names) {
-        const int index = session.Find(name);
-        if (index < 0) continue;
+    for (int index : indexes) {
+        if (index >= session.Count()) continue;
+        const std::string name = session.Name(index);
+        session.SetCurrentItem(index); // a site name two site files share
         if (!session.IsFolder(index)) {
             ++count;
         } else if (Enterable(name) && session.ChangeDirectory(name)) {
-            std::vector<std::string> inner;
-            for (int i = 0; i < session.Count(); ++i) inner.push_back(session.Name(i));
+            std::vector<int> inner(static_cast<size_t>(session.Count()));
+            for (int i = 0; i < session.Count(); ++i) inner[static_cast<size_t>(i)] = i;
             count += FilesIn(session, inner);
             session.ChangeDirectory("..");
         }
@@ -623,8 +649,8 @@ size_t FilesIn(Session &session, const std::vector<std::string> &names) {
 
 // "copied N of M files (B bytes)": what the copy really wrote (files new
 // under `destination` since `before`, or new in place of older ones) of the
-// files the items named `chosen` hold.
-void PrintCopySummary(Session &session, const std::vector<std::string> &chosen,
+// files the items at `chosen` hold.
+void PrintCopySummary(Session &session, const std::vector<int> &chosen,
                       const std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>> &before,
                       const std::string &destination) {
     size_t written = 0;
@@ -721,10 +747,6 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         return Fail("cannot create the destination folder " + Quoted(destination) +
                     (made ? ": " + made.message() : ""));
     }
-    std::vector<std::string> chosenNames;
-    for (int index : chosen) {
-        chosenNames.push_back(session.Name(index));
-    }
     const auto before = FilesUnder(destination);
     std::vector<int> failed;
     bool copied = false;
@@ -737,7 +759,7 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     }
     const bool adds = !line.noTimes || line.decode || line.manifest || line.offline;
     if (!adds) {
-        PrintCopySummary(session, chosenNames, before, destination);
+        PrintCopySummary(session, chosen, before, destination);
         return ReportGet(failed, chosen.size(), copied, nullptr, destination);
     }
     CopyOut copy(session, ui, line, destination);
@@ -756,7 +778,7 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     }
     copy.Survey(copiedItems, "", site, urlFolder);
     const bool finished = copy.Finish();
-    PrintCopySummary(session, chosenNames, before, destination);
+    PrintCopySummary(session, chosen, before, destination);
     const int result = ReportGet(failed, chosen.size(), copied, &copy, destination);
     return result == kExitOk && !finished ? kExitFailed : result;
 }

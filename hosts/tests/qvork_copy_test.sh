@@ -115,6 +115,11 @@ check "hostile get: gzip decoded though a folder is named '..'" cmp -s "$WORK/h/
 check "hostile get: a clashing name maps only to its own body" awk -F'\t' -v dir="$WORK/h" '
     $1 ~ /dup[?:]x$/ { getline body < (dir "/" $2); if (body != ($1 ~ /\?/ ? "first" : "second")) exit 1; n++ }
     END { exit n != 2 }' "$WORK/m3.tsv"
+run --cache "$WORK/hostile" get --manifest "$WORK/m4.tsv" cache2 cache4 -C "$WORK/e"
+check "two sites of one name: all files counted" stdout_has "copied 3 of 3 files"
+check "two sites of one name: each body mapped to its own file" awk -F'\t' -v dir="$WORK/e" '
+    NR > 1 { getline body < (dir "/" $2); if (body != ($1 ~ /other/ ? "other" : $1 ~ /gif/ ? "GIF89a" : "A")) exit 1; n++ }
+    END { exit n != 3 }' "$WORK/m4.tsv"
 run --cache "$WORK/hostile" ls -R www.hostile.test
 check "ls -R: a folder named '..' is not entered" stderr_has "cannot enter www.hostile.test/dots/.."
 
