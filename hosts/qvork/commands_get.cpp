@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 
 #include "hosts/qvork/cache_paths.h"
@@ -493,7 +494,10 @@ private:
     // false when it could not be written.
     bool Rewrite(WrittenFile &file,
                  const std::map<std::pair<std::string, std::string>, const WrittenFile *> &byKey) {
-        const LinkMap map = [&](const std::string &link) -> std::optional<std::string> {
+        // A page names the same targets again and again (its style sheet,
+        // its logo, its menu): each link is resolved once per page.
+        std::unordered_map<std::string, std::optional<std::string>> resolved;
+        const LinkMap resolve = [&](const std::string &link) -> std::optional<std::string> {
             if (link.empty() || link[0] == '#') {
                 return std::nullopt; // within the page itself
             }
@@ -508,6 +512,13 @@ private:
                 return whole == link ? std::nullopt : std::optional<std::string>(whole);
             }
             return RelativeLink(file.path, found->second->path) + FragmentOf(absolute);
+        };
+        const LinkMap map = [&](const std::string &link) -> std::optional<std::string> {
+            const auto known = resolved.find(link);
+            if (known != resolved.end()) {
+                return known->second;
+            }
+            return resolved.emplace(link, resolve(link)).first->second;
         };
         std::string text;
         if (file.Redirect()) {

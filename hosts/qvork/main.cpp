@@ -104,6 +104,11 @@ int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &li
     if ((line.command == "ls" && line.longListing) || line.command == "get") {
         views.emplace();
     }
+    // The views' files are gone before their folder is removed.
+    struct DeletionsFinished {
+        TerminalUi &ui;
+        ~DeletionsFinished() { ui.FinishDeletions(); }
+    } deletionsFinished{ui};
     Session session(module);
     session.SetTarget(target);
     if (line.command == "ls") {

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "hosts/qvork/mount_index.h"
+#include "hosts/qvork/mount_names.h"
 #include "hosts/qvork/web/body_decode.h"
 
 namespace qvork_host {
@@ -35,7 +36,8 @@ void MountIndex::ExtractFolder(int id, int item) {
         !session_.CopyItems({item}, target, OPM_SILENT, failed)) {
         Warn(entries_[id].name + ": the folder could not be copied out");
     }
-    entries_[id].extracted = target + "/" + entries_[id].name;
+    // Alone in a fresh folder, the copy writes it under its name unnumbered.
+    entries_[id].extracted = target + "/" + WrittenName(entries_[id].source.back());
 }
 
 void MountIndex::ListExtracted(int id) {
@@ -53,7 +55,7 @@ void MountIndex::ListExtracted(int id) {
             continue;
         }
         const int child = AddChild(id, name, S_ISDIR(st.st_mode), static_cast<uint64_t>(st.st_size),
-                                   entries_[id].sources[0]);
+                                   entries_[id].source);
         if (child >= 0) {
             entries_[child].extracted = path;
         }
@@ -62,7 +64,7 @@ void MountIndex::ListExtracted(int id) {
 }
 
 int MountIndex::ExtractLocked(MountEntry &entry) {
-    std::vector<std::string> folder = entry.sources[0];
+    std::vector<std::string> folder = entry.source;
     const std::string raw = folder.back();
     folder.pop_back();
     if (!SiteUnchanged(entry.site)) {

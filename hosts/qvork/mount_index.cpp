@@ -108,7 +108,6 @@ bool MountIndex::Start(const std::string &source, std::string &error) {
         entries_.emplace_back();
         entries_[0].folder = true;
         entries_[0].site = 0;
-        entries_[0].sources.emplace_back();
         return true;
     }
     // The site files of a cache folder lie in its icache/, or in it.
@@ -125,7 +124,7 @@ bool MountIndex::Start(const std::string &source, std::string &error) {
         site.rawName = session_.Name(i);
         site.cacheFile = TextOf(item.Description);
         site.filePath = folder + "/" + site.cacheFile;
-        if (WrittenName(site.rawName).empty() || site.cacheFile.find('/') != std::string::npos ||
+        if (site.cacheFile.find('/') != std::string::npos ||
             stat(site.filePath.c_str(), &site.signature) != 0) {
             continue;
         }
@@ -149,7 +148,6 @@ bool MountIndex::Start(const std::string &source, std::string &error) {
         site.folder = true;
         site.parent = 0;
         site.site = static_cast<int>(s);
-        site.sources.emplace_back();
         entries_[0].children[site.name] = static_cast<int>(entries_.size());
         entries_.push_back(site);
     }
@@ -259,17 +257,19 @@ bool MountIndex::HasChildren(const std::string &rawName) {
 
 int MountIndex::AddChild(int parentId, const std::string &rawName, bool folder, uint64_t size,
                          const std::vector<std::string> &source) {
-    std::string name = WrittenName(rawName);
-    if (name.empty()) {
-        return -1;
-    }
-    // As on disk after a copy: a later item whose name an earlier one took
-    // gets the first free "name~2.ext", "name~3.ext", ...
-    const size_t dot = name.rfind('.');
-    const size_t stem = dot != std::string::npos && dot != 0 ? dot : name.size();
-    const std::string first = name;
-    for (unsigned number = 2; entries_[parentId].children.count(name) != 0; ++number) {
-        name = first.substr(0, stem) + "~" + std::to_string(number) + first.substr(stem);
+    // As a copy of the whole site writes it: a name something earlier in
+    // this folder took (a file or a folder) is numbered, "x~2", "x~3", ...
+    // Numbers below the last one a name got were all taken then, and still
+    // are: the search goes on from there.
+    const std::string written = WrittenName(rawName);
+    std::string name = written;
+    MountEntry &parent = entries_[parentId];
+    if (parent.children.count(name) != 0) {
+        unsigned &number = parent.lastNumber[written];
+        do {
+            number = std::max(number + 1, 2u);
+            name = NumberedName(written, number);
+        } while (parent.children.count(name) != 0);
     }
     MountEntry child;
     child.name = name;
@@ -277,7 +277,7 @@ int MountIndex::AddChild(int parentId, const std::string &rawName, bool folder, 
     child.size = folder ? 0 : size;
     child.parent = parentId;
     child.site = entries_[parentId].site;
-    child.sources.push_back(source);
+    child.source = source;
     const int id = static_cast<int>(entries_.size());
     entries_.push_back(child);
     entries_[parentId].children[name] = id;
@@ -293,32 +293,28 @@ int MountIndex::ListLocked(int id) {
         ListExtracted(id);
         return 0;
     }
-    // Copied: AddChild grows the deque while we walk.
-    const std::vector<std::vector<std::string>> sources = entries_[id].sources;
-    const int site = entries_[id].site;
-    for (const std::vector<std::string> &source : sources) {
-        if (!GoTo(site, source)) {
-            continue; // a damaged site shows what it can
-        }
-        // The listing is copied before the probes below move the plug-in.
-        std::vector<std::pair<std::string, PluginPanelItem>> items;
-        for (int i = 0; i < session_.Count(); ++i) {
-            items.emplace_back(session_.Name(i), session_.Item(i));
-        }
-        for (size_t i = 0; i < items.size(); ++i) {
-            const auto &[raw, item] = items[i];
-            const bool listedFolder = (item.FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            // A copy writes an entry with children as a folder.
-            const bool folder = listedFolder || HasChildren(raw);
-            std::vector<std::string> path = source;
-            path.push_back(raw);
-            const uint64_t size = (static_cast<uint64_t>(item.FindData.nFileSizeHigh) << 32) |
-                                  item.FindData.nFileSizeLow;
-            const int child = AddChild(id, raw, folder, size, path);
-            if (child >= 0 && listedFolder && !Enterable(raw) && !entries_[child].listed &&
-                entries_[child].extracted.empty()) {
-                ExtractFolder(child, static_cast<int>(i));
-            }
+    // Copied: AddChild grows the deque.
+    const std::vector<std::string> source = entries_[id].source;
+    if (!GoTo(entries_[id].site, source)) {
+        return 0; // a damaged site shows what it can
+    }
+    // The listing is copied before the probes below move the plug-in.
+    std::vector<std::pair<std::string, PluginPanelItem>> items;
+    for (int i = 0; i < session_.Count(); ++i) {
+        items.emplace_back(session_.Name(i), session_.Item(i));
+    }
+    for (size_t i = 0; i < items.size(); ++i) {
+        const auto &[raw, item] = items[i];
+        const bool listedFolder = (item.FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        // A copy writes an entry with children as a folder.
+        const bool folder = listedFolder || HasChildren(raw);
+        std::vector<std::string> path = source;
+        path.push_back(raw);
+        const uint64_t size = (static_cast<uint64_t>(item.FindData.nFileSizeHigh) << 32) |
+                              item.FindData.nFileSizeLow;
+        const int child = AddChild(id, raw, folder, size, path);
+        if (listedFolder && !Enterable(raw)) {
+            ExtractFolder(child, static_cast<int>(i));
         }
     }
     return 0;
@@ -354,7 +350,7 @@ bool MountIndex::ReadHeaderLocked(MountEntry &entry) {
         return entry.headerRead;
     }
     entry.headerRead = true;
-    std::vector<std::string> folder = entry.sources[0];
+    std::vector<std::string> folder = entry.source;
     const std::string raw = folder.back();
     folder.pop_back();
     if (!SiteUnchanged(entry.site) || !GoTo(entry.site, folder)) {

@@ -12,8 +12,9 @@
 //     extracted body (pread on its descriptor) run outside it.
 //  2. Entries are never removed or moved once made (a deque): ids and
 //     references stay valid for the life of the index.
-//  3. Names are the ones `qvork get` writes (WrittenName); within a folder
-//     they are unique, resolved as `get` resolves a clash on disk.
+//  3. Names are the ones `qvork get` of the whole site writes (WrittenName),
+//     unique within a folder: a later item whose name an earlier one took
+//     is numbered (NumberedName) in listing order, as the copy numbers it.
 #ifndef QVORK_HOSTS_MOUNT_INDEX_H
 #define QVORK_HOSTS_MOUNT_INDEX_H
 
@@ -49,15 +50,15 @@ struct MountEntry {
     uint64_t size = 0;   // the stored body's length (files); once `sized`, what is served
     int parent = -1;     // the entry id of the folder holding it; -1 for the top
     int site = -1;       // index in the sites; -1 for a cache folder's top
-    // The plug-in folder (raw names below the site) this entry shows; a
-    // file's is its own path.
-    std::vector<std::vector<std::string>> sources;
+    // The raw names below the site that lead the plug-in to this entry.
+    std::vector<std::string> source;
     // Set when the entry lies below a folder SetDirectory cannot enter (named
     // ".." or "\"): that folder was copied out whole, and this is the
     // entry's copy on disk.
     std::string extracted;
     bool listed = false;               // children read
     std::map<std::string, int> children;
+    std::map<std::string, unsigned> lastNumber; // written name: its last "~N" given here
     bool headerRead = false;
     HeaderFacts header;                // when headerRead
     int bodyFd = -1;                   // the extracted body while cached; -1 when not

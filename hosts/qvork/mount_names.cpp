@@ -1,6 +1,7 @@
 // Names as a copy writes them (see the header).
 #include "hosts/qvork/mount_names.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -38,6 +39,9 @@ bool IsDeviceName(const std::string &name) {
 
 std::string WrittenName(const std::string &listed) {
     std::string name = listed.substr(0, std::strlen(listed.c_str()));
+    if (name.empty()) {
+        return "-"; // no name would be the folder itself
+    }
     if (name.size() > kCopyNameLimit) {
         name.resize(kCopyNameLimit - 1);
     }
@@ -63,6 +67,20 @@ std::string WrittenName(const std::string &listed) {
         name.resize(kLinuxNameLimit);
     }
     return name;
+}
+
+std::string NumberedName(const std::string &name, unsigned number) {
+    const std::string suffix = "~" + std::to_string(number);
+    const size_t dot = name.rfind('.');
+    size_t stem = dot != std::string::npos && dot != 0 ? dot : name.size();
+    std::string extension = name.substr(stem);
+    if (stem + suffix.size() + extension.size() > kLinuxNameLimit) {
+        if (suffix.size() + extension.size() >= kLinuxNameLimit) {
+            extension.clear(); // no room for the extension: the number ends the name
+        }
+        stem = std::min(stem, kLinuxNameLimit - suffix.size() - extension.size());
+    }
+    return name.substr(0, stem) + suffix + extension;
 }
 
 } // namespace qvork_host

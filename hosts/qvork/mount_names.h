@@ -10,9 +10,15 @@
 
 namespace qvork_host {
 
-// "" for a name nothing can be written under (an empty one). Longer than a
-// Linux name may be (255 bytes): cut there.
+// An empty name is written as "-", like a name of dots. Longer than a Linux
+// name may be (255 bytes): cut there.
 std::string WrittenName(const std::string &listed);
+
+// The name a copy gives an item whose written name `name` is already taken
+// in its folder by something the same copy wrote: "name~2.ext" for
+// `number` 2, the number before the extension, the stem cut so the whole
+// fits a Linux name.
+std::string NumberedName(const std::string &name, unsigned number);
 
 } // namespace qvork_host
 

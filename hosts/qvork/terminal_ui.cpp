@@ -1,6 +1,7 @@
 // The line-oriented terminal behind the plug-in's services.
 #include "hosts/qvork/terminal_ui.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 
 #include "hosts/qvork/text_output.h"
@@ -318,14 +318,28 @@ int TerminalUi::ShowFile(const std::string &path, const std::string &title, DWOR
     if (captured_ == nullptr) {
         ClearProgressLine();
     }
-    std::ifstream file(path, std::ios::binary);
+    // Plain reads: ls -l views one header per file, and a stream object
+    // per view cost more than the header itself.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     int shown = 0;
-    if (!file) {
+    std::string content;
+    bool read = fd >= 0;
+    while (read) {
+        char buffer[1 << 14];
+        const ssize_t got = ::read(fd, buffer, sizeof(buffer));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        read = got >= 0;
+        if (got <= 0) {
+            break;
+        }
+        content.append(buffer, static_cast<size_t>(got));
+    }
+    if (!read) {
         std::fprintf(stderr, "qvork: cannot open %s to show %s: %s\n", path.c_str(),
                      DisplayText(title).c_str(), std::strerror(errno));
     } else {
-        const std::string content((std::istreambuf_iterator<char>(file)),
-                                  std::istreambuf_iterator<char>());
         if (captured_ != nullptr) {
             *captured_ = content;
         } else if (facts_.outputIsTerminal) {
@@ -344,11 +358,65 @@ int TerminalUi::ShowFile(const std::string &path, const std::string &title, DWOR
         shown = 1;
         ++filesShown_;
     }
-    file.close();
+    if (fd >= 0) {
+        close(fd);
+    }
     if ((flags & VF_DELETEONCLOSE) != 0) {
-        std::remove(path.c_str());
+        if (captured_ != nullptr) {
+            remover_.Remove(path);
+        } else {
+            std::remove(path.c_str());
+        }
     }
     return shown;
+}
+
+void FileRemover::Remove(const std::string &path) {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (queue_.size() < kQueued) {
+            queue_.push_back(path);
+            if (!thread_.joinable()) {
+                stopping_ = false;
+                thread_ = std::thread([this] { Run(); });
+            }
+            // The thread is woken once a batch is ready: a wake per file
+            // would cost more than the removal it spares.
+            if (queue_.size() % kBatch == 0) {
+                wake_.notify_one();
+            }
+            return;
+        }
+    }
+    std::remove(path.c_str());
+}
+
+void FileRemover::Finish() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        stopping_ = true;
+        wake_.notify_one();
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void FileRemover::Run() {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+        wake_.wait(hold, [this] { return stopping_ || queue_.size() >= kBatch; });
+        if (queue_.empty()) {
+            return; // stopping, and nothing left
+        }
+        std::deque<std::string> batch;
+        batch.swap(queue_);
+        hold.unlock();
+        for (const std::string &path : batch) {
+            std::remove(path.c_str());
+        }
+        hold.lock();
+    }
 }
 
 } // namespace qvork_host

@@ -8,10 +8,14 @@
 #define QVORK_HOSTS_TERMINAL_UI_H
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "hosts/qvork/dialog_items.h"
 #include "hosts/qvork/host_services.h"
@@ -25,6 +29,29 @@ struct TerminalFacts {
 };
 
 TerminalFacts ProbeTerminal();
+
+// Removes files on a thread of its own, kBatch at a time: ls -l views one
+// header a file, and deleting each view's file costs a sixth of the view.
+// At most kQueued removals wait; past that the caller removes its file
+// itself.
+class FileRemover {
+public:
+    ~FileRemover() { Finish(); }
+    void Remove(const std::string &path);
+    // Returns once every file handed over is removed.
+    void Finish();
+
+private:
+    void Run();
+
+    static constexpr size_t kBatch = 64;
+    static constexpr size_t kQueued = 4 * kBatch;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<std::string> queue_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
 
 class TerminalUi : public HostUi {
 public:
@@ -50,8 +77,10 @@ public:
     // Files the viewer was asked to show and could show.
     int FilesShown() const { return filesShown_; }
     // While set, the viewer's files are read into `sink` (and deleted as the
-    // viewer would) instead of being printed.
+    // viewer would, on a thread of their own) instead of being printed.
     void CaptureFiles(std::string *sink) { captured_ = sink; }
+    // Returns once the files of captured views are deleted.
+    void FinishDeletions() { remover_.Finish(); }
     // Whether the progress line may be drawn (standard error is a terminal).
     bool DrawsProgress() const { return facts_.errorIsTerminal; }
     // Removes the progress line, if one is drawn.
@@ -82,6 +111,7 @@ private:
     std::string progressShown_; // the text of the drawn progress line; "" when none
     std::chrono::steady_clock::time_point lastDraw_{};
     uintptr_t screensSaved_ = 0;
+    FileRemover remover_;
 };
 
 // The one line that stands for a progress box: its title, a bar of

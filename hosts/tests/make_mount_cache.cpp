@@ -1,11 +1,12 @@
 // Writes the cache the mount tests run against: OUTDIR/icache/
 //   cache1  www.hostile.test  names a copy must change (":", "?", "..",
-//           a device name, a clash), an entry with a body and children,
+//           a device name, clashes numbered "~2" by files and folders), an entry with a body and children,
 //           Last-Modified and Date headers, a gzip-encoded body, and 40
 //           files of 70000 bytes
 //   cache2  www.example.com   one page
 //   cache3  broken.test       cut short in its second record
 //   cache4  www.example.com   a second site of the same name, two pages
+//   cache5  (no name)         one page
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -44,6 +45,12 @@ int main(int argc, char **argv) {
             OkRecord("docs/page.html", "page\n"),
             OkRecord("dup?x", "first\n"),
             OkRecord("dup:x", "second\n"),
+            OkRecord("dup|x", "third\n"),
+            OkRecord("dup-x~2", "numbered already\n"),
+            OkRecord("sub:dir/in.html", "in\n"),
+            OkRecord("sub?dir", "file after folder\n"),
+            OkRecord("p:1.html", "p1\n"),
+            OkRecord("p?1.html", "p1 again\n"),
             Dated("packed.txt", Gzipped("hello, decoded\n"), "Content-Encoding: gzip"),
         };
         for (int i = 0; i < 40; ++i) {
@@ -59,6 +66,7 @@ int main(int argc, char **argv) {
                       cut);
         WriteSiteFile(cache / "cache4", "www.example.com",
                       {OkRecord("a.html", "A\n"), OkRecord("img/b.gif", "GIF89a")});
+        WriteSiteFile(cache / "cache5", "", {OkRecord("nameless.html", "no site name\n")});
     } catch (const std::exception &error) {
         std::cerr << "make_mount_cache: " << error.what() << "\n";
         return 1;

@@ -62,14 +62,18 @@ no_sanitizer_report() { ! grep -qE 'ERROR: AddressSanitizer|runtime error:|LeakS
 gone() { ! mountpoint -q "$MNT" && [ -z "$(ls -A "$TMPDIR")" ]; }
 
 mount_it "$WORK/cache"
-check "one folder per site, same names told apart by cache file" \
-    diff <(ls "$MNT") <(printf '%s\n' broken.test www.example.com@cache2 www.example.com@cache4 \
+check "one folder per site, same names told apart by cache file, no name as -" \
+    diff <(ls "$MNT") <(printf '%s\n' - broken.test www.example.com@cache2 www.example.com@cache4 \
                                       www.hostile.test)
+check "the site without a name" [ "$(cat "$MNT/-/nameless.html")" = "no site name" ]
 
 "$QVORK" --cache "$WORK/cache" get www.hostile.test -C "$WORK/get" >/dev/null 2>"$ERR"
 check "diff -r of the mount against qvork get" diff -r "$MNT/www.hostile.test" "$WORK/get/www.hostile.test"
 check "hostile names as get writes them" test -f "$MNT/www.hostile.test/dots/--/evil.txt" \
     -a -f "$MNT/www.hostile.test/_CON.txt" -a -f "$MNT/www.hostile.test/a-b-c=1"
+check "clashing names numbered in listing order" [ "$(cat "$MNT/www.hostile.test/dup-x"{,~2,~3,~2~2} \
+    "$MNT/www.hostile.test/"{sub-dir/in.html,sub-dir~2,p-1.html,p-1~2.html,docs/index.htm} | tr '\n' ,)" \
+    = "first,second,third,numbered already,in,file after folder,p1,p1 again,docs body," ]
 
 H=$MNT/www.hostile.test
 check "user.http.header" diff <(getfattr 2>/dev/null --only-values -n user.http.header "$H/index.html") \

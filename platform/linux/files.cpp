@@ -209,28 +209,30 @@ UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char 
         }
         return unique;
     }
-    struct stat info;
-    if (stat(native[0] != '\0' ? native : ".", &info) != 0 || !S_ISDIR(info.st_mode)) {
-        SetLastError(ERROR_DIRECTORY);
-        return 0;
-    }
+    // The folder is looked at only when a name cannot be made in it (a
+    // missing folder is ERROR_DIRECTORY whatever else is wrong): a header
+    // view creates one temporary file each, and most calls succeed.
     char candidate[MAX_PATH];
     for (UINT attempt = 0; attempt < 0xFFFFu; attempt++) {
         UINT number = NextTempNumber();
-        if (!FormatTempName(native, prefix, number, candidate)) {
-            SetLastError(ERROR_BUFFER_OVERFLOW);
-            return 0;
-        }
-        int fd = open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        BOOL formatted = FormatTempName(native, prefix, number, candidate);
+        int fd = formatted ? open(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666) : -1;
         if (fd >= 0) {
             close(fd);
             memcpy(tempFileName, candidate, strlen(candidate) + 1);
             return number;
         }
-        if (errno != EEXIST) {
-            SetLastErrorFromErrno(errno, candidate);
-            return 0;
-        }
+        int error = errno;
+        if (formatted && error == EEXIST)
+            continue;
+        struct stat info;
+        if (stat(native[0] != '\0' ? native : ".", &info) != 0 || !S_ISDIR(info.st_mode))
+            SetLastError(ERROR_DIRECTORY);
+        else if (!formatted)
+            SetLastError(ERROR_BUFFER_OVERFLOW);
+        else
+            SetLastErrorFromErrno(error, candidate);
+        return 0;
     }
     SetLastError(ERROR_FILE_EXISTS);
     return 0;

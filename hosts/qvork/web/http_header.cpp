@@ -115,8 +115,53 @@ HttpHeader ParseHttpHeader(const std::string &text) {
     return header;
 }
 
+namespace {
+
+// The digits of value[at, at + count) as a number; -1 unless all are digits.
+int DigitsAt(const std::string &value, size_t at, size_t count) {
+    int number = 0;
+    for (size_t i = at; i < at + count; ++i) {
+        if (value[i] < '0' || value[i] > '9') {
+            return -1;
+        }
+        number = number * 10 + (value[i] - '0');
+    }
+    return number;
+}
+
+// The usual form exactly, "Sun, 06 Nov 1994 08:49:37 GMT", read without
+// sscanf (ls -l reads one date a file); false for anything else, which the
+// general reading below then takes.
+bool ReadUsualDate(const std::string &value, std::optional<time_t> &when) {
+    static const char kShape[] = "Aaa, 00 Aaa 0000 00:00:00 GMT";
+    if (value.size() != sizeof(kShape) - 1) {
+        return false;
+    }
+    for (size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        const char shape = kShape[i];
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        const bool fits = shape == '0'                  ? c >= '0' && c <= '9'
+                          : shape == 'A' || shape == 'a' ? letter
+                                                         : c == shape;
+        if (!fits) {
+            return false;
+        }
+    }
+    const std::string month = value.substr(8, 3);
+    when = Compose(DigitsAt(value, 12, 4), MonthOf(month.c_str()), DigitsAt(value, 5, 2),
+                   DigitsAt(value, 17, 2), DigitsAt(value, 20, 2), DigitsAt(value, 23, 2));
+    return true;
+}
+
+} // namespace
+
 std::optional<time_t> ParseHttpDate(const std::string &text) {
     const std::string value = Trimmed(text);
+    std::optional<time_t> usual;
+    if (ReadUsualDate(value, usual)) {
+        return usual;
+    }
     char weekday[16] = {0};
     char month[8] = {0};
     int day = 0, year = 0, hour = 0, minute = 0, second = 0;
@@ -155,9 +200,26 @@ std::string IsoDate(time_t when) {
     if (gmtime_r(&when, &parts) == nullptr) {
         return std::string();
     }
-    std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
-                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
-    return text;
+    const int year = parts.tm_year + 1900;
+    if (year < 0 || year > 9999) {
+        std::snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02dZ", year,
+                      parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+        return text;
+    }
+    // "YYYY-MM-DDThh:mm:ssZ" digit by digit: ls -l writes one a file.
+    std::string out = "0000-00-00T00:00:00Z";
+    auto put = [&out](size_t at, int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10) {
+            out[at + static_cast<size_t>(i)] = static_cast<char>('0' + value % 10);
+        }
+    };
+    put(0, year, 4);
+    put(5, parts.tm_mon + 1, 2);
+    put(8, parts.tm_mday, 2);
+    put(11, parts.tm_hour, 2);
+    put(14, parts.tm_min, 2);
+    put(17, parts.tm_sec, 2);
+    return out;
 }
 
 std::vector<std::string> HeaderTokens(const std::string &value) {

@@ -310,6 +310,7 @@ std::string RewriteHtml(const std::string &page, const LinkMap &map) {
     options.allocator = &Arena::Allocate;
     options.deallocator = &Arena::Release;
     options.userdata = &arena;
+    options.max_errors = 0; // parse errors are not looked at: none is recorded
     GumboOutput *output = gumbo_parse_with_options(&options, page.data(), page.size());
     if (output == nullptr) {
         return page;
