@@ -165,17 +165,38 @@ public:
         std::vector<Named> named;
         std::map<std::string, int> claims;
         for (int index : indexes) {
-            Named item{index, session_.Name(index), session_.IsFolder(index), ""};
-            if (WrittenName(item.index, folder, item.isFolder, item.name)) {
+            Named item{index, session_.Name(index), session_.IsFolder(index), "", true};
+            if (WrittenName(item.index, folder, item.isFolder, item.name, item.sure)) {
                 ++claims[item.name];
                 named.push_back(std::move(item));
             }
         }
-        std::vector<std::string> taken;
+        // An item is unsure of its name when another claims it too, or when
+        // an entry no item claims begins as it does (an earlier item may
+        // hold this name and this item a numbered one).
+        std::vector<std::string> entries;
+        std::error_code ignored;
+        for (const auto &entry : fs::directory_iterator(folder.empty() ? destination_ : Full(folder), ignored)) {
+            entries.push_back(entry.path().filename().string());
+        }
+        // Sorted, the entries that begin as a name lie together.
+        std::sort(entries.begin(), entries.end());
+        std::vector<std::string> taken; // the names of the items that are sure
         for (Named &item : named) {
-            if (claims[item.name] > 1 && !MatchByBytes(item, folder, claims, taken)) {
-                Warn(Quoted(item.listed) + ": shares its written name " + Quoted(item.name) +
-                     " with another item; which file holds it is not known");
+            const std::string stem = item.name.substr(0, item.name.find_last_of('.'));
+            for (auto it = std::lower_bound(entries.begin(), entries.end(), stem);
+                 item.sure && it != entries.end() && it->compare(0, stem.size(), stem) == 0; ++it) {
+                item.sure = claims.count(*it) != 0 || *it == item.name;
+            }
+            item.sure = item.sure && claims[item.name] == 1;
+            if (item.sure) {
+                taken.push_back(item.name);
+            }
+        }
+        for (Named &item : named) {
+            if (!item.sure && !MatchByBytes(item, folder, entries, taken)) {
+                Warn(Quoted(item.listed) + ": its name clashes with another's written name " +
+                     Quoted(item.name) + "; which file holds it is not known");
                 ++warnings_;
                 continue;
             }
@@ -229,7 +250,15 @@ private:
         std::string listed;
         bool isFolder;
         std::string name; // as written
+        bool sure;        // of `name`
     };
+
+    // True when `entry` begins as `name` does before its extension, as the
+    // numbered names made from it do.
+    static bool BeginsAs(const std::string &entry, const std::string &name) {
+        const std::string stem = name.substr(0, name.find_last_of('.'));
+        return entry != name && entry.compare(0, stem.size(), stem) == 0;
+    }
 
     void SurveyOne(const Named &item, const std::string &folder, const std::string &site,
                    const std::string &urlFolder) {
@@ -259,33 +288,23 @@ private:
         session_.ChangeDirectory("..");
     }
 
-    // For an item whose written name another item claims too: the one file
-    // or folder in `folder` holding what it holds when copied alone (the
-    // same bytes, the same names below), among its name and the entries no
-    // item claims that begin as it does. False when none or several do.
+    // For an item unsure of its name: the one file or folder in `folder`
+    // holding what it holds when copied alone (the same bytes, the same
+    // names below), among its name and the entries that begin as it does,
+    // none `taken`. False when none or several do.
     bool MatchByBytes(Named &item, const std::string &folder,
-                      const std::map<std::string, int> &claims, std::vector<std::string> &taken) {
+                      const std::vector<std::string> &entries, std::vector<std::string> &taken) {
         std::string name;
         std::string error;
         const bool copied = (!work_.Path().empty() || work_.Make(destination_, error)) &&
                             CopyAlone(session_, item.index, work_, name, error);
         const std::string in = folder.empty() ? destination_ : Full(folder);
-        const std::string stem = item.name.substr(0, item.name.find_last_of('.'));
-        std::vector<std::string> candidates{item.name};
-        std::error_code ignored;
-        for (const auto &entry : fs::directory_iterator(in, ignored)) {
-            const std::string entryName = entry.path().filename().string();
-            // Numbered names keep the start of the name they stand for;
-            // anything else is no candidate (it may be the user's own file).
-            if (claims.count(entryName) == 0 && entryName.compare(0, stem.size(), stem) == 0) {
-                candidates.push_back(entryName);
-            }
-        }
         std::vector<std::string> matches;
-        for (const std::string &candidate : candidates) {
-            if (copied && std::find(taken.begin(), taken.end(), candidate) == taken.end() &&
-                SameTree(work_.Path() + "/" + name, in + "/" + candidate)) {
-                matches.push_back(candidate);
+        for (const std::string &entry : entries) {
+            if (copied && (entry == item.name || BeginsAs(entry, item.name)) &&
+                std::find(taken.begin(), taken.end(), entry) == taken.end() &&
+                SameTree(work_.Path() + "/" + name, in + "/" + entry)) {
+                matches.push_back(entry);
             }
         }
         work_.Clear();
@@ -332,7 +351,9 @@ private:
 
     // What the plug-in named item `index` in `folder`: the listed name when
     // an entry of the right kind bears it, else learned by a copy alone.
-    bool WrittenName(int index, const std::string &folder, bool isFolder, std::string &name) {
+    bool WrittenName(int index, const std::string &folder, bool isFolder, std::string &name,
+                     bool &sure) {
+        sure = true;
         const std::string listed = session_.Name(index);
         const std::string in = folder.empty() ? destination_ : Full(folder);
         std::error_code ignored;
@@ -354,12 +375,14 @@ private:
         }
         const bool learned = CopyAlone(session_, index, work_, name, error);
         work_.Clear();
-        if (!learned || !kindFits(name)) {
-            Warn(Quoted(listed) + ": not found among the files written" +
-                 (learned ? "" : " (" + error + ")"));
+        if (!learned) {
+            Warn(Quoted(listed) + ": not found among the files written (" + error + ")");
             ++warnings_;
             return false;
         }
+        // Of the wrong kind there: an earlier item took the name, and this
+        // one is under a numbered one.
+        sure = kindFits(name);
         return true;
     }
 
