@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "crafted_names.h"
 #include "platform/win32.h"
 #include "site_writer.h"
 
@@ -30,10 +31,22 @@ std::string Numbered(const char *format, int number) {
     return text;
 }
 
-std::string LoadUrl(Shape shape, int i) {
-    if (shape == Shape::Deep)
-        return Numbered("/d%03d/", i / 100) + Numbered("f%02d.html", i % 100);
-    return Numbered("/f%05d.html", i);
+// Every URL of a load site, in record order. Crafted names target the table
+// a load of 65533 records makes (131072 slots): 1 in 256 of them is kept.
+std::vector<std::string> LoadUrls(Shape shape, int records) {
+    std::vector<std::string> urls;
+    if (shape == Shape::CraftedOld || shape == Shape::CraftedFixed) {
+        auto against = shape == Shape::CraftedOld ? qvork_test::CraftedAgainst::OldHash
+                                                  : qvork_test::CraftedAgainst::FixedKey;
+        for (std::string &name :
+             qvork_test::CraftNames(against, static_cast<size_t>(records), 131072, 256))
+            urls.push_back("/" + name);
+        return urls;
+    }
+    for (int i = 0; i < records; i++)
+        urls.push_back(shape == Shape::Deep ? Numbered("/d%03d/", i / 100) + Numbered("f%02d.html", i % 100)
+                                            : Numbered("/f%05d.html", i));
+    return urls;
 }
 
 std::string CopyFolder(int i, int filesPerFolder) { return Numbered("d%02d", i / filesPerFolder); }
@@ -49,15 +62,16 @@ void CountTree(LoadSite &site, Shape shape, int records) {
     int folders = shape == Shape::Deep ? (records + 99) / 100 : 0;
     site.nodes += records + folders;
     site.nameBytes += folders * static_cast<long>(sizeof "d000");
-    for (int i = 0; i < records; i++) {
-        std::string url = LoadUrl(shape, i);
+    for (const std::string &url : LoadUrls(shape, records))
         site.nameBytes += static_cast<long>(url.size() - url.rfind('/')); // name + terminator
-    }
 }
 
 } // namespace
 
-const char *ShapeName(Shape shape) { return shape == Shape::Deep ? "deep" : "wide"; }
+const char *ShapeName(Shape shape) {
+    static const char *const names[] = {"deep", "wide", "crafted-old", "crafted-fixed"};
+    return names[static_cast<int>(shape)];
+}
 
 LoadSite DescribeLoadSite(const fs::path &icache, const std::string &fileName, Shape shape,
                           int records, int) {
@@ -73,8 +87,9 @@ LoadSite WriteLoadSite(const fs::path &icache, const std::string &fileName, Shap
     LoadSite site = DescribeLoadSite(icache, fileName, shape, records, bodyBytes);
     std::vector<qvork_test::SiteRecord> list;
     list.reserve(static_cast<size_t>(records));
+    std::vector<std::string> urls = LoadUrls(shape, records);
     for (int i = 0; i < records; i++)
-        list.push_back(qvork_test::OkRecord(LoadUrl(shape, i), BodyBytes(i, bodyBytes)));
+        list.push_back(qvork_test::OkRecord(urls[static_cast<size_t>(i)], BodyBytes(i, bodyBytes)));
     qvork_test::SiteFileImage image = qvork_test::WriteSiteFile(site.file, site.name, list);
     for (const qvork_test::RecordPlacement &placement : image.records)
         site.starts.push_back(placement.start);

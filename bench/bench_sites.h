@@ -15,8 +15,10 @@ namespace qvork_bench {
 namespace fs = std::filesystem;
 
 enum class Shape {
-    Deep, // folders of 100 files: /dNNN/fNN.html
-    Wide, // every file in the site's top folder: /fNNNNN.html
+    Deep,         // folders of 100 files: /dNNN/fNN.html
+    Wide,         // every file in the site's top folder: /fNNNNN.html
+    CraftedOld,   // as Wide, named to pile up in 512 slots under the index's old hash
+    CraftedFixed, // the same under the keyed hash with a key fixed in advance
 };
 
 const char *ShapeName(Shape shape);

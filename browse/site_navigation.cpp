@@ -91,8 +91,9 @@ void FillSiteListing(void)
         if (child->name != NULL)
             memcpy(item->FindData.cFileName, child->name,
                    strnlen(child->name, sizeof item->FindData.cFileName));
+        // A damaged record's negative length lists as 0, not as 4 billion.
         if (child->bodyOffset != 0)
-            item->FindData.nFileSizeLow = (DWORD)child->bodyLength;
+            item->FindData.nFileSizeLow = child->bodyLength > 0 ? (DWORD)child->bodyLength : 0;
         else
             item->FindData.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
         item->UserData = (DWORD_PTR)child;

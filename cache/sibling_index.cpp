@@ -1,13 +1,17 @@
 // The sibling index (see sibling_index.h): open addressing over 32-bit pool
 // handles. A child slot holds (parent, child); a tail slot holds (parent,
 // last child) under the parent's handle with the tail bit set. Load stays
-// at most three quarters, so every probe ends at an empty slot.
+// at most three quarters, so every probe ends at an empty slot. Slots are
+// chosen by a keyed hash with a key drawn once per process: names in a site
+// file, which its writer chooses, cannot be crafted to pile up in a few slots.
 #include "cache/sibling_index.h"
 
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
+#include "cache/keyed_hash.h"
 #include "cache/node_pool.h"
 
 namespace {
@@ -26,9 +30,28 @@ struct Index {
     struct Slot *slots;
     uint32_t size; // a power of two
     uint32_t used;
+    uint64_t probes; // slots looked at since the index was opened
 };
 
 struct Index Table;
+
+struct HashKey Key;
+BOOL KeyDrawn;
+
+// Draws the key once. Should the system's random source fail, a mix of the
+// time and of addresses (which vary between processes) is still no key an
+// attacker can know in advance.
+void DrawKey(void)
+{
+    if (KeyDrawn)
+        return;
+    if (!RtlGenRandom(&Key, sizeof Key)) {
+        uintptr_t here = (uintptr_t)&here;
+        Key.k0 = (uint64_t)time(NULL) ^ ((uint64_t)clock() << 32) ^ (uint64_t)(uintptr_t)&Table;
+        Key.k1 = (uint64_t)here * 0x9E3779B97F4A7C15ull;
+    }
+    KeyDrawn = TRUE;
+}
 
 uint32_t ParentHandle(const struct SiteNode *parent)
 {
@@ -37,16 +60,13 @@ uint32_t ParentHandle(const struct SiteNode *parent)
 
 uint32_t HashName(uint32_t parent, const char *name, size_t length)
 {
-    uint32_t hash = 2166136261u ^ parent;
-    for (size_t i = 0; i < length; i++)
-        hash = (hash ^ (unsigned char)name[i]) * 16777619u;
-    return hash ^ (hash >> 15);
+    return KeyedHash(&Key, parent, name, length);
 }
 
+// Keyed too: which nodes become parents is also the file's choice.
 uint32_t HashTail(uint32_t parent)
 {
-    uint32_t hash = parent * 2654435761u;
-    return hash ^ (hash >> 16);
+    return KeyedHash(&Key, parent | TAIL_BIT, NULL, 0);
 }
 
 BOOL NameIs(const struct SiteNode *node, const char *name, size_t length)
@@ -60,6 +80,7 @@ struct Slot *ChildSlot(uint32_t parent, const char *name, size_t length)
     uint32_t mask = Table.size - 1;
     for (uint32_t i = HashName(parent, name, length) & mask;; i = (i + 1) & mask) {
         struct Slot *slot = &Table.slots[i];
+        Table.probes++;
         if (slot->parent == EMPTY_SLOT)
             return slot;
         if (slot->parent == parent && NameIs(PoolNodeOf(slot->node), name, length))
@@ -72,6 +93,7 @@ struct Slot *TailSlot(uint32_t parent)
     uint32_t mask = Table.size - 1;
     for (uint32_t i = HashTail(parent) & mask;; i = (i + 1) & mask) {
         struct Slot *slot = &Table.slots[i];
+        Table.probes++;
         if (slot->parent == EMPTY_SLOT || slot->parent == (parent | TAIL_BIT))
             return slot;
     }
@@ -121,6 +143,7 @@ BOOL Grow(void)
 int OpenSiblingIndex(uint32_t expected)
 {
     CloseSiblingIndex();
+    DrawKey();
     uint32_t size = INITIAL_SLOTS;
     // Child slots plus a few tail slots, at most three quarters full.
     while (size < 0x40000000u && (uint64_t)size * 3 < ((uint64_t)expected + 2) * 4)
@@ -131,6 +154,11 @@ int OpenSiblingIndex(uint32_t expected)
 int SiblingIndexOpen(void)
 {
     return Table.slots != NULL;
+}
+
+uint64_t SiblingIndexProbes(void)
+{
+    return Table.probes;
 }
 
 struct SiteNode *FindIndexedChild(const struct SiteNode *parent, const char *name, size_t length)

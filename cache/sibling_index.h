@@ -16,6 +16,9 @@
 // for them at once, so it need not grow (holding two tables) on the way.
 int OpenSiblingIndex(uint32_t expected);
 int SiblingIndexOpen(void);
+// Slots looked at by lookups and insertions since the index was opened:
+// a few per call while names spread well, whoever chose them.
+uint64_t SiblingIndexProbes(void);
 // The child of `parent` (NULL: the top level) named `name` (length bytes),
 // or NULL.
 struct SiteNode *FindIndexedChild(const struct SiteNode *parent, const char *name, size_t length);

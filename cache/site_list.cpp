@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "cache/site_file.h"
+#include "host/handed_listings.h"
 #include "host/plugin_state.h"
 #include "host/progress_box.h"
 #include "platform/stream.h"
@@ -27,8 +28,12 @@ char *CopyText(const char *text)
 // FALSE leaves both untouched: the file is not a readable site.
 BOOL ReadSiteName(FILE *file, struct PluginPanelItem *item, WIN32_FIND_DATAA *findData)
 {
-    unsigned char header[SITE_HEADER_FIXED_SIZE];
-    if (ReadStream(file, header, sizeof header) != sizeof header)
+    // The header and the longest name the listing keeps, in one read: a site
+    // file is longer than that, and a shorter one still has to hold the
+    // header and as much of the name as it declares.
+    unsigned char header[SITE_HEADER_FIXED_SIZE + MAX_PATH - 1];
+    size_t got = ReadStream(file, header, sizeof header);
+    if (got < SITE_HEADER_FIXED_SIZE)
         return FALSE;
     if (DecodeU32(header + SITE_MAGIC_OFFSET) != SITE_MAGIC)
         return FALSE;
@@ -37,14 +42,17 @@ BOOL ReadSiteName(FILE *file, struct PluginPanelItem *item, WIN32_FIND_DATAA *fi
         return FALSE;
     if (nameLength > MAX_PATH - 1)
         nameLength = MAX_PATH - 1;
-    char name[MAX_PATH];
-    if (ReadStream(file, name, (size_t)nameLength) != (size_t)nameLength)
+    if (got - SITE_HEADER_FIXED_SIZE < (size_t)nameLength)
         return FALSE;
+    char name[MAX_PATH];
+    memcpy(name, header + SITE_HEADER_FIXED_SIZE, (size_t)nameLength);
     name[nameLength] = 0;
     char *description = CopyText(findData->cFileName);
     if (description == NULL)
         return FALSE;
-    item->NumberOfLinks = (DWORD)((LONG)DecodeU16(header + SITE_RECORD_COUNT_OFFSET) - 2);
+    // A count of 0 or 1 (a damaged header) lists no responses, not 4 billion.
+    LONG responses = (LONG)DecodeU16(header + SITE_RECORD_COUNT_OFFSET) - 2;
+    item->NumberOfLinks = responses > 0 ? (DWORD)responses : 0;
     item->Description = description;
     memcpy(findData->cFileName, name, (size_t)nameLength + 1);
     return TRUE;
@@ -76,6 +84,16 @@ LONG SiteNumberOf(const char *fileName)
     return (LONG)number;
 }
 
+// "cache*." asks for names without an extension, but some searches (Wine's)
+// also return cache6.tmp or cache.1: a dot after "cache" leaves a name out,
+// on every system alike.
+BOOL HasExtension(const WIN32_FIND_DATAA *findData)
+{
+    size_t length = strnlen(findData->cFileName, MAX_PATH);
+    size_t prefix = strlen(SITE_FILE_PREFIX);
+    return length > prefix && memchr(findData->cFileName + prefix, '.', length - prefix) != NULL;
+}
+
 } // namespace
 
 BOOL BuildCachePath(char *path, size_t size, const char *name)
@@ -102,6 +120,8 @@ int ScanCacheFolder(FoundEntryFn callback)
         return 0;
     int count = 0;
     do {
+        if (HasExtension(&findData))
+            continue;
         count++;
         if (callback != NULL)
             callback(&findData);
@@ -193,12 +213,14 @@ struct Retired {
     struct PluginPanelItem *items; // NULL for a single text
     LONG count;
     char *text;
+    const struct PluginPanelItem *shownIn; // the listing a panel may show it in
     struct Retired *next;
 };
 
 struct Retired *RetiredList;
 
-void Retire(struct PluginPanelItem *items, LONG count, char *text)
+void Retire(struct PluginPanelItem *items, LONG count, char *text,
+            const struct PluginPanelItem *shownIn)
 {
     struct Retired *entry = (struct Retired *)malloc(sizeof *entry);
     if (entry == NULL) {
@@ -214,6 +236,7 @@ void Retire(struct PluginPanelItem *items, LONG count, char *text)
     entry->items = items;
     entry->count = count;
     entry->text = text;
+    entry->shownIn = shownIn;
     entry->next = RetiredList;
     RetiredList = entry;
 }
@@ -233,14 +256,14 @@ void ReleaseSiteList(void)
 {
     if (State.SiteList == NULL)
         return;
-    Retire(State.SiteList, State.SiteCount, NULL);
+    Retire(State.SiteList, State.SiteCount, NULL, State.SiteList);
     State.SiteList = NULL;
 }
 
 void RetireDescription(char *text)
 {
     if (text != NULL)
-        Retire(NULL, 0, text);
+        Retire(NULL, 0, text, State.SiteList);
 }
 
 int IsRetiredText(const char *text)
@@ -257,11 +280,15 @@ int IsHeldText(const char *text)
     return State.SiteList != NULL && ListingHolds(State.SiteList, State.SiteCount, text);
 }
 
-void FreeRetiredListings(void)
+void FreeRetiredListings(int all)
 {
-    while (RetiredList != NULL) {
-        struct Retired *entry = RetiredList;
-        RetiredList = entry->next;
+    for (struct Retired **link = &RetiredList; *link != NULL;) {
+        struct Retired *entry = *link;
+        if (!all && ListingShown(entry->shownIn)) {
+            link = &entry->next;
+            continue;
+        }
+        *link = entry->next;
         for (LONG i = 0; i < entry->count; i++)
             free(entry->items[i].Description);
         free(entry->items);

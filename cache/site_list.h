@@ -43,8 +43,9 @@ void RetireDescription(char *text);
 int IsRetiredText(const char *text);
 // TRUE when `text` is the Description of a held root item.
 int IsHeldText(const char *text);
-// Frees everything retired: call only when no panel can show it any more.
-void FreeRetiredListings(void);
+// Frees what was retired from listings no open panel was last given
+// (ListingShown); with `all`, everything (when the library unloads).
+void FreeRetiredListings(int all);
 // The held item whose Description is exactly `fileName`, or NULL. A cache
 // file name is unique within one listing, unlike a site name.
 struct PluginPanelItem *FindSiteItemByFile(const char *fileName);

@@ -180,8 +180,8 @@ void ReportLongUrl(LONG urlLength, LONG recordLength)
 {
     char text[80];
     snprintf(text, sizeof text, "too least buf! need %x, have %x (pa: %x)", (unsigned)urlLength,
-             (unsigned)RECORD_WINDOW_SIZE, (unsigned)recordLength);
-    ShowError(text);
+             (unsigned)RECORD_URL_MAX, (unsigned)recordLength);
+    ProgressWarning(&State.Progress, text);
 }
 
 // Puts one record the reader returned into the tree.
@@ -236,15 +236,18 @@ void CopySiteName(const struct PluginPanelItem *item)
     State.SiteName[length] = 0;
 }
 
-// Chooses the site's root item: `item`, else the panel's current item; then,
-// when `dirName` names another site, the held item of that name. Returns
-// FALSE to refuse the entry; *candidate is NULL when the panel gave nothing.
+// Chooses the site's root item: `item`, else the panel's current item, else
+// (no panel to ask) the held item named `dirName`; then, when `dirName` names
+// another site, the held item of that name. Returns FALSE to refuse the
+// entry: a site is never entered that was not found.
 BOOL ChooseSiteItem(HANDLE handle, struct PluginPanelItem *item, const char *dirName,
                     struct PluginPanelItem **candidate)
 {
     *candidate = item != NULL ? item : GetCurrentPanelItem(handle);
     if (*candidate == NULL)
-        return TRUE;
+        *candidate = FindSiteItem(dirName);
+    if (*candidate == NULL)
+        return FALSE;
     CopySiteName(*candidate);
     if (dirName != NULL && strcmp(dirName, State.SiteName) != 0) {
         *candidate = FindSiteItem(dirName);

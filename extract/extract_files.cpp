@@ -246,6 +246,11 @@ int ExtractFile(struct SiteNode *node, char *path, FILE *site, int headerMode)
         ReportNode("can't read file!", node, path, ERROR_INVALID_DATA); // a damaged record
         return 0;
     }
+    // A FIFO or a device at the target's name is neither written nor replaced.
+    if (!IsFileOrAbsent(path)) {
+        ReportNode("can't create file!", node, path, ERROR_ACCESS_DENIED);
+        return 0;
+    }
     DWORD error = ERROR_SUCCESS;
     // A header goes to the fresh temporary file its viewer was given.
     const char *failure = headerMode ? WriteExtent(path, site, extent, &error)

@@ -3,6 +3,10 @@
 
 #include <stdlib.h>
 
+#include "host/plugin_state.h"
+
+#define TRACKED_PANELS 16 // the file manager opens two; more are only counted
+
 namespace {
 
 struct HandedListing {
@@ -11,6 +15,22 @@ struct HandedListing {
 };
 
 struct HandedListing *HandedListings;
+
+struct OpenPanel {
+    HANDLE handle; // NULL: a free entry
+    const struct PluginPanelItem *given; // the latest listing handed to it, or NULL
+};
+
+struct OpenPanel OpenPanels[TRACKED_PANELS];
+
+struct OpenPanel *PanelOf(HANDLE handle)
+{
+    for (int i = 0; i < TRACKED_PANELS; i++) {
+        if (handle != NULL && OpenPanels[i].handle == handle)
+            return &OpenPanels[i];
+    }
+    return NULL;
+}
 
 } // namespace
 
@@ -45,4 +65,42 @@ void ReleaseHandedListings(void)
         free(entry->items);
         free(entry);
     }
+}
+
+void PanelOpened(HANDLE handle)
+{
+    for (int i = 0; i < TRACKED_PANELS; i++) {
+        if (OpenPanels[i].handle == NULL) {
+            OpenPanels[i].handle = handle;
+            OpenPanels[i].given = NULL;
+            return;
+        }
+    }
+}
+
+void PanelClosed(HANDLE handle)
+{
+    struct OpenPanel *panel = PanelOf(handle);
+    if (panel != NULL)
+        panel->handle = NULL;
+}
+
+void PanelGiven(HANDLE handle, const struct PluginPanelItem *items)
+{
+    struct OpenPanel *panel = PanelOf(handle);
+    if (panel != NULL)
+        panel->given = items;
+}
+
+int ListingShown(const struct PluginPanelItem *items)
+{
+    LONG known = 0;
+    for (int i = 0; i < TRACKED_PANELS; i++) {
+        if (OpenPanels[i].handle == NULL)
+            continue;
+        known++;
+        if (OpenPanels[i].given == items)
+            return TRUE;
+    }
+    return known < State.OpenPanels;
 }

@@ -11,6 +11,7 @@
 #include "cache/site_list.h"
 #include "cache/site_tree.h"
 #include "host/entry_points.h"
+#include "host/handed_listings.h"
 #include "host/messages.h"
 
 namespace {
@@ -156,6 +157,7 @@ HANDLE OpenOwnPanel(const char *folder, const char *siteFile, const char *siteNa
     State.OpenCount++;
     own->Handle = State.OpenCount;
     HANDLE handle = (HANDLE)(intptr_t)own->Handle;
+    PanelOpened(handle);
     State.ActivePanel = own->Handle;
     State.CacheFolder = own->Folder;
     State.OwnSiteFile = siteFile != NULL ? own->SiteFile : NULL;

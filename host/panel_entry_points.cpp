@@ -45,6 +45,17 @@ int ViewCurrentHeader(HANDLE hPlugin)
     return TRUE;
 }
 
+// A panel's own read (not a silent one, nor a file search walking the
+// folders) replaces what it shows: retired listings that no open panel
+// shows any more are then freed.
+void GiveListing(HANDLE hPlugin, const struct PluginPanelItem *items, int opMode)
+{
+    if ((opMode & (OPM_SILENT | OPM_FIND)) != 0)
+        return;
+    PanelGiven(hPlugin, items);
+    FreeRetiredListings(FALSE);
+}
+
 } // namespace
 
 void LeaveSite(void)
@@ -85,6 +96,7 @@ HANDLE WINAPI OpenPlugin(int OpenFrom, intptr_t Item)
     State.OpenPanels++;
     State.OpenCount++;
     State.ActivePanel = State.OpenCount;
+    PanelOpened((HANDLE)(intptr_t)State.OpenCount);
     return (HANDLE)(intptr_t)State.OpenCount;
 }
 
@@ -98,8 +110,8 @@ void WINAPI ClosePlugin(HANDLE hPlugin)
     State.CurDirText[0] = 0;
     if (State.OpenPanels > 0)
         State.OpenPanels--;
-    if (State.OpenPanels == 0)
-        FreeRetiredListings(); // no panel is left to show them
+    PanelClosed(hPlugin);
+    FreeRetiredListings(FALSE);
 }
 
 void WINAPI GetOpenPluginInfo(HANDLE hPlugin, struct OpenPluginInfo *Info)
@@ -144,6 +156,7 @@ int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int 
     if (!InsideSite() && State.SiteList != NULL) {
         *pPanelItem = State.SiteList;
         *pItemsNumber = State.SiteCount;
+        GiveListing(hPlugin, State.SiteList, OpMode);
         return TRUE;
     }
     BOOL atRoot = !InsideSite();
@@ -158,10 +171,6 @@ int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int 
         State.ListingCursor = items;
         State.ListingEnd = items + count;
         if (atRoot) {
-            // A single panel has asked for a fresh root listing: what it
-            // showed before is no longer shown anywhere.
-            if (State.OpenPanels <= 1)
-                FreeRetiredListings();
             State.SiteList = items;
             ScanCacheFolder(ReadSiteHeader);
         } else {
@@ -175,6 +184,7 @@ int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int 
         State.ListingEnd = NULL;
     }
     ProgressEnd(&State.Progress);
+    GiveListing(hPlugin, items, OpMode);
     return TRUE;
 }
 

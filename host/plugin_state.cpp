@@ -26,7 +26,7 @@ struct StartUp {
     {
         FreeTree(State.TreeRoot);
         ReleaseSiteList();
-        FreeRetiredListings();
+        FreeRetiredListings(TRUE);
         ReleaseHandedListings();
         while (State.NavStack.top != NULL)
             PopNavStack(&State.NavStack);

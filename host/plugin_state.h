@@ -43,6 +43,7 @@ struct ProgressBox {
     LONG Done;                         // items counted in this run
     LONG Total;                        // items expected; never below Done after a step
     const char *Title;                 // a literal, never owned
+    int WarningsOff;                   // non-zero: a warning of this run was cancelled
 };
 
 #define MAX_OWN_PANELS 8

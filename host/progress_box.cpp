@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "host/messages.h"
+
 namespace {
 
 void FillBar(struct ProgressBox *box, int doneCells)
@@ -48,6 +50,7 @@ void ProgressInit(struct ProgressBox *box)
 void ProgressBegin(struct ProgressBox *box, const char *title, int total, int quiet)
 {
     box->Quiet = quiet;
+    box->WarningsOff = 0;
     if (title != NULL)
         box->Title = title;
     if (total != 0)
@@ -86,4 +89,10 @@ void ProgressEnd(struct ProgressBox *box)
     if (box->Quiet == 0 && State.Info.RestoreScreen != NULL)
         State.Info.RestoreScreen(box->SavedScreen);
     box->Quiet = 0;
+}
+
+void ProgressWarning(struct ProgressBox *box, const char *text)
+{
+    if (!box->WarningsOff && ShowError(text) == -1)
+        box->WarningsOff = 1;
 }

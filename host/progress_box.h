@@ -17,5 +17,8 @@ void ProgressBegin(struct ProgressBox *box, const char *title, int total, int qu
 // name NULL keeps the name line; count is added to Done.
 void ProgressStep(struct ProgressBox *box, const char *name, int count);
 void ProgressEnd(struct ProgressBox *box);
+// A warning box during the run. Once the user cancels one, the rest of the
+// run shows none: a damaged file may hold thousands.
+void ProgressWarning(struct ProgressBox *box, const char *text);
 
 #endif

@@ -2,12 +2,47 @@
 #include "platform/stream.h"
 
 #include <errno.h>
+#include <string.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
+
+// Opens `native` as fopen would, but only a regular file. A FIFO or a device
+// in its place would block the open (a FIFO waits for its other end) or be
+// read or written as if it held a file's bytes. The type is checked before
+// the open, and the open itself does not block, so a swap in between cannot
+// hang either: the descriptor's own type decides.
+static FILE *OpenRegularFile(const char *native, const char *mode)
+{
+    struct stat info;
+    if (stat(native, &info) == 0 && !S_ISREG(info.st_mode)) {
+        errno = EACCES;
+        return NULL;
+    }
+    int access = strchr(mode, '+') != NULL ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
+    int flags = access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    if (mode[0] == 'w' || mode[0] == 'a')
+        flags |= O_CREAT | (mode[0] == 'a' ? O_APPEND : O_TRUNC);
+    int fd = open(native, flags, 0666);
+    if (fd < 0)
+        return NULL;
+    FILE *stream = NULL;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+        stream = fdopen(fd, mode);
+    if (stream == NULL) {
+        close(fd);
+        errno = EACCES;
+    }
+    return stream;
+}
 #endif
 
 namespace {
@@ -31,21 +66,28 @@ FILE *OpenStream(const char *path, const char *mode)
 {
     if (path == NULL || mode == NULL)
         return NULL;
+    if (mode[0] == 0 || strchr("rwa", mode[0]) == NULL)
+        return NULL;
 #ifdef _WIN32
     FILE *stream = fopen(path, mode);
+    // Only a file on a disk: never a pipe or a device reached by its name.
+    if (stream != NULL && GetFileType((HANDLE)_get_osfhandle(_fileno(stream))) != FILE_TYPE_DISK) {
+        fclose(stream);
+        stream = NULL;
+    }
 #else
     char native[NATIVE_PATH_SIZE];
     if (!ToNativePath(path, native, sizeof native)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return NULL;
     }
-    FILE *stream = fopen(native, mode);
+    FILE *stream = OpenRegularFile(native, mode);
     // A file opened for reading exists: when the name as given is not
     // there, find it as Win32 would, whatever the case of its name. Files
     // written are created as named.
     if (stream == NULL && mode[0] == 'r' && errno == ENOENT &&
         ToExistingNativePath(path, native, sizeof native))
-        stream = fopen(native, mode);
+        stream = OpenRegularFile(native, mode);
 #endif
     // Site files are read in pieces the plug-in sizes itself (a header, a
     // record window, 50000-byte copy chunks): a stdio buffer would only add
@@ -55,6 +97,24 @@ FILE *OpenStream(const char *path, const char *mode)
     if (stream != NULL && mode[0] == 'r')
         setvbuf(stream, NULL, _IONBF, 0);
     return stream;
+}
+
+BOOL IsFileOrAbsent(const char *path)
+{
+    if (path == NULL)
+        return FALSE;
+#ifdef _WIN32
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+#else
+    // The entry itself counts: a link at the name is replaced by the copy's
+    // move, never written through.
+    char native[NATIVE_PATH_SIZE];
+    struct stat info;
+    if (!ToNativePath(path, native, sizeof native) || lstat(native, &info) != 0)
+        return TRUE; // nothing there (or nothing that can be reached) to protect
+    return S_ISREG(info.st_mode) || S_ISLNK(info.st_mode) ? TRUE : FALSE;
+#endif
 }
 
 size_t ReadStream(FILE *stream, void *buffer, size_t count)

@@ -10,8 +10,14 @@
 
 #include "platform/win32.h"
 
-// Opens `path` with the stdio `mode`; NULL when it cannot be opened.
+// Opens `path` with the stdio `mode` ("r", "w" or "a" first); NULL when it
+// cannot be opened or is not a regular file (a folder, a FIFO, a device),
+// which is never opened in a way that could block.
 FILE *OpenStream(const char *path, const char *mode);
+// TRUE when `path` names nothing, a regular file or a link (which a copy's
+// move replaces): what a copy may create or replace. FALSE for a folder, a
+// FIFO or a device node, which must not be written (a FIFO would block).
+BOOL IsFileOrAbsent(const char *path);
 // Reads up to `count` bytes at the current position; returns the bytes read.
 size_t ReadStream(FILE *stream, void *buffer, size_t count);
 // Reads up to `count` bytes from byte `offset` of the file; returns the bytes

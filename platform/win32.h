@@ -11,6 +11,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <ntsecapi.h> // RtlGenRandom (SystemFunction036 of advapi32)
 #else
 #include <stdint.h>
 
@@ -20,6 +21,8 @@ typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef unsigned char BOOLEAN;
+typedef uint32_t ULONG;
 typedef unsigned int UINT;
 typedef uint16_t WORD;
 typedef void *HANDLE;
@@ -144,6 +147,9 @@ BOOL DeleteFileA(const char *path);
 DWORD GetTempPathA(DWORD bufferLength, char *buffer);
 UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char *tempFileName);
 BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags);
+
+// Random bytes from the system (platform/linux/random.cpp); FALSE on failure.
+BOOLEAN RtlGenRandom(void *buffer, ULONG length);
 
 // Last error of the calling thread (platform/linux/last_error.cpp).
 DWORD GetLastError(void);

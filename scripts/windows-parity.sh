@@ -65,30 +65,6 @@ wineboot -i >/dev/null 2>&1
   >"$work/wine.txt" 2>"$work/wine.err"
 sed -i 's/\r$//' "$work/wine.txt" "$work/wine.err"
 
-# Wine 8.0 drops the trailing "." of a search pattern, so its "cache*." also
-# matches cache12.tmp and cache.1, which Win32 leaves out ("*." matches names
-# without an extension). When this Wine does so, the entries it alone lists
-# for that reason are left out of the comparison, and the script says so.
-(cd "$work" && wine "$work/parity-dump.exe" find "$(winepath -w "$work/cache/icache")\\cache*.") |
-  sed 's/\r$//' >"$work/wine-find.txt"
-mapfile -t wine_dotted < <(awk -F'\t' '$1 == "found" && $2 ~ /\./ { print $2 }' "$work/wine-find.txt")
-if [ ${#wine_dotted[@]} -ne 0 ]; then
-  echo "windows-parity: note: this Wine's FindFirstFileA(\"cache*.\") also returns" \
-       "${wine_dotted[*]} (Win32 does not); they are left out of the comparison"
-  for file in "${wine_dotted[@]}"; do
-    site=$(awk -F'\t' -v f="$file" '$1 == "item" && ($7 == "desc=" f || $2 == f) { print $2 }' \
-             "$work/wine.txt")
-    [ -n "$site" ] || continue
-    awk -F'\t' -v s="$site" '!(($1 == "item" || $1 == "copy") && $2 == s)' "$work/wine.txt" \
-      >"$work/wine.kept" && mv "$work/wine.kept" "$work/wine.txt"
-    rm -rf "${work:?}/out-wine/$(printf '%s' "$site" | tr '?+*:|' '-----')"
-  done
-  # The count line then stands for the entries compared.
-  awk -F'\t' -v n="$(grep -c '^item' "$work/wine.txt")" \
-    'BEGIN { OFS = "\t" } $1 == "listing" { $3 = "count=" n } { print }' "$work/wine.txt" \
-    >"$work/wine.kept" && mv "$work/wine.kept" "$work/wine.txt"
-fi
-
 # What each side made: the listing in a fixed order (the order of the folder
 # search itself is compared apart), the copy results, and the copied tree.
 summarise() { # side

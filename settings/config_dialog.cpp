@@ -76,7 +76,9 @@ int WINAPI Configure(int ItemNumber)
     items[PLUGINS_ITEM].Selected = settings.Show_Plugz;
     items[DISKS_ITEM].Selected = settings.Show_Diskz;
     items[DIGIT_ITEM].Mask = DigitMask;
-    items[DIGIT_ITEM].Data[0] = (char)('0' + settings.Diskz_num);
+    // A stored number outside 0..9 gets no digit in the menu either: "0".
+    items[DIGIT_ITEM].Data[0] =
+        (char)('0' + (settings.Diskz_num >= 0 && settings.Diskz_num <= 9 ? settings.Diskz_num : 0));
     items[DIGIT_ITEM].Data[1] = 0;
     if (State.Info.Dialog == NULL ||
         State.Info.Dialog(State.Info.ModuleNumber, -1, -1, 43, 9, "", items, DIALOG_ITEMS) !=

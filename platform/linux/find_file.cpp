@@ -19,12 +19,21 @@
 #include "platform/linux/native_path.h"
 #include "platform/win32.h"
 
+// A pattern translated once for all the names of a search: its tokens and
+// how many of them, from the start, are plain characters.
+typedef struct CompiledPattern {
+    int tokens[MAX_PATH];
+    int count;   // -1: the pattern is too long and matches nothing
+    int literal; // leading tokens that each match one given character
+} CompiledPattern;
+
 // One open search; a HANDLE from FindFirstFileA points at one of these.
 typedef struct FindSearch {
     struct FindSearch *next;      // next live search (liveSearches list)
     DIR *dir;                     // open folder, read one entry per step
     char folder[NATIVE_PATH_SIZE]; // native folder, for the hook
     char pattern[MAX_PATH];       // last component of the pattern
+    CompiledPattern compiled;     // `pattern`, translated
 } FindSearch;
 
 static pthread_mutex_t liveSearchLock = PTHREAD_MUTEX_INITIALIZER;
@@ -86,10 +95,12 @@ static int TokenizePattern(const char *pattern, int *tokens)
 }
 
 // Adds the states reachable without consuming a character; `atEnd` is TRUE
-// past the name's last character, `c` the character about to be read.
-static void FollowEmptyMoves(const int *tokens, int count, BOOL *states, BOOL atEnd, char c)
+// past the name's last character, `c` the character about to be read. States
+// before `from` are never live.
+static void FollowEmptyMoves(const int *tokens, int from, int count, BOOL *states, BOOL atEnd,
+                             char c)
 {
-    for (int p = 0; p < count; p++) {
+    for (int p = from; p < count; p++) {
         if (!states[p])
             continue;
         int token = tokens[p];
@@ -99,26 +110,44 @@ static void FollowEmptyMoves(const int *tokens, int count, BOOL *states, BOOL at
     }
 }
 
-int MatchesWin32Pattern(const char *pattern, const char *name)
+static void CompilePattern(const char *pattern, CompiledPattern *compiled)
 {
-    int tokens[MAX_PATH] = {0};
+    compiled->count = TokenizePattern(pattern, compiled->tokens);
+    compiled->literal = 0;
+    while (compiled->literal < compiled->count && compiled->tokens[compiled->literal] < TOKEN_STAR)
+        compiled->literal++;
+}
+
+// Runs the pattern over `name` as a set of states. The leading plain
+// characters are compared directly: until the first wildcard exactly one
+// state can be live, and a name that differs there fails at once.
+static int MatchesCompiled(const CompiledPattern *compiled, const char *name)
+{
+    const int *tokens = compiled->tokens;
+    int count = compiled->count;
+    if (count < 0 || name == NULL)
+        return FALSE;
+    int start = compiled->literal;
+    for (int i = 0; i < start; i++) {
+        if (name[i] == '\0' || tokens[i] != FoldCase((unsigned char)name[i]))
+            return FALSE;
+    }
+    const char *lastDot = strrchr(name, '.');
+    // A rest of "*." (the site file pattern's): any run without the name's
+    // last dot, then that dot only as the name's last character, or nothing.
+    if (start == count - 2 && tokens[start] == TOKEN_DOS_STAR && tokens[start + 1] == TOKEN_DOS_DOT)
+        return lastDot == NULL || lastDot < name + start || lastDot[1] == '\0';
     BOOL states[MAX_PATH + 1];
     BOOL nextStates[MAX_PATH + 1];
-    if (pattern == NULL || name == NULL)
-        return FALSE;
-    int count = TokenizePattern(pattern, tokens);
-    if (count < 0)
-        return FALSE;
-    const char *lastDot = strrchr(name, '.');
     // Only the count + 1 states of this pattern are ever used.
     size_t used = (size_t)(count + 1) * sizeof states[0];
     memset(states, 0, used);
-    states[0] = TRUE;
-    for (const char *n = name; *n != '\0'; n++) {
-        FollowEmptyMoves(tokens, count, states, FALSE, *n);
+    states[start] = TRUE;
+    for (const char *n = name + start; *n != '\0'; n++) {
+        FollowEmptyMoves(tokens, start, count, states, FALSE, *n);
         memset(nextStates, 0, used);
         BOOL any = FALSE;
-        for (int p = 0; p < count; p++) {
+        for (int p = start; p < count; p++) {
             if (!states[p])
                 continue;
             int token = tokens[p];
@@ -142,8 +171,17 @@ int MatchesWin32Pattern(const char *pattern, const char *name)
             return FALSE;
         memcpy(states, nextStates, used);
     }
-    FollowEmptyMoves(tokens, count, states, TRUE, '\0');
+    FollowEmptyMoves(tokens, start, count, states, TRUE, '\0');
     return states[count];
+}
+
+int MatchesWin32Pattern(const char *pattern, const char *name)
+{
+    if (pattern == NULL || name == NULL)
+        return FALSE;
+    CompiledPattern compiled;
+    CompilePattern(pattern, &compiled);
+    return MatchesCompiled(&compiled, name);
 }
 
 // --- Entries ------------------------------------------------------------------
@@ -195,7 +233,7 @@ static BOOL ReadNextMatch(FindSearch *search, WIN32_FIND_DATAA *findData)
         struct dirent *entry = readdir(search->dir);
         if (entry == NULL)
             return FALSE;
-        if (strlen(entry->d_name) >= MAX_PATH || !MatchesWin32Pattern(search->pattern, entry->d_name))
+        if (strlen(entry->d_name) >= MAX_PATH || !MatchesCompiled(&search->compiled, entry->d_name))
             continue;
         if (findHook != NULL)
             findHook(search->folder, entry->d_name, findHookContext);
@@ -217,6 +255,7 @@ static BOOL SplitPattern(const char *pattern, FindSearch *search)
     if (strlen(last) >= sizeof search->pattern)
         return FALSE;
     strcpy(search->pattern, last);
+    CompilePattern(search->pattern, &search->compiled);
     if (slash == NULL) {
         strcpy(search->folder, ".");
     } else if (slash == pattern) {

@@ -16,9 +16,10 @@ BOOL ToNativePath(const char *path, char *native, size_t size)
     size_t length = strlen(path);
     if (length >= size)
         return FALSE;
-    for (size_t i = 0; i < length; i++)
-        native[i] = path[i] == '\\' ? '/' : path[i];
-    native[length] = '\0';
+    memmove(native, path, length + 1); // `path` may be `native` itself
+    for (char *slash = (char *)memchr(native, '\\', length); slash != NULL;
+         slash = (char *)memchr(slash + 1, '\\', length - (size_t)(slash + 1 - native)))
+        *slash = '/';
     return TRUE;
 }
 

@@ -211,9 +211,12 @@ void Scenario::Run() {
     Show(stale, "index.html");
     Check(plugin.ProcessKey(panel, kF3, PKF_SHIFT) == FALSE, "no header for a stale item");
     plugin.ClosePlugin(second);
-    std::vector<PluginPanelItem> staleRoot = root;
+    std::vector<PluginPanelItem> staleRoot = Read(panel);
+    HANDLE third = plugin.OpenPlugin(0, 0);
+    Read(third);
     Show(staleRoot, "www.example.com");
     Check(plugin.SetDirectory(panel, "www.example.com", 0) == FALSE, "a stale root item");
+    plugin.ClosePlugin(third);
     Read(panel);
     plugin.ClosePlugin(panel);
     Check(plugin.Unload(), "the module unloads");

@@ -14,6 +14,10 @@
 #include <utility>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "plugin_fixture.h"
 #include "test_files.h"
 
@@ -468,6 +472,20 @@ TEST_P(LinkAtTargetTest, LinkIsReplacedNeverWrittenThrough) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, LinkAtTargetTest, ::testing::Values(1, 50000, 100001),
                          [](const auto &info) { return "Body" + std::to_string(info.param); });
+
+// A FIFO at a target name blocked the copy in open(): neither it nor a
+// device node is written or replaced now, and the item fails by name.
+TEST_F(ExtractTest, FifoAtTargetNameIsNotWritten) {
+    cache.WriteSite("cache1", "s.example", {OkRecord("pipe", "to the pipe"), OkRecord("ok", "ok")});
+    ASSERT_EQ(mkfifo((dest / "pipe").c_str(), 0644), 0);
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"pipe", "ok"});
+
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't create file!", "pipe"}));
+    EXPECT_TRUE(fs::is_fifo(dest / "pipe")) << "left as it was";
+    EXPECT_EQ(ReadWhole(dest / "ok"), "ok");
+}
 #endif
 
 // A site file that ends inside a body: the entry fails and leaves no partial
@@ -521,6 +539,7 @@ TEST_P(DamagedLengthTest, NegativeBodyLengthReadsAndWritesNothing) {
     records[1].dataLength = GetParam();
     cache.WriteSite("cache1", "s.example", records);
     ASSERT_EQ(Enter("s.example"), TRUE);
+    EXPECT_EQ(+Item("bad").FindData.nFileSizeLow, 0u) << "listed as 0, not as 4 billion";
     std::vector<PluginPanelItem> items = Select({"bad", "d"});
 
     EXPECT_EQ(Get(items), FALSE);

@@ -388,6 +388,13 @@ TEST_F(SettingsTest, TheDialogOpensWithTheStoredSettings) {
     ExpectMenus({0, 1, 7}); // reachable through both other menus only as set
 }
 
+// A number the menus do not use as a digit (they number the entry as for 0)
+// once showed as '0' + 12, "<".
+TEST_F(SettingsTest, AStoredNumberAboveNineShowsAsZero) {
+    Store("Diskz_num", REG_BINARY, "\x0C");
+    ExpectDialogShows(0, 1, "0");
+}
+
 // --- The key path -----------------------------------------------------------------------
 
 // Longer than the 100-character key path once allowed (92 + "\Q\VORK").

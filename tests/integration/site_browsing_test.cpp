@@ -233,25 +233,27 @@ TEST_F(BrowseTest, HostNamingAnotherSiteThanItsCurrentItemEntersTheNamedSite) {
     EXPECT_EQ(Names(), std::vector<std::string>{"two"});
 }
 
-// Without the host's panel the site item cannot be found: the site is
-// entered with nothing read, and the panel is still at the root.
+// Without the host's panel the site is found by its name alone. A name no
+// site bears enters nothing: it once returned TRUE with the directory text
+// of the site entered before.
 class NoPanelTest : public BrowseTest, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(NoPanelTest, EntryWithoutThePanelEntersAnEmptySite) {
+TEST_P(NoPanelTest, EntryWithoutThePanelFindsTheSiteByName) {
     cache.WriteSite("cache7", "s", WalkSite());
-    const Listing first = ReadRoot();
+    cache.WriteSite("cache8", "t", {OkRecord("t.html", "t")});
+    ReadRootIntoPanel();
+    ASSERT_EQ(Enter("t"), TRUE);
+    ASSERT_EQ(Cd(".."), TRUE);
     ScriptedPanel scripted; // the host's panel is empty, or the call fails
     if (GetParam()) scripted.answer = FALSE;
     host.panel = scripted;
-    host.ClearRecords();
 
-    EXPECT_EQ(Cd("s"), TRUE);
-    EXPECT_TRUE(host.Warnings().empty());
-    EXPECT_TRUE(host.ProgressBoxes().empty()) << "no site file read";
+    EXPECT_EQ(plugin->SetDirectory(panel, "nosuch", 0), FALSE);
     EXPECT_EQ(CurDir(), "");
     EXPECT_EQ(Info().Flags, kAtRoot);
-    const Listing again = ReadRoot();
-    EXPECT_EQ(again.items, first.items) << "site number unchanged: the root again";
+    EXPECT_EQ(plugin->SetDirectory(panel, "s", 0), TRUE);
+    EXPECT_EQ(CurDir(), "s");
+    EXPECT_EQ(Names(), (std::vector<std::string>{"a", "top.html"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Panel, NoPanelTest, ::testing::Values(false, true),

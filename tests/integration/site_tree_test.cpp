@@ -334,7 +334,7 @@ TEST_P(UrlLengthTest, OverLongUrlIsReportedAndTheWalkGoesOn) {
     }
     EXPECT_EQ(Names(), (std::vector<std::string>{"a", "c"}));
     const std::string expected = "too least buf! need " + Hex(static_cast<uint32_t>(c.urlLength)) +
-                                 ", have 400 (pa: " + Hex(static_cast<uint32_t>(recordLength)) + ")";
+                                 ", have 3d9 (pa: " + Hex(static_cast<uint32_t>(recordLength)) + ")";
     EXPECT_EQ(WarningTexts(), std::vector<std::string>{expected});
     EXPECT_EQ(SiteProgressNames(), (std::vector<std::string>{"a", "c"}))
         << "the skipped record takes no progress step";
@@ -354,15 +354,40 @@ const UrlLengthCase kUrlLengthCases[] = {
 INSTANTIATE_TEST_SUITE_P(UrlLengths, UrlLengthTest, ::testing::ValuesIn(kUrlLengthCases),
                          [](const auto &info) { return std::string(info.param.label); });
 
-TEST_F(SiteTreeTest, UrlLength1025MessageNamesNeed401AndHave400) {
+// "have" names the longest URL read (985), not the window: a URL of 986 to
+// 1024 bytes once read "need 3da, have 400".
+TEST_F(SiteTreeTest, UrlLength1025MessageNamesNeed401AndTheLimitApplied) {
     std::vector<SiteRecord> records = {OkRecord("a", "A")};
     records[0].urlLength = 1025;
     records[0].recordLength = 0x1234;
     cache.WriteSite("cache1", "s.example", records);
     ASSERT_EQ(Enter("s.example"), TRUE);
     EXPECT_EQ(WarningTexts(),
-              std::vector<std::string>{"too least buf! need 401, have 400 (pa: 1234)"});
+              std::vector<std::string>{"too least buf! need 401, have 3d9 (pa: 1234)"});
     EXPECT_TRUE(Names().empty());
+}
+
+// Thousands of over-long URLs once meant as many boxes, each closed alone.
+// A cancelled box (Esc, F10: -1) ends them for that walk; the walk goes on,
+// and the next walk warns again.
+TEST_F(SiteTreeTest, CancelledWarningEndsTheWarningsOfThatWalkOnly) {
+    std::vector<SiteRecord> records;
+    for (int i = 0; i < 6; i++) {
+        records.push_back(OkRecord("ok" + std::to_string(i), "x"));
+        records.push_back(OkRecord("long" + std::to_string(i), "x"));
+        records.back().urlLength = 2000;
+    }
+    cache.WriteSite("cache1", "s.example", records);
+    host.messageAnswers = {0, -1};
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    EXPECT_EQ(WarningTexts().size(), 2u) << "one box after the cancelled one";
+    EXPECT_EQ(Names(), (std::vector<std::string>{"ok0", "ok1", "ok2", "ok3", "ok4", "ok5"}));
+
+    ASSERT_EQ(Cd(".."), TRUE);
+    host.ClearRecords();
+    host.messageAnswers = {-1};
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    EXPECT_EQ(WarningTexts().size(), 1u);
 }
 
 // ---- Entering sites ------------------------------------------------------------
@@ -379,6 +404,25 @@ TEST_F(SiteTreeTest, SiteFileThatDoesNotOpenIsEnteredEmpty) {
     EXPECT_EQ(Info().Flags, 0x8058u) << "inside site 3";
     EXPECT_TRUE(Names().empty());
 }
+
+#ifndef _WIN32
+// A FIFO named like a site file once hung every command in open(): it is
+// listed like any unreadable entry, and one swapped in for a listed site
+// file is not opened either. A link to a device is no site file.
+TEST_F(SiteTreeTest, FifoOrDeviceIsNeverOpenedAsASiteFile) {
+    cache.WriteSite("cache3", "gone.example", ThreeSmall());
+    WatchedFifo listed(cache.PathOf("cache1"));
+    fs::create_symlink("/dev/zero", cache.PathOf("cache2"));
+    ReadRootIntoPanel();
+    EXPECT_EQ(root.size(), 3u);
+    cache.Remove("cache3");
+    WatchedFifo swapped(cache.PathOf("cache3"));
+
+    EXPECT_EQ(Enter("gone.example"), TRUE);
+    EXPECT_EQ(WarningTexts(), std::vector<std::string>{"can't open file!"});
+    EXPECT_FALSE(listed.Opened() || swapped.Opened());
+}
+#endif
 
 TEST_F(SiteTreeTest, SiteNameOf259CharactersIsEnteredWhole) {
     std::string name(259, 'n');

@@ -4,6 +4,15 @@
 #include <iterator>
 #include <system_error>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#endif
+
 namespace qvork_test {
 
 namespace fs = std::filesystem;
@@ -33,5 +42,22 @@ std::map<std::string, std::string> DiskTree(const fs::path &root) {
     }
     return tree;
 }
+
+#ifndef _WIN32
+WatchedFifo::WatchedFifo(const fs::path &path) {
+    if (mkfifo(path.c_str(), 0644) != 0) throw std::runtime_error("mkfifo " + path.string());
+    thread_ = std::thread([this, path] {
+        for (; !stop_; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+            const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK); // only while a reader is in
+            if (fd >= 0) opened_ = true, close(fd);
+        }
+    });
+}
+
+WatchedFifo::~WatchedFifo() {
+    stop_ = true;
+    thread_.join();
+}
+#endif
 
 } // namespace qvork_test

@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <atomic>
 #include <map>
 #include <string>
+#include <thread>
 
 namespace qvork_test {
 
@@ -24,6 +26,21 @@ inline constexpr char kDirMark[] = "<dir>";
 // kDirMark for a folder, "<link>" for a symbolic link (never followed: it
 // may name a device). Empty when `root` does not exist.
 std::map<std::string, std::string> DiskTree(const std::filesystem::path &root);
+
+#ifndef _WIN32
+// A FIFO at `path` whose other end a thread opens every few milliseconds, so
+// a reader blocked in open goes on (to end of file): Opened() tells of it.
+class WatchedFifo {
+  public:
+    explicit WatchedFifo(const std::filesystem::path &path);
+    ~WatchedFifo();
+    bool Opened() const { return opened_; }
+
+  private:
+    std::atomic<bool> stop_{false}, opened_{false};
+    std::thread thread_;
+};
+#endif
 
 } // namespace qvork_test
 
