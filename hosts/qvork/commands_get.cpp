@@ -176,7 +176,8 @@ public:
         // hold this name and this item a numbered one).
         std::vector<std::string> entries;
         std::error_code ignored;
-        for (const auto &entry : fs::directory_iterator(folder.empty() ? destination_ : Full(folder), ignored)) {
+        const std::string in = folder.empty() ? destination_ : Full(folder);
+        for (const auto &entry : fs::directory_iterator(in, ignored)) {
             entries.push_back(entry.path().filename().string());
         }
         // Sorted, the entries that begin as a name lie together.
