@@ -154,43 +154,58 @@ public:
     CopyOut(Session &session, TerminalUi &ui, const CommandLine &line, std::string destination)
         : session_(session), ui_(ui), line_(line), destination_(std::move(destination)) {}
 
-    // The item `index` of the folder the session is in, written by the
+    // The items `indexes` of the folder the session is in, written by the
     // plug-in into `folder` (relative to the destination; "" for itself).
-    void Survey(int index, const std::string &folder, const std::string &site,
-                const std::string &urlFolder) {
-        std::string name;
-        const bool isFolder = session_.IsFolder(index);
-        if (!WrittenName(index, folder, isFolder, name)) {
-            return;
-        }
-        const std::string path = folder.empty() ? name : folder + "/" + name;
-        if (folder.empty()) {
-            CountWritten(path);
-        }
-        const std::string listed = session_.Name(index);
-        if (!isFolder) {
-            AddFile(index, path, site, urlFolder + listed);
-            return;
-        }
-        session_.SetCurrentItem(index);
-        if (!session_.ChangeDirectory(listed)) {
-            Warn("cannot enter " + Quoted(listed) + " to see what was written for it");
-            ++warnings_;
-            return;
-        }
-        const bool siteItem = site.empty();
-        const std::string childSite = siteItem ? listed : site;
-        const std::string childUrl = siteItem ? "" : urlFolder + listed + "/";
-        std::vector<std::pair<int, std::string>> children;
-        for (int child = 0; child < session_.Count(); ++child) {
-            children.emplace_back(child, session_.Name(child));
-        }
-        for (const auto &[child, childName] : children) {
-            if (child < session_.Count() && session_.Name(child) == childName) {
-                Survey(child, path, childSite, childUrl);
+    // Two items that end on one name (names the plug-in cleans up alike)
+    // left one file holding the later body, or the later one under another
+    // name: each such item is matched by its bytes, and warned about when
+    // they do not tell.
+    void Survey(const std::vector<int> &indexes, const std::string &folder,
+                const std::string &site, const std::string &urlFolder) {
+        std::vector<Named> named;
+        std::map<std::string, int> claims;
+        for (int index : indexes) {
+            Named item{index, session_.Name(index), session_.IsFolder(index), "", true};
+            if (WrittenName(item.index, folder, item.isFolder, item.name, item.sure)) {
+                ++claims[item.name];
+                named.push_back(std::move(item));
             }
         }
-        session_.ChangeDirectory("..");
+        // An item is unsure of its name when another claims it too, or when
+        // an entry no item claims begins as it does (an earlier item may
+        // hold this name and this item a numbered one).
+        std::vector<std::string> entries;
+        std::error_code ignored;
+        const std::string in = folder.empty() ? destination_ : Full(folder);
+        for (const auto &entry : fs::directory_iterator(in, ignored)) {
+            entries.push_back(entry.path().filename().string());
+        }
+        // Sorted, the entries that begin as a name lie together.
+        std::sort(entries.begin(), entries.end());
+        std::vector<std::string> taken; // the names of the items that are sure
+        for (Named &item : named) {
+            const std::string stem = item.name.substr(0, item.name.find_last_of('.'));
+            for (auto it = std::lower_bound(entries.begin(), entries.end(), stem);
+                 item.sure && it != entries.end() && it->compare(0, stem.size(), stem) == 0; ++it) {
+                item.sure = claims.count(*it) != 0 || *it == item.name;
+            }
+            item.sure = item.sure && claims[item.name] == 1;
+            if (item.sure) {
+                taken.push_back(item.name);
+            }
+        }
+        for (Named &item : named) {
+            if (!item.sure && !MatchByBytes(item, folder, entries, taken)) {
+                Warn(Quoted(item.listed) + ": its name clashes with another's written name " +
+                     Quoted(item.name) + "; which file holds it is not known");
+                ++warnings_;
+                continue;
+            }
+            if (item.index >= session_.Count() || session_.Name(item.index) != item.listed) {
+                continue; // the listing changed under us
+            }
+            SurveyOne(item, folder, site, urlFolder);
+        }
     }
 
     // Offline rewriting, file times, the manifest.
@@ -231,9 +246,115 @@ public:
 private:
     std::string Full(const std::string &path) const { return destination_ + "/" + path; }
 
+    struct Named {
+        int index;
+        std::string listed;
+        bool isFolder;
+        std::string name; // as written
+        bool sure;        // of `name`
+    };
+
+    // True when `entry` begins as `name` does before its extension, as the
+    // numbered names made from it do.
+    static bool BeginsAs(const std::string &entry, const std::string &name) {
+        const std::string stem = name.substr(0, name.find_last_of('.'));
+        return entry != name && entry.compare(0, stem.size(), stem) == 0;
+    }
+
+    void SurveyOne(const Named &item, const std::string &folder, const std::string &site,
+                   const std::string &urlFolder) {
+        const std::string path = folder.empty() ? item.name : folder + "/" + item.name;
+        if (folder.empty()) {
+            CountWritten(path);
+        }
+        if (!item.isFolder) {
+            AddFile(item.index, path, site, urlFolder + item.listed);
+            return;
+        }
+        // A folder listed as ".." was written, but SetDirectory would go up
+        // instead of into it: what lies inside cannot be learned.
+        session_.SetCurrentItem(item.index);
+        if (!Enterable(item.listed) || !session_.ChangeDirectory(item.listed)) {
+            Warn("cannot enter " + Quoted(item.listed) + " to see what was written for it");
+            ++warnings_;
+            return;
+        }
+        const bool siteItem = site.empty();
+        std::vector<int> children(static_cast<size_t>(session_.Count()));
+        for (int child = 0; child < session_.Count(); ++child) {
+            children[static_cast<size_t>(child)] = child;
+        }
+        Survey(children, path, siteItem ? item.listed : site,
+               siteItem ? "" : urlFolder + item.listed + "/");
+        session_.ChangeDirectory("..");
+    }
+
+    // For an item unsure of its name: the one file or folder in `folder`
+    // holding what it holds when copied alone (the same bytes, the same
+    // names below), among its name and the entries that begin as it does,
+    // none `taken`. False when none or several do.
+    bool MatchByBytes(Named &item, const std::string &folder,
+                      const std::vector<std::string> &entries, std::vector<std::string> &taken) {
+        std::string name;
+        std::string error;
+        const bool copied = (!work_.Path().empty() || work_.Make(destination_, error)) &&
+                            CopyAlone(session_, item.index, work_, name, error);
+        const std::string in = folder.empty() ? destination_ : Full(folder);
+        std::vector<std::string> matches;
+        for (const std::string &entry : entries) {
+            if (copied && (entry == item.name || BeginsAs(entry, item.name)) &&
+                std::find(taken.begin(), taken.end(), entry) == taken.end() &&
+                SameTree(work_.Path() + "/" + name, in + "/" + entry)) {
+                matches.push_back(entry);
+            }
+        }
+        work_.Clear();
+        if (matches.size() != 1) {
+            return false;
+        }
+        item.name = matches[0];
+        taken.push_back(item.name);
+        return true;
+    }
+
+    // True when `a` and `b` are both files of the same bytes, or both
+    // folders holding the same names with the same contents.
+    static bool SameTree(const std::string &a, const std::string &b) {
+        std::error_code ignored;
+        const fs::file_status sa = fs::symlink_status(a, ignored);
+        const fs::file_status sb = fs::symlink_status(b, ignored);
+        if (fs::is_regular_file(sa) && fs::is_regular_file(sb)) {
+            std::string x;
+            std::string y;
+            return fs::file_size(a, ignored) == fs::file_size(b, ignored) && ReadWhole(a, x) &&
+                   ReadWhole(b, y) && x == y;
+        }
+        if (!fs::is_directory(sa) || !fs::is_directory(sb)) {
+            return false;
+        }
+        auto names = [](const std::string &path) {
+            std::vector<std::string> found;
+            std::error_code failed;
+            for (const auto &entry : fs::directory_iterator(path, failed)) {
+                found.push_back(entry.path().filename().string());
+            }
+            std::sort(found.begin(), found.end());
+            return found;
+        };
+        const std::vector<std::string> inA = names(a);
+        if (inA != names(b)) {
+            return false;
+        }
+        return std::all_of(inA.begin(), inA.end(), [&](const std::string &entry) {
+            return SameTree(a + "/" + entry, b + "/" + entry);
+        });
+    }
+
     // What the plug-in named item `index` in `folder`: the listed name when
     // an entry of the right kind bears it, else learned by a copy alone.
-    bool WrittenName(int index, const std::string &folder, bool isFolder, std::string &name) {
+    bool WrittenName(int index, const std::string &folder, bool isFolder, std::string &name,
+                     bool &sure) {
+        sure = true;
         const std::string listed = session_.Name(index);
         const std::string in = folder.empty() ? destination_ : Full(folder);
         std::error_code ignored;
@@ -255,12 +376,14 @@ private:
         }
         const bool learned = CopyAlone(session_, index, work_, name, error);
         work_.Clear();
-        if (!learned || !kindFits(name)) {
-            Warn(Quoted(listed) + ": not found among the files written" +
-                 (learned ? "" : " (" + error + ")"));
+        if (!learned) {
+            Warn(Quoted(listed) + ": not found among the files written (" + error + ")");
             ++warnings_;
             return false;
         }
+        // Of the wrong kind there: an earlier item took the name, and this
+        // one is under a numbered one.
+        sure = kindFits(name);
         return true;
     }
 
@@ -541,18 +664,17 @@ std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>> FilesUnder(cons
 
 // The files the items at `indexes` hold, counted through the plug-in: a
 // folder (or site) is entered and walked.
-size_t FilesIn(Session &session, const std::vector<std::string> &names) {
+size_t FilesIn(Session &session, const std::vector<int> &indexes) {
     size_t count = 0;
-    for (const std::string &name : names) {
-        const int index = session.Find(name);
-        // A folder named ".." or "\" cannot be entered: SetDirectory takes
-        // those names as moves, and walking in would go round for ever.
-        if (index < 0 || name == ".." || name == "\\") continue;
+    for (int index : indexes) {
+        if (index >= session.Count()) continue;
+        const std::string name = session.Name(index);
+        session.SetCurrentItem(index); // a site name two site files share
         if (!session.IsFolder(index)) {
             ++count;
-        } else if (session.ChangeDirectory(name)) {
-            std::vector<std::string> inner;
-            for (int i = 0; i < session.Count(); ++i) inner.push_back(session.Name(i));
+        } else if (Enterable(name) && session.ChangeDirectory(name)) {
+            std::vector<int> inner(static_cast<size_t>(session.Count()));
+            for (int i = 0; i < session.Count(); ++i) inner[static_cast<size_t>(i)] = i;
             count += FilesIn(session, inner);
             session.ChangeDirectory("..");
         }
@@ -562,8 +684,8 @@ size_t FilesIn(Session &session, const std::vector<std::string> &names) {
 
 // "copied N of M files (B bytes)": what the copy really wrote (files new
 // under `destination` since `before`, or new in place of older ones) of the
-// files the items named `chosen` hold.
-void PrintCopySummary(Session &session, const std::vector<std::string> &chosen,
+// files the items at `chosen` hold.
+void PrintCopySummary(Session &session, const std::vector<int> &chosen,
                       const std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>> &before,
                       const std::string &destination) {
     size_t written = 0;
@@ -660,10 +782,6 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         return Fail("cannot create the destination folder " + Quoted(destination) +
                     (made ? ": " + made.message() : ""));
     }
-    std::vector<std::string> chosenNames;
-    for (int index : chosen) {
-        chosenNames.push_back(session.Name(index));
-    }
     const auto before = FilesUnder(destination);
     std::vector<int> failed;
     bool copied = false;
@@ -676,7 +794,7 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     }
     const bool adds = !line.noTimes || line.decode || line.manifest || line.offline;
     if (!adds) {
-        PrintCopySummary(session, chosenNames, before, destination);
+        PrintCopySummary(session, chosen, before, destination);
         return ReportGet(failed, chosen.size(), copied, nullptr, destination);
     }
     CopyOut copy(session, ui, line, destination);
@@ -687,13 +805,15 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     for (size_t i = 0; i + 1 < paths[0].names.size(); ++i) {
         urlFolder += paths[0].names[i] + "/";
     }
+    std::vector<int> copiedItems;
     for (int index : chosen) {
         if (std::find(failed.begin(), failed.end(), index) == failed.end()) {
-            copy.Survey(index, "", site, urlFolder);
+            copiedItems.push_back(index);
         }
     }
+    copy.Survey(copiedItems, "", site, urlFolder);
     const bool finished = copy.Finish();
-    PrintCopySummary(session, chosenNames, before, destination);
+    PrintCopySummary(session, chosen, before, destination);
     const int result = ReportGet(failed, chosen.size(), copied, &copy, destination);
     return result == kExitOk && !finished ? kExitFailed : result;
 }

@@ -59,7 +59,8 @@ public:
                                   ? listed
                                   : session_.Find(name);
             session_.SetCurrentItem(index);
-            if (index < 0 || !session_.ChangeDirectory(name)) {
+            // A folder listed as ".." would take SetDirectory up, not in.
+            if (index < 0 || !Enterable(name) || !session_.ChangeDirectory(name)) {
                 failed_ = true;
                 Fail("cannot enter " + ShellQuoted(Join(folder, name)));
                 continue;

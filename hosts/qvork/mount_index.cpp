@@ -28,9 +28,6 @@ bool SameFile(const struct stat &a, const struct stat &b) {
 
 std::string TextOf(const char *text) { return text != nullptr ? text : ""; }
 
-// Names SetDirectory takes as moves, not as a child to enter.
-bool Enterable(const std::string &raw) { return raw != ".." && raw != "\\"; }
-
 } // namespace
 
 // The screen the plug-in sees: no one to ask. Progress boxes are ignored,

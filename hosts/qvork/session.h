@@ -143,6 +143,10 @@ private:
 // each group by name (case-insensitive first); hidden items only when asked.
 std::vector<int> DisplayOrder(const Session &session, bool includeHidden);
 
+// False for the names SetDirectory takes as moves (".." up, "\\" to the
+// site's top): a listed folder of such a name cannot be entered.
+inline bool Enterable(const std::string &name) { return name != ".." && name != "\\"; }
+
 } // namespace qvork_host
 
 #endif

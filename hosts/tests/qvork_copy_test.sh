@@ -3,13 +3,15 @@
 # site written by make_host_cache (web): ls -l/-R as JSON and TSV read back,
 # cat, get --decode (gzip, br, chunked, a body that does not decode), file
 # times from Last-Modified, the manifest, and an offline copy in which every
-# link resolves to a file that exists.
+# link resolves to a file that exists; a whole-site get of the mount tests'
+# site (clashing names, a folder named "..") mapping each body to its file.
 #
-#   qvork_copy_test.sh QVORK MAKE_HOST_CACHE
+#   qvork_copy_test.sh QVORK MAKE_HOST_CACHE MAKE_MOUNT_CACHE
 set -u
 
 QVORK=$1
 MAKE_CACHE=$2
+MAKE_MOUNT_CACHE=$3
 # shellcheck source-path=SCRIPTDIR source=../../tests/shell/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../tests/shell/common.sh"
 make_work qvork-copy-test
@@ -105,5 +107,23 @@ while IFS= read -r -d '' page; do
         sed -E "s/^(href|src)=//; s/^url\(//; s/^@import \"//; s/^url=//; s/^, //; s/ 2x$//; s/^[\"']//; s/[\"']$//")
 done < <(find "$O" \( -name '*.html' -o -name '*.css' \) -print0)
 check "offline: every link resolves to a file that exists" test "$broken" -eq 0
+
+# --- get of a whole site whose names clash or cannot be entered ----------------
+"$MAKE_MOUNT_CACHE" "$WORK/hostile" >/dev/null || { echo "make_mount_cache failed"; exit 1; }
+run --cache "$WORK/hostile" get --decode --manifest "$WORK/m3.tsv" www.hostile.test -C "$WORK/h"
+check "hostile get: gzip decoded though a folder is named '..'" cmp -s "$WORK/h/www.hostile.test/packed.txt" <(echo "hello, decoded")
+check "hostile get: each clashing name maps to its own body" awk -F'\t' -v dir="$WORK/h" '
+    BEGIN { want["dup?x"] = "first"; want["dup:x"] = "second"; want["dup|x"] = "third"
+            want["dup-x~2"] = "numbered already"; want["sub?dir"] = "file after folder"; want["p?1.html"] = "p1 again" }
+    { key = substr($1, 25) }
+    key in want { getline body < (dir "/" $2); if (body != want[key]) exit 1; n++ }
+    END { exit n != 6 }' "$WORK/m3.tsv"
+run --cache "$WORK/hostile" get --manifest "$WORK/m4.tsv" cache2 cache4 -C "$WORK/e"
+check "two sites of one name: all files counted" stdout_has "copied 3 of 3 files"
+check "two sites of one name: each body mapped to its own file" awk -F'\t' -v dir="$WORK/e" '
+    NR > 1 { getline body < (dir "/" $2); if (body != ($1 ~ /other/ ? "other" : $1 ~ /gif/ ? "GIF89a" : "A")) exit 1; n++ }
+    END { exit n != 3 }' "$WORK/m4.tsv"
+run --cache "$WORK/hostile" ls -R www.hostile.test
+check "ls -R: a folder named '..' is not entered" stderr_has "cannot enter www.hostile.test/dots/.."
 
 finish
