@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "crafted_names.h"
+#include "tests/support/crafted_names.h"
 #include "platform/win32.h"
 #include "site_writer.h"
 
