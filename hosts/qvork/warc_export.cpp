@@ -261,8 +261,7 @@ bool SiteExporter::Export(const ExportSite &site, const std::string &path) {
 std::string WarcinfoBlock(const std::string &cacheFolder, const std::vector<ExportSite> &sites) {
     std::string block = "software: qvork (qVORK " QVORK_VERSION ")\r\n"
                         "format: WARC File Format 1.1\r\n"
-                        "conformsTo: https://iipc.github.io/warc-specifications/specifications/"
-                        "warc-format/warc-1.1/\r\n"
+                        "conformsTo: http://bibnum.bnf.fr/WARC/WARC_ISO_28500_version1-1_latestdraft.pdf\r\n"
                         "description: responses stored in a NetSonic web cache\r\n"
                         "x-cache-folder: " + cacheFolder + "\r\n";
     for (const ExportSite &site : sites) {

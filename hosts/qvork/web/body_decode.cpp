@@ -22,6 +22,12 @@ public:
     virtual bool Write(const unsigned char *data, size_t size) = 0;
     virtual bool Finish() = 0; // the input ended
     std::string error;
+
+protected:
+    bool Fail(const std::string &why) {
+        error = why;
+        return false;
+    }
 };
 
 class FileStage : public Stage {
@@ -100,10 +106,6 @@ public:
     }
 
 private:
-    bool Fail(const std::string &why) {
-        error = why;
-        return false;
-    }
     bool EndLine() {
         switch (state_) {
         case kSize: {
@@ -214,10 +216,6 @@ public:
     }
 
 private:
-    bool Fail(const std::string &why) {
-        error = why;
-        return false;
-    }
     // deflate: a zlib header when the first two bytes make one, else raw.
     bool Start(int first, int second) {
         int bits = 16 + MAX_WBITS;
@@ -284,10 +282,6 @@ public:
     }
 
 private:
-    bool Fail(const std::string &why) {
-        error = why;
-        return false;
-    }
     Stage &next_;
     BrotliDecoderState *state_;
     bool ended_ = false;
