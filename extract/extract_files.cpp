@@ -191,15 +191,10 @@ const char *CopyExtentTo(FILE *output, FILE *site, struct CopyExtent extent, DWO
     return NULL;
 }
 
-// Copies into the file at `path`, which the caller has just created; NULL or
-// the failure text with its reason.
-const char *WriteExtent(const char *path, FILE *site, struct CopyExtent extent, DWORD *error)
+// Copies into `output` and closes it; NULL or the failure text with its
+// reason.
+const char *WriteExtent(FILE *output, FILE *site, struct CopyExtent extent, DWORD *error)
 {
-    FILE *output = OpenStream(path, "wb");
-    if (output == NULL) {
-        *error = GetLastError();
-        return "can't create file!";
-    }
     const char *failure = CopyExtentTo(output, site, extent, error);
     if (!CloseStream(output) && failure == NULL) {
         *error = GetLastError();
@@ -218,12 +213,14 @@ const char *WriteBodyInPlace(const char *path, FILE *site, struct CopyExtent ext
     memcpy(folder, path, folderLength);
     folder[folderLength] = 0;
     char temp[DEST_PATH_SIZE];
-    if (folderLength == 0 || folderLength >= MAX_PATH ||
-        GetTempFileNameA(folder, TEMP_PREFIX, 0, temp) == 0) {
+    FILE *output = folderLength == 0 || folderLength >= MAX_PATH
+                       ? NULL
+                       : CreateTempStream(folder, TEMP_PREFIX, temp);
+    if (output == NULL) {
         *error = GetLastError();
         return "can't create file!";
     }
-    const char *failure = WriteExtent(temp, site, extent, error);
+    const char *failure = WriteExtent(output, site, extent, error);
     if (failure == NULL && !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING)) {
         *error = GetLastError();
         failure = "can't create file!";
@@ -233,34 +230,56 @@ const char *WriteBodyInPlace(const char *path, FILE *site, struct CopyExtent ext
     return failure;
 }
 
-} // namespace
-
-int ExtractFile(struct SiteNode *node, char *path, FILE *site, int headerMode)
+// The checks every file item passes before anything is written; FALSE after
+// telling the user.
+BOOL CanWrite(const struct SiteNode *node, const char *path, FILE *site, struct CopyExtent extent)
 {
     if (site == NULL) {
         ReportNode("can't open file!", node, path, SiteOpenError);
-        return 0;
+        return FALSE;
     }
-    struct CopyExtent extent = ExtentOf(node, headerMode);
     if (extent.length < 0) {
         ReportNode("can't read file!", node, path, ERROR_INVALID_DATA); // a damaged record
-        return 0;
+        return FALSE;
     }
+    return TRUE;
+}
+
+} // namespace
+
+int ExtractFile(struct SiteNode *node, char *path, FILE *site)
+{
+    struct CopyExtent extent = ExtentOf(node, FALSE);
+    if (!CanWrite(node, path, site, extent))
+        return 0;
     // A FIFO or a device at the target's name is neither written nor replaced.
     if (!IsFileOrAbsent(path)) {
         ReportNode("can't create file!", node, path, ERROR_ACCESS_DENIED);
         return 0;
     }
     DWORD error = ERROR_SUCCESS;
-    // A header goes to the fresh temporary file its viewer was given.
-    const char *failure = headerMode ? WriteExtent(path, site, extent, &error)
-                                     : WriteBodyInPlace(path, site, extent, &error);
+    const char *failure = WriteBodyInPlace(path, site, extent, &error);
     if (failure != NULL) {
         ReportNode(failure, node, path, error);
         return 0;
     }
-    if (!headerMode)
-        RememberCreated(path);
+    RememberCreated(path);
+    return 1;
+}
+
+int WriteStoredHeader(struct SiteNode *node, FILE *output, const char *path, FILE *site)
+{
+    struct CopyExtent extent = ExtentOf(node, TRUE);
+    if (!CanWrite(node, path, site, extent)) {
+        CloseStream(output);
+        return 0;
+    }
+    DWORD error = ERROR_SUCCESS;
+    const char *failure = WriteExtent(output, site, extent, &error);
+    if (failure != NULL) {
+        ReportNode(failure, node, path, error);
+        return 0;
+    }
     return 1;
 }
 
@@ -287,7 +306,7 @@ int ExtractFolder(struct SiteNode *node, char *path, FILE *site)
             continue;
         }
         int written = isFolder ? ExtractFolder(child, path, site)
-                               : ExtractFile(child, path, site, EXTRACT_BODY);
+                               : ExtractFile(child, path, site);
         if (written == 0)
             result = 0;
     }
@@ -334,7 +353,7 @@ int ExtractItem(HANDLE hPlugin, struct PluginPanelItem *item, char *path, FILE *
         ReportNode("can't open file!", node, path, SiteOpenError);
         return 0;
     }
-    return isFolder ? ExtractFolder(node, path, site) : ExtractFile(node, path, site, EXTRACT_BODY);
+    return isFolder ? ExtractFolder(node, path, site) : ExtractFile(node, path, site);
 }
 
 } // namespace

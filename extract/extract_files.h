@@ -11,13 +11,13 @@
 #define DEST_PATH_SIZE 2048
 #define COPY_CHUNK_SIZE 50000
 
-#define EXTRACT_BODY 0
-#define EXTRACT_HEADER 1
-
-// Writes the node's stored body (or, in header mode, its stored header) to
-// the file at `path`, a DEST_PATH_SIZE buffer that may be cut in place.
-// 1 when the whole content was written, else 0 after telling the user.
-int ExtractFile(struct SiteNode *node, char *path, FILE *site, int headerMode);
+// Writes the node's stored body to the file at `path`, a DEST_PATH_SIZE
+// buffer. 1 when the whole body was written, else 0 after telling the user.
+int ExtractFile(struct SiteNode *node, char *path, FILE *site);
+// Writes the node's stored header to `output`, the new temporary file at
+// `path` (named in a failure message), and closes `output`. 1 when the whole
+// header was written, else 0 after telling the user.
+int WriteStoredHeader(struct SiteNode *node, FILE *output, const char *path, FILE *site);
 // Creates the folder at `path` and writes everything under `node` into it.
 int ExtractFolder(struct SiteNode *node, char *path, FILE *site);
 // Loads the site of a root item, writes its whole tree to `path`, and

@@ -15,6 +15,7 @@
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
 #include "platform/linux/system_calls.h"
+#include "platform/linux/temp_file.h"
 
 // Opens `native` as fopen would, but only a regular file. A FIFO or a device
 // in its place would block the open (a FIFO waits for its other end) or be
@@ -41,10 +42,13 @@ static FILE *OpenRegularFile(const char *native, const char *mode)
     int fd = OS_CALL(open)(native, flags, 0666);
     if (fd < 0)
         return NULL;
+    // Once it is known to be a regular file, it is read and written as one
+    // opened without O_NONBLOCK (F_SETFL sets only the status flags, and of
+    // those only O_APPEND was asked for).
     FILE *stream = NULL;
     if (OS_CALL(fstat)(fd, &info) == 0 && S_ISREG(info.st_mode) &&
         (mode[0] != 'w' || info.st_size == 0 || OS_CALL(ftruncate)(fd, 0) == 0) &&
-        OS_CALL(fcntl)(fd, F_SETFL, OS_CALL(fcntl)(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+        OS_CALL(fcntl)(fd, F_SETFL, mode[0] == 'a' ? O_APPEND : 0) == 0)
         stream = OS_CALL(fdopen)(fd, mode);
     if (stream == NULL) {
         OS_CALL(close)(fd);
@@ -55,6 +59,15 @@ static FILE *OpenRegularFile(const char *native, const char *mode)
 #endif
 
 namespace {
+
+// Site files are read in pieces the plug-in sizes itself (a header, a record
+// window, 50000-byte copy chunks) and copies are written in the same chunks:
+// a stdio buffer would only add a copy, a seek at every repositioning, and
+// writes split at its own size.
+void Unbuffered(FILE *stream)
+{
+    setvbuf(stream, NULL, _IONBF, 0);
+}
 
 // After a failed stdio call: the last error says why, as Win32 would. On
 // Windows the system call beneath has set it; a full disk is made sure of,
@@ -98,14 +111,42 @@ FILE *OpenStream(const char *path, const char *mode)
         ToExistingNativePath(path, native, sizeof native))
         stream = OpenRegularFile(native, mode);
 #endif
-    // Site files are read in pieces the plug-in sizes itself (a header, a
-    // record window, 50000-byte copy chunks): a stdio buffer would only add
-    // a copy, a seek at every repositioning and one at closing.
     if (stream == NULL)
         SetLastErrorFromStdio(errno);
-    if (stream != NULL && mode[0] == 'r')
-        setvbuf(stream, NULL, _IONBF, 0);
+    else
+        Unbuffered(stream);
     return stream;
+}
+
+FILE *CreateTempStream(const char *folder, const char *prefix, char *tempFileName)
+{
+#ifdef _WIN32
+    if (GetTempFileNameA(folder, prefix, 0, tempFileName) == 0)
+        return NULL;
+    FILE *stream = OpenStream(tempFileName, "wb");
+    if (stream == NULL) {
+        DWORD error = GetLastError();
+        DeleteFileA(tempFileName);
+        SetLastError(error);
+    }
+    return stream;
+#else
+    // The descriptor of the new file is written through as it is: the file
+    // was made by this open, so it is a regular file and empty.
+    int fd = CreateTempFileDescriptor(folder, prefix, tempFileName, NULL);
+    if (fd < 0)
+        return NULL;
+    FILE *stream = OS_CALL(fdopen)(fd, "wb");
+    if (stream == NULL) {
+        int error = errno;
+        OS_CALL(close)(fd);
+        OS_CALL(unlink)(tempFileName);
+        SetLastErrorFromStdio(error);
+        return NULL;
+    }
+    Unbuffered(stream);
+    return stream;
+#endif
 }
 
 BOOL IsFileOrAbsent(const char *path)

@@ -15,6 +15,11 @@
 // cannot be opened or is not a regular file (a folder, a FIFO, a device),
 // which is never opened in a way that could block.
 FILE *OpenStream(const char *path, const char *mode);
+// Creates a new, empty temporary file in `folder` as GetTempFileNameA with
+// `prefix` and 0 does, writes its name into `tempFileName` (MAX_PATH bytes)
+// and returns it open for writing ("wb"). NULL, with the last error set and
+// no file left behind, when none could be made and opened.
+FILE *CreateTempStream(const char *folder, const char *prefix, char *tempFileName);
 // TRUE when `path` names nothing, a regular file or a link (which a copy's
 // move replaces): what a copy may create or replace. FALSE for a folder, a
 // FIFO or a device node, which must not be written (a FIFO would block).

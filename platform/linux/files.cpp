@@ -18,6 +18,7 @@
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
 #include "platform/linux/system_calls.h"
+#include "platform/linux/temp_file.h"
 #include "platform/win32.h"
 
 // Converts `path` for a call; on failure sets the last error and returns
@@ -97,31 +98,31 @@ BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags)
     if (!NativePathForCall(existingName, from, sizeof from) ||
         !NativePathForCall(newName, to, sizeof to))
         return FALSE;
-    ToExistingNativePath(existingName, from, sizeof from); // the name in any case, as Win32
     struct stat source;
-    if (OS_CALL(lstat)(from, &source) != 0) {
+    // The name in any case, as Win32, looked for only when not there as given.
+    if (OS_CALL(lstat)(from, &source) != 0 &&
+        (!ToExistingNativePath(existingName, from, sizeof from) || OS_CALL(lstat)(from, &source) != 0)) {
         SetLastErrorFromErrno(errno, from);
         return FALSE;
     }
     // Win32 replaces files only: never a folder, and a folder replaces nothing.
     // A link at the new name is a file to it, and is replaced, not followed.
+    // A file renamed over a folder fails by itself (EISDIR, below), so the new
+    // name is looked at first only for a folder or without replacing.
     struct stat target;
-    if (OS_CALL(lstat)(to, &target) == 0 && strcmp(from, to) != 0) {
-        if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
-            SetLastError(ERROR_ALREADY_EXISTS);
-            return FALSE;
-        }
-        if (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode)) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
-        }
+    BOOL replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0 ? TRUE : FALSE;
+    if ((S_ISDIR(source.st_mode) || !replace) && OS_CALL(lstat)(to, &target) == 0 &&
+        strcmp(from, to) != 0) {
+        SetLastError(replace ? ERROR_ACCESS_DENIED : ERROR_ALREADY_EXISTS);
+        return FALSE;
     }
-    int moved = (flags & MOVEFILE_REPLACE_EXISTING) != 0 ? OS_CALL(rename)(from, to)
-                                                         : RenameNoReplace(from, to);
+    int moved = replace ? OS_CALL(rename)(from, to) : RenameNoReplace(from, to);
     if (moved == 0)
         return TRUE;
     int error = errno;
-    if (error == EXDEV)
+    if (error == EISDIR)
+        SetLastError(ERROR_ACCESS_DENIED);
+    else if (error == EXDEV)
         SetLastError(ERROR_NOT_SAME_DEVICE);
     else
         SetLastError(error == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(error, to));
@@ -190,39 +191,32 @@ static BOOL FormatTempName(const char *folder, const char *prefix, UINT number, 
     return TRUE;
 }
 
-UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char *tempFileName)
+int CreateTempFileDescriptor(const char *folder, const char *prefix, char *tempFileName, UINT *number)
 {
     if (folder == NULL || tempFileName == NULL) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return -1;
     }
     char native[NATIVE_PATH_SIZE];
     if (!ToNativePath(folder, native, sizeof native) || strlen(native) >= MAX_PATH) {
         SetLastError(ERROR_BUFFER_OVERFLOW);
-        return 0;
+        return -1;
     }
     if (prefix == NULL)
         prefix = "";
-    unique &= 0xFFFFu; // Win32 uses the low 16 bits only
-    if (unique != 0) {
-        if (!FormatTempName(native, prefix, unique, tempFileName)) {
-            SetLastError(ERROR_BUFFER_OVERFLOW);
-            return 0;
-        }
-        return unique;
-    }
     // The folder is looked at only when a name cannot be made in it (a
     // missing folder is ERROR_DIRECTORY whatever else is wrong): a header
     // view creates one temporary file each, and most calls succeed.
     char candidate[MAX_PATH];
     for (UINT attempt = 0; attempt < 0xFFFFu; attempt++) {
-        UINT number = NextTempNumber();
-        BOOL formatted = FormatTempName(native, prefix, number, candidate);
+        UINT tried = NextTempNumber();
+        BOOL formatted = FormatTempName(native, prefix, tried, candidate);
         int fd = formatted ? OS_CALL(open)(candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666) : -1;
         if (fd >= 0) {
-            OS_CALL(close)(fd);
             memcpy(tempFileName, candidate, strlen(candidate) + 1);
-            return number;
+            if (number != NULL)
+                *number = tried;
+            return fd;
         }
         int error = errno;
         if (formatted && error == EEXIST)
@@ -234,8 +228,32 @@ UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char 
             SetLastError(ERROR_BUFFER_OVERFLOW);
         else
             SetLastErrorFromErrno(error, candidate);
-        return 0;
+        return -1;
     }
     SetLastError(ERROR_FILE_EXISTS);
-    return 0;
+    return -1;
+}
+
+UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char *tempFileName)
+{
+    unique &= 0xFFFFu; // Win32 uses the low 16 bits only
+    if (unique == 0) {
+        UINT number = 0;
+        int fd = CreateTempFileDescriptor(folder, prefix, tempFileName, &number);
+        if (fd < 0)
+            return 0;
+        OS_CALL(close)(fd);
+        return number;
+    }
+    if (folder == NULL || tempFileName == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    char native[NATIVE_PATH_SIZE];
+    if (!ToNativePath(folder, native, sizeof native) || strlen(native) >= MAX_PATH ||
+        !FormatTempName(native, prefix != NULL ? prefix : "", unique, tempFileName)) {
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return 0;
+    }
+    return unique;
 }
