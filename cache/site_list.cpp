@@ -139,7 +139,7 @@ void ReadSiteHeader(WIN32_FIND_DATAA *findData)
     findData->cFileName[MAX_PATH - 1] = 0;
     char path[SITE_PATH_SIZE];
     if (BuildCachePath(path, sizeof path, findData->cFileName)) {
-        FILE *file = OpenStream(path, "rb");
+        FILE *file = OpenFoundFile(path, findData);
         if (file != NULL) {
             if (ReadSiteName(file, item, findData))
                 ProgressStep(&State.Progress, findData->cFileName, 1);

@@ -21,11 +21,12 @@
 // in its place would block the open (a FIFO waits for its other end) or be
 // read or written as if it held a file's bytes. The type is checked before
 // the open, and the open itself does not block, so a swap in between cannot
-// hang either: the descriptor's own type decides.
-static FILE *OpenRegularFile(const char *native, const char *mode)
+// hang either: the descriptor's own type decides. `lookedAt`: the caller
+// has just seen a regular file (or a link) at the name.
+static FILE *OpenRegularFile(const char *native, const char *mode, BOOL lookedAt)
 {
     struct stat info;
-    BOOL exists = OS_CALL(stat)(native, &info) == 0;
+    BOOL exists = !lookedAt && OS_CALL(stat)(native, &info) == 0;
     if (exists && !S_ISREG(info.st_mode)) {
         errno = EACCES;
         return NULL;
@@ -82,15 +83,14 @@ void SetLastErrorFromStdio(int error)
 #endif
 }
 
-} // namespace
-
-FILE *OpenStream(const char *path, const char *mode)
+FILE *OpenChecked(const char *path, const char *mode, BOOL lookedAt)
 {
     if (path == NULL || mode == NULL)
         return NULL;
     if (mode[0] == 0 || strchr("rwa", mode[0]) == NULL)
         return NULL;
 #ifdef _WIN32
+    (void)lookedAt; // the open handle's type decides, below
     FILE *stream = fopen(path, mode);
     // Only a file on a disk: never a pipe or a device reached by its name.
     if (stream != NULL && GetFileType((HANDLE)_get_osfhandle(_fileno(stream))) != FILE_TYPE_DISK) {
@@ -103,19 +103,36 @@ FILE *OpenStream(const char *path, const char *mode)
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return NULL;
     }
-    FILE *stream = OpenRegularFile(native, mode);
+    FILE *stream = OpenRegularFile(native, mode, lookedAt);
     // A file opened for reading exists: when the name as given is not
     // there, find it as Win32 would, whatever the case of its name. Files
     // written are created as named.
     if (stream == NULL && mode[0] == 'r' && errno == ENOENT &&
         ToExistingNativePath(path, native, sizeof native))
-        stream = OpenRegularFile(native, mode);
+        stream = OpenRegularFile(native, mode, FALSE);
 #endif
     if (stream == NULL)
         SetLastErrorFromStdio(errno);
     else
         Unbuffered(stream);
     return stream;
+}
+
+} // namespace
+
+FILE *OpenStream(const char *path, const char *mode)
+{
+    return OpenChecked(path, mode, FALSE);
+}
+
+FILE *OpenFoundFile(const char *path, const WIN32_FIND_DATAA *found)
+{
+    if (found == NULL ||
+        (found->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return NULL;
+    }
+    return OpenChecked(path, "rb", TRUE);
 }
 
 FILE *CreateTempStream(const char *folder, const char *prefix, char *tempFileName)

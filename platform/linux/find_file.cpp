@@ -5,7 +5,8 @@
 // Where this differs from Windows: there are no 8.3 names (cAlternateFileName
 // is always empty, and no name matches through its short form), names longer
 // than MAX_PATH - 1 bytes are skipped, files carry FILE_ATTRIBUTE_ARCHIVE
-// (plus READONLY when nobody may write them) and nothing is ever HIDDEN.
+// (plus READONLY when nobody may write them), a FIFO, socket or device node
+// FILE_ATTRIBUTE_DEVICE as well, and nothing is ever HIDDEN.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -208,6 +209,8 @@ static void FillFindData(const char *name, const struct stat *info, WIN32_FIND_D
         findData->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
     } else {
         findData->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        if (!S_ISREG(info->st_mode) && !S_ISLNK(info->st_mode))
+            findData->dwFileAttributes |= FILE_ATTRIBUTE_DEVICE;
         if ((info->st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
             findData->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
         uint64_t size = info->st_size > 0 ? (uint64_t)info->st_size : 0;

@@ -1,6 +1,7 @@
-// CreateDirectoryA, DeleteFileA, GetTempPathA and GetTempFileNameA: the
-// results and error codes the plug-in relies on when it copies files out and
-// writes header files for the viewer.
+// CreateDirectoryA, DeleteFileA, MoveFileExA, GetTempPathA, GetTempFileNameA
+// and the streams over them: the results and error codes the plug-in relies
+// on when it copies files out, writes header files for the viewer and reads
+// the site files a search found.
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/stream.h"
 #include "platform/win32.h"
 #include "temp_folder.h"
 
@@ -115,6 +117,99 @@ TEST(Files, TempFileNameWithNumberPrefixAndFailures)
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_DIRECTORY);
     EXPECT_EQ(GetTempFileNameA(std::string(300, 'x').c_str(), "hdr", 0, out), 0u);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_BUFFER_OVERFLOW);
+}
+
+// What each kind of thing at either name makes of a move: the result, and
+// what the new name holds afterwards.
+TEST(Files, MoveReplacesFilesAndLinksButNeverFolders)
+{
+    struct Case {
+        const char *what;
+        const char *source; // "file", "dir" or "" (missing)
+        const char *target; // "file", "dir", "link" or "" (missing)
+        DWORD flags;
+        DWORD error; // ERROR_SUCCESS: moved
+    } cases[] = {
+        {"file to a free name", "file", "", 0, ERROR_SUCCESS},
+        {"file over a file", "file", "file", MOVEFILE_REPLACE_EXISTING, ERROR_SUCCESS},
+        {"file over a link", "file", "link", MOVEFILE_REPLACE_EXISTING, ERROR_SUCCESS},
+        {"file over a file, not replacing", "file", "file", 0, ERROR_ALREADY_EXISTS},
+        {"file over a folder", "file", "dir", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+        {"folder over a folder", "dir", "dir", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+        {"folder over a file", "dir", "file", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+        {"nothing to move", "", "file", MOVEFILE_REPLACE_EXISTING, ERROR_FILE_NOT_FOUND},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        const std::string from = folder / "from", to = folder / "to", aside = folder / "aside";
+        WriteWholeFile(aside, "untouched");
+        if (strcmp(c.source, "file") == 0)
+            WriteWholeFile(from, "new");
+        if (strcmp(c.source, "dir") == 0)
+            mkdir(from.c_str(), 0755);
+        if (strcmp(c.target, "file") == 0)
+            WriteWholeFile(to, "old");
+        if (strcmp(c.target, "dir") == 0)
+            mkdir(to.c_str(), 0755);
+        if (strcmp(c.target, "link") == 0) {
+            ASSERT_EQ(symlink(aside.c_str(), to.c_str()), 0);
+        }
+        BOOL moved = MoveFileExA(from.c_str(), to.c_str(), c.flags);
+        EXPECT_EQ(moved ? (DWORD)ERROR_SUCCESS : GetLastError(), c.error);
+        EXPECT_EQ(ReadWholeFile(aside), "untouched") << "a link is replaced, never written through";
+        if (c.error == ERROR_SUCCESS) {
+            EXPECT_EQ(ReadWholeFile(to), "new");
+        } else if (strcmp(c.source, "file") == 0) {
+            EXPECT_EQ(ReadWholeFile(from), "new") << "a failed move keeps the file";
+        }
+    }
+    // The source is found whatever the case of its name, as on Windows.
+    TempFolder folder;
+    WriteWholeFile(folder / "Mixed.tmp", "body");
+    EXPECT_TRUE(MoveFileExA((folder / "MIXED.TMP").c_str(), (folder / "page").c_str(),
+                            MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ReadWholeFile(folder / "page"), "body");
+}
+
+TEST(Files, TempStreamIsANewFileOpenForWriting)
+{
+    TempFolder folder;
+    char name[MAX_PATH];
+    FILE *stream = CreateTempStream(folder.Path().c_str(), "~qv", name);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(std::string(name).rfind(folder.Path() + "/~qv", 0), 0u) << name;
+    EXPECT_TRUE(WriteStream(stream, "12345", 5));
+    EXPECT_TRUE(CloseStream(stream));
+    EXPECT_EQ(ReadWholeFile(name), "12345");
+    EXPECT_EQ(CreateTempStream((folder / "missing").c_str(), "~qv", name), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_DIRECTORY);
+}
+
+// A site file the search found is opened without a second look at its name;
+// a FIFO in the cache folder is not opened at all (its open would wait for a
+// writer), nor is a folder.
+TEST(Files, FoundFilesOpenOnlyWhenTheSearchSawAFile)
+{
+    TempFolder folder;
+    WriteWholeFile(folder / "cache1", "site");
+    ASSERT_EQ(mkfifo((folder / "cache2").c_str(), 0644), 0);
+    mkdir((folder / "cache3").c_str(), 0755);
+    std::set<std::string> opened;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder.Path() + "\\cache*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        EXPECT_EQ((found.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0,
+                  strcmp(found.cFileName, "cache2") == 0)
+            << found.cFileName;
+        FILE *stream = OpenFoundFile((folder / found.cFileName).c_str(), &found);
+        if (stream != nullptr)
+            opened.insert(found.cFileName);
+        CloseStream(stream);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    EXPECT_EQ(opened, std::set<std::string>{"cache1"});
 }
 
 } // namespace
