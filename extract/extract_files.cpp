@@ -171,6 +171,15 @@ struct CopyExtent ExtentOf(const struct SiteNode *node, int headerMode)
 const char *CopyExtentTo(FILE *output, FILE *site, struct CopyExtent extent, DWORD *error)
 {
     *error = ERROR_HANDLE_EOF;
+    if (!extent.toSeparator && extent.length > 0) {
+        // Whatever the system copies itself is done; the rest, and any
+        // failure, goes the ordinary way.
+        size_t fast = CopyStreamFast(output, site, extent.offset, (size_t)extent.length);
+        if (fast == (size_t)extent.length)
+            return NULL;
+        extent.offset += (LONG)fast;
+        extent.length -= (LONG)fast;
+    }
     if (!SeekStream(site, extent.offset))
         return extent.length > 0 ? "can't read file!" : NULL;
     LONG remaining = extent.length;

@@ -36,6 +36,13 @@ size_t ReadStream(FILE *stream, void *buffer, size_t count);
 // read (0 for a negative offset or one at or past the end). Where the
 // stream's position is afterwards is not defined.
 size_t ReadStreamAt(FILE *stream, LONG offset, void *buffer, size_t count);
+// Copies up to `count` bytes from byte `offset` of `input` to `output` at its
+// position (which moves on) inside the system, without passing them through
+// the caller; returns how many. Where the system has no such copy, or it
+// stops early for any reason (the end of `input`, a failure), fewer are
+// copied, possibly none: the caller copies the rest through ReadStream and
+// WriteStream, which then meet and report any failure themselves.
+size_t CopyStreamFast(FILE *output, FILE *input, LONG offset, size_t count);
 // Writes `count` bytes; TRUE only when all of them were accepted.
 BOOL WriteStream(FILE *stream, const void *buffer, size_t count);
 // Positions the stream at byte `offset` from the start; FALSE for a negative

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/random.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "platform/win32.h"
 
@@ -29,6 +30,7 @@
     X(read, read, ssize_t, (int, void *, size_t))                                              \
     X(pread, pread, ssize_t, (int, void *, size_t, off_t))                                     \
     X(write, write, ssize_t, (int, const void *, size_t))                                      \
+    X(copy_file_range, copy_file_range, ssize_t, (int, loff_t *, int, loff_t *, size_t, unsigned)) \
     X(fsync, fsync, int, (int))                                                                \
     X(ftruncate, ftruncate, int, (int, off_t))                                                 \
     X(fchmod, fchmod, int, (int, mode_t))                                                      \

@@ -86,7 +86,9 @@ body_writes() {
       / rename\(/ { split($0, q, "\""); if (q[4] == target) print list[q[2]] }
     ' "$LOG"
 }
-writes=(-e trace=openat,write,close,rename)
+# The copy inside the system (copy_file_range) is declined, so the body
+# comes through write.
+writes=(-e trace=openat,write,close,rename,copy_file_range -e inject=copy_file_range:error=ENOSYS)
 dest=$WORK/write-plain
 mkdir -p "$dest"
 traced "" "${writes[@]}" -- get www.example.com/big.bin -C "$dest"
@@ -132,7 +134,9 @@ done
 # --- Each read of the site file fails in turn -------------------------------------
 # The reads of one uninjected run: the root listing's, the site load's and
 # the copy's.
-traced "$SITE_FILE" -e trace=read -- get www.example.com/big.bin -C "$WORK/plain"
+# As above, the copy inside the system is declined so the copy reads.
+reads_only=(-e trace=read,copy_file_range -e inject=copy_file_range:error=ENOSYS)
+traced "$SITE_FILE" "${reads_only[@]}" -- get www.example.com/big.bin -C "$WORK/plain"
 check "reads of the site file are seen" status_is 0
 reads=$(grep -c '^[0-9]* *read(' "$LOG")
 check "the site file is read more than once" test "$reads" -gt 1
@@ -140,7 +144,7 @@ copy_failures=0
 for ((when = 1; when <= reads; when++)); do
     dest=$WORK/read-$when
     mkdir -p "$dest"
-    traced "$SITE_FILE" -e trace=read -e inject=read:error=EIO:when=$when -- \
+    traced "$SITE_FILE" "${reads_only[@]}" -e inject=read:error=EIO:when=$when -- \
         get www.example.com/big.bin -C "$dest"
     check "read $when fails: injected" injected
     check "read $when fails: status 0 or 1, no crash" test "$STATUS" -le 1
@@ -154,5 +158,17 @@ for ((when = 1; when <= reads; when++)); do
     fi
 done
 check "a read of the copy itself failed at least once" test "$copy_failures" -gt 0
+
+# --- The copy inside the system fails -----------------------------------------
+# Whatever it did not copy goes through read and write: the body is whole.
+for error in EIO ENOSPC EXDEV; do
+    dest=$WORK/fast-$error
+    mkdir -p "$dest"
+    traced "" -e trace=copy_file_range -e inject=copy_file_range:error=$error -- \
+        get www.example.com/big.bin -C "$dest"
+    check "copy_file_range fails with $error: injected" injected
+    check "copy_file_range fails with $error: status 0" status_is 0
+    check "copy_file_range fails with $error: whole copy" cmp -s "$dest/big.bin" "$BIG"
+done
 
 finish

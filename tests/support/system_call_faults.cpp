@@ -170,6 +170,13 @@ ssize_t WriteCall(int fd, const void *buffer, size_t count) {
     return Original<SystemCall_write>("write")(fd, buffer, fit);
 }
 
+// The simulated disk counts its room in write and fwrite: copies inside the
+// system are declined, so every byte of a copy comes through those.
+ssize_t CopyFileRangeCall(int, loff_t *, int, loff_t *, size_t, unsigned) {
+    errno = ENOSYS;
+    return -1;
+}
+
 int CloseCall(int fd) {
     active->files.erase(fd);
     return Original<SystemCall_close>("close")(fd);
@@ -231,6 +238,7 @@ SystemCallFaults::SystemCallFaults(const qvork_host::PluginModule &module) : mod
         {"fdopen", Pointer<SystemCall_fdopen>(FdopenCall)},
         {"fwrite", Pointer<SystemCall_fwrite>(FwriteCall)},
         {"write", Pointer<SystemCall_write>(WriteCall)},
+        {"copy_file_range", Pointer<SystemCall_copy_file_range>(CopyFileRangeCall)},
         {"close", Pointer<SystemCall_close>(CloseCall)},
         {"fclose", Pointer<SystemCall_fclose>(FcloseCall)},
         {"unlink", Pointer<SystemCall_unlink>(UnlinkCall)},
