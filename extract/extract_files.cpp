@@ -147,11 +147,12 @@ struct CopyExtent {
     LONG offset;
     LONG length;
     BOOL toSeparator; // header of unknown end: stop before the first "\r\n\r\n"
+    BOOL body;        // a body, which the system may copy itself
 };
 
 struct CopyExtent ExtentOf(const struct SiteNode *node, int headerMode)
 {
-    struct CopyExtent extent = {node->bodyOffset, node->bodyLength, FALSE};
+    struct CopyExtent extent = {node->bodyOffset, node->bodyLength, FALSE, !headerMode};
     if (!headerMode)
         return extent;
     extent.offset = node->headerOffset;
@@ -171,9 +172,10 @@ struct CopyExtent ExtentOf(const struct SiteNode *node, int headerMode)
 const char *CopyExtentTo(FILE *output, FILE *site, struct CopyExtent extent, DWORD *error)
 {
     *error = ERROR_HANDLE_EOF;
-    if (!extent.toSeparator && extent.length > 0) {
+    if (extent.body && extent.length > 0) {
         // Whatever the system copies itself is done; the rest, and any
-        // failure, goes the ordinary way.
+        // failure, goes the ordinary way. (A header is small, and goes to
+        // the temporary folder, often on another file system.)
         size_t fast = CopyStreamFast(output, site, extent.offset, (size_t)extent.length);
         if (fast == (size_t)extent.length)
             return NULL;
