@@ -264,7 +264,7 @@ int ExtractFile(struct SiteNode *node, char *path, FILE *site)
     if (!CanWrite(node, path, site, extent))
         return 0;
     // A FIFO or a device at the target's name is neither written nor replaced.
-    if (!IsFileOrAbsent(path)) {
+    if (!MayReplace(path)) {
         ReportNode("can't create file!", node, path, ERROR_ACCESS_DENIED);
         return 0;
     }

@@ -5,7 +5,9 @@
 #include <string.h>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
+#include <stdint.h>
 #define OS_CALL(name) name
 #else
 #include <fcntl.h>
@@ -138,15 +140,56 @@ FILE *OpenFoundFile(const char *path, const WIN32_FIND_DATAA *found)
 FILE *CreateTempStream(const char *folder, const char *prefix, char *tempFileName)
 {
 #ifdef _WIN32
-    if (GetTempFileNameA(folder, prefix, 0, tempFileName) == 0)
+    // GetTempFileNameA's names, but the handle that made the file is the one
+    // written: the system's call would close it, and an fopen open it again
+    // (each a round trip to the server under Wine).
+    static LONG lastNumber = 0;
+    if (lastNumber == 0)
+        InterlockedCompareExchange(&lastNumber, (LONG)((GetTickCount() ^ GetCurrentProcessId()) & 0xFFFF), 0);
+    if (folder == NULL || tempFileName == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
-    FILE *stream = OpenStream(tempFileName, "wb");
-    if (stream == NULL) {
-        DWORD error = GetLastError();
-        DeleteFileA(tempFileName);
-        SetLastError(error);
     }
-    return stream;
+    size_t folderLength = strlen(folder);
+    BOOL addSeparator =
+        folderLength > 0 && strchr("\\/", folder[folderLength - 1]) == NULL ? TRUE : FALSE;
+    for (UINT attempt = 0; attempt < 0xFFFFu; attempt++) {
+        UINT number = (UINT)InterlockedIncrement(&lastNumber) & 0xFFFFu;
+        if (number == 0)
+            continue;
+        int length = snprintf(tempFileName, MAX_PATH, "%s%s%.3s%X.tmp", folder,
+                              addSeparator ? "\\" : "", prefix != NULL ? prefix : "", number);
+        if (length < 0 || length >= MAX_PATH) {
+            SetLastError(ERROR_BUFFER_OVERFLOW);
+            return NULL;
+        }
+        HANDLE file = CreateFileA(tempFileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+                continue;
+            // As GetTempFileNameA: a folder that is not there is no folder.
+            SetLastError(error == ERROR_PATH_NOT_FOUND ? ERROR_DIRECTORY : error);
+            return NULL;
+        }
+        int fd = _open_osfhandle((intptr_t)file, _O_WRONLY | _O_BINARY);
+        FILE *stream = fd != -1 ? _fdopen(fd, "wb") : NULL;
+        if (stream == NULL) {
+            DWORD error = GetLastError();
+            if (fd != -1)
+                _close(fd);
+            else
+                CloseHandle(file);
+            DeleteFileA(tempFileName);
+            SetLastError(error != ERROR_SUCCESS ? error : ERROR_NOT_ENOUGH_MEMORY);
+            return NULL;
+        }
+        Unbuffered(stream);
+        return stream;
+    }
+    SetLastError(ERROR_FILE_EXISTS);
+    return NULL;
 #else
     // The descriptor of the new file is written through as it is: the file
     // was made by this open, so it is a regular file and empty.
@@ -166,13 +209,14 @@ FILE *CreateTempStream(const char *folder, const char *prefix, char *tempFileNam
 #endif
 }
 
-BOOL IsFileOrAbsent(const char *path)
+BOOL MayReplace(const char *path)
 {
     if (path == NULL)
         return FALSE;
 #ifdef _WIN32
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    // MoveFileExA refuses a folder by itself, and there is nothing else here
+    // that a file must not replace: no look is needed first.
+    return TRUE;
 #else
     // The entry itself counts: a link at the name is replaced by the copy's
     // move, never written through.
