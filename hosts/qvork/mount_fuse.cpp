@@ -28,7 +28,11 @@ uint64_t HandleOf(int fd, int id) {
 int FdOf(uint64_t handle) { return static_cast<int>(handle & 0xffffffffu); }
 int IdOf(uint64_t handle) { return static_cast<int>(handle >> 32); }
 
-void *Init(struct fuse_conn_info *, struct fuse_config *config) {
+void *Init(struct fuse_conn_info *connection, struct fuse_config *config) {
+    // Reads are answered with the body's descriptor (ReadBuffer): where the
+    // kernel can, the bytes are spliced from it to the reader, never copied
+    // through this process.
+    connection->want |= connection->capable & (FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE);
     // Nothing under the mount ever changes: the kernel may keep all it learns.
     config->use_ino = 1;
     config->kernel_cache = 1;
@@ -86,23 +90,19 @@ int Open(const char *path, struct fuse_file_info *info) {
     return 0;
 }
 
-int Read(const char *, char *buffer, size_t size, off_t offset, struct fuse_file_info *info) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t got = pread(FdOf(info->fh), buffer + done, size - done,
-                                  offset + static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return -errno;
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<size_t>(got);
+int ReadBuffer(const char *, struct fuse_bufvec **answer, size_t size, off_t offset,
+               struct fuse_file_info *info) {
+    auto *vector = static_cast<struct fuse_bufvec *>(std::malloc(sizeof(struct fuse_bufvec)));
+    if (vector == nullptr) {
+        return -ENOMEM;
     }
-    return static_cast<int>(done);
+    *vector = FUSE_BUFVEC_INIT(size);
+    vector->buf[0].flags = static_cast<enum fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK |
+                                                            FUSE_BUF_FD_RETRY);
+    vector->buf[0].fd = FdOf(info->fh);
+    vector->buf[0].pos = offset;
+    *answer = vector;
+    return 0;
 }
 
 int Release(const char *, struct fuse_file_info *info) {
@@ -159,7 +159,7 @@ int RunFuse(MountIndex &index, const std::vector<std::string> &arguments) {
     operations.getattr = GetAttr;
     operations.readdir = ReadDir;
     operations.open = Open;
-    operations.read = Read;
+    operations.read_buf = ReadBuffer;
     operations.release = Release;
     operations.getxattr = GetXattr;
     operations.listxattr = ListXattr;
