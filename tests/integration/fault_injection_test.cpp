@@ -404,6 +404,21 @@ TEST_F(FaultTest, LinksToAFullDeviceInAWholeSiteCopyAreReplaced) {
     EXPECT_TRUE(Held() == before) << "the held listing is untouched";
 }
 
+// The system copies a body in pieces and stops part-way: the rest comes
+// through read and write, after what it copied, and the file is whole.
+TEST_F(FaultTest, AFastCopyThatStopsPartWayLeavesTheRestToReadAndWrite) {
+    const std::string big = Pattern(100000, 5);
+    cache.WriteSite("cache1", "s.example", {OkRecord("big.bin", big)});
+    Faults().CopyInPieces(7777);
+    Faults().FailCall("copy_file_range", 3, EIO);
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"big.bin"});
+
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_TRUE(WarningTexts().empty());
+    EXPECT_EQ(DiskTree(dest), (std::map<std::string, std::string>{{"big.bin", big}}));
+}
+
 // A 64 KiB disk fills at exactly 65536 bytes: a 100000-byte body fails in
 // its second chunk and its partial file goes, giving the room back. A full
 // destination ends the whole copy: the small file is written only when it

@@ -40,6 +40,7 @@ struct FaultState {
     std::map<FILE *, std::string> streams; // open streams of files inside
     std::vector<Rule> rules;
     std::vector<std::string> calls;
+    size_t copyPiece = 0; // 0: copies inside the system are declined
 };
 
 FaultState *active = nullptr;
@@ -170,11 +171,19 @@ ssize_t WriteCall(int fd, const void *buffer, size_t count) {
     return Original<SystemCall_write>("write")(fd, buffer, fit);
 }
 
-// The simulated disk counts its room in write and fwrite: copies inside the
-// system are declined, so every byte of a copy comes through those.
-ssize_t CopyFileRangeCall(int, loff_t *, int, loff_t *, size_t, unsigned) {
-    errno = ENOSYS;
-    return -1;
+// Copies inside the system are declined unless a test lets them through,
+// in pieces, counted against the Full folder's room as writes are.
+ssize_t CopyFileRangeCall(int in, loff_t *inOffset, int out, loff_t *outOffset, size_t count,
+                          unsigned flags) {
+    if (active->copyPiece == 0) return errno = ENOSYS, -1;
+    std::string path;
+    for (const auto &stream : active->streams)
+        if (fileno(stream.first) == out) path = stream.second;
+    if (int error = Fault("copy_file_range", path, false)) return errno = error, -1;
+    const size_t fit = Room(path, std::min(count, active->copyPiece));
+    if (fit == 0 && count > 0) return errno = ENOSPC, -1;
+    return Original<SystemCall_copy_file_range>("copy_file_range")(in, inOffset, out, outOffset,
+                                                                   fit, flags);
 }
 
 int CloseCall(int fd) {
@@ -269,6 +278,8 @@ void SystemCallFaults::FailCall(const std::string &call, int nth, int error,
                                 const std::filesystem::path &path) {
     state.rules.push_back({call, nth, error, path.string()});
 }
+
+void SystemCallFaults::CopyInPieces(size_t piece) { state.copyPiece = piece; }
 
 size_t SystemCallFaults::Used() const { return active == &state ? UsedBytes() : 0; }
 

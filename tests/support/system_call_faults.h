@@ -46,6 +46,10 @@ class SystemCallFaults {
     // empty, with `error`.
     void FailCall(const std::string &call, int nth, int error,
                   const std::filesystem::path &path = {});
+    // Lets copies inside the system (copy_file_range) through, at most
+    // `piece` bytes a call; until then they are declined, so every byte of a
+    // copy comes through write.
+    void CopyInPieces(size_t piece);
     // Bytes the files in the Full folder hold now.
     size_t Used() const;
     // Every call taken over so far, as "name path".
