@@ -191,17 +191,26 @@ static BOOL FormatTempName(const char *folder, const char *prefix, UINT number, 
     return TRUE;
 }
 
-int CreateTempFileDescriptor(const char *folder, const char *prefix, char *tempFileName, UINT *number)
+// The checks every temporary name passes: `native` gets the folder in native
+// form; FALSE, with the last error set, when no name can be made in it.
+static BOOL TempFolder(const char *folder, const char *tempFileName, char *native)
 {
     if (folder == NULL || tempFileName == NULL) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return -1;
+        return FALSE;
     }
-    char native[NATIVE_PATH_SIZE];
-    if (!ToNativePath(folder, native, sizeof native) || strlen(native) >= MAX_PATH) {
+    if (!ToNativePath(folder, native, NATIVE_PATH_SIZE) || strlen(native) >= MAX_PATH) {
         SetLastError(ERROR_BUFFER_OVERFLOW);
-        return -1;
+        return FALSE;
     }
+    return TRUE;
+}
+
+int CreateTempFileDescriptor(const char *folder, const char *prefix, char *tempFileName, UINT *number)
+{
+    char native[NATIVE_PATH_SIZE];
+    if (!TempFolder(folder, tempFileName, native))
+        return -1;
     if (prefix == NULL)
         prefix = "";
     // The folder is looked at only when a name cannot be made in it (a
@@ -245,13 +254,10 @@ UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char 
         OS_CALL(close)(fd);
         return number;
     }
-    if (folder == NULL || tempFileName == NULL) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
     char native[NATIVE_PATH_SIZE];
-    if (!ToNativePath(folder, native, sizeof native) || strlen(native) >= MAX_PATH ||
-        !FormatTempName(native, prefix != NULL ? prefix : "", unique, tempFileName)) {
+    if (!TempFolder(folder, tempFileName, native))
+        return 0;
+    if (!FormatTempName(native, prefix != NULL ? prefix : "", unique, tempFileName)) {
         SetLastError(ERROR_BUFFER_OVERFLOW);
         return 0;
     }
