@@ -19,13 +19,7 @@ std::string Quoted(const std::string &text) { return "'" + DisplayText(text) + "
 // The names of `rest`, "/" separated; kInvalid for "." and "..".
 PathStatus SplitNames(const std::string &rest, CachePath &path, std::string &error) {
     path.endsWithSlash = !rest.empty() && rest.back() == '/';
-    size_t start = 0;
-    while (start <= rest.size()) {
-        size_t end = rest.find('/', start);
-        if (end == std::string::npos) {
-            end = rest.size();
-        }
-        const std::string name = rest.substr(start, end - start);
+    for (const std::string &name : Split(rest, '/')) {
         if (name == "." || name == "..") {
             error = "a path cannot hold " + Quoted(name) + ": name the folders from the site down";
             return PathStatus::kInvalid;
@@ -33,7 +27,6 @@ PathStatus SplitNames(const std::string &rest, CachePath &path, std::string &err
         if (!name.empty()) {
             path.names.push_back(name);
         }
-        start = end + 1;
     }
     return PathStatus::kOk;
 }

@@ -19,6 +19,7 @@
 #include "hosts/qvork/mount_fuse.h"
 #include "hosts/qvork/mount_index.h"
 #include "hosts/qvork/plugin_module.h"
+#include "hosts/qvork/text_output.h"
 
 namespace qvork_host {
 
@@ -76,19 +77,12 @@ int MountFail(const std::string &message) {
 }
 
 void TakeMountOptions(const std::string &list, MountOptions &options) {
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t end = list.find(',', start);
-        if (end == std::string::npos) {
-            end = list.size();
-        }
-        const std::string option = list.substr(start, end - start);
+    for (const std::string &option : Split(list, ',')) {
         if (option == "decode") {
             options.decode = true;
         } else if (!option.empty() && option != "ro") {
             options.fuseOptions.push_back(option);
         }
-        start = end + 1;
     }
 }
 

@@ -55,4 +55,16 @@ std::string PadLeft(const std::string &text, size_t width) {
     return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
 }
 
+std::vector<std::string> Split(const std::string &text, char separator) {
+    std::vector<std::string> parts;
+    for (size_t start = 0;;) {
+        size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
 } // namespace qvork_host

@@ -5,6 +5,7 @@
 #define QVORK_HOSTS_TEXT_OUTPUT_H
 
 #include <string>
+#include <vector>
 
 namespace qvork_host {
 
@@ -17,6 +18,8 @@ std::string DisplayLines(const std::string &text);
 // single-byte code page has one character per byte).
 std::string PadRight(const std::string &text, size_t width);
 std::string PadLeft(const std::string &text, size_t width);
+// The parts of `text` between `separator`s, empty ones included.
+std::vector<std::string> Split(const std::string &text, char separator);
 
 } // namespace qvork_host
 

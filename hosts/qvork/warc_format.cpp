@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "hosts/qvork/text_output.h"
+
 namespace qvork_host {
 
 namespace {
@@ -43,18 +45,6 @@ std::string Lower(std::string text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return text;
-}
-
-std::vector<std::string> Split(const std::string &text, char separator) {
-    std::vector<std::string> parts;
-    for (size_t start = 0;;) {
-        size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end - start));
-        if (end == std::string::npos) {
-            return parts;
-        }
-        start = end + 1;
-    }
 }
 
 std::string Join(const std::vector<std::string> &parts, char separator) {
