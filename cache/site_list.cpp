@@ -11,6 +11,7 @@
 #include "host/handed_listings.h"
 #include "host/plugin_state.h"
 #include "host/progress_box.h"
+#include "platform/file_names.h"
 #include "platform/stream.h"
 
 namespace {
@@ -115,7 +116,9 @@ int ScanCacheFolder(FoundEntryFn callback)
     if (!BuildCachePath(pattern, sizeof pattern, SITE_FILE_PATTERN))
         return 0;
     WIN32_FIND_DATAA findData;
-    HANDLE search = FindFirstFileA(pattern, &findData);
+    // Counting needs the names only; on Linux that spares looking up each.
+    HANDLE search = callback != NULL ? FindFirstFileA(pattern, &findData)
+                                     : BeginNameSearch(pattern, &findData);
     if (search == INVALID_HANDLE_VALUE)
         return 0;
     int count = 0;

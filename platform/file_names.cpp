@@ -19,3 +19,10 @@ BOOL FileNameKey(const char *path, char *key, size_t size)
     return TRUE;
 #endif
 }
+
+#ifdef _WIN32
+HANDLE BeginNameSearch(const char *pattern, WIN32_FIND_DATAA *findData)
+{
+    return FindFirstFileA(pattern, findData);
+}
+#endif

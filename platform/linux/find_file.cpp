@@ -18,6 +18,7 @@
 #include "platform/linux/find_file_seam.h"
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
+#include "platform/file_names.h"
 #include "platform/linux/system_calls.h"
 #include "platform/win32.h"
 
@@ -36,6 +37,7 @@ typedef struct FindSearch {
     char folder[NATIVE_PATH_SIZE]; // native folder, for the hook
     char pattern[MAX_PATH];       // last component of the pattern
     CompiledPattern compiled;     // `pattern`, translated
+    BOOL namesOnly;               // BeginNameSearch's: names, nothing looked up
 } FindSearch;
 
 static pthread_mutex_t liveSearchLock = PTHREAD_MUTEX_INITIALIZER;
@@ -241,6 +243,11 @@ static BOOL ReadNextMatch(FindSearch *search, WIN32_FIND_DATAA *findData)
             continue;
         if (findHook != NULL)
             findHook(search->folder, entry->d_name, findHookContext);
+        if (search->namesOnly) {
+            memset(findData, 0, sizeof *findData);
+            memcpy(findData->cFileName, entry->d_name, strlen(entry->d_name) + 1);
+            return TRUE;
+        }
         struct stat info;
         int folderFd = dirfd(search->dir);
         if (OS_CALL(fstatat)(folderFd, entry->d_name, &info, 0) != 0 &&
@@ -283,7 +290,7 @@ static BOOL IsLiveSearch(FindSearch *search)
     return found;
 }
 
-HANDLE FindFirstFileA(const char *pattern, WIN32_FIND_DATAA *findData)
+static HANDLE StartSearch(const char *pattern, WIN32_FIND_DATAA *findData, BOOL namesOnly)
 {
     char native[NATIVE_PATH_SIZE];
     if (pattern == NULL || findData == NULL) {
@@ -300,6 +307,7 @@ HANDLE FindFirstFileA(const char *pattern, WIN32_FIND_DATAA *findData)
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return INVALID_HANDLE_VALUE;
     }
+    search->namesOnly = namesOnly;
     search->dir = OS_CALL(opendir)(search->folder);
     if (search->dir == NULL) {
         int error = errno;
@@ -319,6 +327,16 @@ HANDLE FindFirstFileA(const char *pattern, WIN32_FIND_DATAA *findData)
     liveSearches = search;
     pthread_mutex_unlock(&liveSearchLock);
     return (HANDLE)search;
+}
+
+HANDLE FindFirstFileA(const char *pattern, WIN32_FIND_DATAA *findData)
+{
+    return StartSearch(pattern, findData, FALSE);
+}
+
+HANDLE BeginNameSearch(const char *pattern, WIN32_FIND_DATAA *findData)
+{
+    return StartSearch(pattern, findData, TRUE);
 }
 
 BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA *findData)

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/file_names.h"
 #include "platform/linux/find_file_seam.h"
 #include "platform/win32.h"
 #include "temp_folder.h"
@@ -16,11 +17,13 @@
 namespace {
 
 // Every entry a search returns, by name, checking the end of the walk.
-std::map<std::string, WIN32_FIND_DATAA> WalkPattern(const std::string &pattern)
+std::map<std::string, WIN32_FIND_DATAA> WalkPattern(const std::string &pattern,
+                                                    bool namesOnly = false)
 {
     std::map<std::string, WIN32_FIND_DATAA> entries;
     WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+    HANDLE search = namesOnly ? BeginNameSearch(pattern.c_str(), &data)
+                              : FindFirstFileA(pattern.c_str(), &data);
     if (search == INVALID_HANDLE_VALUE)
         return entries;
     do
@@ -72,6 +75,12 @@ TEST_F(FindFileTest, PluginPatternReturnsExtensionlessFilesAndFolders)
     for (const char *file : {"cache12", "Cache7", "cache 3"})
         EXPECT_EQ(entries[file].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_ARCHIVE) << file;
     EXPECT_EQ(WalkPattern(folder_.Path() + "/*").size(), 13u) << "all 11, \".\" and \"..\"";
+
+    // A name search hands out the same names, and nothing of the entries.
+    auto names = WalkPattern(PluginPattern(), true);
+    EXPECT_EQ(Names(names), Names(entries));
+    for (const auto &entry : names)
+        EXPECT_EQ(entry.second.dwFileAttributes | entry.second.nFileSizeLow, 0u) << entry.first;
 }
 
 TEST_F(FindFileTest, FillsSizesTimesAndNames)
