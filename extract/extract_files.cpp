@@ -182,12 +182,15 @@ const char *CopyExtentTo(FILE *output, FILE *site, struct CopyExtent extent, DWO
         extent.offset += (LONG)fast;
         extent.length -= (LONG)fast;
     }
-    if (!SeekStream(site, extent.offset))
+    // One chunk (a header, a small body) is one positioned read.
+    BOOL single = extent.length <= COPY_CHUNK_SIZE;
+    if (extent.offset < 0 || (!single && !SeekStream(site, extent.offset)))
         return extent.length > 0 ? "can't read file!" : NULL;
     LONG remaining = extent.length;
     do {
         size_t wanted = remaining < COPY_CHUNK_SIZE ? (size_t)remaining : COPY_CHUNK_SIZE;
-        size_t got = ReadStream(site, CopyBuffer, wanted);
+        size_t got = single ? ReadStreamAt(site, extent.offset, CopyBuffer, wanted)
+                            : ReadStream(site, CopyBuffer, wanted);
         size_t keep = extent.toSeparator ? FindHeaderSeparator(CopyBuffer, got) : got;
         if (!WriteStream(output, CopyBuffer, keep)) {
             *error = GetLastError();

@@ -9,6 +9,7 @@
 
 #include "hosts/qvork/cache_paths.h"
 #include "hosts/qvork/commands.h"
+#include "hosts/qvork/split_views.h"
 #include "hosts/qvork/stored_items.h"
 #include "hosts/qvork/text_output.h"
 #include "hosts/qvork/web/http_header.h"
@@ -38,7 +39,7 @@ struct Row {
 class Lister {
 public:
     Lister(Session &session, TerminalUi &ui, const CommandLine &line)
-        : session_(session), ui_(ui), line_(line) {}
+        : session_(session), ui_(ui), line_(line), views_(session, ui) {}
 
     // The rows of the folder the session is in, and with -R of those below.
     void Collect(const std::string &folder) {
@@ -70,6 +71,8 @@ public:
         }
     }
 
+    // After the walk: a copy of the process sharing the views ends here.
+    void FinishViews() { views_.Finish(); }
     void AddRow(const std::string &folder, int index) { rows_.push_back(RowOf(folder, index)); }
     bool Failed() const { return failed_; }
 
@@ -109,7 +112,7 @@ private:
         row.size = item.FindData.nFileSizeLow;
         row.url = "http://" + Join(folder, row.name);
         std::string text;
-        if (line_.longListing && FetchHeader(session_, ui_, index, text)) {
+        if (line_.longListing && views_.Fetch(index, Join(folder, row.name), text)) {
             const HttpHeader header = ParseHttpHeader(text);
             row.hasHeader = true;
             row.status = header.status;
@@ -244,6 +247,7 @@ private:
     Session &session_;
     TerminalUi &ui_;
     const CommandLine &line_;
+    SplitViews views_;
     std::vector<Row> rows_;
     bool failed_ = false;
 };
@@ -296,6 +300,7 @@ int RunLs(Session &session, TerminalUi &ui, const CommandLine &line) {
         return Fail(error);
     }
     lister.Collect(FolderText(session));
+    lister.FinishViews();
     ui.ClearProgressLine();
     std::fputs(lister.Output().c_str(), stdout);
     return lister.Failed() ? kExitFailed : kExitOk;

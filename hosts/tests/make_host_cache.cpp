@@ -20,6 +20,10 @@
 //                             whose body length is negative, img/c.gif, /
 //   cache2  twice.example     dup.html stored twice (different bodies),
 //                             a redirect, a URL with bytes a URI cannot hold
+// With "many" after OUTDIR, it writes one site long enough for ls -l to
+// share its header views with a second process: cache1 "many.example",
+// 1300 files in 13 folders, every 7th a 404 of text/plain, the rest 200 of
+// text/html with a Last-Modified of their own.
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -135,12 +139,28 @@ void WriteWarcSites(const fs::path &cache) {
                    OkRecord("odd name{x}.txt", "odd\n", "text/plain")});
 }
 
+void WriteManyFiles(const fs::path &cache) {
+    std::vector<SiteRecord> records;
+    for (int n = 0; n < 1300; ++n) {
+        char url[32];
+        std::snprintf(url, sizeof url, "d%02d/f%04d.html", n / 100, n);
+        char modified[64];
+        std::snprintf(modified, sizeof modified, "Last-Modified: Mon, %02d Apr 2002 10:%02d:%02d GMT\r\n",
+                      1 + n % 28, n / 60 % 60, n % 60);
+        records.push_back(n % 7 == 0 ? Stored(url, "404 Not Found", "Content-Type: text/plain\r\n", "no\n")
+                                     : Stored(url, "200 OK", std::string(modified) +
+                                                                 "Content-Type: text/html\r\n",
+                                              "<p>" + std::to_string(n) + "</p>\n"));
+    }
+    WriteSiteFile(cache / "cache1", "many.example", records);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     const std::string mode = argc == 3 ? argv[2] : "";
-    if (argc != 2 && mode != "warc" && mode != "web") {
-        std::cerr << "usage: make_host_cache OUTDIR [warc|web]\n";
+    if (argc != 2 && mode != "warc" && mode != "web" && mode != "many") {
+        std::cerr << "usage: make_host_cache OUTDIR [warc|web|many]\n";
         return 2;
     }
     const fs::path out = argv[1];
@@ -150,6 +170,10 @@ int main(int argc, char **argv) {
         fs::create_directories(cache);
         if (mode == "warc") {
             WriteWarcSites(cache);
+            return 0;
+        }
+        if (mode == "many") {
+            WriteManyFiles(cache);
             return 0;
         }
         fs::create_directories(expected);

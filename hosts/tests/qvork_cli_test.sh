@@ -318,6 +318,23 @@ check "site file rm: usage error" status_is 2
 run open
 check "open without PATH: usage error" status_is 2
 
+# --- ls -l of a long listing, its views shared with a second process ------
+"$MAKE_CACHE" "$WORK/many" many
+run --cache "$WORK/many" ls -lR --format tsv many.example
+check "long ls -lR: status" status_is 0
+check "long ls -lR: nothing on stderr" stderr_empty
+check "long ls -lR: every 404 seen" test "$(grep -c $'\t404\ttext/plain\t' "$OUT")" -eq 186
+check "long ls -lR: every date seen" test "$(grep -c $'\t200\ttext/html\t\t2002-04-' "$OUT")" -eq 1114
+check "long ls -lR: the last file" grep -q $'^many.example/d12\tf1299.html\tfile\t.*\t2002-04-12T10:21:39Z\t' "$OUT"
+if [ "$(nproc)" -ge 2 ] && command -v taskset >/dev/null; then
+    cp "$OUT" "$WORK/many-shared.tsv"
+    capture taskset -c 0 "$QVORK" --cache "$WORK/many" ls -lR --format tsv many.example
+    check "long ls -lR on one processor: the same rows" cmp -s "$OUT" "$WORK/many-shared.tsv"
+else
+    echo "SKIP: long ls -lR on one processor against two: needs two processors and taskset"
+fi
+check "long ls -lR: no view left in TMPDIR" test -z "$(ls -A "$TMPDIR")"
+
 # --- The module ---------------------------------------------------------
 run --plugin "$WORK/no-such-module.so" ls
 check "missing module: fails" status_is 1
