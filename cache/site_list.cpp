@@ -116,9 +116,9 @@ int ScanCacheFolder(FoundEntryFn callback)
     if (!BuildCachePath(pattern, sizeof pattern, SITE_FILE_PATTERN))
         return 0;
     WIN32_FIND_DATAA findData;
-    // Counting needs the names only; on Linux that spares looking up each.
-    HANDLE search = callback != NULL ? FindFirstFileA(pattern, &findData)
-                                     : BeginNameSearch(pattern, &findData);
+    // Names and types are enough: each site file's size and times come
+    // from opening it (ReadSiteHeader), and counting needs none.
+    HANDLE search = BeginNameSearch(pattern, &findData);
     if (search == INVALID_HANDLE_VALUE)
         return 0;
     int count = 0;
@@ -143,6 +143,9 @@ void ReadSiteHeader(WIN32_FIND_DATAA *findData)
     char path[SITE_PATH_SIZE];
     if (BuildCachePath(path, sizeof path, findData->cFileName)) {
         FILE *file = OpenFoundFile(path, findData);
+        DWORD error = file == NULL ? GetLastError() : ERROR_SUCCESS;
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return; // gone since the search saw it: not listed
         if (file != NULL) {
             if (ReadSiteName(file, item, findData))
                 ProgressStep(&State.Progress, findData->cFileName, 1);

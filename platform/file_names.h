@@ -12,11 +12,13 @@
 // key does not fit.
 BOOL FileNameKey(const char *path, char *key, size_t size);
 
-// Starts a search as FindFirstFileA does, for a caller that needs only the
-// names of what it finds; FindNextFileA goes on with it and FindClose ends it.
-// On Linux only cFileName is filled (every other field is zero) and no entry
-// is looked up, so a name removed since the folder was read may still be
-// handed out. On Windows it is FindFirstFileA.
+// Starts a search as FindFirstFileA does, for a caller that needs of what it
+// finds only the names and whether each is a folder, a file or a device
+// (FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DEVICE); FindNextFileA goes on
+// with it and FindClose ends it. On Linux that is what the folder itself
+// says, without looking each entry up: sizes and times are zero until
+// OpenFoundFile fills them in, and a name removed since the folder was read
+// may still be handed out. On Windows it is FindFirstFileA.
 HANDLE BeginNameSearch(const char *pattern, WIN32_FIND_DATAA *findData);
 
 #endif // QVORK_PLATFORM_FILE_NAMES_H

@@ -8,12 +8,14 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdint.h>
+#include <sys/stat.h>
 #define OS_CALL(name) name
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/linux/find_data.h"
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
 #include "platform/linux/system_calls.h"
@@ -25,7 +27,8 @@
 // the open, and the open itself does not block, so a swap in between cannot
 // hang either: the descriptor's own type decides. `lookedAt`: the caller
 // has just seen a regular file (or a link) at the name.
-static FILE *OpenRegularFile(const char *native, const char *mode, BOOL lookedAt)
+static FILE *OpenRegularFile(const char *native, const char *mode, BOOL lookedAt,
+                             struct stat *opened)
 {
     struct stat info;
     BOOL exists = !lookedAt && OS_CALL(stat)(native, &info) == 0;
@@ -56,6 +59,8 @@ static FILE *OpenRegularFile(const char *native, const char *mode, BOOL lookedAt
     if (stream == NULL) {
         OS_CALL(close)(fd);
         errno = EACCES;
+    } else if (opened != NULL) {
+        *opened = info;
     }
     return stream;
 }
@@ -85,7 +90,8 @@ void SetLastErrorFromStdio(int error)
 #endif
 }
 
-FILE *OpenChecked(const char *path, const char *mode, BOOL lookedAt)
+// `opened` (Linux, may be NULL): what the opened file's descriptor says of it.
+FILE *OpenChecked(const char *path, const char *mode, BOOL lookedAt, struct stat *opened)
 {
     if (path == NULL || mode == NULL)
         return NULL;
@@ -93,6 +99,7 @@ FILE *OpenChecked(const char *path, const char *mode, BOOL lookedAt)
         return NULL;
 #ifdef _WIN32
     (void)lookedAt; // the open handle's type decides, below
+    (void)opened;
     FILE *stream = fopen(path, mode);
     // Only a file on a disk: never a pipe or a device reached by its name.
     if (stream != NULL && GetFileType((HANDLE)_get_osfhandle(_fileno(stream))) != FILE_TYPE_DISK) {
@@ -105,13 +112,13 @@ FILE *OpenChecked(const char *path, const char *mode, BOOL lookedAt)
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return NULL;
     }
-    FILE *stream = OpenRegularFile(native, mode, lookedAt);
+    FILE *stream = OpenRegularFile(native, mode, lookedAt, opened);
     // A file opened for reading exists: when the name as given is not
     // there, find it as Win32 would, whatever the case of its name. Files
     // written are created as named.
     if (stream == NULL && mode[0] == 'r' && errno == ENOENT &&
         ToExistingNativePath(path, native, sizeof native))
-        stream = OpenRegularFile(native, mode, FALSE);
+        stream = OpenRegularFile(native, mode, FALSE, opened);
 #endif
     if (stream == NULL)
         SetLastErrorFromStdio(errno);
@@ -124,17 +131,44 @@ FILE *OpenChecked(const char *path, const char *mode, BOOL lookedAt)
 
 FILE *OpenStream(const char *path, const char *mode)
 {
-    return OpenChecked(path, mode, FALSE);
+    return OpenChecked(path, mode, FALSE, NULL);
 }
 
-FILE *OpenFoundFile(const char *path, const WIN32_FIND_DATAA *found)
+FILE *OpenFoundFile(const char *path, WIN32_FIND_DATAA *found)
 {
-    if (found == NULL ||
-        (found->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    if (found == NULL)
         return NULL;
+    FILE *stream = NULL;
+#ifdef _WIN32
+    struct stat *seen = NULL;
+#else
+    struct stat info;
+    struct stat *seen = &info;
+#endif
+    DWORD error = ERROR_ACCESS_DENIED; // a folder or a device is not opened
+    if ((found->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0) {
+        stream = OpenChecked(path, "rb", TRUE, seen);
+        error = GetLastError();
     }
-    return OpenChecked(path, "rb", TRUE);
+#ifndef _WIN32
+    // A name search's entry: its size and times from the file just opened,
+    // else from a look at its name (a folder, a device, a file that would
+    // not open). One that is not there any more is not found.
+    if (found->dwReserved1 == FIND_DATA_NAME_ONLY) {
+        char native[NATIVE_PATH_SIZE];
+        if (stream != NULL)
+            CompleteFindData(&info, found);
+        else if (!ToNativePath(path, native, sizeof native))
+            error = ERROR_FILENAME_EXCED_RANGE;
+        else if (OS_CALL(stat)(native, &info) == 0 || OS_CALL(lstat)(native, &info) == 0)
+            CompleteFindData(&info, found);
+        else
+            error = Win32ErrorFromErrno(errno, native);
+    }
+#endif
+    if (stream == NULL)
+        SetLastError(error);
+    return stream;
 }
 
 FILE *CreateTempStream(const char *folder, const char *prefix, char *tempFileName)

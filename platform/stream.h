@@ -15,12 +15,14 @@
 // cannot be opened or is not a regular file (a folder, a FIFO, a device),
 // which is never opened in a way that could block.
 FILE *OpenStream(const char *path, const char *mode);
-// Opens for reading ("rb") a file FindFirstFileA or FindNextFileA has just
-// handed out as `found`. A folder or a device (FILE_ATTRIBUTE_DEVICE) is not
-// opened at all; for anything else the search's look at the name stands for
-// the one OpenStream takes before opening (the descriptor's own type still
-// decides).
-FILE *OpenFoundFile(const char *path, const WIN32_FIND_DATAA *found);
+// Opens for reading ("rb") a file a directory search (FindFirstFileA,
+// BeginNameSearch, FindNextFileA) has just handed out as `found`. A folder
+// or a device (FILE_ATTRIBUTE_DEVICE) is not opened at all; for anything
+// else the search's look at the name stands for the one OpenStream takes
+// before opening (the descriptor's own type still decides). What a name
+// search left out of `found` (sizes, times) is filled in, opened or not;
+// ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND: the entry is gone.
+FILE *OpenFoundFile(const char *path, WIN32_FIND_DATAA *found);
 // Creates a new, empty temporary file in `folder` as GetTempFileNameA with
 // `prefix` and 0 does, writes its name into `tempFileName` (MAX_PATH bytes)
 // and returns it open for writing ("wb"). NULL, with the last error set and

@@ -15,6 +15,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include "platform/linux/find_data.h"
 #include "platform/linux/find_file_seam.h"
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
@@ -204,9 +205,11 @@ static FILETIME ToFileTime(struct timespec time)
     return result;
 }
 
-static void FillFindData(const char *name, const struct stat *info, WIN32_FIND_DATAA *findData)
+void CompleteFindData(const struct stat *info, WIN32_FIND_DATAA *findData)
 {
-    memset(findData, 0, sizeof *findData);
+    findData->dwReserved1 = 0;
+    findData->nFileSizeHigh = 0;
+    findData->nFileSizeLow = 0;
     if (S_ISDIR(info->st_mode)) {
         findData->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
     } else {
@@ -228,7 +231,35 @@ static void FillFindData(const char *name, const struct stat *info, WIN32_FIND_D
     findData->ftCreationTime = ToFileTime(created);
     findData->ftLastAccessTime = ToFileTime(info->st_atim);
     findData->ftLastWriteTime = ToFileTime(info->st_mtim);
+}
+
+static void FillFindData(const char *name, const struct stat *info, WIN32_FIND_DATAA *findData)
+{
+    memset(findData, 0, sizeof *findData);
+    CompleteFindData(info, findData);
     memcpy(findData->cFileName, name, strlen(name) + 1); // length checked by the caller
+}
+
+// What a name search tells from the folder's own entry: folder, file or
+// device. FALSE for a link or an entry of no known type, which is looked up.
+static BOOL TypeFromEntry(unsigned char type, DWORD *attributes)
+{
+    switch (type) {
+    case DT_DIR:
+        *attributes = FILE_ATTRIBUTE_DIRECTORY;
+        return TRUE;
+    case DT_REG:
+        *attributes = FILE_ATTRIBUTE_ARCHIVE;
+        return TRUE;
+    case DT_FIFO:
+    case DT_CHR:
+    case DT_BLK:
+    case DT_SOCK:
+        *attributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_DEVICE;
+        return TRUE;
+    default:
+        return FALSE;
+    }
 }
 
 // Reads on until the next matching entry that still exists and fills
@@ -243,8 +274,11 @@ static BOOL ReadNextMatch(FindSearch *search, WIN32_FIND_DATAA *findData)
             continue;
         if (findHook != NULL)
             findHook(search->folder, entry->d_name, findHookContext);
-        if (search->namesOnly) {
+        DWORD attributes = 0;
+        if (search->namesOnly && TypeFromEntry(entry->d_type, &attributes)) {
             memset(findData, 0, sizeof *findData);
+            findData->dwFileAttributes = attributes;
+            findData->dwReserved1 = FIND_DATA_NAME_ONLY;
             memcpy(findData->cFileName, entry->d_name, strlen(entry->d_name) + 1);
             return TRUE;
         }

@@ -7,11 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <set>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "platform/file_names.h"
 #include "platform/stream.h"
 #include "platform/win32.h"
 #include "temp_folder.h"
@@ -166,28 +168,43 @@ TEST(Files, MoveReplacesFilesAndLinksButNeverFolders)
 
 // A site file the search found is opened without a second look at its name;
 // a FIFO in the cache folder is not opened at all (its open would wait for a
-// writer), nor is a folder.
+// writer), nor is a folder. After a name search, what it left out is filled
+// in, opened or not, as the full search has it.
 TEST(Files, FoundFilesOpenOnlyWhenTheSearchSawAFile)
 {
     TempFolder folder;
     WriteWholeFile(folder / "cache1", "site");
     ASSERT_EQ(mkfifo((folder / "cache2").c_str(), 0644), 0);
     mkdir((folder / "cache3").c_str(), 0755);
-    std::set<std::string> opened;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder.Path() + "\\cache*").c_str(), &found);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    do {
-        EXPECT_EQ((found.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0,
-                  strcmp(found.cFileName, "cache2") == 0)
-            << found.cFileName;
-        FILE *stream = OpenFoundFile((folder / found.cFileName).c_str(), &found);
-        if (stream != nullptr)
-            opened.insert(found.cFileName);
-        CloseStream(stream);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    EXPECT_EQ(opened, std::set<std::string>{"cache1"});
+    std::map<std::string, WIN32_FIND_DATAA> seen[2];
+    for (int namesOnly = 0; namesOnly < 2; namesOnly++) {
+        std::set<std::string> opened;
+        WIN32_FIND_DATAA found;
+        const std::string pattern = folder.Path() + "\\cache*";
+        HANDLE search = namesOnly ? BeginNameSearch(pattern.c_str(), &found)
+                                  : FindFirstFileA(pattern.c_str(), &found);
+        ASSERT_NE(search, INVALID_HANDLE_VALUE);
+        do {
+            EXPECT_EQ((found.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0,
+                      strcmp(found.cFileName, "cache2") == 0)
+                << found.cFileName;
+            FILE *stream = OpenFoundFile((folder / found.cFileName).c_str(), &found);
+            if (stream != nullptr)
+                opened.insert(found.cFileName);
+            CloseStream(stream);
+            seen[namesOnly][found.cFileName] = found;
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        EXPECT_EQ(opened, std::set<std::string>{"cache1"});
+    }
+    ASSERT_EQ(seen[1].size(), 3u);
+    for (const auto &[name, full] : seen[0]) {
+        const WIN32_FIND_DATAA &named = seen[1][name];
+        EXPECT_EQ(named.dwFileAttributes, full.dwFileAttributes) << name;
+        EXPECT_EQ(named.nFileSizeLow, full.nFileSizeLow) << name;
+        EXPECT_EQ(named.ftLastWriteTime.dwLowDateTime, full.ftLastWriteTime.dwLowDateTime) << name;
+        EXPECT_EQ(named.dwReserved1, 0u) << name;
+    }
 }
 
 } // namespace

@@ -76,11 +76,13 @@ TEST_F(FindFileTest, PluginPatternReturnsExtensionlessFilesAndFolders)
         EXPECT_EQ(entries[file].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_ARCHIVE) << file;
     EXPECT_EQ(WalkPattern(folder_.Path() + "/*").size(), 13u) << "all 11, \".\" and \"..\"";
 
-    // A name search hands out the same names, and nothing of the entries.
+    // A name search hands out the same names and types, and no sizes.
     auto names = WalkPattern(PluginPattern(), true);
     EXPECT_EQ(Names(names), Names(entries));
-    for (const auto &entry : names)
-        EXPECT_EQ(entry.second.dwFileAttributes | entry.second.nFileSizeLow, 0u) << entry.first;
+    for (const auto &entry : names) {
+        EXPECT_EQ(entry.second.dwFileAttributes, entries[entry.first].dwFileAttributes) << entry.first;
+        EXPECT_EQ(entry.second.nFileSizeLow, 0u) << entry.first;
+    }
 }
 
 TEST_F(FindFileTest, FillsSizesTimesAndNames)
