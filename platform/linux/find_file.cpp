@@ -6,7 +6,9 @@
 // is always empty, and no name matches through its short form), names longer
 // than MAX_PATH - 1 bytes are skipped, files carry FILE_ATTRIBUTE_ARCHIVE
 // (plus READONLY when nobody may write them), a FIFO, socket or device node
-// FILE_ATTRIBUTE_DEVICE as well, and nothing is ever HIDDEN.
+// FILE_ATTRIBUTE_DEVICE as well, and nothing is ever HIDDEN. BeginNameSearch
+// starts the same search without looking its entries up where the folder
+// tells their type (see platform/file_names.h).
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -15,11 +17,11 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include "platform/file_names.h"
 #include "platform/linux/find_data.h"
 #include "platform/linux/find_file_seam.h"
 #include "platform/linux/last_error.h"
 #include "platform/linux/native_path.h"
-#include "platform/file_names.h"
 #include "platform/linux/system_calls.h"
 #include "platform/win32.h"
 
