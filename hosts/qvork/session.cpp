@@ -190,7 +190,7 @@ bool Session::Read(int opMode) {
         entry_.FreeFindData(handle_, items, count);
     }
     for (PluginPanelItem &item : items_) {
-        item.Flags = selected.count(KeyOf(item)) != 0 ? PPIF_SELECTED : 0;
+        item.Flags = !selected.empty() && selected.count(KeyOf(item)) != 0 ? PPIF_SELECTED : 0;
     }
     const int found = Find(cursorName, true);
     current_ = found >= 0 ? found : 0;
@@ -212,8 +212,12 @@ bool Session::IsHidden(int index) const {
 }
 
 int Session::Find(const std::string &name, bool includeHidden) const {
+    // Compared in place: a walk finds its way back among thousands of items.
+    const size_t field = sizeof(items_[0].FindData.cFileName);
     for (int i = 0; i < Count(); ++i) {
-        if ((includeHidden || !IsHidden(i)) && Name(i) == name) {
+        const char *listed = items_[i].FindData.cFileName;
+        if ((includeHidden || !IsHidden(i)) && strnlen(listed, field) == name.size() &&
+            std::memcmp(listed, name.data(), name.size()) == 0) {
             return i;
         }
     }
