@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "host/netsonic.h"
+#include "hosts/qvork/signal_cleanup.h"
 #include "platform/linux/registry_file.h"
 #include "platform/linux/registry_location.h"
 #include "platform/win32.h"
@@ -195,6 +196,7 @@ RunCache::~RunCache() {
     FreeRegistryModel(&after);
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
+    ForgetOnSignal(folder_);
 }
 
 bool RunCache::Use(const std::string &folder, std::string &error) {
@@ -213,6 +215,7 @@ bool RunCache::Use(const std::string &folder, std::string &error) {
         return false;
     }
     folder_ = pattern;
+    RemoveOnSignal(folder_);
     const std::string copy = folder_ + "/registry.reg";
     std::ofstream to(copy, std::ios::binary);
     to << ReadText(registry);

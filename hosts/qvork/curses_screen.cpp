@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "hosts/qvork/signal_cleanup.h"
+
 namespace qvork_host {
 
 namespace {
@@ -180,7 +182,12 @@ bool CursesScreen::Start(std::string &error) {
     std::setlocale(LC_ALL, "");
     const char *codeset = nl_langinfo(CODESET);
     Utf8Terminal = codeset != nullptr && std::string(codeset) == "UTF-8";
-    Terminal = newterm(nullptr, stdout, stdin);
+    {
+        // ncurses sets its handlers (which restore the terminal) only where
+        // a signal has none.
+        SignalCleanupAside aside;
+        Terminal = newterm(nullptr, stdout, stdin);
+    }
     if (Terminal == nullptr) {
         error = "the terminal (TERM) is not one ncurses knows";
         return false;

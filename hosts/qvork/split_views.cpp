@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/stored_items.h"
 
 namespace qvork_host {
@@ -100,6 +101,7 @@ void SplitViews::Start() {
         return;
     }
     folder_ = pattern;
+    RemoveOnSignal(folder_);
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
         Finish();
@@ -120,6 +122,7 @@ void SplitViews::Start() {
     }
     split_ = views_ - 1;
     if (pid > 0) {
+        KillOnSignal(pid);
         close(ends[1]);
         // Room for the copy to run well ahead of the lister.
         fcntl(ends[0], F_SETPIPE_SZ, 1 << 20);
@@ -132,6 +135,7 @@ void SplitViews::Start() {
         return;
     }
     inCopy_ = true;
+    ResetSignalCleanup();
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != lister) {
         _exit(0);
@@ -186,6 +190,7 @@ void SplitViews::Stop() {
         kill(copy_, SIGKILL);
         while (waitpid(copy_, nullptr, 0) < 0 && errno == EINTR) {
         }
+        KillOnSignal(-1);
         copy_ = -1;
     }
 }
@@ -201,6 +206,7 @@ void SplitViews::Finish() {
     if (!folder_.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);
+        ForgetOnSignal(folder_);
         folder_.clear();
     }
 }

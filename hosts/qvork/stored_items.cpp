@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/text_output.h"
 
 namespace qvork_host {
@@ -24,6 +25,7 @@ WorkFolder::~WorkFolder() {
     if (!path_.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
+        ForgetOnSignal(path_);
     }
 }
 
@@ -34,6 +36,7 @@ bool WorkFolder::Make(const std::string &parent, std::string &error) {
         return false;
     }
     path_ = pattern;
+    RemoveOnSignal(path_);
     return true;
 }
 

@@ -2,6 +2,8 @@
 #include "hosts/qvork/terminal_ui.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -403,6 +405,11 @@ void FileRemover::Finish() {
 }
 
 void FileRemover::Run() {
+    // A signal that ends the process is handled on the thread that makes
+    // the files, so none is made once its folder is being removed.
+    sigset_t signals;
+    sigfillset(&signals);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
         wake_.wait(hold, [this] { return stopping_ || queue_.size() >= kBatch; });

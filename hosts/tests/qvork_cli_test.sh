@@ -334,6 +334,12 @@ else
     echo "SKIP: long ls -lR on one processor against two: needs two processors and taskset"
 fi
 check "long ls -lR: no view left in TMPDIR" test -z "$(ls -A "$TMPDIR")"
+# Cut short by a closed pipe: the run's private folders go all the same.
+"$QVORK" --cache "$WORK/many" ls -lR --format tsv many.example 2>"$ERR" | head -n 1 >"$OUT"
+STATUS=${PIPESTATUS[0]}
+check "ls -lR | head: ended by the closed pipe" status_is 141
+check "ls -lR | head: the first line" stdout_has "folder"
+check "ls -lR | head: nothing left in TMPDIR" test -z "$(ls -A "$TMPDIR")"
 
 # --- The module ---------------------------------------------------------
 run --plugin "$WORK/no-such-module.so" ls

@@ -1,0 +1,216 @@
+// Folders removed when a signal ends the process; see signal_cleanup.h. The
+// handler uses only calls that are safe in a signal handler: the folders are
+// read with getdents64 and emptied with unlinkat, from fixed buffers.
+#include "hosts/qvork/signal_cleanup.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <csignal>
+#include <cstring>
+
+namespace qvork_host {
+
+namespace {
+
+constexpr int kSlots = 8;
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+// Below a registered folder: the split views' folder inside the views' one.
+constexpr int kDeepest = 2;
+
+constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
+
+char Folders[kSlots][PATH_MAX];
+struct sigaction Previous[kSignalCount]; // what each signal did before
+bool Replaced[kSignalCount];
+volatile sig_atomic_t Used[kSlots];
+volatile pid_t Child = -1;
+bool Installed = false;
+
+// getdents64's records.
+struct LinuxDirent64 {
+    ino64_t inode;
+    off64_t next;
+    unsigned short length;
+    unsigned char type;
+    char name[];
+};
+
+// Removes `path` with everything in it, `depth` folders below a registered
+// one; true when it is gone.
+bool RemoveTree(const char *path, int depth) {
+    const int folder = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder >= 0) {
+        // Entries removed while reading move the rest: read again until a
+        // pass removes nothing.
+        bool removed = true;
+        while (removed) {
+            removed = false;
+            lseek(folder, 0, SEEK_SET);
+            alignas(LinuxDirent64) char buffer[4096];
+            long got;
+            while ((got = syscall(SYS_getdents64, folder, buffer, sizeof buffer)) > 0) {
+                for (long at = 0; at < got;) {
+                    const auto *entry = reinterpret_cast<const LinuxDirent64 *>(buffer + at);
+                    at += entry->length;
+                    const char *name = entry->name;
+                    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+                        continue;
+                    }
+                    if (unlinkat(folder, name, 0) == 0) {
+                        removed = true;
+                        continue;
+                    }
+                    char below[PATH_MAX];
+                    const size_t length = std::strlen(path);
+                    const size_t nameLength = std::strlen(name);
+                    if (depth < kDeepest && (entry->type == DT_DIR || entry->type == DT_UNKNOWN) &&
+                        length + 1 + nameLength < sizeof below) {
+                        std::memcpy(below, path, length);
+                        below[length] = '/';
+                        std::memcpy(below + length + 1, name, nameLength + 1);
+                        removed = RemoveTree(below, depth + 1) || removed;
+                    }
+                }
+            }
+        }
+        close(folder);
+    }
+    return rmdir(path) == 0;
+}
+
+void OnSignal(int signal) {
+    const pid_t child = Child;
+    if (child > 0) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+    for (int slot = 0; slot < kSlots; ++slot) {
+        if (Used[slot]) {
+            RemoveTree(Folders[slot], 0);
+        }
+    }
+    // Then as the signal would have, once this returns: its default action,
+    // or the handler that was there before (the panel's screen library
+    // restores the terminal in its own).
+    for (int i = 0; i < kSignalCount; ++i) {
+        if (kSignals[i] == signal && Replaced[i]) {
+            sigaction(signal, &Previous[i], nullptr);
+        }
+    }
+    raise(signal);
+}
+
+// The table is changed with the signals held, so the handler never sees
+// half an entry.
+class Held {
+public:
+    Held() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int signal : kSignals) {
+            sigaddset(&set, signal);
+        }
+        sigprocmask(SIG_BLOCK, &set, &before_);
+    }
+    ~Held() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+
+private:
+    sigset_t before_;
+};
+
+void Install() {
+    if (Installed) {
+        return;
+    }
+    Installed = true;
+    for (int i = 0; i < kSignalCount; ++i) {
+        // A signal ignored when qvork started (nohup) stays ignored.
+        if (sigaction(kSignals[i], nullptr, &Previous[i]) != 0 ||
+            Previous[i].sa_handler == SIG_IGN) {
+            continue;
+        }
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = OnSignal;
+        sigfillset(&action.sa_mask);
+        Replaced[i] = sigaction(kSignals[i], &action, nullptr) == 0;
+    }
+}
+
+} // namespace
+
+bool RemoveOnSignal(const std::string &folder) {
+    if (folder.empty() || folder.size() >= PATH_MAX) {
+        return false;
+    }
+    Held held;
+    Install();
+    for (int slot = 0; slot < kSlots; ++slot) {
+        if (!Used[slot]) {
+            std::memcpy(Folders[slot], folder.c_str(), folder.size() + 1);
+            Used[slot] = 1;
+            return true;
+        }
+    }
+    return false;
+}
+
+void ForgetOnSignal(const std::string &folder) {
+    Held held;
+    for (int slot = 0; slot < kSlots; ++slot) {
+        if (Used[slot] && folder == Folders[slot]) {
+            Used[slot] = 0;
+        }
+    }
+}
+
+void KillOnSignal(pid_t child) {
+    Held held;
+    Child = child;
+}
+
+namespace {
+
+void Uninstall() {
+    if (!Installed) {
+        return;
+    }
+    for (int i = 0; i < kSignalCount; ++i) {
+        if (Replaced[i]) {
+            sigaction(kSignals[i], &Previous[i], nullptr);
+            Replaced[i] = false;
+        }
+    }
+    Installed = false;
+}
+
+} // namespace
+
+void ResetSignalCleanup() {
+    Held held;
+    for (int slot = 0; slot < kSlots; ++slot) {
+        Used[slot] = 0;
+    }
+    Child = -1;
+    Uninstall();
+}
+
+SignalCleanupAside::SignalCleanupAside() : wasInstalled_(Installed) {
+    Held held;
+    Uninstall();
+}
+
+SignalCleanupAside::~SignalCleanupAside() {
+    if (wasInstalled_) {
+        Held held;
+        Install();
+    }
+}
+
+} // namespace qvork_host

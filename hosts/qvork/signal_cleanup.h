@@ -1,0 +1,45 @@
+// What a command leaves behind when a signal ends it. The folders qvork makes
+// for itself (the header views' folder in /dev/shm, the run's registry copy,
+// work folders beside a copy) are removed by their owners on the way out;
+// Ctrl+C, a hang-up, a kill or a closed pipe (qvork ls -lR | head) ends the
+// process before that. The folders registered here are then removed, with
+// everything in them, by the signal's handler, which goes on to end the
+// process as the signal would have.
+#ifndef QVORK_HOSTS_SIGNAL_CLEANUP_H
+#define QVORK_HOSTS_SIGNAL_CLEANUP_H
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace qvork_host {
+
+// Removes `folder` if a signal ends the process while it is registered;
+// false when the table is full or the path too long (it is then left to its
+// owner alone). The first registration installs the handlers of SIGINT,
+// SIGTERM, SIGHUP and SIGPIPE.
+bool RemoveOnSignal(const std::string &folder);
+void ForgetOnSignal(const std::string &folder);
+// A child that must not outlive the process; -1 forgets it.
+void KillOnSignal(pid_t child);
+// In a forked child: the parent's folders are the parent's business.
+void ResetSignalCleanup();
+
+// Puts the handlers aside while it lives, so that a library that installs
+// its own only over the default action (ncurses, which restores the
+// terminal in them) does; they come back afterwards, and pass each signal
+// on to the library's handler once the folders are gone.
+class SignalCleanupAside {
+public:
+    SignalCleanupAside();
+    ~SignalCleanupAside();
+    SignalCleanupAside(const SignalCleanupAside &) = delete;
+    SignalCleanupAside &operator=(const SignalCleanupAside &) = delete;
+
+private:
+    bool wasInstalled_;
+};
+
+} // namespace qvork_host
+
+#endif
