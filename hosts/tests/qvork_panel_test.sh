@@ -242,6 +242,14 @@ open)
     check "UTF-8 names drawn as characters" shows "naïve-–.html"
     check "other bytes as ?" on_screen "bad?.txt"
     quit_with q
+    # Killed in the panel: the run's copy of the registry goes all the same.
+    start_panel 100 30 --cache "$CACHE"
+    check "--cache FOLDER: its sites" shows "www.example.com"
+    check "--cache FOLDER: a copy of the registry for the run" test -n "$(ls -A "$TMPDIR")"
+    pkill -TERM -f "^$QVORK --cache"
+    check "killed: the panel ends" poll "$TIMEOUT" exited
+    check "killed: no sanitizer report" bash -c "! grep -qE 'Sanitizer|runtime error' '$WORK/stderr'"
+    check "killed: no temporary file left" test -z "$(ls -A "$TMPDIR")"
     ;;
 copy)
     use_cache
