@@ -11,6 +11,7 @@
 
 #include "host/netsonic.h"
 #include "hosts/qvork/signal_cleanup.h"
+#include "hosts/qvork/stored_items.h"
 #include "platform/linux/registry_file.h"
 #include "platform/linux/registry_location.h"
 #include "platform/win32.h"
@@ -207,8 +208,7 @@ bool RunCache::Use(const std::string &folder, std::string &error) {
         return false;
     }
     registry_ = registry;
-    const char *tmpdir = std::getenv("TMPDIR");
-    const std::string base = tmpdir == nullptr || tmpdir[0] == '\0' ? "/tmp" : tmpdir;
+    const std::string base = TemporaryFolder();
     std::string pattern = base + "/qvork-run.XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         error = "cannot make a private folder in " + base + ": " + std::strerror(errno);

@@ -839,10 +839,9 @@ int RunCat(Session &session, TerminalUi &ui, const CommandLine &line) {
     if (session.IsFolder(item)) {
         return Fail(Quoted(line.operands[0]) + " is a folder");
     }
-    const char *temporary = std::getenv("TMPDIR");
     WorkFolder work;
     std::string name;
-    if (!work.Make(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp", error) ||
+    if (!work.Make(TemporaryFolder(), error) ||
         !CopyAlone(session, item, work, name, error)) {
         return Fail(error);
     }

@@ -22,6 +22,7 @@
 #include "hosts/qvork/help_file.h"
 #include "hosts/qvork/pager.h"
 #include "hosts/qvork/panel_view.h"
+#include "hosts/qvork/stored_items.h"
 
 namespace qvork_host {
 
@@ -401,9 +402,7 @@ private:
             Warn(screen_, "Help", {"cannot read the help file", EscapedText(helpFile_)});
             return;
         }
-        const char *tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                              "/qvork-help.XXXXXX";
+        std::string pattern = TemporaryFolder() + "/qvork-help.XXXXXX";
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         const int fd = mkstemp(name.data());
@@ -514,9 +513,7 @@ private:
             return;
         }
         const int item = CurrentRowItem();
-        const char *tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                              "/qvork-view.XXXXXX";
+        std::string pattern = TemporaryFolder() + "/qvork-view.XXXXXX";
         std::vector<char> folder(pattern.begin(), pattern.end());
         folder.push_back('\0');
         if (mkdtemp(folder.data()) == nullptr) {

@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 
 #include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/stored_items.h"
@@ -94,17 +93,9 @@ void SplitViews::Start() {
     // The copy's views get a folder of their own, so the two never race for
     // a temporary name. The lister makes it and removes it, whatever becomes
     // of the copy.
-    const char *temp = std::getenv("TMPDIR");
-    std::string pattern = std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") +
-                          "/.qvork-split.XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) {
-        return;
-    }
-    folder_ = pattern;
-    RemoveOnSignal(folder_);
+    std::string error;
     int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) {
-        Finish();
+    if (!folder_.Make(TemporaryFolder(), error) || pipe2(ends, O_CLOEXEC) != 0) {
         return;
     }
     // Only this thread may exist across the fork: the viewer's remover is
@@ -117,7 +108,6 @@ void SplitViews::Start() {
     if (pid < 0) {
         close(ends[0]);
         close(ends[1]);
-        Finish();
         return;
     }
     split_ = views_ - 1;
@@ -145,7 +135,7 @@ void SplitViews::Start() {
     if (nothing < 0 || dup2(nothing, 0) < 0 || dup2(nothing, 1) < 0 || dup2(nothing, 2) < 0) {
         _exit(0);
     }
-    setenv("TMPDIR", folder_.c_str(), 1);
+    setenv("TMPDIR", folder_.Path().c_str(), 1);
     pipe_ = fdopen(ends[1], "w");
     if (pipe_ == nullptr) {
         _exit(0);
@@ -201,14 +191,8 @@ void SplitViews::Finish() {
         _exit(0);
     }
     // Every view the copy made for the lister has been taken: what it is
-    // still doing is not needed.
+    // still doing is not needed. Its folder goes with this object.
     Stop();
-    if (!folder_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-        ForgetOnSignal(folder_);
-        folder_.clear();
-    }
 }
 
 } // namespace qvork_host

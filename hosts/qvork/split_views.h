@@ -23,6 +23,7 @@
 #include <string>
 
 #include "hosts/qvork/session.h"
+#include "hosts/qvork/stored_items.h"
 #include "hosts/qvork/terminal_ui.h"
 
 namespace qvork_host {
@@ -57,7 +58,7 @@ private:
     bool tried_ = false;        // the fork was tried (once per listing)
     pid_t copy_ = -1;           // in the lister: the copy while it is used
     std::FILE *pipe_ = nullptr; // the lister reads, the copy writes
-    std::string folder_;        // the copy's temporary folder
+    WorkFolder folder_;         // the copy's temporary folder
 };
 
 } // namespace qvork_host

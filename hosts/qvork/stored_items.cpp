@@ -21,6 +21,11 @@ bool FetchHeader(Session &session, TerminalUi &ui, int item, std::string &header
     return handled && ui.FilesShown() != shownBefore;
 }
 
+std::string TemporaryFolder() {
+    const char *folder = std::getenv("TMPDIR");
+    return folder != nullptr && *folder != '\0' ? folder : "/tmp";
+}
+
 WorkFolder::~WorkFolder() {
     if (!path_.empty()) {
         std::error_code ignored;

@@ -16,8 +16,11 @@ namespace qvork_host {
 // showed none).
 bool FetchHeader(Session &session, TerminalUi &ui, int item, std::string &header);
 
+// The folder for temporary files: TMPDIR, else /tmp.
+std::string TemporaryFolder();
+
 // A private, initially empty folder inside `parent` (mkdtemp), removed with
-// everything in it when the object goes.
+// everything in it when the object goes (or a signal ends the process).
 class WorkFolder {
 public:
     WorkFolder() = default;
