@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -168,6 +169,15 @@ void ForgetOnSignal(const std::string &folder) {
             Used[slot] = 0;
         }
     }
+}
+
+void KeepSignalsOffThisThread() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : kSignals) {
+        sigaddset(&set, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 void KillOnSignal(pid_t child) {

@@ -22,6 +22,9 @@ bool RemoveOnSignal(const std::string &folder);
 void ForgetOnSignal(const std::string &folder);
 // A child that must not outlive the process; -1 forgets it.
 void KillOnSignal(pid_t child);
+// For a helper thread: the signals handled here are taken by another
+// thread (the one making the files, which then makes no more).
+void KeepSignalsOffThisThread();
 // In a forked child: the parent's folders are the parent's business.
 void ResetSignalCleanup();
 

@@ -2,8 +2,6 @@
 #include "hosts/qvork/terminal_ui.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -14,6 +12,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/text_output.h"
 
 namespace qvork_host {
@@ -407,9 +406,7 @@ void FileRemover::Finish() {
 void FileRemover::Run() {
     // A signal that ends the process is handled on the thread that makes
     // the files, so none is made once its folder is being removed.
-    sigset_t signals;
-    sigfillset(&signals);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    KeepSignalsOffThisThread();
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
         wake_.wait(hold, [this] { return stopping_ || queue_.size() >= kBatch; });
