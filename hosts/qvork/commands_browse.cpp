@@ -48,7 +48,8 @@ int FindLeaf(const Session &session, const CachePath &path, int &status) {
 }
 
 int Fail(const std::string &message) {
-    std::fprintf(stderr, "qvork: %s\n", message.c_str());
+    // Site names and the plug-in's failure lines arrive here unescaped.
+    std::fprintf(stderr, "qvork: %s\n", DisplayText(message).c_str());
     return kExitFailed;
 }
 

@@ -40,7 +40,11 @@ namespace qvork_host {
 
 namespace {
 
-void Warn(const std::string &message) { std::fprintf(stderr, "qvork: warning: %s\n", message.c_str()); }
+// Messages carry names, header fields and decoder errors from the site file:
+// nothing of them reaches the terminal as a control character.
+void Warn(const std::string &message) {
+    std::fprintf(stderr, "qvork: warning: %s\n", DisplayText(message).c_str());
+}
 
 bool ReadWhole(const std::string &path, std::string &bytes) {
     std::ifstream file(path, std::ios::binary);
@@ -104,9 +108,19 @@ bool StartsWithNoCase(const std::string &text, const std::string &head) {
 // Decodes the file at `path` in place; false with `error` when it does not
 // decode (the file then stays as stored).
 bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::string &error) {
-    const std::string temporary = path + ".qvork-decoded";
+    // A name of its own beside the file: a fixed one could be another page
+    // of the copy, which the rename would then replace.
+    std::string temporary = path + ".qvork-XXXXXX";
     FILE *in = std::fopen(path.c_str(), "rb");
-    FILE *out = in != nullptr ? std::fopen(temporary.c_str(), "wb") : nullptr;
+    const int made = in != nullptr ? mkstemp(&temporary[0]) : -1;
+    FILE *out = made >= 0 ? fdopen(made, "wb") : nullptr;
+    struct stat stored;
+    if (made >= 0 && fstat(fileno(in), &stored) == 0) {
+        fchmod(made, stored.st_mode & 0777); // mkstemp's is 0600
+    }
+    if (made >= 0 && out == nullptr) {
+        close(made);
+    }
     bool decoded = in != nullptr && out != nullptr && DecodeStream(in, out, coding, error);
     if (in == nullptr || out == nullptr) {
         error = "cannot open it to decode";
@@ -121,9 +135,14 @@ bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::strin
     if (decoded && std::rename(temporary.c_str(), path.c_str()) == 0) {
         return true;
     }
-    std::remove(temporary.c_str());
+    if (made >= 0) {
+        std::remove(temporary.c_str());
+    }
     return false;
 }
+
+// Regular files by path: their inode and size.
+using FileIdentities = std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>>;
 
 struct WrittenFile {
     std::string site;
@@ -149,10 +168,78 @@ struct WrittenFile {
     }
 };
 
+// The warning boxes of one copy, kept instead of shown: the copy's report
+// is printed from them afterwards, one line per failed item. Every other
+// call goes to the screen.
+class CopyReport : public HostUi {
+public:
+    explicit CopyReport(HostUi *screen) : screen_(screen) { InstallUi(this); }
+    ~CopyReport() override { InstallUi(screen_); }
+
+    int ShowMessage(const MessageBoxText &box) override {
+        if ((box.flags & FMSG_WARNING) != 0 && box.buttons.size() == 1) {
+            warnings_.push_back(box.lines);
+            return 0;
+        }
+        return screen_ != nullptr ? screen_->ShowMessage(box) : 0;
+    }
+    int RunDialog(FarDialogItem *items, int count, int width, int height) override {
+        return screen_ != nullptr ? screen_->RunDialog(items, count, width, height) : -1;
+    }
+    HANDLE SaveScreen() override { return screen_ != nullptr ? screen_->SaveScreen() : nullptr; }
+    void RestoreScreen(HANDLE screen) override {
+        if (screen_ != nullptr) screen_->RestoreScreen(screen);
+    }
+    int ShowFile(const std::string &path, const std::string &title, DWORD flags) override {
+        return screen_ != nullptr ? screen_->ShowFile(path, title, flags) : 0;
+    }
+
+    // One line per failure: the plug-in shows a failed item as its failure
+    // text, then its name with the full path and the system's reason.
+    std::vector<std::string> FailureLines() const {
+        std::vector<std::string> lines;
+        for (size_t i = 0; i < warnings_.size(); ++i) {
+            std::string line = Joined(warnings_[i]);
+            if (i + 1 < warnings_.size() && warnings_[i].size() == 1 && warnings_[i + 1].size() == 3) {
+                std::string path = warnings_[i + 1][1];
+                std::replace(path.begin(), path.end(), '\\', '/');
+                path = fs::absolute(path).lexically_normal().string();
+                line += " " + DisplayText(path) + ": " + DisplayText(warnings_[i + 1][2]);
+                ++i;
+            }
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+private:
+    static std::string Joined(const std::vector<std::string> &texts) {
+        std::string line;
+        for (const std::string &text : texts) line += (line.empty() ? "" : " ") + DisplayText(text);
+        return line;
+    }
+
+    HostUi *screen_;
+    std::vector<std::vector<std::string>> warnings_;
+};
+
 class CopyOut {
 public:
     CopyOut(Session &session, TerminalUi &ui, const CommandLine &line, std::string destination)
         : session_(session), ui_(ui), line_(line), destination_(std::move(destination)) {}
+
+    // Items the plug-in reported as not wholly copied (a damaged record in a
+    // site) are surveyed too, for what they did write: their files missing
+    // were told already, and files that were there before the copy (by
+    // `FilesUnder` of the destination) are not this copy's.
+    void SurveyReported(const std::vector<int> &indexes, const std::string &site,
+                        const std::string &urlFolder, const FileIdentities &before) {
+        reported_ = true;
+        before_ = &before;
+        Survey(indexes, "", site, urlFolder);
+        reported_ = false;
+        before_ = nullptr;
+    }
 
     // The items `indexes` of the folder the session is in, written by the
     // plug-in into `folder` (relative to the destination; "" for itself).
@@ -374,8 +461,17 @@ private:
             ++warnings_;
             return false;
         }
-        const bool learned = CopyAlone(session_, index, work_, name, error);
+        bool learned = false;
+        if (reported_) {
+            CopyReport quiet(&ui_); // the plug-in's boxes for what failed were shown
+            learned = CopyAlone(session_, index, work_, name, error);
+        } else {
+            learned = CopyAlone(session_, index, work_, name, error);
+        }
         work_.Clear();
+        if (!learned && reported_) {
+            return false; // the plug-in told why it was not written
+        }
         if (!learned) {
             Warn(Quoted(listed) + ": not found among the files written (" + error + ")");
             ++warnings_;
@@ -389,6 +485,13 @@ private:
 
     void AddFile(int index, const std::string &path, const std::string &site,
                  const std::string &key) {
+        struct stat now;
+        if (before_ != nullptr && lstat(Full(path).c_str(), &now) == 0) {
+            const auto old = before_->find(Full(path));
+            if (old != before_->end() && old->second.first == static_cast<std::uintmax_t>(now.st_ino)) {
+                return; // left from before: the damaged record did not replace it
+            }
+        }
         WrittenFile file;
         file.site = site;
         file.key = key;
@@ -586,70 +689,18 @@ private:
     std::vector<WrittenFile> files_;
     int warnings_ = 0;
     int decoded_ = 0;
+    bool reported_ = false;
+    const FileIdentities *before_ = nullptr;
     size_t total_ = 0;
     uint64_t bytes_ = 0;
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 
-// The warning boxes of one copy, kept instead of shown: the copy's report
-// is printed from them afterwards, one line per failed item. Every other
-// call goes to the screen.
-class CopyReport : public HostUi {
-public:
-    explicit CopyReport(HostUi *screen) : screen_(screen) { InstallUi(this); }
-    ~CopyReport() override { InstallUi(screen_); }
-
-    int ShowMessage(const MessageBoxText &box) override {
-        if ((box.flags & FMSG_WARNING) != 0 && box.buttons.size() == 1) {
-            warnings_.push_back(box.lines);
-            return 0;
-        }
-        return screen_ != nullptr ? screen_->ShowMessage(box) : 0;
-    }
-    int RunDialog(FarDialogItem *items, int count, int width, int height) override {
-        return screen_ != nullptr ? screen_->RunDialog(items, count, width, height) : -1;
-    }
-    HANDLE SaveScreen() override { return screen_ != nullptr ? screen_->SaveScreen() : nullptr; }
-    void RestoreScreen(HANDLE screen) override {
-        if (screen_ != nullptr) screen_->RestoreScreen(screen);
-    }
-    int ShowFile(const std::string &path, const std::string &title, DWORD flags) override {
-        return screen_ != nullptr ? screen_->ShowFile(path, title, flags) : 0;
-    }
-
-    // One line per failure: the plug-in shows a failed item as its failure
-    // text, then its name with the full path and the system's reason.
-    std::vector<std::string> FailureLines() const {
-        std::vector<std::string> lines;
-        for (size_t i = 0; i < warnings_.size(); ++i) {
-            std::string line = Joined(warnings_[i]);
-            if (i + 1 < warnings_.size() && warnings_[i].size() == 1 && warnings_[i + 1].size() == 3) {
-                std::string path = warnings_[i + 1][1];
-                std::replace(path.begin(), path.end(), '\\', '/');
-                path = fs::absolute(path).lexically_normal().string();
-                line += " " + DisplayText(path) + ": " + DisplayText(warnings_[i + 1][2]);
-                ++i;
-            }
-            lines.push_back(line);
-        }
-        return lines;
-    }
-
-private:
-    static std::string Joined(const std::vector<std::string> &texts) {
-        std::string line;
-        for (const std::string &text : texts) line += (line.empty() ? "" : " ") + DisplayText(text);
-        return line;
-    }
-
-    HostUi *screen_;
-    std::vector<std::vector<std::string>> warnings_;
-};
 
 // Regular files under `folder` by path: their identity and size, so files
 // the copy wrote (new, or put in place of an older one) can be told apart.
-std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>> FilesUnder(const std::string &folder) {
-    std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>> files;
+FileIdentities FilesUnder(const std::string &folder) {
+    FileIdentities files;
     std::error_code error;
     for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
          !error && it != end; it.increment(error)) {
@@ -686,7 +737,7 @@ size_t FilesIn(Session &session, const std::vector<int> &indexes) {
 // under `destination` since `before`, or new in place of older ones) of the
 // files the items at `chosen` hold.
 void PrintCopySummary(Session &session, const std::vector<int> &chosen,
-                      const std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>> &before,
+                      const FileIdentities &before,
                       const std::string &destination) {
     size_t written = 0;
     std::uintmax_t bytes = 0;
@@ -806,12 +857,13 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         urlFolder += paths[0].names[i] + "/";
     }
     std::vector<int> copiedItems;
+    std::vector<int> reportedItems;
     for (int index : chosen) {
-        if (std::find(failed.begin(), failed.end(), index) == failed.end()) {
-            copiedItems.push_back(index);
-        }
+        const bool reported = std::find(failed.begin(), failed.end(), index) != failed.end();
+        (reported ? reportedItems : copiedItems).push_back(index);
     }
     copy.Survey(copiedItems, "", site, urlFolder);
+    copy.SurveyReported(reportedItems, site, urlFolder, before);
     const bool finished = copy.Finish();
     PrintCopySummary(session, chosen, before, destination);
     const int result = ReportGet(failed, chosen.size(), copied, &copy, destination);

@@ -4,6 +4,7 @@
 // interactive panel.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -132,6 +133,9 @@ int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &li
 } // namespace
 
 int main(int argc, char **argv) {
+    // A file over the size limit (ulimit -f) fails with its own error, and
+    // the copy goes on with the others, instead of the process ending mid-file.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (IsMountCommand(argc, argv)) {
         return RunMount(argc - 1, argv + 1);
     }

@@ -2,6 +2,7 @@
 // header). Positions: the session is either at the cache root
 // (currentSite_ -1) or inside site currentSite_ at the folder where_.
 #include "hosts/qvork/mount_index.h"
+#include "hosts/qvork/text_output.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -75,7 +76,7 @@ MountIndex::MountIndex(const PluginModule &module, const std::string &workFolder
 MountIndex::~MountIndex() { Stop(); }
 
 void MountIndex::Warn(const std::string &text) {
-    std::fprintf(stderr, "qvork mount: %s\n", text.c_str());
+    std::fprintf(stderr, "qvork mount: %s\n", DisplayText(text).c_str());
 }
 
 bool MountIndex::Start(const std::string &source, std::string &error) {

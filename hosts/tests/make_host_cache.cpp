@@ -20,6 +20,10 @@
 //                             whose body length is negative, img/c.gif, /
 //   cache2  twice.example     dup.html stored twice (different bodies),
 //                             a redirect, a URL with bytes a URI cannot hold
+// With "rough" after OUTDIR, it writes cache1 "rough.test", a damaged site
+// for get: big.bin (300000 bytes) first, a gzip index.html, a.txt (gzip)
+// beside a page named a.txt.qvork-decoded, a record whose body length is
+// negative, a corrupt gzip body under a name holding ESC, and small.txt last.
 // With "many" after OUTDIR, it writes one site long enough for ls -l to
 // share its header views with a second process: cache1 "many.example",
 // 1300 files in 13 folders, every 7th a 404 of text/plain, the rest 200 of
@@ -139,6 +143,22 @@ void WriteWarcSites(const fs::path &cache) {
                    OkRecord("odd name{x}.txt", "odd\n", "text/plain")});
 }
 
+void WriteRoughSite(const fs::path &cache) {
+    const std::string gzip = "Content-Type: text/plain\r\nContent-Encoding: gzip\r\n";
+    SiteRecord negative = OkRecord("gone.html", "gone");
+    negative.dataLength = 3;
+    WriteSiteFile(cache / "cache1", "rough.test",
+                  {Stored("big.bin", "200 OK", "Content-Type: application/octet-stream\r\n", Pattern(300000)),
+                   Stored("index.html", "200 OK",
+                          "Last-Modified: Mon, 01 Apr 2002 10:00:00 GMT\r\nContent-Type: text/html\r\n"
+                          "Content-Encoding: gzip\r\n",
+                          qvork_test::Gzipped("<p>home</p>\n")),
+                   Stored("a.txt", "200 OK", gzip, qvork_test::Gzipped("decoded a\n")),
+                   Stored("a.txt.qvork-decoded", "200 OK", "Content-Type: text/plain\r\n", "kept\n"),
+                   negative, Stored("esc\x1b[2J.txt", "200 OK", gzip, "not gzip"),
+                   Stored("small.txt", "200 OK", "Content-Type: text/plain\r\n", "small\n")});
+}
+
 void WriteManyFiles(const fs::path &cache) {
     std::vector<SiteRecord> records;
     for (int n = 0; n < 1300; ++n) {
@@ -159,8 +179,8 @@ void WriteManyFiles(const fs::path &cache) {
 
 int main(int argc, char **argv) {
     const std::string mode = argc == 3 ? argv[2] : "";
-    if (argc != 2 && mode != "warc" && mode != "web" && mode != "many") {
-        std::cerr << "usage: make_host_cache OUTDIR [warc|web|many]\n";
+    if (argc != 2 && mode != "warc" && mode != "web" && mode != "many" && mode != "rough") {
+        std::cerr << "usage: make_host_cache OUTDIR [warc|web|many|rough]\n";
         return 2;
     }
     const fs::path out = argv[1];
@@ -170,6 +190,10 @@ int main(int argc, char **argv) {
         fs::create_directories(cache);
         if (mode == "warc") {
             WriteWarcSites(cache);
+            return 0;
+        }
+        if (mode == "rough") {
+            WriteRoughSite(cache);
             return 0;
         }
         if (mode == "many") {

@@ -123,6 +123,24 @@ check "two sites of one name: all files counted" stdout_has "copied 3 of 3 files
 check "two sites of one name: each body mapped to its own file" awk -F'\t' -v dir="$WORK/e" '
     NR > 1 { getline body < (dir "/" $2); if (body != ($1 ~ /other/ ? "other" : $1 ~ /gif/ ? "GIF89a" : "A")) exit 1; n++ }
     END { exit n != 3 }' "$WORK/m4.tsv"
+# --- get of a damaged site: what was written is still decoded and dated -------
+"$MAKE_CACHE" "$WORK/rough" rough >/dev/null || { echo "make_host_cache rough failed"; exit 1; }
+R=$WORK/r/rough.test
+run --cache "$WORK/rough" get --decode --manifest "$WORK/m5.tsv" rough.test -C "$WORK/r"
+check "damaged site: the failure is the status" status_is 1
+check "damaged site: the other pages are still decoded" test "$(cat "$R/index.html")" = "<p>home</p>"
+check "damaged site: and dated" test "$(stat -c %Y "$R/index.html")" -eq "$APRIL1"
+check "damaged site: and in the manifest" test "$(wc -l <"$WORK/m5.tsv")" -eq 7
+check "decoding keeps a page named like its temporary file" test "$(cat "$R/a.txt.qvork-decoded")" = kept
+check "decoding: and decodes the page beside it" test "$(cat "$R/a.txt")" = "decoded a"
+check "a name's control characters are escaped in warnings" stderr_has 'rough.test/esc\x1b[2J.txt: written as stored'
+check "no raw escape reaches the terminal" test "$(grep -c $'\x1b' "$ERR")" -eq 0
+(ulimit -f 100 && exec "$QVORK" --cache "$WORK/rough" get rough.test -C "$WORK/f") >"$OUT" 2>"$ERR"
+STATUS=$?
+check "over the file size limit: the copy fails" status_is 1
+check "over the file size limit: the one file is told" stderr_has "big.bin: file too large"
+check "over the file size limit: the files after it are written" test -f "$WORK/f/rough.test/small.txt"
+
 run --cache "$WORK/hostile" ls -R www.hostile.test
 check "ls -R: a folder named '..' is not entered" stderr_has "cannot enter www.hostile.test/dots/.."
 

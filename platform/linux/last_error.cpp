@@ -64,8 +64,8 @@ DWORD Win32ErrorFromErrno(int error, const char *nativePath)
     case ENOSPC:
     case EDQUOT:
         return ERROR_DISK_FULL;
-    case EFBIG:
-        return ERROR_HANDLE_DISK_FULL;
+    case EFBIG: // this file only: the destination takes the others
+        return ERROR_FILE_TOO_LARGE;
     case ENAMETOOLONG:
         return ERROR_FILENAME_EXCED_RANGE;
     case ENOMEM:
