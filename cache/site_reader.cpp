@@ -7,6 +7,7 @@
 // to hold more than one.
 #include "cache/site_reader.h"
 
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -114,6 +115,7 @@ void ReadExtents(struct SiteReader *reader, struct SiteRecordEntry *entry,
         entry->headerLength = s - h;
     }
     entry->bodyLength = ClampToLong(bodyLength);
+    entry->redirect = IsRedirectStatusLine(window + h, (size_t)(bytes - h));
     if (bodyLength < 0)
         entry->status = SITE_RECORD_UNREADABLE;
     else if (bytes < RECORD_WINDOW_SIZE && entry->bodyOffset + bodyLength > position + bytes)
@@ -177,6 +179,26 @@ size_t FindHeaderSeparator(const unsigned char *bytes, size_t count)
         p++;
     }
     return count;
+}
+
+BOOL IsRedirectStatusLine(const unsigned char *header, size_t count)
+{
+    if (count < 5 || memcmp(header, "HTTP/", 5) != 0)
+        return FALSE;
+    size_t i = 5;
+    while (i < count && header[i] != ' ' && header[i] != '\r' && header[i] != '\n')
+        i++;
+    while (i < count && header[i] == ' ')
+        i++;
+    return i + 3 <= count && header[i] == '3' && isdigit(header[i + 1]) && isdigit(header[i + 2]) &&
+           (i + 3 == count || !isdigit(header[i + 3]));
+}
+
+BOOL SiteReaderRedirectAt(struct SiteReader *reader, LONG headerOffset)
+{
+    unsigned char line[32];
+    size_t got = ReadStreamAt(reader->file, headerOffset, line, sizeof line);
+    return IsRedirectStatusLine(line, got);
 }
 
 BOOL SiteReaderOpen(struct SiteReader *reader, FILE *file)

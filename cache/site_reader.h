@@ -47,6 +47,7 @@ struct SiteRecordEntry {
     LONG dataLength;   // as stored: 10 + header text + body
     int windowBytes;   // bytes of the record's window that the file holds (at most 1024)
     int status;        // SITE_RECORD_*
+    BOOL redirect;     // the stored status line, read in the window, is a 3xx
 };
 
 struct SiteReader {
@@ -83,6 +84,12 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry);
 BOOL SiteReaderName(struct SiteReader *reader, char *name, size_t size);
 // Releases the block, and closes the file when the reader opened it.
 void SiteReaderClose(struct SiteReader *reader);
+
+// Whether the stored header at `headerOffset` begins with a 3xx status line.
+BOOL SiteReaderRedirectAt(struct SiteReader *reader, LONG headerOffset);
+
+// Whether the `count` bytes at `header` begin with a status line "HTTP/x 3xx".
+BOOL IsRedirectStatusLine(const unsigned char *header, size_t count);
 
 // The stored header's end: the index of the first "\r\n\r\n" in bytes[0,
 // count), or count when there is none. The one search for the separator.

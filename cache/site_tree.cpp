@@ -32,6 +32,10 @@ struct UrlSplit Split;
 // TRUE while a site file is read: its nodes come from the pool.
 BOOL Loading;
 
+// The file an inserted URL's path ended at when that path was taken already
+// (NULL when the URL made a file of its own).
+struct SiteNode *SamePath;
+
 // Whether the latest LoadSiteTree read the site file (FALSE when it could
 // not be opened or was never named).
 BOOL SiteFileRead;
@@ -168,6 +172,8 @@ struct SiteNode *InsertComponent(struct SiteNode *parent, struct SiteNode *first
         struct Component next = NextComponent();
         if (next.text != NULL && node->bodyOffset != 0 && MoveBodyToIndex(node))
             return InsertComponent(node, node->firstChild, next);
+        if (next.text == NULL && node->bodyOffset != 0)
+            SamePath = node;
         node->firstChild = NewPathChain(node, next);
         return node->firstChild;
     }
@@ -184,8 +190,12 @@ void ReportLongUrl(LONG urlLength, LONG recordLength)
     ProgressWarning(&State.Progress, text);
 }
 
-// Puts one record the reader returned into the tree.
-void InsertRecord(const struct SiteRecordEntry *entry)
+// Puts one record the reader returned into the tree. The first record of a
+// path keeps it, unless that record is a redirect and this one is not: a
+// browser asks for "a" and, redirected, for "a/", which share a path, and the
+// page must not be lost behind the redirect. Nor behind a record whose body
+// cannot be read.
+void InsertRecord(struct SiteReader *reader, const struct SiteRecordEntry *entry)
 {
     if (entry->status == SITE_RECORD_OVERLONG) {
         ReportLongUrl(entry->urlLength, entry->recordLength);
@@ -195,9 +205,14 @@ void InsertRecord(const struct SiteRecordEntry *entry)
         return; // the file ends before the record's URL and offsets
     ProgressStep(&State.Progress, entry->url, 1);
     State.LastLeaf = NULL;
+    SamePath = NULL;
     struct SiteNode *created = InsertPath(State.TreeRoot, entry->url);
     if (State.TreeRoot == NULL)
         State.TreeRoot = created;
+    if (State.LastLeaf == NULL && SamePath != NULL && !entry->redirect &&
+        entry->status != SITE_RECORD_UNREADABLE &&
+        (SamePath->bodyLength < 0 || SiteReaderRedirectAt(reader, SamePath->headerOffset)))
+        State.LastLeaf = SamePath;
     if (State.LastLeaf != NULL) {
         State.LastLeaf->headerOffset = entry->headerOffset;
         State.LastLeaf->bodyOffset = entry->bodyOffset;
@@ -221,7 +236,7 @@ BOOL ReadSiteRecords(FILE *file, int opMode)
         OpenSiblingIndex(expected);
         struct SiteRecordEntry entry;
         while (SiteReaderNext(&reader, &entry))
-            InsertRecord(&entry);
+            InsertRecord(&reader, &entry);
         CloseSiblingIndex();
         Loading = FALSE;
     }

@@ -133,6 +133,36 @@ const UrlCase kUrlCases[] = {
 INSTANTIATE_TEST_SUITE_P(Urls, UrlTreeTest, ::testing::ValuesIn(kUrlCases),
                          [](const auto &info) { return std::string(info.param.label); });
 
+// A path two records share keeps the first, unless the first is a redirect
+// or unreadable and the later one a readable page ("R" marks a 301, "!" a
+// negative body length; sizes tell the records apart as above).
+TEST_F(SiteTreeTest, APageIsNotLostBehindARedirectOnItsPath) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"Ra", "a/"}, "a=11"},
+        {{"a/", "Ra"}, "a=10"},
+        {{"Ra", "a/b", "a/"}, "a/(index.htm=12,b=11)"},
+        {{"Ra", "Ra/"}, "a=10"},
+        {{"R/", "index.htm"}, "index.htm=11"},
+        {{"!a", "a/"}, "a=11"},
+        {{"Ra", "!a/"}, "a=10"},
+    };
+    for (const auto &c : cases) {
+        std::vector<SiteRecord> records;
+        for (size_t i = 0; i < c.first.size(); ++i) {
+            std::string url = c.first[i];
+            const char mark = url[0] == 'R' || url[0] == '!' ? url[0] : 0;
+            SiteRecord record = OkRecord(url.substr(mark ? 1 : 0), std::string(10 + i, 'x'));
+            if (mark == 'R') record.header = "HTTP/1.1 301 Moved Permanently\r\nLocation: /a/";
+            if (mark == '!') record.dataLength = 3;
+            records.push_back(record);
+        }
+        cache.WriteSite("cache1", "s.example", records);
+        ASSERT_EQ(Enter("s.example"), TRUE);
+        EXPECT_EQ(Dump(), c.second) << c.first[0] << " then " << c.first[1];
+        ASSERT_EQ(Cd(".."), TRUE);
+    }
+}
+
 // ---- Where a file's body is taken from -------------------------------------
 
 struct OffsetCase {
