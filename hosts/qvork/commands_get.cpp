@@ -19,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -141,6 +142,40 @@ bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::strin
     return false;
 }
 
+// The files of one copied site by their key below the site, as stored and
+// normalized; Find also takes a folder's URL ("", "a/") to its page
+// "index.htm", and a page's URL to "index.htm" below it when URLs went on
+// below the page and made it a folder.
+struct WrittenFile;
+struct SiteFiles {
+    std::string name;
+    std::map<std::string, const WrittenFile *> exact;
+    std::map<std::string, const WrittenFile *> normal;
+
+    const WrittenFile *Find(const std::string &key) const {
+        std::string index;
+        if (key.empty() || key.back() == '/') {
+            index = key + "index.htm";
+        } else if (key.find('?') == std::string::npos) {
+            index = key + "/index.htm";
+        }
+        for (const std::string &candidate : {key, index}) {
+            if (candidate.empty()) {
+                continue;
+            }
+            auto found = exact.find(candidate);
+            if (found == exact.end()) {
+                found = normal.find(NormalizedKey(candidate));
+                if (found == normal.end()) {
+                    continue;
+                }
+            }
+            return found->second;
+        }
+        return nullptr;
+    }
+};
+
 // Regular files by path: their inode and size.
 using FileIdentities = std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>>;
 
@@ -148,6 +183,7 @@ struct WrittenFile {
     std::string site;
     std::string key;  // the URL below the site
     std::string path; // relative to the destination folder
+    std::string siteFolder; // where its site was written ("" when inside a site)
     HttpHeader header;
     bool hasHeader = false;
     uint64_t size = 0;
@@ -233,13 +269,15 @@ public:
     // were told already, and files that were there before the copy (by
     // `FilesUnder` of the destination) are not this copy's.
     void SurveyReported(const std::vector<int> &indexes, const std::string &site,
-                        const std::string &urlFolder, const FileIdentities &before) {
+                        const std::string &urlFolder) {
         reported_ = true;
-        before_ = &before;
         Survey(indexes, "", site, urlFolder);
         reported_ = false;
-        before_ = nullptr;
     }
+
+    // The destination's files before the copy (FilesUnder): those still
+    // there unchanged were not written by it.
+    void SetBefore(const FileIdentities &before) { before_ = &before; }
 
     // The items `indexes` of the folder the session is in, written by the
     // plug-in into `folder` (relative to the destination; "" for itself).
@@ -265,7 +303,9 @@ public:
         std::error_code ignored;
         const std::string in = folder.empty() ? destination_ : Full(folder);
         for (const auto &entry : fs::directory_iterator(in, ignored)) {
-            entries.push_back(entry.path().filename().string());
+            if (!Leftover(entry.path().string())) {
+                entries.push_back(entry.path().filename().string());
+            }
         }
         // Sorted, the entries that begin as a name lie together.
         std::sort(entries.begin(), entries.end());
@@ -333,6 +373,17 @@ public:
 private:
     std::string Full(const std::string &path) const { return destination_ + "/" + path; }
 
+    // True when the file at `full` was in the destination before the copy
+    // and is still the same file.
+    bool Leftover(const std::string &full) const {
+        struct stat now;
+        if (before_ == nullptr || lstat(full.c_str(), &now) != 0) {
+            return false;
+        }
+        const auto old = before_->find(full);
+        return old != before_->end() && old->second.first == static_cast<std::uintmax_t>(now.st_ino);
+    }
+
     struct Named {
         int index;
         std::string listed;
@@ -371,8 +422,11 @@ private:
         for (int child = 0; child < session_.Count(); ++child) {
             children[static_cast<size_t>(child)] = child;
         }
+        const std::string outerSiteFolder = siteFolder_;
+        siteFolder_ = siteItem ? path : siteFolder_;
         Survey(children, path, siteItem ? item.listed : site,
                siteItem ? "" : urlFolder + item.listed + "/");
+        siteFolder_ = outerSiteFolder;
         session_.ChangeDirectory("..");
     }
 
@@ -485,17 +539,14 @@ private:
 
     void AddFile(int index, const std::string &path, const std::string &site,
                  const std::string &key) {
-        struct stat now;
-        if (before_ != nullptr && lstat(Full(path).c_str(), &now) == 0) {
-            const auto old = before_->find(Full(path));
-            if (old != before_->end() && old->second.first == static_cast<std::uintmax_t>(now.st_ino)) {
-                return; // left from before: the damaged record did not replace it
-            }
+        if (reported_ && Leftover(Full(path))) {
+            return; // left from before: the damaged record did not replace it
         }
         WrittenFile file;
         file.site = site;
         file.key = key;
         file.path = path;
+        file.siteFolder = siteFolder_;
         std::string text;
         if (FetchHeader(session_, ui_, index, text)) {
             file.header = ParseHttpHeader(text);
@@ -573,30 +624,42 @@ private:
     // Renames HTML pages to .html, turns redirects into forwarding pages and
     // rewrites the links of every page and sheet.
     void MakeOffline() {
+        // A file of this copy is never replaced by a rename; one left from an
+        // earlier copy into the same place is, as the copy replaces files.
+        std::set<std::string> ours;
+        for (const WrittenFile &file : files_) {
+            ours.insert(file.path);
+        }
         for (WrittenFile &file : files_) {
             const bool page = file.Html() || file.Redirect();
             if (page && !EndsWith(file.path, ".html") && !EndsWith(file.path, ".htm")) {
                 const std::string renamed = file.path + ".html";
-                std::error_code exists;
-                if (fs::exists(Full(renamed), exists) ||
+                std::error_code failed;
+                const fs::file_status there = fs::symlink_status(Full(renamed), failed);
+                if (ours.count(renamed) != 0 || (fs::exists(there) && !fs::is_regular_file(there)) ||
                     std::rename(Full(file.path).c_str(), Full(renamed).c_str()) != 0) {
                     Warn(Quoted(file.path) + ": not renamed to " + Quoted(renamed));
                     ++warnings_;
                     continue;
                 }
+                ours.erase(file.path);
+                ours.insert(renamed);
                 file.path = renamed;
             }
         }
-        std::map<std::pair<std::string, std::string>, const WrittenFile *> byKey;
+        std::map<std::string, SiteFiles> bySite;
         for (const WrittenFile &file : files_) {
-            byKey.emplace(std::make_pair(file.site, file.key), &file);
+            SiteFiles &site = bySite[file.site + '\n' + file.siteFolder];
+            site.name = file.site;
+            site.exact.emplace(file.key, &file);
+            site.normal.emplace(NormalizedKey(file.key), &file);
         }
         // Pages are parsed and rewritten on every core: each file is its own.
         std::atomic<size_t> next{0};
         std::atomic<int> warnings{0};
         auto work = [&]() {
             for (size_t i = next++; i < files_.size(); i = next++) {
-                if (!Rewrite(files_[i], byKey)) {
+                if (!Rewrite(files_[i], bySite)) {
                     ++warnings;
                 }
             }
@@ -619,26 +682,40 @@ private:
 
     // The links of one page or sheet rewritten, or a redirect made a page;
     // false when it could not be written.
-    bool Rewrite(WrittenFile &file,
-                 const std::map<std::pair<std::string, std::string>, const WrittenFile *> &byKey) {
+    bool Rewrite(WrittenFile &file, const std::map<std::string, SiteFiles> &bySite) {
         // A page names the same targets again and again (its style sheet,
         // its logo, its menu): each link is resolved once per page.
         std::unordered_map<std::string, std::optional<std::string>> resolved;
+        const SiteFiles &own = bySite.at(file.site + '\n' + file.siteFolder);
+        std::string base = file.Url();
         const LinkMap resolve = [&](const std::string &link) -> std::optional<std::string> {
             if (link.empty() || link[0] == '#') {
                 return std::nullopt; // within the page itself
             }
-            const std::string absolute = ResolveReference(file.Url(), link);
+            const std::string absolute = ResolveReference(base, link);
             std::string key;
-            if (!KeyOnSite(absolute, file.site, key)) {
-                return std::nullopt;
-            }
-            const auto found = byKey.find({file.site, key});
-            if (found == byKey.end()) {
+            if (KeyOnSite(absolute, file.site, key)) {
+                if (const WrittenFile *found = own.Find(key)) {
+                    return RelativeLink(file.path, found->path) + FragmentOf(absolute);
+                }
                 const std::string whole = "http://" + file.site + "/" + key + FragmentOf(absolute);
                 return whole == link ? std::nullopt : std::optional<std::string>(whole);
             }
-            return RelativeLink(file.path, found->second->path) + FragmentOf(absolute);
+            // Another site copied along with this one.
+            for (const auto &site : bySite) {
+                if (&site.second != &own && KeyOnSite(absolute, site.second.name, key)) {
+                    if (const WrittenFile *found = site.second.Find(key)) {
+                        return RelativeLink(file.path, found->path) + FragmentOf(absolute);
+                    }
+                }
+            }
+            return std::nullopt;
+        };
+        // A <base href> would send every relative link of the copy back to
+        // the web: it names the page itself, and links resolve against it.
+        const LinkMap onBase = [&](const std::string &href) -> std::optional<std::string> {
+            base = ResolveReference(file.Url(), href);
+            return RelativeLink(file.path, file.path);
         };
         const LinkMap map = [&](const std::string &link) -> std::optional<std::string> {
             const auto known = resolved.find(link);
@@ -663,7 +740,7 @@ private:
             if (!RewriteFile(
                     Full(file.path),
                     [&](const std::string &original) {
-                        return html ? RewriteHtml(original, map) : RewriteCss(original, map);
+                        return html ? RewriteHtml(original, map, onBase) : RewriteCss(original, map);
                     },
                     file.size)) {
                 Warn(Quoted(file.path) + ": links not rewritten (cannot read or write it)");
@@ -690,6 +767,7 @@ private:
     int warnings_ = 0;
     int decoded_ = 0;
     bool reported_ = false;
+    std::string siteFolder_; // of the site being surveyed
     const FileIdentities *before_ = nullptr;
     size_t total_ = 0;
     uint64_t bytes_ = 0;
@@ -862,8 +940,9 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         const bool reported = std::find(failed.begin(), failed.end(), index) != failed.end();
         (reported ? reportedItems : copiedItems).push_back(index);
     }
+    copy.SetBefore(before);
     copy.Survey(copiedItems, "", site, urlFolder);
-    copy.SurveyReported(reportedItems, site, urlFolder, before);
+    copy.SurveyReported(reportedItems, site, urlFolder);
     const bool finished = copy.Finish();
     PrintCopySummary(session, chosen, before, destination);
     const int result = ReportGet(failed, chosen.size(), copied, &copy, destination);

@@ -23,7 +23,10 @@
 // With "rough" after OUTDIR, it writes cache1 "rough.test", a damaged site
 // for get: big.bin (300000 bytes) first, a gzip index.html, a.txt (gzip)
 // beside a page named a.txt.qvork-decoded, a record whose body length is
-// negative, a corrupt gzip body under a name holding ESC, and small.txt last.
+// negative, a corrupt gzip body under a name holding ESC, and small.txt last;
+// and for the offline copy cache2 "links.test" and cache3 "other.test",
+// linking each other, with links to folder URLs, percent escapes, a
+// Latin-1 URL, a <base href> and a CSS escape.
 // With "many" after OUTDIR, it writes one site long enough for ls -l to
 // share its header views with a second process: cache1 "many.example",
 // 1300 files in 13 folders, every 7th a 404 of text/plain, the rest 200 of
@@ -157,6 +160,23 @@ void WriteRoughSite(const fs::path &cache) {
                    Stored("a.txt.qvork-decoded", "200 OK", "Content-Type: text/plain\r\n", "kept\n"),
                    negative, Stored("esc\x1b[2J.txt", "200 OK", gzip, "not gzip"),
                    Stored("small.txt", "200 OK", "Content-Type: text/plain\r\n", "small\n")});
+    const std::string html = "Content-Type: text/html\r\n";
+    WriteSiteFile(
+        cache / "cache2", "links.test",
+        {Stored("/", "200 OK", "Content-Type: text/html; charset=iso-8859-1\r\n",
+                "<a href=\"/\">home</a> <a href=\"docs/\">docs</a> <a href=\"my page.html\">sp</a> "
+                "<a href=\"caf\xe9.html\">latin</a> <a href=\"http://other.test/o.html\">other</a> "
+                "<a href=\"about\">about</a>\n"),
+         Stored("about", "200 OK", html, "<p>about</p>\n"),
+         Stored("docs/", "200 OK", html,
+                "<base href=\"http://links.test/docs/\"><a href=\"x.html\">x</a> <a href=\"#top\">top</a>\n"),
+         Stored("docs/x.html", "200 OK", html, "<a href=\"../\">up</a>\n"),
+         Stored("my%20page.html", "200 OK", html, "<p>space</p>\n"),
+         Stored("caf\xe9.html", "200 OK", html, "<p>latin</p>\n"),
+         Stored("s.css", "200 OK", "Content-Type: text/css\r\n", "a { background: url(/img/p\\(1\\).png) }\n"),
+         Stored("img/p(1).png", "200 OK", "Content-Type: image/png\r\n", "PNG")});
+    WriteSiteFile(cache / "cache3", "other.test",
+                  {Stored("o.html", "200 OK", html, "<a href=\"http://links.test/\">back</a>\n")});
 }
 
 void WriteManyFiles(const fs::path &cache) {

@@ -97,16 +97,22 @@ check "offline: fragment-only link untouched" grep -qF 'href="#top"' "$O/index.h
 check "offline: CSS url() and @import" grep -qF '@import "more.css"' "$O/css/site.css"
 check "offline: every other byte kept" test "$(sed -E 's/(href|src|srcset|style)=("[^"]*"|'"'"'[^'"'"']*'"'"'|[^ >]*)//g; s/url\([^)]*\)//g' "$O/index.html")" = \
     "$(sed -E 's/(href|src|srcset|style)=("[^"]*"|'"'"'[^'"'"']*'"'"'|[^ >]*)//g; s/url\([^)]*\)//g' "$EXPECTED/index.html")"
-broken=0
-while IFS= read -r -d '' page; do
-    while IFS= read -r link; do
-        case $link in http:* | https:* | '#'* | '') continue ;; esac
-        target=$(dirname "$page")/${link%%#*}
-        [ -f "$target" ] || { echo "  $page: $link does not resolve"; broken=$((broken + 1)); }
-    done < <(grep -oE "(href|src|url)=(\"[^\"]*\"|'[^']*'|[^ >]*)|url\(['\"]?[^)'\"]*|@import \"[^\"]*|url=[^\"]*|, [^ ]+ 2x" "$page" |
-        sed -E "s/^(href|src)=//; s/^url\(//; s/^@import \"//; s/^url=//; s/^, //; s/ 2x$//; s/^[\"']//; s/[\"']$//")
-done < <(find "$O" \( -name '*.html' -o -name '*.css' \) -print0)
-check "offline: every link resolves to a file that exists" test "$broken" -eq 0
+# broken_links FOLDER: how many links of its pages and sheets (not web
+# URLs) name no file; each is told. Links are percent-decoded first.
+broken_links() {
+    local broken=0 page link target
+    while IFS= read -r -d '' page; do
+        while IFS= read -r link; do
+            case $link in http:* | https:* | '#'* | '') continue ;; esac
+            link=${link%%#*}
+            target=$(dirname "$page")/$(printf '%b' "${link//%/\\x}")
+            [ -f "$target" ] || { echo "  $page: $link does not resolve" >&2; broken=$((broken + 1)); }
+        done < <(grep -aoE "(href|src|url)=(\"[^\"]*\"|'[^']*'|[^ >]*)|url\(['\"]?([^)'\"\\]|\\\\.)*|@import \"[^\"]*|url=[^\"]*|, [^ ]+ 2x" "$page" |
+            sed -E "s/^(href|src)=//; s/^url\(//; s/^@import \"//; s/^url=//; s/^, //; s/ 2x$//; s/^[\"']//; s/[\"']$//; s/\\\\//g")
+    done < <(find "$1" \( -name '*.htm*' -o -name '*.css' \) -print0)
+    echo "$broken"
+}
+check "offline: every link resolves to a file that exists" test "$(broken_links "$O")" -eq 0
 
 # --- get of a whole site whose names clash or cannot be entered ----------------
 "$MAKE_MOUNT_CACHE" "$WORK/hostile" >/dev/null || { echo "make_mount_cache failed"; exit 1; }
@@ -140,6 +146,21 @@ STATUS=$?
 check "over the file size limit: the copy fails" status_is 1
 check "over the file size limit: the one file is told" stderr_has "big.bin: file too large"
 check "over the file size limit: the files after it are written" test -f "$WORK/f/rough.test/small.txt"
+
+run --cache "$WORK/rough" get --offline links.test other.test -C "$WORK/l"
+L=$WORK/l/links.test
+check "offline, two sites: status" status_is 0
+check "offline, two sites: every link resolves" test "$(broken_links "$WORK/l")" -eq 0
+check "offline: a link to / and to a folder reach their pages" grep -qF '<a href="index.htm">home</a> <a href="docs/index.htm">docs</a>' "$L/index.htm"
+check "offline: a link to another copied site is relative" grep -qF 'href="../other.test/o.html"' "$L/index.htm"
+check "offline: and back" grep -qF 'href="../links.test/index.htm"' "$WORK/l/other.test/o.html"
+check "offline: a Latin-1 link keeps its byte" grep -qF 'href="caf%E9.html"' "$L/index.htm"
+check "offline: <base href> names the page itself" grep -qF '<base href="index.htm"><a href="x.html">' "$L/docs/index.htm"
+check "offline: an escaped ) in url()" grep -qF 'url(img/p\(1\).png)' "$L/s.css"
+run --cache "$WORK/rough" get --offline links.test -C "$WORK/l"
+check "offline again into the same place: status" status_is 0
+check "offline again: links still resolve" test "$(broken_links "$WORK/l")" -eq 0
+check "offline again: the page is renamed over the earlier copy's" test -f "$L/about.html" -a ! -e "$L/about"
 
 run --cache "$WORK/hostile" ls -R www.hostile.test
 check "ls -R: a folder named '..' is not entered" stderr_has "cannot enter www.hostile.test/dots/.."

@@ -39,6 +39,58 @@ std::string Apply(const std::string &source, std::vector<Edit> edits) {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A CSS string or url() value with its escapes undone: "\)" is ")", "\29 "
+// the code point 0x29 (written as UTF-8), a backslash before a line end
+// nothing.
+std::string CssUnescaped(const std::string &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        size_t end = i + 1;
+        unsigned long code = 0;
+        while (end < text.size() && end < i + 7 && HexDigit(text[end]) >= 0) {
+            code = code * 16 + static_cast<unsigned long>(HexDigit(text[end++]));
+        }
+        if (end == i + 1) {
+            if (text[end] != '\n') {
+                out += text[end];
+            }
+            i = end;
+            continue;
+        }
+        if (code == 0 || code > 0x10ffff) {
+            code = 0xfffd;
+        }
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xc0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3f));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xe0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+            out += static_cast<char>(0x80 | (code & 0x3f));
+        } else {
+            out += static_cast<char>(0xf0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+            out += static_cast<char>(0x80 | (code & 0x3f));
+        }
+        i = end < text.size() && IsSpace(text[end]) ? end : end - 1;
+    }
+    return out;
+}
+
 // CSS edits of `sheet`, their offsets shifted by `base`.
 void CssEdits(const std::string &sheet, const LinkMap &map, size_t base, std::vector<Edit> &edits) {
     size_t i = 0;
@@ -52,7 +104,7 @@ void CssEdits(const std::string &sheet, const LinkMap &map, size_t base, std::ve
         return std::min(end, n);
     };
     auto mapRange = [&](size_t start, size_t end) {
-        const std::string value = sheet.substr(start, end - start);
+        const std::string value = CssUnescaped(sheet.substr(start, end - start));
         if (const auto replaced = map(value)) {
             std::string text;
             for (char c : *replaced) { // keep it valid inside quotes and url()
@@ -77,7 +129,7 @@ void CssEdits(const std::string &sheet, const LinkMap &map, size_t base, std::ve
         }
         size_t end = start;
         while (bare && end < n && sheet[end] != ')' && !IsSpace(sheet[end])) {
-            ++end;
+            end += sheet[end] == '\\' && end + 1 < n ? 2 : 1; // "\)" belongs to the value
         }
         if (end > start) {
             mapRange(start, end);
@@ -206,8 +258,45 @@ bool IsUrlAttribute(const char *name) {
     return false;
 }
 
+// The value of the attribute at `original` as the page's own bytes when
+// they hold no character reference or white space to undo (gumbo's value is
+// made UTF-8, which would change the bytes of a page in another encoding);
+// else gumbo's decoded `value`.
+std::string ValueOf(const GumboStringPiece &original, const char *value) {
+    size_t from = 0;
+    size_t length = original.length;
+    if (length >= 2 && (original.data[0] == '"' || original.data[0] == '\'') &&
+        original.data[length - 1] == original.data[0]) {
+        from = 1;
+        length -= 2;
+    }
+    const std::string raw(original.data + from, length);
+    return raw.find_first_of("&\t\n\r") == std::string::npos ? raw : std::string(value);
+}
+
+// The first <base> element's href attribute, or null.
+const GumboAttribute *BaseHref(const GumboNode *node) {
+    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT &&
+        node->type != GUMBO_NODE_TEMPLATE) {
+        return nullptr;
+    }
+    const GumboVector *children = node->type == GUMBO_NODE_DOCUMENT ? &node->v.document.children
+                                                                    : &node->v.element.children;
+    if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == GUMBO_TAG_BASE) {
+        if (const GumboAttribute *href = gumbo_get_attribute(&node->v.element.attributes, "href")) {
+            return href;
+        }
+    }
+    for (unsigned i = 0; i < children->length; ++i) {
+        if (const GumboAttribute *found = BaseHref(static_cast<const GumboNode *>(children->data[i]))) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
 void Walk(const GumboNode *node, const std::string &page, const LinkMap &map,
-          std::vector<Edit> &edits) {
+          const GumboAttribute *base, std::vector<Edit> &edits) {
     if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_CDATA) {
         const GumboNode *parent = node->parent;
         if (parent != nullptr && parent->type == GUMBO_NODE_ELEMENT &&
@@ -242,7 +331,10 @@ void Walk(const GumboNode *node, const std::string &page, const LinkMap &map,
                 continue; // not from the source (an implied element or value)
             }
             std::optional<std::string> replaced;
-            const std::string value = attribute->value;
+            const std::string value = ValueOf(original, attribute->value);
+            if (attribute == base) {
+                continue; // written by RewriteHtml
+            }
             if (IsUrlAttribute(attribute->name)) {
                 replaced = map(value);
             } else if (strcasecmp(attribute->name, "srcset") == 0) {
@@ -266,7 +358,7 @@ void Walk(const GumboNode *node, const std::string &page, const LinkMap &map,
         children = &element.children;
     }
     for (unsigned i = 0; i < children->length; ++i) {
-        Walk(static_cast<const GumboNode *>(children->data[i]), page, map, edits);
+        Walk(static_cast<const GumboNode *>(children->data[i]), page, map, base, edits);
     }
 }
 
@@ -302,7 +394,7 @@ private:
 
 } // namespace
 
-std::string RewriteHtml(const std::string &page, const LinkMap &map) {
+std::string RewriteHtml(const std::string &page, const LinkMap &map, const LinkMap &base) {
     // gumbo allocates for every token; a bump arena freed whole after the
     // parse takes most of that cost away.
     Arena arena;
@@ -316,7 +408,19 @@ std::string RewriteHtml(const std::string &page, const LinkMap &map) {
         return page;
     }
     std::vector<Edit> edits;
-    Walk(output->document, page, map, edits);
+    const GumboAttribute *baseHref = BaseHref(output->document);
+    const GumboStringPiece *original = baseHref != nullptr ? &baseHref->original_value : nullptr;
+    if (original != nullptr && base && original->data != nullptr && original->length != 0 &&
+        original->data >= page.data() && original->data + original->length <= page.data() + page.size()) {
+        if (const auto replaced = base(ValueOf(*original, baseHref->value))) {
+            const char quote = original->data[0] == '\'' || original->data[0] == '"' ? original->data[0] : '"';
+            edits.push_back({static_cast<size_t>(original->data - page.data()), original->length,
+                             AttributeText(*replaced, quote)});
+        }
+    } else {
+        baseHref = nullptr; // not from the source: an ordinary attribute, if anything
+    }
+    Walk(output->document, page, map, baseHref, edits);
     gumbo_destroy_output(&options, output);
     return Apply(page, edits);
 }

@@ -17,7 +17,10 @@ using LinkMap = std::function<std::optional<std::string>(const std::string &)>;
 
 // HTML: href, src, srcset, action, poster, background, data, the URL of a
 // <meta http-equiv="refresh">, inline style attributes and <style> sheets.
-std::string RewriteHtml(const std::string &page, const LinkMap &map);
+// The page's <base href>, when it has one, is handed to `base` before any
+// link, and its value becomes what `base` gives (the page's links are then
+// resolved against it by `map`).
+std::string RewriteHtml(const std::string &page, const LinkMap &map, const LinkMap &base = {});
 
 // CSS: url(...) and @import "...".
 std::string RewriteCss(const std::string &sheet, const LinkMap &map);

@@ -64,7 +64,38 @@ std::string RemoveDotSegments(const std::string &path) {
     return result;
 }
 
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 } // namespace
+
+std::string NormalizedKey(const std::string &key) {
+    std::string out;
+    out.reserve(key.size());
+    for (size_t i = 0; i < key.size(); ++i) {
+        const int high = i + 2 < key.size() && key[i] == '%' ? HexValue(key[i + 1]) : -1;
+        const int low = high >= 0 ? HexValue(key[i + 2]) : -1;
+        if (low < 0) {
+            out += key[i];
+            continue;
+        }
+        const char byte = static_cast<char>(high * 16 + low);
+        // These keep their escapes: decoded, they would split the URL anew.
+        if (byte == '/' || byte == '?' || byte == '#' || byte == '%') {
+            out += '%';
+            out += static_cast<char>(std::toupper(static_cast<unsigned char>(key[i + 1])));
+            out += static_cast<char>(std::toupper(static_cast<unsigned char>(key[i + 2])));
+        } else {
+            out += byte;
+        }
+        i += 2;
+    }
+    return out;
+}
 
 std::string ResolveReference(const std::string &base, const std::string &reference) {
     if (SchemeLength(reference) != 0) {

@@ -17,6 +17,11 @@ std::string ResolveReference(const std::string &base, const std::string &referen
 // true with `key` = the part after "site/", fragment cut off.
 bool KeyOnSite(const std::string &url, const std::string &site, std::string &key);
 
+// `key` (a URL's part below its site) with every percent escape of a byte
+// that needs none decoded and the others in upper case, so that two ways of
+// writing one URL compare equal ("a%20b" and "a b", "%7e" and "~").
+std::string NormalizedKey(const std::string &key);
+
 // The fragment of `url`, "#" included; "" when there is none.
 std::string FragmentOf(const std::string &url);
 
