@@ -303,7 +303,11 @@ int ExtractFolder(struct SiteNode *node, char *path, FILE *site)
         RememberCreated(path);
     } else {
         DWORD error = GetLastError();
-        if (error != ERROR_ALREADY_EXISTS) {
+        // What is there already is written into only when it is a folder of
+        // its own: a link (or junction) would take the copy elsewhere.
+        DWORD there = error == ERROR_ALREADY_EXISTS ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+        if (error != ERROR_ALREADY_EXISTS || there == INVALID_FILE_ATTRIBUTES ||
+            (there & FILE_ATTRIBUTE_DIRECTORY) == 0 || (there & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             ReportNode("can't create dir!", node, path, error);
             return 0;
         }

@@ -73,6 +73,8 @@ typedef struct SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES;
 #define FILE_ATTRIBUTE_ARCHIVE 0x20
 #define FILE_ATTRIBUTE_DEVICE 0x40
 #define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 
 #define MOVEFILE_REPLACE_EXISTING 0x1
 #define MOVEFILE_COPY_ALLOWED 0x2
@@ -145,6 +147,9 @@ BOOL FindClose(HANDLE search);
 
 // Files and folders (platform/linux/files.cpp).
 BOOL CreateDirectoryA(const char *path, SECURITY_ATTRIBUTES *security);
+// The entry itself, as Win32 sees it: a symbolic link is a reparse point
+// (a folder too when it leads to one), never followed.
+DWORD GetFileAttributesA(const char *path);
 BOOL DeleteFileA(const char *path);
 DWORD GetTempPathA(DWORD bufferLength, char *buffer);
 UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char *tempFileName);

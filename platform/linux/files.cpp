@@ -51,6 +51,27 @@ BOOL CreateDirectoryA(const char *path, SECURITY_ATTRIBUTES *security)
     return FALSE;
 }
 
+DWORD GetFileAttributesA(const char *path)
+{
+    char native[NATIVE_PATH_SIZE];
+    if (!NativePathForCall(path, native, sizeof native))
+        return INVALID_FILE_ATTRIBUTES;
+    ToExistingNativePath(path, native, sizeof native); // the name in any case, as Win32
+    struct stat info;
+    if (OS_CALL(lstat)(native, &info) != 0) {
+        SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno, native));
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        struct stat target;
+        return FILE_ATTRIBUTE_REPARSE_POINT |
+               (OS_CALL(stat)(native, &target) == 0 && S_ISDIR(target.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    }
+    if (S_ISDIR(info.st_mode))
+        return FILE_ATTRIBUTE_DIRECTORY;
+    return S_ISREG(info.st_mode) ? FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_DEVICE;
+}
+
 BOOL DeleteFileA(const char *path)
 {
     char native[NATIVE_PATH_SIZE];

@@ -473,6 +473,24 @@ TEST_P(LinkAtTargetTest, LinkIsReplacedNeverWrittenThrough) {
 INSTANTIATE_TEST_SUITE_P(Sizes, LinkAtTargetTest, ::testing::Values(1, 50000, 100001),
                          [](const auto &info) { return "Body" + std::to_string(info.param); });
 
+// Nor is a link (or a file) where a folder goes entered: the folder fails by
+// name, and its files are not written where the link leads.
+TEST_F(ExtractTest, LinkOrFileAtAFoldersNameIsNotEntered) {
+    cache.WriteSite("cache1", "s.example",
+                    {OkRecord("d/in-d", "d"), OkRecord("f/in-f", "f"), OkRecord("ok", "ok")});
+    const fs::path outside = work.Path() / "elsewhere";
+    fs::create_directories(outside);
+    fs::create_symlink(outside, dest / "d");
+    WriteWhole(dest / "f", "a file");
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = SelectAll();
+
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(WarningTexts().size(), 4u); // two boxes for each folder
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_EQ(ReadWhole(dest / "ok"), "ok");
+}
+
 // A FIFO at a target name blocked the copy in open(): neither it nor a
 // device node is written or replaced now, and the item fails by name.
 TEST_F(ExtractTest, FifoAtTargetNameIsNotWritten) {
