@@ -303,11 +303,12 @@ int ExtractFolder(struct SiteNode *node, char *path, FILE *site)
         RememberCreated(path);
     } else {
         DWORD error = GetLastError();
-        // What is there already is written into only when it is a folder of
-        // its own: a link (or junction) would take the copy elsewhere.
-        DWORD there = error == ERROR_ALREADY_EXISTS ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
-        if (error != ERROR_ALREADY_EXISTS || there == INVALID_FILE_ATTRIBUTES ||
-            (there & FILE_ATTRIBUTE_DIRECTORY) == 0 || (there & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // What is there already is gone on into, but never a link (or
+        // junction): it would take the copy elsewhere. (A file there makes
+        // each entry fail by its own name.)
+        DWORD there = error == ERROR_ALREADY_EXISTS ? GetFileAttributesA(path) : 0;
+        if (error != ERROR_ALREADY_EXISTS ||
+            (there != INVALID_FILE_ATTRIBUTES && (there & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
             ReportNode("can't create dir!", node, path, error);
             return 0;
         }

@@ -473,8 +473,8 @@ TEST_P(LinkAtTargetTest, LinkIsReplacedNeverWrittenThrough) {
 INSTANTIATE_TEST_SUITE_P(Sizes, LinkAtTargetTest, ::testing::Values(1, 50000, 100001),
                          [](const auto &info) { return "Body" + std::to_string(info.param); });
 
-// Nor is a link (or a file) where a folder goes entered: the folder fails by
-// name, and its files are not written where the link leads.
+// Nor is a link where a folder goes entered: the folder fails by name, and
+// its files are not written where the link leads (a file there fails them).
 TEST_F(ExtractTest, LinkOrFileAtAFoldersNameIsNotEntered) {
     cache.WriteSite("cache1", "s.example",
                     {OkRecord("d/in-d", "d"), OkRecord("f/in-f", "f"), OkRecord("ok", "ok")});
