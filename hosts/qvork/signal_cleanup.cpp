@@ -45,6 +45,9 @@ struct LinuxDirent64 {
 // Removes `path` with everything in it, `depth` folders below a registered
 // one; true when it is gone.
 bool RemoveTree(const char *path, int depth) {
+    if (depth == 0 && unlink(path) == 0) {
+        return true; // a file registered by itself
+    }
     const int folder = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folder >= 0) {
         // Entries removed while reading move the rest: read again until a

@@ -14,7 +14,8 @@
 
 namespace qvork_host {
 
-// Removes `folder` if a signal ends the process while it is registered;
+// Removes `folder` (with all in it; or the file of that name) if a signal
+// ends the process while it is registered;
 // false when the table is full or the path too long (it is then left to its
 // owner alone). The first registration installs the handlers of SIGINT,
 // SIGTERM, SIGHUP and SIGPIPE.

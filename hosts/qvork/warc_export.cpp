@@ -14,11 +14,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "cache/site_reader.h"
 #include "hosts/qvork/cache_location.h"
 #include "hosts/qvork/commands.h"
+#include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/text_output.h"
 #include "hosts/qvork/warc_format.h"
 #include "platform/stream.h"
@@ -39,6 +42,8 @@ const char kWarcHelp[] =
                          name (cache7). Damaged records are named and left out
                          (exit status 1, the archive kept).
 )";
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -76,6 +81,30 @@ std::string JsonText(const std::string &text) {
     return json + "\"";
 }
 
+// Where the archive and its index may go: not one file for both, and not
+// among the cache's own site files, which one of them would replace.
+bool OutputsAllowed(const std::string &output, const std::optional<std::string> &index,
+                    std::string cachePath, std::string &error) {
+    std::replace(cachePath.begin(), cachePath.end(), '\\', '/');
+    std::error_code ignored;
+    const fs::path icache = fs::weakly_canonical(fs::path(cachePath) / "icache", ignored);
+    auto place = [](const std::string &path) {
+        std::error_code failed;
+        return fs::weakly_canonical(fs::absolute(path, failed), failed);
+    };
+    if (index && place(*index) == place(output)) {
+        error = "the archive and its index cannot be one file: " + Quoted(output);
+        return false;
+    }
+    for (const std::string &path : {output, index.value_or(std::string())}) {
+        if (!path.empty() && !icache.empty() && place(path).parent_path() == icache) {
+            error = "cannot write " + Quoted(path) + " among the cache's site files";
+            return false;
+        }
+    }
+    return true;
+}
+
 // The sites to export, from the plug-in's root listing.
 bool ChooseSites(Session &session, const CommandLine &line, std::vector<ExportSite> &sites) {
     for (int i = 0; line.all && i < session.Count(); ++i) {
@@ -85,12 +114,29 @@ bool ChooseSites(Session &session, const CommandLine &line, std::vector<ExportSi
         }
     }
     for (const std::string &wanted : line.operands) {
-        int found = session.Find(wanted);
+        int found = -1;
+        std::vector<std::string> sharing; // cache files of sites named `wanted`
+        for (int i = 0; i < session.Count(); ++i) {
+            const char *file = session.Item(i).Description;
+            if (!session.IsHidden(i) && session.Name(i) == wanted) {
+                found = i;
+                sharing.push_back(file != nullptr ? file : session.Name(i));
+            }
+        }
         for (int i = 0; found < 0 && i < session.Count(); ++i) {
             const char *file = session.Item(i).Description;
             if (file != nullptr && wanted == file) {
                 found = i;
             }
+        }
+        if (sharing.size() > 1) {
+            std::string files;
+            for (size_t i = 0; i < sharing.size(); ++i) {
+                files += (i == 0 ? "" : i + 1 == sharing.size() ? " and " : ", ") + sharing[i];
+            }
+            Fail("the site name " + Quoted(wanted) + " is shared by the cache files " + files +
+                 ": name the cache file instead");
+            return false;
         }
         if (found < 0) {
             Fail("no site " + Quoted(wanted) + " at the cache root (qvork ls lists them)");
@@ -100,7 +146,10 @@ bool ChooseSites(Session &session, const CommandLine &line, std::vector<ExportSi
             Fail(Quoted(wanted) + " is not a readable site file");
             return false;
         }
-        sites.push_back({session.Name(found), session.Item(found).Description});
+        const std::string file = session.Item(found).Description;
+        if (std::none_of(sites.begin(), sites.end(), [&](const ExportSite &site) { return site.file == file; })) {
+            sites.push_back({session.Name(found), file}); // a site named twice goes in once
+        }
     }
     return true;
 }
@@ -263,9 +312,10 @@ std::string WarcinfoBlock(const std::string &cacheFolder, const std::vector<Expo
                         "format: WARC File Format 1.1\r\n"
                         "conformsTo: http://bibnum.bnf.fr/WARC/WARC_ISO_28500_version1-1_latestdraft.pdf\r\n"
                         "description: responses stored in a NetSonic web cache\r\n"
-                        "x-cache-folder: " + cacheFolder + "\r\n";
+                        "x-cache-folder: " + DisplayText(cacheFolder) + "\r\n";
+    // A line end in a name would start a field of its own: none goes in raw.
     for (const ExportSite &site : sites) {
-        block += "x-site: " + site.name + " (" + site.file + ")\r\n";
+        block += "x-site: " + DisplayText(site.name) + " (" + DisplayText(site.file) + ")\r\n";
     }
     return block;
 }
@@ -332,10 +382,25 @@ int RunWarc(Session &session, const CommandLine &line) {
     const std::string suffix = ".partial-" + std::to_string(getpid());
     const std::string temporary = output + suffix;
     const std::string icache = cachePath + "\\icache\\";
+    if (!OutputsAllowed(output, line.cdxj, cachePath, error)) {
+        return Fail(error);
+    }
     WarcWriter writer;
     if (!writer.Open(temporary, EndsWith(output, ".gz"), error)) {
         return Fail("cannot create " + output + ": " + error);
     }
+    // Ended by a signal, the unfinished archive and index are not left.
+    RemoveOnSignal(temporary);
+    const std::string temporaryIndex = line.cdxj ? *line.cdxj + suffix : std::string();
+    if (line.cdxj) {
+        RemoveOnSignal(temporaryIndex);
+    }
+    struct Forget {
+        std::vector<std::string> paths;
+        ~Forget() {
+            for (const std::string &path : paths) ForgetOnSignal(path);
+        }
+    } forget{{temporary, temporaryIndex}};
     const std::string warcinfoId = NewRecordId();
     const std::string info = WarcinfoBlock(cachePath + "/icache", sites);
     bool ok = writer.Write("WARC/1.1\r\nWARC-Type: warcinfo\r\nWARC-Record-ID: " + warcinfoId +
@@ -352,7 +417,7 @@ int RunWarc(Session &session, const CommandLine &line) {
     ok = writer.Close(error) && ok;
     std::vector<std::pair<std::string, std::string>> moves = {{temporary, output}};
     if (ok && line.cdxj) {
-        moves.push_back({*line.cdxj + suffix, *line.cdxj});
+        moves.push_back({temporaryIndex, *line.cdxj});
         ok = WriteIndex(moves.back().first, index, error);
     }
     if (!ok) {

@@ -27,6 +27,7 @@ bash "$HERE/install_warcio.sh" "$NPM" || { echo "FAIL: warcio is not installed";
 "$MAKE_CACHE" "$WORK/cache" warc >/dev/null || { echo "make_host_cache failed"; exit 1; }
 export QVORK_REGISTRY=$WORK/registry.reg
 store_cache "$WORK/cache"
+cp "$WORK/cache/icache/cache1" "$WORK/cache1.kept"
 # gone.html (negative body length) cannot be copied: get fails for it alone.
 run get damaged.example twice.example -C "$WORK/got"
 check "get copies the rest" status_is 1
@@ -92,8 +93,16 @@ done <<TABLE
 2|twice.example|-o FILE
 1|nowhere.example -o $WORK/x.warc|no site 'nowhere.example'
 1|twice.example -o $WORK/no/such/folder/x.warc|cannot create
+1|twice.example -o $WORK/x.warc --cdxj $WORK/x.warc|cannot be one file
+1|twice.example -o $WORK/cache/icache/cache1|among the cache's site files
 TABLE
 check "nothing left by the failures" test ! -e "$WORK/x.warc"
+check "the cache's site file is not replaced" cmp -s "$WORK/cache/icache/cache1" "$WORK/cache1.kept"
+mkdir -p "$WORK/dup/icache"
+cp "$WORK/cache/icache/cache2" "$WORK/dup/icache/cache1"
+cp "$WORK/cache/icache/cache2" "$WORK/dup/icache/cache2"
+run --cache "$WORK/dup" warc twice.example -o "$WORK/x.warc"
+check "a name two site files share is refused" stderr_has "is shared by the cache files cache1 and cache2"
 
 # A write that fails halfway (the file size limit) removes the partial file.
 capture bash -c 'trap "" XFSZ; ulimit -f 2; exec "$@"' - "$QVORK" warc --all -o "$WORK/cut.warc" --cdxj "$WORK/cut.cdxj"
