@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "hosts/qvork/web/text_escape.h"
+
 namespace qvork_host {
 
 namespace {
@@ -20,12 +22,21 @@ void AppendEscaped(std::string &out, unsigned char c) {
 std::string DisplayText(const std::string &text) {
     std::string out;
     out.reserve(text.size());
-    for (unsigned char c : text) {
-        if (IsControl(c)) {
-            AppendEscaped(out, c);
-        } else {
-            out += static_cast<char>(c);
+    for (size_t i = 0; i < text.size();) {
+        // C1 controls too (U+009B is a terminal's CSI); other bytes outside
+        // UTF-8 stay, as a terminal of another character set shows them.
+        bool printable = true;
+        bool c1 = false;
+        const size_t length = CharacterAt(text, i, printable, c1);
+        for (size_t k = i; k < i + length; ++k) {
+            const unsigned char c = static_cast<unsigned char>(text[k]);
+            if (IsControl(c) || c1) {
+                AppendEscaped(out, c);
+            } else {
+                out += static_cast<char>(c);
+            }
         }
+        i += length;
     }
     return out;
 }
@@ -33,16 +44,24 @@ std::string DisplayText(const std::string &text) {
 std::string DisplayLines(const std::string &text) {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;
             continue; // the "\n" that follows ends the line
         }
-        if (c == '\n' || c == '\t' || !IsControl(c)) {
-            out += static_cast<char>(c);
-        } else {
-            AppendEscaped(out, c);
+        bool printable = true;
+        bool c1 = false;
+        const size_t length = CharacterAt(text, i, printable, c1);
+        for (size_t k = i; k < i + length; ++k) {
+            const unsigned char byte = static_cast<unsigned char>(text[k]);
+            if (byte == '\n' || byte == '\t' || (!IsControl(byte) && !c1)) {
+                out += static_cast<char>(byte);
+            } else {
+                AppendEscaped(out, byte);
+            }
         }
+        i += length;
     }
     return out;
 }

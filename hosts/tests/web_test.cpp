@@ -22,6 +22,9 @@ TEST(TextEscapeTest, QuotesAsGnuLs) {
         {"list?page=2", "'list?page=2'"}, {"it's", "\"it's\""},
         {"it's $5", "'it'\\''s $5'"},     {"a\nb", "'a'$'\\n''b'"},
         {"~home", "'~home'"},             {"\x1b[2J", "$'\\E''[2J'"},
+        {"", "''"},                       {"caf\xc3\xa9", "caf\xc3\xa9"},
+        {"c1\xc2\x9b" "31m", "'c1'$'\\302\\233''31m'"},
+        {"bad\xff\xfe", "'bad'$'\\377\\376'"},      {"a\n\tb", "'a'$'\\n\\t''b'"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(ShellQuoted(c.name), c.quoted) << c.name;
@@ -126,6 +129,8 @@ TEST(UrlTest, ResolveKeyAndRelativeLinks) {
     EXPECT_FALSE(KeyOnSite("http://m.test/videos/clip.txt", "m.test/video", key));
     EXPECT_FALSE(KeyOnSite("http://other.test/a", "s.test", key));
     EXPECT_FALSE(KeyOnSite("mailto:a@s.test", "s.test", key));
+    EXPECT_EQ(NormalizedKey("my%20page%2fx%7e"), "my page%2Fx~");
+    EXPECT_EQ(NormalizedKey("caf%C3%A9%"), "caf\xc3\xa9%");
     EXPECT_EQ(RelativeLink("s/a/b.html", "s/c/d e.css"), "../c/d%20e.css");
     EXPECT_EQ(RelativeLink("s/index.html", "s/x#1.html"), "x%231.html");
     EXPECT_EQ(RelativeLink("s/index.html", "s/a:b.html"), "./a:b.html");

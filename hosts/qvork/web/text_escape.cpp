@@ -10,6 +10,15 @@ namespace {
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7f; }
 
+bool IsContinuation(const std::string &text, size_t i, unsigned char low = 0x80,
+                    unsigned char high = 0xbf) {
+    if (i >= text.size()) {
+        return false;
+    }
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    return c >= low && c <= high;
+}
+
 // Bytes a shell gives a meaning to anywhere in a word.
 bool IsShellSpecial(unsigned char c) {
     return std::strchr(" \t!\"$&'()*;<>?[\\]^`{|}", c) != nullptr && c != '\0';
@@ -34,16 +43,50 @@ std::string ControlPiece(unsigned char c) {
 
 } // namespace
 
+size_t CharacterAt(const std::string &text, size_t i, bool &printable, bool &c1) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length = 0;
+    if (c < 0x80) {
+        length = 1;
+    } else if (c >= 0xc2 && c <= 0xdf && IsContinuation(text, i + 1)) {
+        length = 2;
+    } else if (c >= 0xe0 && c <= 0xef &&
+               IsContinuation(text, i + 1, c == 0xe0 ? 0xa0 : 0x80, c == 0xed ? 0x9f : 0xbf) &&
+               IsContinuation(text, i + 2)) {
+        length = 3;
+    } else if (c >= 0xf0 && c <= 0xf4 &&
+               IsContinuation(text, i + 1, c == 0xf0 ? 0x90 : 0x80, c == 0xf4 ? 0x8f : 0xbf) &&
+               IsContinuation(text, i + 2) && IsContinuation(text, i + 3)) {
+        length = 4;
+    }
+    if (length == 0) { // not UTF-8
+        c1 = c <= 0x9f;
+        printable = false;
+        return 1;
+    }
+    c1 = length == 2 && c == 0xc2 && static_cast<unsigned char>(text[i + 1]) <= 0x9f;
+    printable = !c1 && !(length == 1 && IsControl(c));
+    return length;
+}
+
 std::string ShellQuoted(const std::string &name) {
-    bool special = name.empty() || name[0] == '~' || name[0] == '#';
+    if (name.empty()) {
+        return "''";
+    }
+    bool special = name[0] == '~' || name[0] == '#';
     bool control = false;
     bool quote = false;
     bool doubleSpecial = false; // what "..." would not protect
-    for (unsigned char c : name) {
-        control = control || IsControl(c);
+    for (size_t i = 0; i < name.size();) {
+        bool printable = true;
+        bool c1 = false;
+        const size_t length = CharacterAt(name, i, printable, c1);
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        control = control || !printable;
         quote = quote || c == '\'';
         doubleSpecial = doubleSpecial || c == '"' || c == '$' || c == '`' || c == '\\' || c == '!';
         special = special || IsShellSpecial(c);
+        i += length;
     }
     if (!special && !control) {
         return name;
@@ -55,6 +98,7 @@ std::string ShellQuoted(const std::string &name) {
     std::string out;
     std::string run;
     bool inRun = false;
+    size_t afterControl = 0; // out's size right after a control piece
     auto closeRun = [&]() {
         if (inRun) {
             out += "'" + run + "'";
@@ -62,17 +106,32 @@ std::string ShellQuoted(const std::string &name) {
             inRun = false;
         }
     };
-    for (unsigned char c : name) {
-        if (IsControl(c)) {
+    for (size_t i = 0; i < name.size();) {
+        bool printable = true;
+        bool c1 = false;
+        const size_t length = CharacterAt(name, i, printable, c1);
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (!printable) {
+            // Controls in a row share one $'...', as ls writes them.
+            const bool joined = !inRun && out.size() >= 2 && afterControl == out.size();
             closeRun();
-            out += "$'" + ControlPiece(c) + "'";
+            out += joined ? "" : "$'";
+            if (joined) {
+                out.pop_back();
+            }
+            for (size_t k = i; k < i + length; ++k) {
+                out += ControlPiece(static_cast<unsigned char>(name[k]));
+            }
+            out += "'";
+            afterControl = out.size();
         } else if (c == '\'') {
             closeRun();
             out += "\\'";
         } else {
-            run += static_cast<char>(c);
+            run.append(name, i, length);
             inRun = true;
         }
+        i += length;
     }
     closeRun();
     return out;

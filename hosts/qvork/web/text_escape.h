@@ -8,9 +8,17 @@
 
 namespace qvork_host {
 
-// `name` as `ls --quoting-style=shell-escape` prints it: bare when no byte
+// The character at `text[i]`: its length in bytes (1 for a byte that is not
+// part of UTF-8), and whether it is text a terminal prints rather than a
+// control (C0, DEL, the C1 controls U+0080..U+009F) or a byte outside UTF-8;
+// `c1` says whether it is a C1 control, either as UTF-8 or as a lone byte
+// 0x80..0x9f (which a terminal of one-byte characters takes as one).
+size_t CharacterAt(const std::string &text, size_t i, bool &printable, bool &c1);
+
+// `name` as `ls --quoting-style=shell-escape` prints it in a UTF-8 locale: bare when no byte
 // would confuse a shell, else in '...' (or "..." for a name whose only
-// special is a quote), with control bytes as $'\n' or $'\001' pieces.
+// special is a quote), with control bytes and bytes outside UTF-8 as $'\n'
+// or $'\001' pieces; '' for an empty name.
 std::string ShellQuoted(const std::string &name);
 
 // One TSV field: backslash, tab, line feed and carriage return as \\, \t,
