@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <cstring>
 #include <map>
 
 #include "hosts/qvork/warc_export.h"
@@ -169,8 +170,19 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
     config->add_option("--digit", digit, "N|auto: Disks-menu hotkey digit 1-9");
     add("help", "The whole help text.");
 
+    // After "--" every word is an operand, even one that starts with "-"
+    // (a site named "-l"); CLI11 is given only the words before it.
+    int parsedCount = argc;
+    std::vector<std::string> afterDashes;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) {
+            parsedCount = i;
+            afterDashes.assign(argv + i + 1, argv + argc);
+            break;
+        }
+    }
     try {
-        app.parse(argc, argv);
+        app.parse(parsedCount, argv);
     } catch (const CLI::CallForHelp &) {
         for (const CLI::App *sub : app.get_subcommands()) {
             line.commandHelp = sub->help();
@@ -202,6 +214,11 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
         error = ExtrasMessage(app, line.command, extras[0]);
         return false;
     }
+    if (parsedCount != argc && line.command.empty()) {
+        error = "-- comes after a command: its operands follow it";
+        return false;
+    }
+    line.operands.insert(line.operands.end(), afterDashes.begin(), afterDashes.end());
     auto set = [](const std::string &value, std::optional<std::string> &out) {
         if (!value.empty()) {
             out = value;

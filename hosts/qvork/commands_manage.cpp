@@ -1,4 +1,5 @@
 // rm, menus and config: deleting sites, the menu entries, the settings.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -50,7 +51,10 @@ int RunRm(Session &session, TerminalUi &ui, const CommandLine &line) {
             return Fail("no site " + Quoted(site) + " at the cache root (qvork ls lists them)");
         }
         const char *file = session.Item(path.siteIndex).Description;
-        chosen.emplace_back(path.site, file != nullptr ? file : "");
+        const std::pair<std::string, std::string> one(path.site, file != nullptr ? file : "");
+        if (std::find(chosen.begin(), chosen.end(), one) == chosen.end()) {
+            chosen.push_back(one); // a site named twice is deleted, and told, once
+        }
         session.SetSelected(path.siteIndex, true);
     }
     if (line.yes) {

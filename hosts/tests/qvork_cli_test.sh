@@ -58,6 +58,9 @@ config --digit 12|--digit takes a digit
 config --disks-menu maybe|--disks-menu takes on or off
 ls --registry|--registry needs a value
 ls --bogus|unknown option '--bogus'
+-- ls|-- comes after a command
+menus -- x|no operands
+ls -- a b|at most one PATH
 TABLE
 
 # --- Help ---------------------------------------------------------------
@@ -138,6 +141,9 @@ check "a site name two cache files share: usage error" status_is 2
 check "a site name two cache files share: names both" stderr_has "shared by the cache files cache1 and cache6"
 run --cache "$WORK/twice" ls cache6/img
 check "a site by its cache file" stdout_has "logo.gif  file    256"
+run ls -l -- www.example.com
+check "after --, an operand: status" status_is 0
+check "after --, an operand: listed" stdout_has "a.html"
 
 # --- get: GetFiles with the selected items of one folder ------------------
 mkdir -p "$WORK/here"
