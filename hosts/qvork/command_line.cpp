@@ -287,7 +287,8 @@ Commands:
                          Content-Encoding, Last-Modified and the full URL;
                          -R lists the folders below (at the root: every site).
                          tsv escapes tabs, line ends and "\" in fields as \t,
-                         \n, \r and \\; json is one array of objects.
+                         \n, \r and \\, other control bytes as \xNN; json
+                         is one array of objects.
                          --all also lists sites deleted in this run, marked.
   get [OPTIONS] PATH...  Copy files, folders or whole sites into a folder
                          (created if missing). All PATHs must lie in the same

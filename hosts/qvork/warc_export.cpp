@@ -97,6 +97,11 @@ bool OutputsAllowed(const std::string &output, const std::optional<std::string> 
         return false;
     }
     for (const std::string &path : {output, index.value_or(std::string())}) {
+        std::error_code failed;
+        if (!path.empty() && (path.back() == '/' || fs::is_directory(path, failed))) {
+            error = Quoted(path) + " is a folder: name the file to write";
+            return false;
+        }
         if (!path.empty() && !icache.empty() && place(path).parent_path() == icache) {
             error = "cannot write " + Quoted(path) + " among the cache's site files";
             return false;

@@ -95,6 +95,7 @@ done <<TABLE
 1|twice.example -o $WORK/no/such/folder/x.warc|cannot create
 1|twice.example -o $WORK/x.warc --cdxj $WORK/x.warc|cannot be one file
 1|twice.example -o $WORK/cache/icache/cache1|among the cache's site files
+1|twice.example -o $WORK/x.warc --cdxj $WORK|is a folder
 TABLE
 check "nothing left by the failures" test ! -e "$WORK/x.warc"
 check "the cache's site file is not replaced" cmp -s "$WORK/cache/icache/cache1" "$WORK/cache1.kept"

@@ -29,8 +29,8 @@ TEST(TextEscapeTest, QuotesAsGnuLs) {
     for (const auto &c : cases) {
         EXPECT_EQ(ShellQuoted(c.name), c.quoted) << c.name;
     }
-    const std::string field = "a\tb\nc\\d\re";
-    EXPECT_EQ(TsvField(field), "a\\tb\\nc\\\\d\\re");
+    const std::string field = "a\tb\nc\\d\re\x1b";
+    EXPECT_EQ(TsvField(field), "a\\tb\\nc\\\\d\\re\\x1b");
     EXPECT_EQ(TsvUnescape(TsvField(field)), field);
 }
 

@@ -1,6 +1,7 @@
 // GNU ls's shell-escape quoting and TSV escapes.
 #include "hosts/qvork/web/text_escape.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -146,7 +147,14 @@ std::string TsvField(const std::string &text) {
         case '\t': out += "\\t"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
-        default: out += c;
+        default:
+            if (IsControl(static_cast<unsigned char>(c))) {
+                char code[8]; // ESC and the like would reach a terminal
+                std::snprintf(code, sizeof(code), "\\x%02x", static_cast<unsigned char>(c));
+                out += code;
+            } else {
+                out += c;
+            }
         }
     }
     return out;
@@ -160,6 +168,12 @@ std::string TsvUnescape(const std::string &field) {
             continue;
         }
         const char next = field[++i];
+        if (next == 'x' && i + 2 < field.size() && std::isxdigit(static_cast<unsigned char>(field[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(field[i + 2]))) {
+            out += static_cast<char>(std::stoi(field.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+            continue;
+        }
         out += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
     }
     return out;

@@ -22,7 +22,7 @@ size_t CharacterAt(const std::string &text, size_t i, bool &printable, bool &c1)
 std::string ShellQuoted(const std::string &name);
 
 // One TSV field: backslash, tab, line feed and carriage return as \\, \t,
-// \n and \r.
+// \n and \r; the other control bytes as \xNN.
 std::string TsvField(const std::string &text);
 // The inverse of TsvField.
 std::string TsvUnescape(const std::string &field);
