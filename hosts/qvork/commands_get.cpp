@@ -27,6 +27,7 @@
 #include "hosts/qvork/cache_paths.h"
 #include "hosts/qvork/host_services.h"
 #include "hosts/qvork/commands.h"
+#include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/stored_items.h"
 #include "hosts/qvork/text_output.h"
 #include "hosts/qvork/web/body_decode.h"
@@ -916,7 +917,10 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     bool copied = false;
     {
         CopyReport report(&ui);
+        // Ended by a signal, the copy leaves no half-written temporary file.
+        SweepOnSignal(destination, std::time(nullptr) - 1);
         copied = session.CopySelection(destination, 0, failed);
+        SweepOnSignal("", 0);
         for (const std::string &failure : report.FailureLines()) {
             Fail(failure);
         }

@@ -22,6 +22,7 @@
 #include "hosts/qvork/help_file.h"
 #include "hosts/qvork/pager.h"
 #include "hosts/qvork/panel_view.h"
+#include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/stored_items.h"
 
 namespace qvork_host {
@@ -493,7 +494,9 @@ private:
             return;
         }
         std::vector<int> notCopied;
+        SweepOnSignal(destination, std::time(nullptr) - 1); // killed, it leaves no temporary
         const bool copied = session_.CopyItems(chosen, destination, 0, notCopied);
+        SweepOnSignal("", 0);
         if (!copied || !notCopied.empty()) {
             const size_t count = std::max(notCopied.size(), copied ? size_t{0} : size_t{1});
             std::vector<std::string> lines{std::to_string(count) + " of " +

@@ -1,12 +1,14 @@
 // Folders removed when a signal ends the process; see signal_cleanup.h. The
 // handler uses only calls that are safe in a signal handler: the folders are
-// read with getdents64 and emptied with unlinkat, from fixed buffers.
+// read with getdents64 and emptied with unlinkat (a copy's temporaries found
+// with fstatat), from fixed buffers.
 #include "hosts/qvork/signal_cleanup.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +33,11 @@ struct sigaction Previous[kSignalCount]; // what each signal did before
 bool Replaced[kSignalCount];
 volatile sig_atomic_t Used[kSlots];
 volatile pid_t Child = -1;
+char SweptFolder[PATH_MAX];
+volatile sig_atomic_t Sweeping;
+time_t SweepSince;
+// How deep a copy's folders are searched for its temporaries.
+constexpr int kDeepestSweep = 64;
 bool Installed = false;
 
 // getdents64's records.
@@ -88,7 +95,47 @@ bool RemoveTree(const char *path, int depth) {
     return rmdir(path) == 0;
 }
 
+bool IsPluginTemporary(const char *name) {
+    const size_t length = std::strlen(name);
+    return length > 7 && std::strncmp(name, "~qv", 3) == 0 && std::strcmp(name + length - 4, ".tmp") == 0;
+}
+
+// Removes the plug-in's temporaries made since SweepSince in the folder
+// open as `folder` and below; closes `folder`.
+void Sweep(int folder, int depth) {
+    alignas(LinuxDirent64) char buffer[4096];
+    long got;
+    while ((got = syscall(SYS_getdents64, folder, buffer, sizeof buffer)) > 0) {
+        for (long at = 0; at < got;) {
+            const auto *entry = reinterpret_cast<const LinuxDirent64 *>(buffer + at);
+            at += entry->length;
+            const char *name = entry->name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
+                continue;
+            }
+            struct stat info;
+            if ((entry->type == DT_REG || entry->type == DT_UNKNOWN) && IsPluginTemporary(name) &&
+                fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+                info.st_ctime >= SweepSince) {
+                unlinkat(folder, name, 0);
+            } else if ((entry->type == DT_DIR || entry->type == DT_UNKNOWN) && depth < kDeepestSweep) {
+                const int below = openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (below >= 0) {
+                    Sweep(below, depth + 1);
+                }
+            }
+        }
+    }
+    close(folder);
+}
+
 void OnSignal(int signal) {
+    if (Sweeping) {
+        const int folder = open(SweptFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            Sweep(folder, 0);
+        }
+    }
     const pid_t child = Child;
     if (child > 0) {
         kill(child, SIGKILL);
@@ -183,6 +230,18 @@ void KeepSignalsOffThisThread() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+void SweepOnSignal(const std::string &folder, time_t since) {
+    Held held;
+    Sweeping = 0;
+    if (folder.empty() || folder.size() >= PATH_MAX) {
+        return;
+    }
+    Install();
+    std::memcpy(SweptFolder, folder.c_str(), folder.size() + 1);
+    SweepSince = since;
+    Sweeping = 1;
+}
+
 void KillOnSignal(pid_t child) {
     Held held;
     Child = child;
@@ -211,6 +270,7 @@ void ResetSignalCleanup() {
         Used[slot] = 0;
     }
     Child = -1;
+    Sweeping = 0;
     Uninstall();
 }
 

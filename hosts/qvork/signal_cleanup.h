@@ -10,6 +10,8 @@
 
 #include <sys/types.h>
 
+#include <ctime>
+
 #include <string>
 
 namespace qvork_host {
@@ -21,6 +23,10 @@ namespace qvork_host {
 // SIGTERM, SIGHUP and SIGPIPE.
 bool RemoveOnSignal(const std::string &folder);
 void ForgetOnSignal(const std::string &folder);
+// While a copy writes into `folder`: the plug-in's unfinished files there
+// (its temporaries, "~qv....tmp", made since `since`) are removed if a
+// signal ends the process. One folder at a time; "" forgets it.
+void SweepOnSignal(const std::string &folder, time_t since);
 // A child that must not outlive the process; -1 forgets it.
 void KillOnSignal(pid_t child);
 // For a helper thread: the signals handled here are taken by another

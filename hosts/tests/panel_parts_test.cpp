@@ -6,13 +6,21 @@
 #include <curses.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "hosts/qvork/dialog_ui.h"
 #include "hosts/qvork/pager.h"
 #include "hosts/qvork/panel_view.h"
+#include "hosts/qvork/signal_cleanup.h"
 
 namespace qvork_host {
 namespace {
@@ -242,6 +250,36 @@ TEST(ViewerTest, LinesOfTextAndOfAnythingElse) {
     EXPECT_EQ(ViewerLines(std::string("GIF\x00\x1b\xff\r!", 8)),
               (std::vector<std::string>{"GIF....!"}));
     EXPECT_TRUE(ViewerLines("").empty());
+}
+
+// A copy killed halfway leaves none of the plug-in's temporaries in its
+// destination, at any depth; the user's files stay, whatever their names.
+TEST(SignalCleanupTest, ASignalDuringACopyRemovesItsTemporariesOnly) {
+    namespace fs = std::filesystem;
+    std::string folder = (fs::temp_directory_path() / "qvork-sweep-XXXXXX").string();
+    ASSERT_NE(mkdtemp(&folder[0]), nullptr);
+    fs::create_directories(folder + "/site/deep");
+    const char *names[] = {"/site/~qv1A2B.tmp", "/site/deep/~qvFFFF.tmp", "/keep.tmp", "/~qv12.txt",
+                           "/site/page.html"};
+    for (const char *name : names) {
+        std::ofstream(folder + name) << "x";
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SweepOnSignal(folder, std::time(nullptr) - 1);
+        raise(SIGTERM);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_FALSE(fs::exists(folder + names[0]));
+    EXPECT_FALSE(fs::exists(folder + names[1]));
+    for (const char *kept : {names[2], names[3], names[4]}) {
+        EXPECT_TRUE(fs::exists(folder + kept)) << kept;
+    }
+    fs::remove_all(folder);
 }
 
 } // namespace
