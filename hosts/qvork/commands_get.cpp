@@ -689,33 +689,54 @@ private:
         std::unordered_map<std::string, std::optional<std::string>> resolved;
         const SiteFiles &own = bySite.at(file.site + '\n' + file.siteFolder);
         std::string base = file.Url();
+        // The page's own URL is not always its key: "a/" (a folder's page)
+        // is kept as the file "a" when nothing was stored below it, and "a"
+        // as "a/index.htm" when something was. Its relative links are tried
+        // against the other reading too when the first finds no file.
+        std::string otherBase;
+        const std::string index = "/index.htm";
+        const std::string last = file.key.substr(file.key.rfind('/') + 1);
+        if (file.key.size() > index.size() &&
+            file.key.compare(file.key.size() - index.size(), index.size(), index) == 0) {
+            otherBase = base.substr(0, base.size() - index.size());
+        } else if (!last.empty() && last.find_first_of(".?") == std::string::npos) {
+            otherBase = base + "/";
+        }
         const LinkMap resolve = [&](const std::string &link) -> std::optional<std::string> {
             if (link.empty() || link[0] == '#') {
                 return std::nullopt; // within the page itself
             }
-            const std::string absolute = ResolveReference(base, link);
             std::string key;
-            if (KeyOnSite(absolute, file.site, key)) {
-                if (const WrittenFile *found = own.Find(key)) {
-                    return RelativeLink(file.path, found->path) + FragmentOf(absolute);
-                }
-                const std::string whole = "http://" + file.site + "/" + key + FragmentOf(absolute);
-                return whole == link ? std::nullopt : std::optional<std::string>(whole);
-            }
-            // Another site copied along with this one.
-            for (const auto &site : bySite) {
-                if (&site.second != &own && KeyOnSite(absolute, site.second.name, key)) {
-                    if (const WrittenFile *found = site.second.Find(key)) {
+            for (const std::string &from : {base, otherBase}) {
+                const std::string absolute = from.empty() ? std::string() : ResolveReference(from, link);
+                if (KeyOnSite(absolute, file.site, key)) {
+                    if (const WrittenFile *found = own.Find(key)) {
                         return RelativeLink(file.path, found->path) + FragmentOf(absolute);
+                    }
+                    continue;
+                }
+                // Another site copied along with this one.
+                for (const auto &site : bySite) {
+                    if (!absolute.empty() && &site.second != &own &&
+                        KeyOnSite(absolute, site.second.name, key)) {
+                        if (const WrittenFile *found = site.second.Find(key)) {
+                            return RelativeLink(file.path, found->path) + FragmentOf(absolute);
+                        }
                     }
                 }
             }
-            return std::nullopt;
+            const std::string absolute = ResolveReference(base, link);
+            if (!KeyOnSite(absolute, file.site, key)) {
+                return std::nullopt;
+            }
+            const std::string whole = "http://" + file.site + "/" + key + FragmentOf(absolute);
+            return whole == link ? std::nullopt : std::optional<std::string>(whole);
         };
         // A <base href> would send every relative link of the copy back to
         // the web: it names the page itself, and links resolve against it.
         const LinkMap onBase = [&](const std::string &href) -> std::optional<std::string> {
             base = ResolveReference(file.Url(), href);
+            otherBase.clear();
             return RelativeLink(file.path, file.path);
         };
         const LinkMap map = [&](const std::string &link) -> std::optional<std::string> {

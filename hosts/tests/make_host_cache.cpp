@@ -26,7 +26,8 @@
 // negative, a corrupt gzip body under a name holding ESC, and small.txt last;
 // and for the offline copy cache2 "links.test" and cache3 "other.test",
 // linking each other, with links to folder URLs, percent escapes, a
-// Latin-1 URL, a <base href> and a CSS escape.
+// Latin-1 URL, a <base href>, a CSS escape, and d/sec redirected to the
+// page d/sec/, whose link goes up from the folder.
 // With "many" after OUTDIR, it writes one site long enough for ls -l to
 // share its header views with a second process: cache1 "many.example",
 // 1300 files in 13 folders, every 7th a 404 of text/plain, the rest 200 of
@@ -168,6 +169,9 @@ void WriteRoughSite(const fs::path &cache) {
                 "<a href=\"caf\xe9.html\">latin</a> <a href=\"http://other.test/o.html\">other</a> "
                 "<a href=\"about\">about</a>\n"),
          Stored("about", "200 OK", html, "<p>about</p>\n"),
+         Stored("d/z.html", "200 OK", html, "<p>z</p>\n"),
+         Stored("d/sec", "301 Moved Permanently", "Location: http://links.test/d/sec/\r\n", ""),
+         Stored("d/sec/", "200 OK", html, "<a href=\"../z.html\">z</a>\n"),
          Stored("docs/", "200 OK", html,
                 "<base href=\"http://links.test/docs/\"><a href=\"x.html\">x</a> <a href=\"#top\">top</a>\n"),
          Stored("docs/x.html", "200 OK", html, "<a href=\"../\">up</a>\n"),

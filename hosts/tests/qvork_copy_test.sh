@@ -157,6 +157,7 @@ check "offline: and back" grep -qF 'href="../links.test/index.htm"' "$WORK/l/oth
 check "offline: a Latin-1 link keeps its byte" grep -qF 'href="caf%E9.html"' "$L/index.htm"
 check "offline: <base href> names the page itself" grep -qF '<base href="index.htm"><a href="x.html">' "$L/docs/index.htm"
 check "offline: an escaped ) in url()" grep -qF 'url(img/p\(1\).png)' "$L/s.css"
+check "offline: a folder's page kept behind its redirect, links from its folder" grep -qF 'href="z.html"' "$L/d/sec.html"
 run --cache "$WORK/rough" get --offline links.test -C "$WORK/l"
 check "offline again into the same place: status" status_is 0
 check "offline again: links still resolve" test "$(broken_links "$WORK/l")" -eq 0
