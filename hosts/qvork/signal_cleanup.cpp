@@ -49,6 +49,23 @@ struct LinuxDirent64 {
     char name[];
 };
 
+// Calls visit(name, type) for each entry of the open `folder` but "." and
+// "..", reading from where the folder's position stands.
+template <typename Visit>
+void ForEachEntry(int folder, Visit visit) {
+    alignas(LinuxDirent64) char buffer[4096];
+    long got;
+    while ((got = syscall(SYS_getdents64, folder, buffer, sizeof buffer)) > 0) {
+        for (long at = 0; at < got;) {
+            const auto *entry = reinterpret_cast<const LinuxDirent64 *>(buffer + at);
+            at += entry->length;
+            if (std::strcmp(entry->name, ".") != 0 && std::strcmp(entry->name, "..") != 0) {
+                visit(entry->name, entry->type);
+            }
+        }
+    }
+}
+
 // Removes `path` with everything in it, `depth` folders below a registered
 // one; true when it is gone.
 bool RemoveTree(const char *path, int depth) {
@@ -63,32 +80,22 @@ bool RemoveTree(const char *path, int depth) {
         while (removed) {
             removed = false;
             lseek(folder, 0, SEEK_SET);
-            alignas(LinuxDirent64) char buffer[4096];
-            long got;
-            while ((got = syscall(SYS_getdents64, folder, buffer, sizeof buffer)) > 0) {
-                for (long at = 0; at < got;) {
-                    const auto *entry = reinterpret_cast<const LinuxDirent64 *>(buffer + at);
-                    at += entry->length;
-                    const char *name = entry->name;
-                    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
-                        continue;
-                    }
-                    if (unlinkat(folder, name, 0) == 0) {
-                        removed = true;
-                        continue;
-                    }
-                    char below[PATH_MAX];
-                    const size_t length = std::strlen(path);
-                    const size_t nameLength = std::strlen(name);
-                    if (depth < kDeepest && (entry->type == DT_DIR || entry->type == DT_UNKNOWN) &&
-                        length + 1 + nameLength < sizeof below) {
-                        std::memcpy(below, path, length);
-                        below[length] = '/';
-                        std::memcpy(below + length + 1, name, nameLength + 1);
-                        removed = RemoveTree(below, depth + 1) || removed;
-                    }
+            ForEachEntry(folder, [&](const char *name, unsigned char type) {
+                if (unlinkat(folder, name, 0) == 0) {
+                    removed = true;
+                    return;
                 }
-            }
+                char below[PATH_MAX];
+                const size_t length = std::strlen(path);
+                const size_t nameLength = std::strlen(name);
+                if (depth < kDeepest && (type == DT_DIR || type == DT_UNKNOWN) &&
+                    length + 1 + nameLength < sizeof below) {
+                    std::memcpy(below, path, length);
+                    below[length] = '/';
+                    std::memcpy(below + length + 1, name, nameLength + 1);
+                    removed = RemoveTree(below, depth + 1) || removed;
+                }
+            });
         }
         close(folder);
     }
@@ -103,29 +110,19 @@ bool IsPluginTemporary(const char *name) {
 // Removes the plug-in's temporaries made since SweepSince in the folder
 // open as `folder` and below; closes `folder`.
 void Sweep(int folder, int depth) {
-    alignas(LinuxDirent64) char buffer[4096];
-    long got;
-    while ((got = syscall(SYS_getdents64, folder, buffer, sizeof buffer)) > 0) {
-        for (long at = 0; at < got;) {
-            const auto *entry = reinterpret_cast<const LinuxDirent64 *>(buffer + at);
-            at += entry->length;
-            const char *name = entry->name;
-            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
-                continue;
-            }
-            struct stat info;
-            if ((entry->type == DT_REG || entry->type == DT_UNKNOWN) && IsPluginTemporary(name) &&
-                fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
-                info.st_ctime >= SweepSince) {
-                unlinkat(folder, name, 0);
-            } else if ((entry->type == DT_DIR || entry->type == DT_UNKNOWN) && depth < kDeepestSweep) {
-                const int below = openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                if (below >= 0) {
-                    Sweep(below, depth + 1);
-                }
+    ForEachEntry(folder, [&](const char *name, unsigned char type) {
+        struct stat info;
+        if ((type == DT_REG || type == DT_UNKNOWN) && IsPluginTemporary(name) &&
+            fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+            info.st_ctime >= SweepSince) {
+            unlinkat(folder, name, 0);
+        } else if ((type == DT_DIR || type == DT_UNKNOWN) && depth < kDeepestSweep) {
+            const int below = openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (below >= 0) {
+                Sweep(below, depth + 1);
             }
         }
-    }
+    });
     close(folder);
 }
 
