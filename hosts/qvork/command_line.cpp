@@ -257,6 +257,7 @@ Usage:
   qvork [GLOBAL OPTIONS] COMMAND [OPTIONS] [OPERANDS]
   qvork COMMAND --help      the options of one command
   qvork --help | --version
+After --, every word is an operand (a site named -l: qvork ls -- -l).
 
 Commands:
   panel                  (also: no command) On a terminal, open the panel: the
