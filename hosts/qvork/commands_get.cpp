@@ -413,7 +413,7 @@ private:
         // A folder listed as ".." was written, but SetDirectory would go up
         // instead of into it: what lies inside cannot be learned.
         session_.SetCurrentItem(item.index);
-        if (!Enterable(item.listed) || !session_.ChangeDirectory(item.listed)) {
+        if (!session_.CanEnter(item.listed) || !session_.ChangeDirectory(item.listed)) {
             Warn("cannot enter " + Quoted(item.listed) + " to see what was written for it");
             ++warnings_;
             return;
@@ -823,7 +823,7 @@ size_t FilesIn(Session &session, const std::vector<int> &indexes) {
         session.SetCurrentItem(index); // a site name two site files share
         if (!session.IsFolder(index)) {
             ++count;
-        } else if (Enterable(name) && session.ChangeDirectory(name)) {
+        } else if (session.CanEnter(name) && session.ChangeDirectory(name)) {
             std::vector<int> inner(static_cast<size_t>(session.Count()));
             for (int i = 0; i < session.Count(); ++i) inner[static_cast<size_t>(i)] = i;
             count += FilesIn(session, inner);

@@ -61,7 +61,7 @@ public:
                                   : session_.Find(name);
             session_.SetCurrentItem(index);
             // A folder listed as ".." would take SetDirectory up, not in.
-            if (index < 0 || !Enterable(name) || !session_.ChangeDirectory(name)) {
+            if (index < 0 || !session_.CanEnter(name) || !session_.ChangeDirectory(name)) {
                 failed_ = true;
                 Fail("cannot enter " + ShellQuoted(Join(folder, name)));
                 continue;

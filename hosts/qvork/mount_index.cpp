@@ -146,6 +146,11 @@ bool MountIndex::Start(const std::string &source, std::string &error) {
         if (nameCount[site.name] > 1) {
             site.name += "@" + sites_[s].cacheFile;
         }
+        // A site may bear the name made for another: numbered, never lost.
+        const std::string made = site.name;
+        for (int number = 2; entries_[0].children.count(site.name) != 0; ++number) {
+            site.name = made + "~" + std::to_string(number);
+        }
         site.folder = true;
         site.parent = 0;
         site.site = static_cast<int>(s);

@@ -270,6 +270,8 @@ std::string Session::LocationText() const {
     return text;
 }
 
+bool Session::CanEnter(const std::string &name) const { return AtRoot() || Enterable(name); }
+
 bool Session::ChangeDirectory(const std::string &name, int opMode) {
     if (!open_ || entry_.SetDirectory == nullptr) {
         return false;
@@ -278,7 +280,7 @@ bool Session::ChangeDirectory(const std::string &name, int opMode) {
         return false;
     }
     std::string leftFolder;
-    if (name == ".." || name == "\\") {
+    if (!CanEnter(name)) {
         if (!location_.empty()) {
             leftFolder = location_.back();
         }

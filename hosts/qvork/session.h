@@ -82,6 +82,9 @@ public:
     const std::vector<std::string> &Location() const { return location_; }
     std::string LocationText() const; // "site/a/b", or "the cache root"
     bool AtRoot() const { return location_.empty(); }
+    // Whether ChangeDirectory(name) goes into the item `name`: at the cache
+    // root every site, one named ".." or "\" too (the plug-in enters it).
+    bool CanEnter(const std::string &name) const;
     // The plug-in's CurDir, asked after each move.
     const std::string &CurDir() const { return facts_.curDir; }
     // All of the last GetOpenPluginInfo (asked after each read and move).

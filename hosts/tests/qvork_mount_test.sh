@@ -63,9 +63,12 @@ gone() { ! mountpoint -q "$MNT" && [ -z "$(ls -A "$TMPDIR")" ]; }
 
 mount_it "$WORK/cache"
 check "one folder per site, same names told apart by cache file, no name as -" \
-    diff <(ls "$MNT") <(printf '%s\n' - broken.test www.example.com@cache2 www.example.com@cache4 \
-                                      www.hostile.test)
+    diff <(ls "$MNT" | LC_ALL=C sort) <(printf '%s\n' - -- a-b@cache7 a-b@cache8 broken.test \
+                                      www.example.com@cache2 www.example.com@cache4 www.hostile.test)
 check "the site without a name" [ "$(cat "$MNT/-/nameless.html")" = "no site name" ]
+check "the site named '..', and a site read after it" \
+    [ "$(cat "$MNT/--/in-dots.html" "$MNT/www.example.com@cache2/other.html")" = "inside ..
+other" ]
 
 "$QVORK" --cache "$WORK/cache" get www.hostile.test -C "$WORK/get" >/dev/null 2>"$ERR"
 check "diff -r of the mount against qvork get" diff -r "$MNT/www.hostile.test" "$WORK/get/www.hostile.test"
