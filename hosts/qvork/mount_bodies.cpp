@@ -149,6 +149,11 @@ int MountIndex::OpenBodyLocked(MountEntry &entry) {
     if (entry.folder) {
         return -EISDIR;
     }
+    // A body kept from before may be the site file's old one: every open
+    // looks, and a change ends the mount as it would at the next copy.
+    if (entry.site >= 0 && !SiteUnchanged(entry.site)) {
+        return -EIO;
+    }
     if (entry.bodyFd < 0) {
         int fd = -EIO;
         if (!entry.extracted.empty()) {

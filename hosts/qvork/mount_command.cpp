@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "hosts/qvork/mount_fuse.h"
 #include "hosts/qvork/mount_index.h"
 #include "hosts/qvork/plugin_module.h"
+#include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/text_output.h"
 
 namespace qvork_host {
@@ -170,7 +172,7 @@ int Serve(const MountOptions &options, MountIndex &index) {
 } // namespace
 
 int WithCacheIndex(const std::string &source, const std::string &plugin, bool decode,
-                   const std::function<int(MountIndex &)> &use) {
+                   bool removeOnSignal, const std::function<int(MountIndex &)> &use) {
     const char *tmp = std::getenv("TMPDIR");
     const std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
     std::string pattern = base + "/qvork-mount.XXXXXX";
@@ -187,10 +189,17 @@ int WithCacheIndex(const std::string &source, const std::string &plugin, bool de
         return MountFail("cannot create a private folder under " + base);
     }
     const fs::path work = pattern;
+    if (removeOnSignal) {
+        RemoveOnSignal(work.string());
+    }
     std::string error;
     int status = kExitFailed;
     PluginModule module;
-    if (mkdtemp(headers.data()) == nullptr || setenv("TMPDIR", headers.c_str(), 1) != 0) {
+    const bool headersMade = mkdtemp(headers.data()) != nullptr;
+    if (headersMade && removeOnSignal) {
+        RemoveOnSignal(headers);
+    }
+    if (!headersMade || setenv("TMPDIR", headers.c_str(), 1) != 0) {
         // The plug-in writes its header files in a private folder only.
         MountFail("cannot create a private folder for headers");
         headers.clear();
@@ -204,8 +213,10 @@ int WithCacheIndex(const std::string &source, const std::string &plugin, bool de
     std::error_code ignored;
     if (!headers.empty()) {
         fs::remove_all(headers, ignored);
+        ForgetOnSignal(headers);
     }
     fs::remove_all(work, ignored);
+    ForgetOnSignal(work.string());
     return status;
 }
 
@@ -219,7 +230,17 @@ int RunMount(int argc, char **argv) {
     if (stat(options.mountPoint.c_str(), &point) != 0 || !S_ISDIR(point.st_mode)) {
         return MountFail("the mount point " + options.mountPoint + " is not a folder");
     }
-    return WithCacheIndex(options.source, options.plugin, options.decode,
+    // Mounted over the cache's own folder (or one above it), the mount would
+    // hide the site files it reads, and wait on itself for ever.
+    std::error_code failed;
+    const fs::path pointPath = fs::weakly_canonical(fs::absolute(options.mountPoint, failed), failed);
+    const fs::path source = fs::weakly_canonical(fs::absolute(options.source, failed), failed);
+    const auto [pointEnd, sourceAt] = std::mismatch(pointPath.begin(), pointPath.end(), source.begin(), source.end());
+    if (!pointPath.empty() && pointEnd == pointPath.end()) {
+        return MountFail("the mount point " + options.mountPoint + " holds the cache " +
+                         options.source + ": it would hide the site files it shows");
+    }
+    return WithCacheIndex(options.source, options.plugin, options.decode, false,
                           [&options](MountIndex &index) { return Serve(options, index); });
 }
 

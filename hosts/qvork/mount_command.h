@@ -13,7 +13,10 @@ class MountIndex;
 // Runs `use` over an index of `source` (a cache folder, its icache folder or
 // one site file), with a private folder and the plug-in module at `plugin`
 // ("" for the default) loaded; removes the folder afterwards. Returns `use`'s status, or 1 after saying what failed.
+// With `removeOnSignal` a signal that ends the process removes the folders
+// too (the mount leaves that to libfuse's handlers, which unmount).
 int WithCacheIndex(const std::string &source, const std::string &plugin, bool decode,
+                   bool removeOnSignal,
                    const std::function<int(MountIndex &)> &use);
 
 // Whether qvork's command line asks for the mount.

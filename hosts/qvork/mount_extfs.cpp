@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "hosts/qvork/command_line.h"
 #include "hosts/qvork/mount_command.h"
@@ -54,8 +55,33 @@ void PrintTree(MountIndex &index, int folder, const std::string &prefix) {
     }
 }
 
-int CopyOut(MountIndex &index, const std::string &stored, const std::string &dest) {
+// The entry mc names `stored`: mc reads names from the listing with their
+// leading blanks dropped, so a top-level name that begins with blanks comes
+// back without them.
+int LookupAsMcNames(MountIndex &index, const std::string &stored) {
     const int id = index.Lookup("/" + stored);
+    if (id >= 0) {
+        return id;
+    }
+    const size_t slash = stored.find('/');
+    const std::string first = stored.substr(0, slash);
+    std::vector<std::pair<std::string, int>> top;
+    index.List(0, top);
+    int found = id;
+    int matches = 0;
+    for (const auto &entry : top) {
+        const size_t start = entry.first.find_first_not_of(' ');
+        if (start != 0 && start != std::string::npos && entry.first.compare(start, std::string::npos, first) == 0) {
+            ++matches;
+            found = index.Lookup("/" + entry.first + (slash == std::string::npos ? "" : stored.substr(slash)));
+        }
+    }
+    return matches == 1 ? found : id;
+}
+
+int CopyOut(MountIndex &index, const std::string &stored, const std::string &dest) {
+    const int id = LookupAsMcNames(index, stored);
+    MountIndex::SetWarnings("uqvork", false);
     const int fd = id < 0 ? id : index.OpenBody(id);
     if (fd < 0) {
         return ExtfsFail(stored + ": " + std::strerror(-fd));
@@ -94,7 +120,11 @@ int RunExtfs(int argc, char **argv) {
     }
     const bool decode = std::getenv("UQVORK_DECODE") != nullptr &&
                         std::strcmp(std::getenv("UQVORK_DECODE"), "1") == 0;
-    return WithCacheIndex(argv[2], "", decode, [&](MountIndex &index) -> int {
+    // mc shows anything on standard error as a failure: the plug-in's word
+    // on a damaged record elsewhere in the site would come with every file.
+    // What concerns the file copied out is still said.
+    MountIndex::SetWarnings("uqvork", true);
+    return WithCacheIndex(argv[2], "", decode, true, [&](MountIndex &index) -> int {
         if (verb == "list") {
             PrintTree(index, 0, "");
             return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;

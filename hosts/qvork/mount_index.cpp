@@ -75,8 +75,20 @@ MountIndex::MountIndex(const PluginModule &module, const std::string &workFolder
 
 MountIndex::~MountIndex() { Stop(); }
 
+namespace {
+const char *WarningPrefix = "qvork mount";
+bool WarningsQuiet = false;
+} // namespace
+
+void MountIndex::SetWarnings(const char *prefix, bool quiet) {
+    WarningPrefix = prefix;
+    WarningsQuiet = quiet;
+}
+
 void MountIndex::Warn(const std::string &text) {
-    std::fprintf(stderr, "qvork mount: %s\n", DisplayText(text).c_str());
+    if (!WarningsQuiet) {
+        std::fprintf(stderr, "%s: %s\n", WarningPrefix, DisplayText(text).c_str());
+    }
 }
 
 bool MountIndex::Start(const std::string &source, std::string &error) {

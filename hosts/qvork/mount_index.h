@@ -113,6 +113,8 @@ public:
     }
     // The messages the plug-in showed (damaged sites, failed copies).
     static void Warn(const std::string &text);
+    // Warnings said from now on start with `prefix`; none when `quiet`.
+    static void SetWarnings(const char *prefix, bool quiet);
 
 private:
     int ListLocked(int id);

@@ -7,7 +7,8 @@
 //   cache3  broken.test       cut short in its second record
 //   cache4  www.example.com   a second site of the same name, two pages
 //   cache5  (no name)         one page
-//   cache6  ..                one page: a site's name a move would take
+//   cache6  ..                a site's name a move would take: a page, a
+//                             record with an over-long URL, " lead.html"
 //   cache7  a:b, cache8 a?b   names written alike: a-b twice
 #include <filesystem>
 #include <iostream>
@@ -69,7 +70,10 @@ int main(int argc, char **argv) {
         WriteSiteFile(cache / "cache4", "www.example.com",
                       {OkRecord("a.html", "A\n"), OkRecord("img/b.gif", "GIF89a")});
         WriteSiteFile(cache / "cache5", "", {OkRecord("nameless.html", "no site name\n")});
-        WriteSiteFile(cache / "cache6", "..", {OkRecord("in-dots.html", "inside ..\n")});
+        SiteRecord overLong = OkRecord("lost.html", "lost");
+        overLong.urlLength = 2000;
+        WriteSiteFile(cache / "cache6", "..",
+                      {OkRecord("in-dots.html", "inside ..\n"), overLong, OkRecord(" lead.html", "lead\n")});
         WriteSiteFile(cache / "cache7", "a:b", {OkRecord("seven.html", "7\n")});
         WriteSiteFile(cache / "cache8", "a?b", {OkRecord("eight.html", "8\n")});
     } catch (const std::exception &error) {

@@ -116,6 +116,11 @@ check "-o decode: the decoded size" [ "$(stat -c %s "$H/packed.txt")" = 15 ]
 check "-o decode: unmounted" unmount_it
 UQVORK_DECODE=1 "$QVORK" extfs copyout "$WORK/cache/icache/cache1" packed.txt "$WORK/copied" 2>"$ERR"
 check "uqvork copyout decodes with UQVORK_DECODE=1" cmp "$WORK/copied" "$WORK/decoded"
+"$QVORK" extfs copyout "$WORK/cache/icache/cache6" "lead.html" "$WORK/lead" 2>"$ERR"
+check "uqvork copyout of a name mc read without its leading blank" [ "$(cat "$WORK/lead")" = lead ]
+check "uqvork: the damaged record elsewhere in the site is not told with every file" test ! -s "$ERR"
+timeout 20 "$QVORK" mount -f "$WORK/cache" "$WORK/cache" 2>"$ERR"
+check "a mount point that would hide the cache is refused" grep -q "would hide the site files" "$ERR"
 
 # Without -f: in the background, and gone once unmounted.
 "$QVORK" mount "$WORK/cache" "$MNT" 2>"$ERR"
@@ -143,7 +148,7 @@ mount_it "$WORK/cache7"
 check "a site file mounts as its site's top folder" diff <(ls "$MNT") <(printf 'a.html\nimg\n')
 check "its file" [ "$(cat "$MNT/a.html")" = A ]
 echo >>"$WORK/cache7"
-cat "$MNT/img/b.gif" >/dev/null 2>&1
+cat "$MNT/a.html" >/dev/null 2>&1 # read before: its body is kept, and the change still seen
 wait "$PID"
 check "a changed site file ends the mount (status 1)" [ $? -eq 1 ]
 PID=
