@@ -3,7 +3,8 @@
 # must hold exactly the fourteen entry points, by their undecorated names
 # (no "@N" suffix, no leading underscore), and the DLL may import only the
 # system DLLs KERNEL32, ADVAPI32 and msvcrt (any letter case), so it loads
-# on a bare Windows with no runtime DLLs beside it.
+# on a bare Windows with no runtime DLLs beside it, and none of their
+# functions newer than Windows XP.
 # Usage: scripts/windows-check-dll.sh [path/to/qVORK.dll]   (default: build-win)
 # Exit 0 when both hold; 1 with every difference listed; 2 on a usage error.
 set -u
@@ -16,6 +17,13 @@ expected_exports="SetStartupInfo GetMinFarVersion GetPluginInfo Configure OpenPl
 ClosePlugin GetOpenPluginInfo GetFindData FreeFindData SetDirectory ProcessKey
 GetFiles DeleteFiles OpenFilePlugin"
 allowed_imports="kernel32.dll advapi32.dll msvcrt.dll"
+# Functions the runtimes may bring in that Windows XP (the oldest system the
+# file manager's users run it on) lacks: importing one, the DLL does not load.
+newer_functions="GetTickCount64 InitializeSRWLock AcquireSRWLockExclusive AcquireSRWLockShared
+InitializeConditionVariable SleepConditionVariableCS SleepConditionVariableSRW WakeConditionVariable
+InitOnceExecuteOnce FlsAlloc FlsGetValue FlsSetValue FlsFree GetFinalPathNameByHandleA
+GetFinalPathNameByHandleW CreateSymbolicLinkA CreateSymbolicLinkW LCMapStringEx CompareStringEx
+GetLocaleInfoEx GetSystemTimePreciseAsFileTime GetCurrentProcessorNumber"
 
 if [ ! -f "$dll" ]; then
   echo "windows-check-dll: no such file: $dll" >&2
@@ -69,6 +77,12 @@ for dll_name in $imports; do
       ' | head -n 10
       ;;
   esac
+done
+for function in $newer_functions; do
+  if printf '%s\n' "$headers" | grep -qE "^[[:space:]]*[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+$function\$"; then
+    failed=1
+    echo "windows-check-dll: imports $function, which Windows XP does not have"
+  fi
 done
 if [ -z "$imports" ]; then
   failed=1
