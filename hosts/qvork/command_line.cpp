@@ -303,7 +303,9 @@ Commands:
                                              (default: Last-Modified, else Date)
                            --manifest FILE   FILE.json or a TSV file: one row per
                                              file written: URL, path, status,
-                                             Content-Type, size, date
+                                             Content-Type, size, date (JSON
+                                             shows bytes outside UTF-8 as
+                                             U+FFFD; TSV keeps every byte)
                            --offline         a copy to browse from disk: links
                                              between copied pages made relative,
                                              others absolute, HTML pages named
