@@ -116,14 +116,15 @@ bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::strin
     FILE *in = std::fopen(path.c_str(), "rb");
     const int made = in != nullptr ? mkstemp(&temporary[0]) : -1;
     FILE *out = made >= 0 ? fdopen(made, "wb") : nullptr;
-    struct stat stored;
+    struct stat stored {};
     if (made >= 0 && fstat(fileno(in), &stored) == 0) {
         fchmod(made, stored.st_mode & 0777); // mkstemp's is 0600
     }
     if (made >= 0 && out == nullptr) {
         close(made);
     }
-    bool decoded = in != nullptr && out != nullptr && DecodeStream(in, out, coding, error);
+    bool decoded = in != nullptr && out != nullptr &&
+                   DecodeStream(in, out, coding, error, DecodeLimit(static_cast<uint64_t>(stored.st_size)));
     if (in == nullptr || out == nullptr) {
         error = "cannot open it to decode";
     }
@@ -1022,7 +1023,7 @@ int RunCat(Session &session, TerminalUi &ui, const CommandLine &line) {
         std::string decoded;
         std::string stored;
         ReadWhole(body, stored);
-        if (DecodeBytes(stored, decoded, coding, error)) {
+        if (DecodeBytes(stored, decoded, coding, error, DecodeLimit(stored.size()))) {
             written = std::fwrite(decoded.data(), 1, decoded.size(), stdout) == decoded.size();
         } else {
             Warn(Quoted(line.operands[0]) + ": written as stored: " + error);

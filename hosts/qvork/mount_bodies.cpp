@@ -123,7 +123,9 @@ int MountIndex::DecodeLocked(MountEntry &entry, int stored) {
     const std::string path = workFolder_ + "/decoded" + std::to_string(++extractions_);
     FILE *in = fdopen(dup(stored), "rb");
     FILE *out = std::fopen(path.c_str(), "w+b");
-    bool decoded = in != nullptr && out != nullptr && DecodeStream(in, out, coding, error) &&
+    struct stat kept;
+    const uint64_t limit = DecodeLimit(fstat(stored, &kept) == 0 ? static_cast<uint64_t>(kept.st_size) : 0);
+    bool decoded = in != nullptr && out != nullptr && DecodeStream(in, out, coding, error, limit) &&
                    std::fflush(out) == 0;
     int fd = out != nullptr ? dup(fileno(out)) : -1;
     decoded = decoded && fd >= 0;

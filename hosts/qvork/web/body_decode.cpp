@@ -5,6 +5,7 @@
 #include <brotli/decode.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -30,10 +31,30 @@ protected:
     }
 };
 
-class FileStage : public Stage {
+// The decoded bytes' end of the chain; false past `limit` bytes.
+class LimitedStage : public Stage {
 public:
-    explicit FileStage(FILE *file) : file_(file) {}
+    explicit LimitedStage(uint64_t limit) : limit_(limit) {}
+
+protected:
+    bool Counted(size_t size) {
+        written_ += size;
+        return written_ <= limit_ ||
+               Fail("it decodes to more than " + std::to_string(limit_) + " bytes (a body made to fill the disk?)");
+    }
+
+private:
+    uint64_t limit_;
+    uint64_t written_ = 0;
+};
+
+class FileStage : public LimitedStage {
+public:
+    FileStage(FILE *file, uint64_t limit) : LimitedStage(limit), file_(file) {}
     bool Write(const unsigned char *data, size_t size) override {
+        if (!Counted(size)) {
+            return false;
+        }
         if (size != 0 && std::fwrite(data, 1, size, file_) != size) {
             error = "cannot write the decoded body";
             return false;
@@ -46,10 +67,13 @@ private:
     FILE *file_;
 };
 
-class StringStage : public Stage {
+class StringStage : public LimitedStage {
 public:
-    explicit StringStage(std::string &out) : out_(out) {}
+    StringStage(std::string &out, uint64_t limit) : LimitedStage(limit), out_(out) {}
     bool Write(const unsigned char *data, size_t size) override {
+        if (!Counted(size)) {
+            return false;
+        }
         out_.append(reinterpret_cast<const char *>(data), size);
         return true;
     }
@@ -340,8 +364,16 @@ bool CodingOf(const std::string &transferEncoding, const std::string &contentEnc
     return true;
 }
 
-bool DecodeStream(FILE *in, FILE *out, const BodyCoding &coding, std::string &error) {
-    FileStage last(out);
+uint64_t DecodeLimit(uint64_t storedSize) {
+    constexpr uint64_t kAlways = 16u << 20;
+    constexpr uint64_t kMostAnyLayerGives = 1100; // deflate's own ceiling is about 1032:1
+    return std::max(kAlways, storedSize > UINT64_MAX / kMostAnyLayerGives ? UINT64_MAX
+                                                                          : storedSize * kMostAnyLayerGives);
+}
+
+bool DecodeStream(FILE *in, FILE *out, const BodyCoding &coding, std::string &error,
+                  uint64_t limit) {
+    FileStage last(out, limit);
     std::vector<std::unique_ptr<Stage>> stages;
     Stage &first = BuildChain(coding, last, stages);
     std::vector<unsigned char> buffer(kBufferSize);
@@ -361,9 +393,9 @@ bool DecodeStream(FILE *in, FILE *out, const BodyCoding &coding, std::string &er
 }
 
 bool DecodeBytes(const std::string &in, std::string &out, const BodyCoding &coding,
-                 std::string &error) {
+                 std::string &error, uint64_t limit) {
     out.clear();
-    StringStage last(out);
+    StringStage last(out, limit);
     std::vector<std::unique_ptr<Stage>> stages;
     Stage &first = BuildChain(coding, last, stages);
     return Run(first, reinterpret_cast<const unsigned char *>(in.data()), in.size(), true, error);

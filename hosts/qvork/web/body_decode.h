@@ -6,6 +6,7 @@
 #ifndef QVORK_HOSTS_WEB_BODY_DECODE_H
 #define QVORK_HOSTS_WEB_BODY_DECODE_H
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,14 +24,20 @@ struct BodyCoding {
 bool CodingOf(const std::string &transferEncoding, const std::string &contentEncoding,
               BodyCoding &coding, std::string &error);
 
+// How much a stored body of `storedSize` bytes may decode to: more than
+// one layer of compression ever gives (and at least 16 MiB). A body nested
+// gzip in gzip can make gigabytes of a few hundred bytes.
+uint64_t DecodeLimit(uint64_t storedSize);
+
 // Reads `in` to its end and writes the decoded bytes to `out`. False with
-// `error` set when the body does not decode (what was written by then is
-// incomplete).
-bool DecodeStream(FILE *in, FILE *out, const BodyCoding &coding, std::string &error);
+// `error` set when the body does not decode, or decodes to more than `limit`
+// bytes (what was written by then is incomplete).
+bool DecodeStream(FILE *in, FILE *out, const BodyCoding &coding, std::string &error,
+                  uint64_t limit = UINT64_MAX);
 
 // DecodeStream over a string, for small bodies and tests.
 bool DecodeBytes(const std::string &in, std::string &out, const BodyCoding &coding,
-                 std::string &error);
+                 std::string &error, uint64_t limit = UINT64_MAX);
 
 } // namespace qvork_host
 
