@@ -1,6 +1,7 @@
 // SetDirectory and the in-site listing. At the cache root a directory name
-// is a site to enter; inside a site it is "..", "\" or the exact name of one
-// child of the folder shown. Failures are silent FALSE results.
+// is a site to enter; inside a site it is "..", "\", the exact name of one
+// child of the folder shown, or a directory text as GetOpenPluginInfo gave
+// it. Failures are silent FALSE results.
 #include "browse/site_navigation.h"
 
 #include <string.h>
@@ -42,6 +43,53 @@ struct SiteNode *FindChild(const char *name)
     return NULL;
 }
 
+// The most folders a directory text can name: each takes a name and a "/".
+#define PATH_FOLDERS_MAX (CUR_DIR_SIZE / 2)
+
+// A directory text as the panel's CurDir gives it ("site/a/b"; "a/b" in a
+// panel on a site file), which the host hands back to return to a place it
+// left (after a search from the site's top): every folder is looked up from
+// the site's top first, and the panel moves only when all are there.
+int SetDirectoryPath(const char *dir)
+{
+    struct SiteNode *site = State.TreeRoot;
+    if (site == NULL || dir == NULL)
+        return FALSE;
+    const char *rest = dir;
+    if (State.OwnSiteFile == NULL) {
+        size_t nameLength = site->name != NULL ? strlen(site->name) : 0;
+        if (nameLength == 0 || strncmp(rest, site->name, nameLength) != 0 || rest[nameLength] != '/')
+            return FALSE;
+        rest += nameLength + 1;
+    }
+    struct SiteNode *path[PATH_FOLDERS_MAX];
+    int depth = 0;
+    struct SiteNode *folder = site;
+    while (*rest != 0) {
+        const char *end = strchr(rest, '/');
+        size_t length = end != NULL ? (size_t)(end - rest) : strlen(rest);
+        struct SiteNode *child = folder->firstChild;
+        while (child != NULL && (child->firstChild == NULL || child->name == NULL ||
+                                 strlen(child->name) != length || memcmp(child->name, rest, length) != 0))
+            child = child->next;
+        if (child == NULL || depth == PATH_FOLDERS_MAX)
+            return FALSE;
+        path[depth++] = child;
+        folder = child;
+        rest += length;
+        if (*rest == '/')
+            rest++;
+    }
+    while (TopNavStack(&State.NavStack) != NULL && TopNavStack(&State.NavStack) != site)
+        PopNavStack(&State.NavStack);
+    if (TopNavStack(&State.NavStack) == NULL)
+        PushNavStack(&State.NavStack, site);
+    for (int i = 0; i < depth; i++)
+        PushNavStack(&State.NavStack, path[i]);
+    BuildCurDir();
+    return TRUE;
+}
+
 } // namespace
 
 int WINAPI SetDirectory(HANDLE hPlugin, const char *Dir, int OpMode)
@@ -62,7 +110,7 @@ int WINAPI SetDirectory(HANDLE hPlugin, const char *Dir, int OpMode)
     }
     struct SiteNode *child = FindChild(Dir);
     if (child == NULL)
-        return FALSE;
+        return Dir != NULL && strchr(Dir, '/') != NULL ? SetDirectoryPath(Dir) : FALSE;
     PushNavStack(&State.NavStack, child);
     BuildCurDir();
     return TRUE;

@@ -80,6 +80,16 @@ INSTANTIATE_TEST_SUITE_P(
                           {"/", FALSE, "s/a", kInSite, kA},
                           {"b ", FALSE, "s/a", kInSite, kA},
                           {"b", TRUE, "s/a/b", kInSite, kB}},
+        // A directory text as CurDir gave it leads back there (the host's
+        // search returns so); one naming anything but folders moves nothing.
+        std::vector<Step>{{"a", TRUE, "s/a", kInSite, kA},
+                          {"b", TRUE, "s/a/b", kInSite, kB},
+                          {"\\", TRUE, "s", kInSite, kTop},
+                          {"s/a/b", TRUE, "s/a/b", kInSite, kB},
+                          {"s/a/x", FALSE, "s/a/b", kInSite, kB},
+                          {"s/a/b/f.html", FALSE, "s/a/b", kInSite, kB},
+                          {"t/a", FALSE, "s/a/b", kInSite, kB},
+                          {"s/a", TRUE, "s/a", kInSite, kA}},
         // A file is pushed like a folder; it has nothing to list.
         std::vector<Step>{{"top.html", TRUE, "s/top.html", kInSite, {}},
                           {"..", TRUE, "s", kInSite, kTop},
