@@ -115,6 +115,8 @@ bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::strin
     std::string temporary = path + ".qvork-XXXXXX";
     FILE *in = std::fopen(path.c_str(), "rb");
     const int made = in != nullptr ? mkstemp(&temporary[0]) : -1;
+    // Ended by a signal halfway, the decoding leaves no temporary behind.
+    const bool watched = made >= 0 && RemoveOnSignal(temporary);
     FILE *out = made >= 0 ? fdopen(made, "wb") : nullptr;
     struct stat stored {};
     if (made >= 0 && fstat(fileno(in), &stored) == 0) {
@@ -135,13 +137,14 @@ bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::strin
         error = "cannot write the decoded body";
         decoded = false;
     }
-    if (decoded && std::rename(temporary.c_str(), path.c_str()) == 0) {
-        return true;
-    }
-    if (made >= 0) {
+    const bool renamed = decoded && std::rename(temporary.c_str(), path.c_str()) == 0;
+    if (made >= 0 && !renamed) {
         std::remove(temporary.c_str());
     }
-    return false;
+    if (watched) {
+        ForgetOnSignal(temporary);
+    }
+    return renamed;
 }
 
 // The files of one copied site by their key below the site, as stored and
@@ -325,9 +328,11 @@ public:
         }
         for (Named &item : named) {
             if (!item.sure && !MatchByBytes(item, folder, entries, taken)) {
-                Warn(Quoted(item.listed) + ": its name clashes with another's written name " +
-                     Quoted(item.name) + "; which file holds it is not known");
-                ++warnings_;
+                if (!reported_) { // else the plug-in told why it was not written
+                    Warn(Quoted(item.listed) + ": its name clashes with another's written name " +
+                         Quoted(item.name) + "; which file holds it is not known");
+                    ++warnings_;
+                }
                 continue;
             }
             if (item.index >= session_.Count() || session_.Name(item.index) != item.listed) {
@@ -695,6 +700,7 @@ private:
         // as "a/index.htm" when something was. Its relative links are tried
         // against the other reading too when the first finds no file.
         std::string otherBase;
+        bool baseMoved = false;
         const std::string index = "/index.htm";
         const std::string last = file.key.substr(file.key.rfind('/') + 1);
         if (file.key.size() > index.size() &&
@@ -728,7 +734,9 @@ private:
             }
             const std::string absolute = ResolveReference(base, link);
             if (!KeyOnSite(absolute, file.site, key)) {
-                return std::nullopt;
+                // With the page's <base href> made the page itself, a relative
+                // link into another site must say where it goes.
+                return baseMoved && absolute != link ? std::optional<std::string>(absolute) : std::nullopt;
             }
             const std::string whole = "http://" + file.site + "/" + key + FragmentOf(absolute);
             return whole == link ? std::nullopt : std::optional<std::string>(whole);
@@ -737,6 +745,7 @@ private:
         // the web: it names the page itself, and links resolve against it.
         const LinkMap onBase = [&](const std::string &href) -> std::optional<std::string> {
             base = ResolveReference(file.Url(), href);
+            baseMoved = true;
             otherBase.clear();
             return RelativeLink(file.path, file.path);
         };
@@ -940,9 +949,9 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     {
         CopyReport report(&ui);
         // Ended by a signal, the copy leaves no half-written temporary file.
-        SweepOnSignal(destination, std::time(nullptr) - 1);
+        SweepOnSignal(destination);
         copied = session.CopySelection(destination, 0, failed);
-        SweepOnSignal("", 0);
+        SweepOnSignal("");
         for (const std::string &failure : report.FailureLines()) {
             Fail(failure);
         }

@@ -235,8 +235,13 @@ int RunMount(int argc, char **argv) {
     std::error_code failed;
     const fs::path pointPath = fs::weakly_canonical(fs::absolute(options.mountPoint, failed), failed);
     const fs::path source = fs::weakly_canonical(fs::absolute(options.source, failed), failed);
-    const auto [pointEnd, sourceAt] = std::mismatch(pointPath.begin(), pointPath.end(), source.begin(), source.end());
-    if (!pointPath.empty() && pointEnd == pointPath.end()) {
+    // The site files lie in the source itself, in its icache folder, or are
+    // the source: a mount point at or above either hides them.
+    auto holds = [&](const fs::path &inside) {
+        const auto ends = std::mismatch(pointPath.begin(), pointPath.end(), inside.begin(), inside.end());
+        return !pointPath.empty() && ends.first == pointPath.end();
+    };
+    if (holds(source) || holds(source / "icache")) {
         return MountFail("the mount point " + options.mountPoint + " holds the cache " +
                          options.source + ": it would hide the site files it shows");
     }

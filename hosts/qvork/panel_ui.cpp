@@ -494,9 +494,9 @@ private:
             return;
         }
         std::vector<int> notCopied;
-        SweepOnSignal(destination, std::time(nullptr) - 1); // killed, it leaves no temporary
+        SweepOnSignal(destination); // killed, it leaves no temporary
         const bool copied = session_.CopyItems(chosen, destination, 0, notCopied);
-        SweepOnSignal("", 0);
+        SweepOnSignal("");
         if (!copied || !notCopied.empty()) {
             const size_t count = std::max(notCopied.size(), copied ? size_t{0} : size_t{1});
             std::vector<std::string> lines{std::to_string(count) + " of " +

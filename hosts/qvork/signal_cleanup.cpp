@@ -1,7 +1,7 @@
 // Folders removed when a signal ends the process; see signal_cleanup.h. The
 // handler uses only calls that are safe in a signal handler: the folders are
 // read with getdents64 and emptied with unlinkat (a copy's temporaries found
-// with fstatat), from fixed buffers.
+// with readlinkat among the open descriptors), from fixed buffers.
 #include "hosts/qvork/signal_cleanup.h"
 
 #include <dirent.h>
@@ -33,11 +33,8 @@ struct sigaction Previous[kSignalCount]; // what each signal did before
 bool Replaced[kSignalCount];
 volatile sig_atomic_t Used[kSlots];
 volatile pid_t Child = -1;
-char SweptFolder[PATH_MAX];
+char SweptFolder[PATH_MAX]; // absolute, as /proc/self/fd names files
 volatile sig_atomic_t Sweeping;
-time_t SweepSince;
-// How deep a copy's folders are searched for its temporaries.
-constexpr int kDeepestSweep = 64;
 bool Installed = false;
 
 // getdents64's records.
@@ -107,31 +104,35 @@ bool IsPluginTemporary(const char *name) {
     return length > 7 && std::strncmp(name, "~qv", 3) == 0 && std::strcmp(name + length - 4, ".tmp") == 0;
 }
 
-// Removes the plug-in's temporaries made since SweepSince in the folder
-// open as `folder` and below; closes `folder`.
-void Sweep(int folder, int depth) {
-    ForEachEntry(folder, [&](const char *name, unsigned char type) {
-        struct stat info;
-        if ((type == DT_REG || type == DT_UNKNOWN) && IsPluginTemporary(name) &&
-            fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
-            info.st_ctime >= SweepSince) {
-            unlinkat(folder, name, 0);
-        } else if ((type == DT_DIR || type == DT_UNKNOWN) && depth < kDeepestSweep) {
-            const int below = openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (below >= 0) {
-                Sweep(below, depth + 1);
-            }
+// Removes the plug-in's temporaries that this process holds open under
+// SweptFolder: the file being written when the signal came. They are found
+// among the process's own descriptors, so another copy's files, in the same
+// folder or below it, are never touched, and no folder is walked.
+void SweepOpenTemporaries() {
+    const int descriptors = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptors < 0) {
+        return;
+    }
+    const size_t folderLength = std::strlen(SweptFolder);
+    ForEachEntry(descriptors, [&](const char *name, unsigned char) {
+        char target[PATH_MAX];
+        const ssize_t length = readlinkat(descriptors, name, target, sizeof target - 1);
+        if (length <= 0) {
+            return;
+        }
+        target[length] = 0;
+        const char *base = std::strrchr(target, '/');
+        if (base != nullptr && IsPluginTemporary(base + 1) &&
+            std::strncmp(target, SweptFolder, folderLength) == 0 && target[folderLength] == '/') {
+            unlink(target);
         }
     });
-    close(folder);
+    close(descriptors);
 }
 
 void OnSignal(int signal) {
     if (Sweeping) {
-        const int folder = open(SweptFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            Sweep(folder, 0);
-        }
+        SweepOpenTemporaries();
     }
     const pid_t child = Child;
     if (child > 0) {
@@ -227,15 +228,16 @@ void KeepSignalsOffThisThread() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-void SweepOnSignal(const std::string &folder, time_t since) {
+void SweepOnSignal(const std::string &folder) {
+    char resolved[PATH_MAX];
+    const bool known = !folder.empty() && realpath(folder.c_str(), resolved) != nullptr;
     Held held;
     Sweeping = 0;
-    if (folder.empty() || folder.size() >= PATH_MAX) {
+    if (!known) {
         return;
     }
     Install();
-    std::memcpy(SweptFolder, folder.c_str(), folder.size() + 1);
-    SweepSince = since;
+    std::memcpy(SweptFolder, resolved, std::strlen(resolved) + 1);
     Sweeping = 1;
 }
 

@@ -10,8 +10,6 @@
 
 #include <sys/types.h>
 
-#include <ctime>
-
 #include <string>
 
 namespace qvork_host {
@@ -23,10 +21,10 @@ namespace qvork_host {
 // SIGTERM, SIGHUP and SIGPIPE.
 bool RemoveOnSignal(const std::string &folder);
 void ForgetOnSignal(const std::string &folder);
-// While a copy writes into `folder`: the plug-in's unfinished files there
-// (its temporaries, "~qv....tmp", made since `since`) are removed if a
+// While a copy writes into `folder`: the plug-in's unfinished file there
+// (its temporary "~qv....tmp" that this process holds open) is removed if a
 // signal ends the process. One folder at a time; "" forgets it.
-void SweepOnSignal(const std::string &folder, time_t since);
+void SweepOnSignal(const std::string &folder);
 // A child that must not outlive the process; -1 forgets it.
 void KillOnSignal(pid_t child);
 // For a helper thread: the signals handled here are taken by another

@@ -172,6 +172,7 @@ void WriteRoughSite(const fs::path &cache) {
          Stored("d/z.html", "200 OK", html, "<p>z</p>\n"),
          Stored("d/sec", "301 Moved Permanently", "Location: http://links.test/d/sec/\r\n", ""),
          Stored("d/sec/", "200 OK", html, "<a href=\"../z.html\">z</a>\n"),
+         Stored("cdn.html", "200 OK", html, "<base href=\"http://cdn.test/img/\"><img src=\"logo.gif\">\n"),
          Stored("docs/", "200 OK", html,
                 "<base href=\"http://links.test/docs/\"><a href=\"x.html\">x</a> <a href=\"#top\">top</a>\n"),
          Stored("docs/x.html", "200 OK", html, "<a href=\"../\">up</a>\n"),

@@ -11,7 +11,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -252,22 +251,27 @@ TEST(ViewerTest, LinesOfTextAndOfAnythingElse) {
     EXPECT_TRUE(ViewerLines("").empty());
 }
 
-// A copy killed halfway leaves none of the plug-in's temporaries in its
-// destination, at any depth; the user's files stay, whatever their names.
+// A copy killed halfway leaves none of the temporaries it holds open in its
+// destination, at any depth; another copy's temporaries and the user's files
+// stay, whatever their names.
 TEST(SignalCleanupTest, ASignalDuringACopyRemovesItsTemporariesOnly) {
     namespace fs = std::filesystem;
     std::string folder = (fs::temp_directory_path() / "qvork-sweep-XXXXXX").string();
     ASSERT_NE(mkdtemp(&folder[0]), nullptr);
     fs::create_directories(folder + "/site/deep");
     const char *names[] = {"/site/~qv1A2B.tmp", "/site/deep/~qvFFFF.tmp", "/keep.tmp", "/~qv12.txt",
-                           "/site/page.html"};
+                           "/site/page.html", "/site/~qv9999.tmp", "/site/page.html.qvork-AbC123"};
     for (const char *name : names) {
         std::ofstream(folder + name) << "x";
     }
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        SweepOnSignal(folder, std::time(nullptr) - 1);
+        for (const char *open : {names[0], names[1], names[2], names[3]}) {
+            std::fopen((folder + open).c_str(), "r+"); // kept open, as the copy keeps its file
+        }
+        SweepOnSignal(folder);
+        RemoveOnSignal(folder + names[6]); // a file registered by itself
         raise(SIGTERM);
         _exit(0);
     }
@@ -276,7 +280,8 @@ TEST(SignalCleanupTest, ASignalDuringACopyRemovesItsTemporariesOnly) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     EXPECT_FALSE(fs::exists(folder + names[0]));
     EXPECT_FALSE(fs::exists(folder + names[1]));
-    for (const char *kept : {names[2], names[3], names[4]}) {
+    EXPECT_FALSE(fs::exists(folder + names[6]));
+    for (const char *kept : {names[2], names[3], names[4], names[5]}) {
         EXPECT_TRUE(fs::exists(folder + kept)) << kept;
     }
     fs::remove_all(folder);

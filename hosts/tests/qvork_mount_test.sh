@@ -119,8 +119,10 @@ check "uqvork copyout decodes with UQVORK_DECODE=1" cmp "$WORK/copied" "$WORK/de
 "$QVORK" extfs copyout "$WORK/cache/icache/cache6" "lead.html" "$WORK/lead" 2>"$ERR"
 check "uqvork copyout of a name mc read without its leading blank" [ "$(cat "$WORK/lead")" = lead ]
 check "uqvork: the damaged record elsewhere in the site is not told with every file" test ! -s "$ERR"
-timeout 20 "$QVORK" mount -f "$WORK/cache" "$WORK/cache" 2>"$ERR"
-check "a mount point that would hide the cache is refused" grep -q "would hide the site files" "$ERR"
+for point in "$WORK/cache" "$WORK/cache/icache"; do
+    timeout 20 "$QVORK" mount -f "$WORK/cache" "$point" 2>"$ERR"
+    check "a mount point that would hide the cache is refused: $point" grep -q "would hide the site files" "$ERR"
+done
 
 # Without -f: in the background, and gone once unmounted.
 "$QVORK" mount "$WORK/cache" "$MNT" 2>"$ERR"

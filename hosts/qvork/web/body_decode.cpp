@@ -365,7 +365,9 @@ bool CodingOf(const std::string &transferEncoding, const std::string &contentEnc
 }
 
 uint64_t DecodeLimit(uint64_t storedSize) {
-    constexpr uint64_t kAlways = 16u << 20;
+    // brotli alone can give far more than deflate's ratio for a body of
+    // one repeated byte: every body may decode to this much, whatever it is.
+    constexpr uint64_t kAlways = 256u << 20;
     constexpr uint64_t kMostAnyLayerGives = 1100; // deflate's own ceiling is about 1032:1
     return std::max(kAlways, storedSize > UINT64_MAX / kMostAnyLayerGives ? UINT64_MAX
                                                                           : storedSize * kMostAnyLayerGives);

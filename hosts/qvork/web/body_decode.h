@@ -24,9 +24,9 @@ struct BodyCoding {
 bool CodingOf(const std::string &transferEncoding, const std::string &contentEncoding,
               BodyCoding &coding, std::string &error);
 
-// How much a stored body of `storedSize` bytes may decode to: more than
-// one layer of compression ever gives (and at least 16 MiB). A body nested
-// gzip in gzip can make gigabytes of a few hundred bytes.
+// How much a stored body of `storedSize` bytes may decode to: at least
+// 256 MiB, and more than one layer of deflate ever gives. A body nested gzip
+// in gzip can make gigabytes of a few hundred bytes.
 uint64_t DecodeLimit(uint64_t storedSize);
 
 // Reads `in` to its end and writes the decoded bytes to `out`. False with
