@@ -383,12 +383,14 @@ private:
     // True when the file at `full` was in the destination before the copy
     // and is still the same file.
     bool Leftover(const std::string &full) const {
-        struct stat now;
-        if (before_ == nullptr || lstat(full.c_str(), &now) != 0) {
+        if (before_ == nullptr) {
             return false;
         }
+        // Looked up first: into a fresh destination no entry costs a lstat.
         const auto old = before_->find(full);
-        return old != before_->end() && old->second.first == static_cast<std::uintmax_t>(now.st_ino);
+        struct stat now;
+        return old != before_->end() && lstat(full.c_str(), &now) == 0 &&
+               old->second.first == static_cast<std::uintmax_t>(now.st_ino);
     }
 
     struct Named {

@@ -20,6 +20,7 @@
 
 #include "cache/site_reader.h"
 #include "hosts/qvork/cache_location.h"
+#include "hosts/qvork/cache_paths.h"
 #include "hosts/qvork/commands.h"
 #include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/text_output.h"
@@ -119,30 +120,16 @@ bool ChooseSites(Session &session, const CommandLine &line, std::vector<ExportSi
         }
     }
     for (const std::string &wanted : line.operands) {
-        int found = -1;
-        std::vector<std::string> sharing; // cache files of sites named `wanted`
-        for (int i = 0; i < session.Count(); ++i) {
-            const char *file = session.Item(i).Description;
-            if (!session.IsHidden(i) && session.Name(i) == wanted) {
-                found = i;
-                sharing.push_back(file != nullptr ? file : session.Name(i));
-            }
-        }
-        for (int i = 0; found < 0 && i < session.Count(); ++i) {
-            const char *file = session.Item(i).Description;
-            if (file != nullptr && wanted == file) {
-                found = i;
-            }
-        }
-        if (sharing.size() > 1) {
-            std::string files;
-            for (size_t i = 0; i < sharing.size(); ++i) {
-                files += (i == 0 ? "" : i + 1 == sharing.size() ? " and " : ", ") + sharing[i];
-            }
-            Fail("the site name " + Quoted(wanted) + " is shared by the cache files " + files +
-                 ": name the cache file instead");
+        // A site by its name or its cache file, as every command names it; a
+        // name two cache files share is refused there.
+        CachePath path;
+        std::string error;
+        const PathStatus split = SplitCachePath(session, wanted, path, error);
+        if (split == PathStatus::kInvalid) {
+            Fail(error);
             return false;
         }
+        const int found = split == PathStatus::kOk && path.names.empty() ? path.siteIndex : -1;
         if (found < 0) {
             Fail("no site " + Quoted(wanted) + " at the cache root (qvork ls lists them)");
             return false;

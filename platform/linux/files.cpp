@@ -36,6 +36,16 @@ static BOOL NativePathForCall(const char *path, char *native, size_t size)
     return TRUE;
 }
 
+// As NativePathForCall, for a name that already exists: in any letter case,
+// as Win32 finds it.
+static BOOL ExistingNativePathForCall(const char *path, char *native, size_t size)
+{
+    if (!NativePathForCall(path, native, size))
+        return FALSE;
+    ToExistingNativePath(path, native, size);
+    return TRUE;
+}
+
 BOOL CreateDirectoryA(const char *path, SECURITY_ATTRIBUTES *security)
 {
     (void)security;
@@ -54,9 +64,8 @@ BOOL CreateDirectoryA(const char *path, SECURITY_ATTRIBUTES *security)
 DWORD GetFileAttributesA(const char *path)
 {
     char native[NATIVE_PATH_SIZE];
-    if (!NativePathForCall(path, native, sizeof native))
+    if (!ExistingNativePathForCall(path, native, sizeof native))
         return INVALID_FILE_ATTRIBUTES;
-    ToExistingNativePath(path, native, sizeof native); // the name in any case, as Win32
     struct stat info;
     if (OS_CALL(lstat)(native, &info) != 0) {
         SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno, native));
@@ -75,9 +84,8 @@ DWORD GetFileAttributesA(const char *path)
 BOOL DeleteFileA(const char *path)
 {
     char native[NATIVE_PATH_SIZE];
-    if (!NativePathForCall(path, native, sizeof native))
+    if (!ExistingNativePathForCall(path, native, sizeof native))
         return FALSE;
-    ToExistingNativePath(path, native, sizeof native); // the name in any case, as Win32
     struct stat info;
     if (OS_CALL(lstat)(native, &info) == 0 && S_ISDIR(info.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED); // Windows refuses folders here

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "hosts/qvork/web/text_escape.h"
+
 namespace qvork_host {
 
 namespace {
@@ -39,13 +41,6 @@ std::string Apply(const std::string &source, std::vector<Edit> edits) {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // A CSS string or url() value with its escapes undone: "\)" is ")", "\29 "
 // the code point 0x29 (written as UTF-8), a backslash before a line end
 // nothing.
@@ -58,8 +53,8 @@ std::string CssUnescaped(const std::string &text) {
         }
         size_t end = i + 1;
         unsigned long code = 0;
-        while (end < text.size() && end < i + 7 && HexDigit(text[end]) >= 0) {
-            code = code * 16 + static_cast<unsigned long>(HexDigit(text[end++]));
+        while (end < text.size() && end < i + 7 && HexDigitValue(text[end]) >= 0) {
+            code = code * 16 + static_cast<unsigned long>(HexDigitValue(text[end++]));
         }
         if (end == i + 1) {
             if (text[end] != '\n') {

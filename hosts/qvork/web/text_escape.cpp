@@ -1,7 +1,6 @@
 // GNU ls's shell-escape quoting and TSV escapes.
 #include "hosts/qvork/web/text_escape.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -43,6 +42,13 @@ std::string ControlPiece(unsigned char c) {
 }
 
 } // namespace
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
 
 size_t CharacterAt(const std::string &text, size_t i, bool &printable, bool &c1) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -168,9 +174,9 @@ std::string TsvUnescape(const std::string &field) {
             continue;
         }
         const char next = field[++i];
-        if (next == 'x' && i + 2 < field.size() && std::isxdigit(static_cast<unsigned char>(field[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(field[i + 2]))) {
-            out += static_cast<char>(std::stoi(field.substr(i + 1, 2), nullptr, 16));
+        if (next == 'x' && i + 2 < field.size() && HexDigitValue(field[i + 1]) >= 0 &&
+            HexDigitValue(field[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigitValue(field[i + 1]) * 16 + HexDigitValue(field[i + 2]));
             i += 2;
             continue;
         }

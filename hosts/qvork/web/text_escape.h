@@ -8,6 +8,9 @@
 
 namespace qvork_host {
 
+// The value of the hexadecimal digit `c`, or -1.
+int HexDigitValue(char c);
+
 // The character at `text[i]`: its length in bytes (1 for a byte that is not
 // part of UTF-8), and whether it is text a terminal prints rather than a
 // control (C0, DEL, the C1 controls U+0080..U+009F) or a byte outside UTF-8;

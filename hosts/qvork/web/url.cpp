@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "hosts/qvork/web/text_escape.h"
+
 namespace qvork_host {
 
 namespace {
@@ -64,21 +66,14 @@ std::string RemoveDotSegments(const std::string &path) {
     return result;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::string NormalizedKey(const std::string &key) {
     std::string out;
     out.reserve(key.size());
     for (size_t i = 0; i < key.size(); ++i) {
-        const int high = i + 2 < key.size() && key[i] == '%' ? HexValue(key[i + 1]) : -1;
-        const int low = high >= 0 ? HexValue(key[i + 2]) : -1;
+        const int high = i + 2 < key.size() && key[i] == '%' ? HexDigitValue(key[i + 1]) : -1;
+        const int low = high >= 0 ? HexDigitValue(key[i + 2]) : -1;
         if (low < 0) {
             out += key[i];
             continue;
