@@ -1,12 +1,13 @@
 // SetDirectory and the in-site listing. At the cache root a directory name
 // is a site to enter; inside a site it is "..", "\", the exact name of one
 // child of the folder shown, or a directory text as GetOpenPluginInfo gave
-// it. Failures are silent FALSE results.
+// it (at the root too). Failures are silent FALSE results.
 #include "browse/site_navigation.h"
 
 #include <string.h>
 
 #include "browse/nav_stack.h"
+#include "cache/site_list.h"
 #include "cache/site_tree.h"
 #include "host/entry_points.h"
 #include "host/own_panels.h"
@@ -90,6 +91,31 @@ int SetDirectoryPath(const char *dir)
     return TRUE;
 }
 
+// A directory text of a site's folder given at the cache root ("site/a/b"),
+// as a folder shortcut hands it back: the site is entered and the folders
+// followed. When a folder is not there the panel stays at the root.
+int EnterSitePath(HANDLE hPlugin, const char *dir, int opMode)
+{
+    for (LONG i = 0; i < State.SiteCount; i++) {
+        const char *name = State.SiteList[i].FindData.cFileName;
+        size_t length = strnlen(name, MAX_PATH);
+        if (length == 0 || length == MAX_PATH || strncmp(dir, name, length) != 0 || dir[length] != '/')
+            continue;
+        // The site's name is given as a copy: loading replaces the held name.
+        char site[MAX_PATH];
+        memcpy(site, name, length + 1);
+        if (!LoadSiteTree(hPlugin, NULL, site, opMode))
+            return FALSE;
+        if (SetDirectoryPath(dir))
+            return TRUE;
+        ClearNavStack(&State.NavStack);
+        LeaveSite();
+        BuildCurDir();
+        return FALSE;
+    }
+    return FALSE;
+}
+
 } // namespace
 
 int WINAPI SetDirectory(HANDLE hPlugin, const char *Dir, int OpMode)
@@ -97,8 +123,15 @@ int WINAPI SetDirectory(HANDLE hPlugin, const char *Dir, int OpMode)
     SelectPanel(hPlugin);
     if (!EnsureOwnSite(hPlugin, OpMode))
         return FALSE;
-    if (!InsideSite())
+    if (!InsideSite()) {
+        // The host may name a site before it asked for the root listing (a
+        // folder shortcut opens the panel and goes straight there).
+        if (!HoldSiteList(OpMode))
+            return FALSE;
+        if (Dir != NULL && FindSiteItem(Dir) == NULL && strchr(Dir, '/') != NULL)
+            return EnterSitePath(hPlugin, Dir, OpMode);
         return LoadSiteTree(hPlugin, NULL, Dir, OpMode);
+    }
     if (Dir != NULL && AtOwnSiteTop() && (strcmp(Dir, "..") == 0 || strcmp(Dir, "\\") == 0)) {
         // Nothing lies above a site opened from its file: the host leaves
         // the panel itself when the directory text is empty.

@@ -110,6 +110,12 @@ BOOL BuildCachePath(char *path, size_t size, const char *name)
     return TRUE;
 }
 
+namespace {
+
+typedef void (*FoundEntryFn)(WIN32_FIND_DATAA *findData);
+
+// Walks the site files of the cache folder in search order, calling
+// `callback` (when not NULL) for each; returns how many were found.
 int ScanCacheFolder(FoundEntryFn callback)
 {
     char pattern[SITE_PATH_SIZE];
@@ -133,6 +139,8 @@ int ScanCacheFolder(FoundEntryFn callback)
     return count;
 }
 
+// Fills the item at ListingCursor from one search entry and advances the
+// cursor; never past ListingEnd.
 void ReadSiteHeader(WIN32_FIND_DATAA *findData)
 {
     struct PluginPanelItem *item = State.ListingCursor;
@@ -156,6 +164,30 @@ void ReadSiteHeader(WIN32_FIND_DATAA *findData)
     item->PackSize = findData->nFileSizeLow;
     memcpy(&item->FindData, findData, sizeof item->FindData);
     State.ListingCursor = item + 1;
+}
+
+} // namespace
+
+BOOL HoldSiteList(int opMode)
+{
+    if (State.SiteList != NULL)
+        return TRUE;
+    int count = ScanCacheFolder(NULL);
+    ProgressBegin(&State.Progress, "reading cache", count, opMode & (OPM_SILENT | OPM_FIND));
+    // At least one item, so an empty listing is still a distinct allocation.
+    struct PluginPanelItem *items =
+        (struct PluginPanelItem *)calloc(count > 0 ? (size_t)count : 1, sizeof *items);
+    if (items != NULL) {
+        State.SiteList = items;
+        State.ListingCursor = items;
+        State.ListingEnd = items + count;
+        ScanCacheFolder(ReadSiteHeader);
+        // Entries that vanished between the two walks are not held.
+        State.SiteCount = (LONG)(State.ListingCursor - items);
+        State.ListingEnd = NULL;
+    }
+    ProgressEnd(&State.Progress);
+    return items != NULL;
 }
 
 FILE *OpenSiteFile(int number, const char *fileName)

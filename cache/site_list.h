@@ -14,14 +14,9 @@
 // Room for the cache folder and any one name in it.
 #define SITE_PATH_SIZE (250 + MAX_PATH)
 
-typedef void (*FoundEntryFn)(WIN32_FIND_DATAA *findData);
-
-// Walks the site files of the cache folder in search order, calling
-// `callback` (when not NULL) for each; returns how many were found.
-int ScanCacheFolder(FoundEntryFn callback);
-// Fills the item at ListingCursor from one search entry and advances the
-// cursor; never past ListingEnd.
-void ReadSiteHeader(WIN32_FIND_DATAA *findData);
+// Reads the root listing into SiteList (with a progress box unless `opMode`
+// is silent or a search) when none is held. FALSE when there was no memory.
+BOOL HoldSiteList(int opMode);
 // CacheFolder followed by `name` into `path` (`size` bytes): the one way to a
 // file of the cache folder. FALSE when there is no folder or no room.
 BOOL BuildCachePath(char *path, size_t size, const char *name);

@@ -20,6 +20,7 @@
 // Control commands.
 #define FCTL_GETPANELINFO 1
 
+#define OPEN_SHORTCUT 3    // OpenPlugin: Item is the address of the panel's ShortcutData
 #define OPEN_COMMANDLINE 4 // OpenPlugin: Item is the address of the text after "vork:"
 // Control states passed to ProcessKey.
 #define PKF_CONTROL 0x1

@@ -82,6 +82,9 @@ HANDLE WINAPI OpenPlugin(int OpenFrom, intptr_t Item)
 {
     if (OpenFrom == OPEN_COMMANDLINE)
         return OpenFromCommandLine((const char *)Item);
+    // A folder shortcut made on a panel of its own folder names that folder.
+    if (OpenFrom == OPEN_SHORTCUT && Item != 0 && *(const char *)Item != 0)
+        return OpenFromCommandLine((const char *)Item);
     // A failed lookup keeps the folder found before, never another panel's own.
     State.CacheFolder = RegisteredFolder();
     State.OwnSiteFile = NULL;
@@ -132,6 +135,9 @@ void WINAPI GetOpenPluginInfo(HANDLE hPlugin, struct OpenPluginInfo *Info)
     const struct OwnPanel *own = FindOwnPanel(hPlugin);
     if (own != NULL && own->SiteFile[0] != 0)
         Info->HostFile = own->HostFile;
+    // A folder shortcut brings back the folder or site file, not NetSonic's.
+    if (own != NULL)
+        Info->ShortcutData = own->SiteFile[0] != 0 ? own->HostFile : own->Folder;
 }
 
 int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int *pItemsNumber,
@@ -153,14 +159,14 @@ int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int 
         ClearNavStack(&State.NavStack);
         State.CurDirText[0] = 0;
     }
-    if (!InsideSite() && State.SiteList != NULL) {
+    if (!InsideSite()) {
+        HoldSiteList(OpMode);
         *pPanelItem = State.SiteList;
-        *pItemsNumber = State.SiteCount;
+        *pItemsNumber = State.SiteList != NULL ? State.SiteCount : 0;
         GiveListing(hPlugin, State.SiteList, OpMode);
         return TRUE;
     }
-    BOOL atRoot = !InsideSite();
-    int count = atRoot ? ScanCacheFolder(NULL) : CountSiteChildren();
+    int count = CountSiteChildren();
     ProgressBegin(&State.Progress, "reading cache", count, OpMode & (OPM_SILENT | OPM_FIND));
     // At least one item, so an empty listing is still a distinct allocation.
     struct PluginPanelItem *items =
@@ -170,17 +176,9 @@ int WINAPI GetFindData(HANDLE hPlugin, struct PluginPanelItem **pPanelItem, int 
     if (items != NULL) {
         State.ListingCursor = items;
         State.ListingEnd = items + count;
-        if (atRoot) {
-            State.SiteList = items;
-            ScanCacheFolder(ReadSiteHeader);
-        } else {
-            FillSiteListing();
-            RememberListing(items);
-        }
-        // Entries that vanished between the two walks are not handed out.
+        FillSiteListing();
+        RememberListing(items);
         *pItemsNumber = (int)(State.ListingCursor - items);
-        if (atRoot)
-            State.SiteCount = *pItemsNumber;
         State.ListingEnd = NULL;
     }
     ProgressEnd(&State.Progress);

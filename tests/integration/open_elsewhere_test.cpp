@@ -146,6 +146,45 @@ TEST_F(OpenElsewhereTest, CommandLineOpensCacheFoldersAndSiteFiles) {
     }
 }
 
+// A folder shortcut: the host keeps ShortcutData and CurDir, and later opens
+// the panel with OPEN_SHORTCUT and hands CurDir back before any listing.
+TEST_F(OpenElsewhereTest, FolderShortcutReturnsToItsOwnFolderAndPlace) {
+    CacheDir copied;
+    copied.WriteSite("cache4", "www.example.com", kRecords);
+    cache.WriteSite("cache1", "registered.example", kRecords);
+    registry.SetCachePath(cache.CachePathValue());
+    HANDLE panel = OpenCommandLine(copied.Root().string());
+    const Listing root = FindData(panel);
+    host.panel = PanelShowing(std::vector<PluginPanelItem>(root.begin(), root.end()), "www.example.com");
+    ASSERT_TRUE(plugin->SetDirectory(panel, "www.example.com", 0));
+    ASSERT_TRUE(plugin->SetDirectory(panel, "img", 0));
+    const OpenPluginInfo info = InfoOf(panel);
+    ASSERT_NE(Field(info.ShortcutData), nullptr);
+    const std::string shortcut = info.ShortcutData, place = info.CurDir;
+    Close(panel);
+
+    host.panel = PanelShowing({}, "");
+    panel = plugin->OpenPlugin(OPEN_SHORTCUT, reinterpret_cast<intptr_t>(shortcut.c_str()));
+    ASSERT_NE(panel, INVALID_HANDLE_VALUE);
+    openPanels.push_back(panel);
+    EXPECT_TRUE(plugin->SetDirectory(panel, place.c_str(), 0));
+    EXPECT_EQ(CurDirOf(panel), "www.example.com/img");
+    EXPECT_EQ(Listed(panel), (std::vector<std::string>{"logo.gif"}));
+    Close(panel);
+
+    // The registered cache's panel leaves ShortcutData alone and is reopened
+    // on the registered cache; a folder that is gone leaves it at the root.
+    panel = Open();
+    EXPECT_TRUE(plugin->SetDirectory(panel, "registered.example/img", 0));
+    EXPECT_EQ(Listed(panel), (std::vector<std::string>{"logo.gif"}));
+    Close(panel);
+    panel = Open();
+    EXPECT_FALSE(plugin->SetDirectory(panel, "registered.example/gone", 0));
+    EXPECT_EQ(CurDirOf(panel), "");
+    EXPECT_EQ(Listed(panel), (std::vector<std::string>{"registered.example"}));
+    EXPECT_TRUE(host.Warnings().empty());
+}
+
 TEST_F(OpenElsewhereTest, RegisteredPanelKeepsItsOwnCacheBesideAFilePanel) {
     cache.WriteSite("cache1", "registered.example", kRecords);
     registry.SetCachePath(cache.CachePathValue());
