@@ -56,8 +56,8 @@ bool ReadWhole(const std::string &path, std::string &bytes) {
 
 // Rewrites the file at `path` in place with what `change` makes of its
 // bytes (one opening; a new file and a rename would cost two more changes
-// of the folder per page). Nothing is written when nothing changes; false
-// when it could not be read or written.
+// of the folder per page; a signal waits for the write to end). Nothing is
+// written when nothing changes; false when it could not be read or written.
 bool RewriteFile(const std::string &path,
                  const std::function<std::string(const std::string &)> &change,
                  uint64_t &size) {
@@ -74,6 +74,7 @@ bool RewriteFile(const std::string &path,
     bool good = got == 0;
     const std::string text = good ? change(bytes) : bytes;
     if (good && text != bytes) {
+        const UnbrokenWrite unbroken;
         size_t done = 0;
         while (good && done < text.size()) {
             const ssize_t put = pwrite(fd, text.data() + done, text.size() - done,

@@ -13,9 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 
 namespace qvork_host {
 
@@ -36,6 +38,9 @@ volatile pid_t Child = -1;
 char SweptFolder[PATH_MAX]; // absolute, as /proc/self/fd names files
 volatile sig_atomic_t Sweeping;
 bool Installed = false;
+// Files being rewritten in place (UnbrokenWrite), which a signal waits for.
+std::atomic<int> WritesUnderway{0};
+static_assert(std::atomic<int>::is_always_lock_free, "read in the signal handler");
 
 // getdents64's records.
 struct LinuxDirent64 {
@@ -130,7 +135,15 @@ void SweepOpenTemporaries() {
     close(descriptors);
 }
 
+void AwaitUnbrokenWrites() {
+    const struct timespec millisecond = {0, 1000000};
+    for (int waited = 0; WritesUnderway.load() > 0 && waited < 5000; ++waited) {
+        nanosleep(&millisecond, nullptr);
+    }
+}
+
 void OnSignal(int signal) {
+    AwaitUnbrokenWrites();
     if (Sweeping) {
         SweepOpenTemporaries();
     }
@@ -226,6 +239,25 @@ void KeepSignalsOffThisThread() {
         sigaddset(&set, signal);
     }
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+UnbrokenWrite::UnbrokenWrite() {
+    {
+        Held held;
+        Install();
+    }
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : kSignals) {
+        sigaddset(&set, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &set, &before_);
+    WritesUnderway.fetch_add(1);
+}
+
+UnbrokenWrite::~UnbrokenWrite() {
+    WritesUnderway.fetch_sub(1);
+    pthread_sigmask(SIG_SETMASK, &before_, nullptr);
 }
 
 void SweepOnSignal(const std::string &folder) {

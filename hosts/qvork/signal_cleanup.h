@@ -8,6 +8,7 @@
 #ifndef QVORK_HOSTS_SIGNAL_CLEANUP_H
 #define QVORK_HOSTS_SIGNAL_CLEANUP_H
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <string>
@@ -30,6 +31,20 @@ void KillOnSignal(pid_t child);
 // For a helper thread: the signals handled here are taken by another
 // thread (the one making the files, which then makes no more).
 void KeepSignalsOffThisThread();
+// While one lives, its thread rewrites a file in place: a signal that ends
+// the process first lets that write finish (waiting five seconds at most),
+// so no file is left half old and half new. The thread takes none of these
+// signals meanwhile; one sent to it alone comes when the write is done.
+class UnbrokenWrite {
+public:
+    UnbrokenWrite();
+    ~UnbrokenWrite();
+    UnbrokenWrite(const UnbrokenWrite &) = delete;
+    UnbrokenWrite &operator=(const UnbrokenWrite &) = delete;
+
+private:
+    sigset_t before_;
+};
 // In a forked child: the parent's folders are the parent's business.
 void ResetSignalCleanup();
 

@@ -9,11 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hosts/qvork/dialog_ui.h"
@@ -285,6 +287,38 @@ TEST(SignalCleanupTest, ASignalDuringACopyRemovesItsTemporariesOnly) {
         EXPECT_TRUE(fs::exists(folder + kept)) << kept;
     }
     fs::remove_all(folder);
+}
+
+// A signal that ends the process waits for a file being rewritten in place,
+// whichever thread it reaches.
+TEST(SignalCleanupTest, ASignalLetsARewriteInPlaceFinish) {
+    namespace fs = std::filesystem;
+    const std::string file = (fs::temp_directory_path() / "qvork-unbroken-").string() +
+                             std::to_string(getpid());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::atomic<bool> writing{false};
+        std::thread writer([&] {
+            const UnbrokenWrite unbroken;
+            writing = true;
+            usleep(300000);
+            std::ofstream(file) << "whole";
+        });
+        while (!writing) {
+            usleep(1000);
+        }
+        kill(getpid(), SIGTERM);
+        usleep(2000000);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    std::string text;
+    std::ifstream(file) >> text;
+    EXPECT_EQ(text, "whole");
+    fs::remove(file);
 }
 
 } // namespace
