@@ -65,6 +65,9 @@ BOOL FillOwnPanel(struct OwnPanel *own, const char *folder, const char *siteFile
     size_t nameLength = strnlen(siteName, sizeof own->SiteName - 1);
     memcpy(own->SiteName, siteName, nameLength);
     own->SiteName[nameLength] = 0;
+    size_t prefixLength = sizeof OWN_TITLE_PREFIX - 1;
+    memcpy(own->Title, OWN_TITLE_PREFIX, prefixLength);
+    memcpy(own->Title + prefixLength, own->SiteName, nameLength + 1);
     return TRUE;
 }
 

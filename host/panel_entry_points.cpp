@@ -131,10 +131,13 @@ void WINAPI GetOpenPluginInfo(HANDLE hPlugin, struct OpenPluginInfo *Info)
     Info->PanelTitle = "qVORK";
     Info->KeyBar = &State.KeyBarRecord;
     // A panel on a site file is left, like an archive, for the file panel
-    // that shows this file.
+    // that shows this file; its title names the site, which no directory
+    // text does there.
     const struct OwnPanel *own = FindOwnPanel(hPlugin);
-    if (own != NULL && own->SiteFile[0] != 0)
+    if (own != NULL && own->SiteFile[0] != 0) {
         Info->HostFile = own->HostFile;
+        Info->PanelTitle = own->Title;
+    }
     // A folder shortcut brings back the folder or site file, not NetSonic's.
     if (own != NULL)
         Info->ShortcutData = own->SiteFile[0] != 0 ? own->HostFile : own->Folder;

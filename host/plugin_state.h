@@ -48,6 +48,8 @@ struct ProgressBox {
 
 #define MAX_OWN_PANELS 8
 #define OWN_PATH_SIZE (CACHE_FOLDER_SIZE + MAX_PATH)
+#define OWN_TITLE_PREFIX "qVORK: "
+#define OWN_TITLE_SIZE (sizeof OWN_TITLE_PREFIX - 1 + SITE_NAME_SIZE)
 
 // A panel opened on a cache folder or a site file of its own (the command
 // line, or a site file of an ordinary panel) rather than on the cache that
@@ -60,6 +62,7 @@ struct OwnPanel {
     char SiteFile[MAX_PATH];        // opened on one site file: its name in Folder; else ""
     char SiteName[SITE_NAME_SIZE];  // that site's name, from the file's header
     char HostFile[OWN_PATH_SIZE];   // Folder + SiteFile, reported as HostFile
+    char Title[OWN_TITLE_SIZE];     // "qVORK: " and SiteName: nothing else names the site
 };
 
 struct PluginState {

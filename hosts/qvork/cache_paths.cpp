@@ -51,7 +51,7 @@ PathStatus SplitCachePath(const Session &root, const std::string &text, CachePat
     path = CachePath{};
     path.text = text;
     if (root.OnSiteFile()) {
-        path.site = root.Location().empty() ? std::string() : root.Location()[0];
+        path.site = root.SiteOfUrls();
         path.siteIsTop = true;
         return SplitNames(text, path, error);
     }

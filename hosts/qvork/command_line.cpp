@@ -148,7 +148,8 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
     get->add_flag("--no-times", line.noTimes, "leave file times as written");
     get->add_option("--manifest", line.manifest, "FILE (.json or .tsv): what became what");
     get->add_flag("--offline", line.offline, "a copy to browse from disk (links rewritten)");
-    get->add_option("PATH", line.operands, "sites, folders or files of one folder");
+    get->add_option("PATH", line.operands,
+                    "sites, folders or files of one folder ('/' on a site file: all of it)");
     CLI::App *cat = add("cat", "Write one stored body to standard output.");
     cat->add_flag("--decode", line.decode, "decode gzip, deflate, br and chunked bodies");
     cat->add_option("PATH", line.operands, "a file inside a site");

@@ -907,9 +907,18 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         CachePath path;
         std::string error;
         const PathStatus split = SplitCachePath(session, text, path, error);
+        // On a site file "/" is its top folder: everything in it.
+        const bool top = split == PathStatus::kOk && path.siteIsTop && path.names.empty() &&
+                         text == "/";
+        if (top && line.operands.size() > 1) {
+            return PathFailure(PathStatus::kInvalid, "'/' (the whole site) is given alone");
+        }
         if (split == PathStatus::kOk && path.siteIndex < 0 &&
-            (!path.siteIsTop || path.names.empty())) {
-            return PathFailure(PathStatus::kInvalid, "get needs a site, folder or file, not ''");
+            (!path.siteIsTop || path.names.empty()) && !top) {
+            return PathFailure(PathStatus::kInvalid,
+                               session.OnSiteFile()
+                                   ? "get needs a folder or file of the site, or '/' for all of it"
+                                   : "get needs a site, folder or file, not ''");
         }
         if (split != PathStatus::kOk) {
             return PathFailure(split, error);
@@ -931,7 +940,15 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         return status;
     }
     std::vector<int> chosen;
+    const bool wholeTop = paths[0].siteIsTop && paths[0].names.empty();
+    for (int item = 0; wholeTop && item < session.Count(); ++item) {
+        session.SetSelected(item, true);
+        chosen.push_back(item);
+    }
     for (const CachePath &path : paths) {
+        if (wholeTop) {
+            break;
+        }
         const int item = FindLeaf(session, path, status);
         if (item < 0) {
             return status;

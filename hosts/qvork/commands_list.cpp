@@ -110,7 +110,12 @@ private:
             return row;
         }
         row.size = item.FindData.nFileSizeLow;
-        row.url = "http://" + Join(folder, row.name);
+        // On a site file the first folder is the file's; the URL has the site's.
+        const size_t slash = folder.find('/');
+        const std::string site = session_.OnSiteFile() ? session_.SiteOfUrls()
+                                                       : folder.substr(0, slash);
+        row.url = "http://" + Join(slash == std::string::npos ? site : site + folder.substr(slash),
+                                   row.name);
         std::string text;
         if (line_.longListing && views_.Fetch(index, Join(folder, row.name), text)) {
             const HttpHeader header = ParseHttpHeader(text);

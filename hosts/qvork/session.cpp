@@ -91,6 +91,15 @@ bool Session::Open(std::string &error) {
     return true;
 }
 
+std::string Session::SiteOfUrls() const {
+    static const std::string kTitle = "qVORK: ";
+    if (onSiteFile_ && facts_.panelTitle.size() > kTitle.size() &&
+        facts_.panelTitle.compare(0, kTitle.size(), kTitle) == 0) {
+        return facts_.panelTitle.substr(kTitle.size());
+    }
+    return location_.empty() ? std::string() : location_[0];
+}
+
 void Session::Close() {
     if (!open_) {
         return;

@@ -54,6 +54,9 @@ public:
     // The panel was opened on one site file: its top folder is the panel's
     // top, and ".." there leaves the panel (as an archive is left).
     bool OnSiteFile() const { return onSiteFile_; }
+    // The site's name in its URLs: the one the panel's title gives on a
+    // site file ("qVORK: www.example.com"), else the first folder's name.
+    std::string SiteOfUrls() const;
     // ClosePlugin; the listing copy is dropped.
     void Close();
     bool IsOpen() const { return open_; }

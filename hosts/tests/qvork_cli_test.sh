@@ -316,6 +316,12 @@ run --cache "$SITE_FILE" get img -C "$WORK/from-file"
 check "site file get: the folder copied" test -f "$WORK/from-file/img/logo.gif"
 run --cache "$SITE_FILE" header a.html
 check "site file header" stdout_has "Content-Type: text/html"
+run --cache "$SITE_FILE" get / -C "$WORK/whole-file" --manifest "$WORK/whole-file.tsv" --no-times
+check "site file get /: status" status_is 0
+check "site file get /: all of it" test -f "$WORK/whole-file/img/logo.gif" -a -f "$WORK/whole-file/a.html"
+check "site file get /: URLs name the site, not the file" grep -q $'^http://www.example.com/img/logo.gif\t' "$WORK/whole-file.tsv"
+capture "$QVORK" --cache "$SITE_FILE" ls -l --format tsv img
+check "site file ls -l: URLs name the site" stdout_has $'\thttp://www.example.com/img/logo.gif'
 run --cache "$WORK/cache/icache/cache5" ls
 check "not a site file: fails" status_is 1
 check "not a site file: says so" stderr_has "is not a site file"

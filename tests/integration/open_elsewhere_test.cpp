@@ -85,6 +85,7 @@ TEST_F(OpenElsewhereTest, SiteFileOpensOnItsTopFolderAndIsLeftAsAnArchive) {
     EXPECT_NE(info.Flags & OPIF_ADDDOTS, 0u);
     ASSERT_NE(info.HostFile, nullptr);
     EXPECT_EQ(std::string(info.HostFile), (copy.Path() / "old site.dat").string());
+    EXPECT_STREQ(info.PanelTitle, "qVORK: www.example.com");
 
     ASSERT_TRUE(plugin->SetDirectory(panel, "img", 0));
     EXPECT_EQ(CurDirOf(panel), "img");
