@@ -25,9 +25,10 @@ char *CopyText(const char *text)
     return copy;
 }
 
-// Reads the site header of an open file into the item and the entry's name.
-// FALSE leaves both untouched: the file is not a readable site.
-BOOL ReadSiteName(FILE *file, struct PluginPanelItem *item, WIN32_FIND_DATAA *findData)
+// Reads the site header of an open file from its current position: the
+// site's name (cut to MAX_PATH - 1 bytes) and the stored responses. FALSE
+// when the file is not a readable site.
+BOOL ReadHeaderName(FILE *file, char *name, LONG *responses)
 {
     // The header and the longest name the listing keeps, in one read: a site
     // file is longer than that, and a shorter one still has to hold the
@@ -45,18 +46,48 @@ BOOL ReadSiteName(FILE *file, struct PluginPanelItem *item, WIN32_FIND_DATAA *fi
         nameLength = MAX_PATH - 1;
     if (got - SITE_HEADER_FIXED_SIZE < (size_t)nameLength)
         return FALSE;
-    char name[MAX_PATH];
     memcpy(name, header + SITE_HEADER_FIXED_SIZE, (size_t)nameLength);
     name[nameLength] = 0;
+    // A count of 0 or 1 (a damaged header) lists no responses, not 4 billion.
+    LONG count = (LONG)DecodeU16(header + SITE_RECORD_COUNT_OFFSET) - 2;
+    *responses = count > 0 ? count : 0;
+    return TRUE;
+}
+
+// Reads the site header of an open file into the item and the entry's name.
+// FALSE leaves both untouched: the file is not a readable site.
+BOOL ReadSiteName(FILE *file, struct PluginPanelItem *item, WIN32_FIND_DATAA *findData)
+{
+    char name[MAX_PATH];
+    LONG responses = 0;
+    if (!ReadHeaderName(file, name, &responses))
+        return FALSE;
     char *description = CopyText(findData->cFileName);
     if (description == NULL)
         return FALSE;
-    // A count of 0 or 1 (a damaged header) lists no responses, not 4 billion.
-    LONG responses = (LONG)DecodeU16(header + SITE_RECORD_COUNT_OFFSET) - 2;
-    item->NumberOfLinks = responses > 0 ? (DWORD)responses : 0;
+    item->NumberOfLinks = (DWORD)responses;
     item->Description = description;
-    memcpy(findData->cFileName, name, (size_t)nameLength + 1);
+    memcpy(findData->cFileName, name, strlen(name) + 1);
     return TRUE;
+}
+
+// TRUE when the reopened site file is still the one the tree was read from:
+// the same file (not another put in its place) with the same site's name.
+// It may have been cut short since; what is gone then fails entry by entry.
+BOOL StillTheSiteRead(FILE *file)
+{
+    const struct StreamIdentity *read = &State.SiteIdentity;
+    struct StreamIdentity now;
+    if ((read->volume != 0 || read->indexHigh != 0 || read->indexLow != 0) &&
+        GetStreamIdentity(file, &now) &&
+        (now.volume != read->volume || now.indexHigh != read->indexHigh ||
+         now.indexLow != read->indexLow))
+        return FALSE;
+    char name[MAX_PATH];
+    LONG responses = 0;
+    BOOL same = ReadHeaderName(file, name, &responses) &&
+                strncmp(name, State.SiteName, MAX_PATH - 1) == 0;
+    return SeekStream(file, 0) && same;
 }
 
 // A site file's number: the decimal number after "cache" (leading white
@@ -216,7 +247,41 @@ FILE *OpenCurrentSiteFile(void)
     char path[SITE_PATH_SIZE];
     if (!InsideSite() || !BuildCachePath(path, sizeof path, State.SiteFile))
         return NULL;
-    return OpenStream(path, "rb");
+    FILE *file = OpenStream(path, "rb");
+    // The tree's offsets hold for the file it was read from, not for another
+    // one put in its place.
+    if (file != NULL && !StillTheSiteRead(file)) {
+        CloseStream(file);
+        SetLastError(ERROR_FILE_INVALID);
+        return NULL;
+    }
+    return file;
+}
+
+BOOL SiteFileIsAsListed(const char *fileName)
+{
+    const struct PluginPanelItem *held = FindSiteItemByFile(fileName);
+    char path[SITE_PATH_SIZE];
+    if (held == NULL || !BuildCachePath(path, sizeof path, fileName))
+        return FALSE;
+    FILE *file = OpenStream(path, "rb");
+    if (file == NULL)
+        return FALSE;
+    struct StreamIdentity now;
+    WIN32_FIND_DATAA found;
+    memset(&found, 0, sizeof found);
+    memcpy(found.cFileName, fileName, strnlen(fileName, MAX_PATH - 1));
+    struct PluginPanelItem probe;
+    memset(&probe, 0, sizeof probe);
+    BOOL same = GetStreamIdentity(file, &now) && now.sizeHigh == held->FindData.nFileSizeHigh &&
+                now.sizeLow == held->FindData.nFileSizeLow &&
+                now.lastWrite.dwLowDateTime == held->FindData.ftLastWriteTime.dwLowDateTime &&
+                now.lastWrite.dwHighDateTime == held->FindData.ftLastWriteTime.dwHighDateTime &&
+                ReadSiteName(file, &probe, &found) &&
+                strncmp(found.cFileName, held->FindData.cFileName, MAX_PATH) == 0;
+    free(probe.Description);
+    CloseStream(file);
+    return same;
 }
 
 struct PluginPanelItem *FindSiteItem(const char *name)

@@ -24,8 +24,13 @@ BOOL BuildCachePath(char *path, size_t size, const char *name);
 // CurrentSite, the number it carries, are set) or, with fileName NULL, as
 // "cache<number>".
 FILE *OpenSiteFile(int number, const char *fileName);
-// Reopens the site entered, by its own file name; NULL at the cache root.
+// Reopens the site entered, by its own file name; NULL at the cache root,
+// and NULL with ERROR_FILE_INVALID when another file (or another site's)
+// has taken the place of the one the tree was read from.
 FILE *OpenCurrentSiteFile(void);
+// TRUE when the cache file `fileName` is still the site its held root item
+// lists: the size and last write listed, and the site name in its header.
+BOOL SiteFileIsAsListed(const char *fileName);
 // The first held root item whose cFileName is exactly `name`, or NULL.
 struct PluginPanelItem *FindSiteItem(const char *name);
 // Drops the held root listing. A panel may still show its items, so the

@@ -321,11 +321,14 @@ int LoadSiteTree(HANDLE handle, struct PluginPanelItem *item, const char *dirNam
         return FALSE;
     BOOL progress = FALSE;
     SiteFileRead = FALSE;
+    memset(&State.SiteIdentity, 0, sizeof State.SiteIdentity);
     if (candidate != NULL) {
         FILE *file = OpenSiteFile(0, LiveDescriptionOf(candidate));
         if (file == NULL) {
             ShowError("can't open file!");
         } else {
+            if (!GetStreamIdentity(file, &State.SiteIdentity))
+                memset(&State.SiteIdentity, 0, sizeof State.SiteIdentity); // not checked then
             progress = ReadSiteRecords(file, opMode);
             SiteFileRead = TRUE;
             CloseStream(file);

@@ -43,10 +43,14 @@ char **CopyFileNames(const struct PluginPanelItem *items, int count)
     return names;
 }
 
+// Only a file that is still the site listed is deleted: one changed or put
+// in its place since the listing was read (a name search may also find
+// another case of the name on Linux) is another site's.
 BOOL DeleteSiteFile(const char *fileName)
 {
     char path[SITE_PATH_SIZE];
-    return BuildCachePath(path, sizeof path, fileName) && DeleteFileA(path);
+    return fileName != NULL && BuildCachePath(path, sizeof path, fileName) &&
+           SiteFileIsAsListed(fileName) && DeleteFileA(path);
 }
 
 void MarkDeleted(const char *fileName)

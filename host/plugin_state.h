@@ -7,6 +7,7 @@
 #define QVORK_HOST_PLUGIN_STATE_H
 
 #include "host/far_abi.h"
+#include "platform/stream.h"
 
 #define CACHE_FOLDER_SIZE 250
 #define SITE_NAME_SIZE MAX_PATH // room for any cFileName, so a name always compares whole
@@ -71,6 +72,8 @@ struct PluginState {
                                   // lookup succeeded, an OwnPanel's Folder, or NULL
     LONG CurrentSite;             // the number in the open site's file name; 0 at the cache root
     char SiteFile[MAX_PATH];      // the open site's cache file name; "" at the cache root
+    struct StreamIdentity SiteIdentity; // that file as it was read; all 0 when
+                                        // the system could not tell
     struct SiteNode *TreeRoot;    // the loaded site tree (the synthetic site node), or NULL
     struct PluginPanelItem *SiteList; // the held root listing, or NULL
     LONG SiteCount;               // items in SiteList

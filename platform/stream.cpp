@@ -344,6 +344,49 @@ BOOL SeekStream(FILE *stream, LONG offset)
     return OS_CALL(fseek)(stream, (long)offset, SEEK_SET) == 0 ? TRUE : FALSE;
 }
 
+BOOL GetStreamIdentity(FILE *stream, struct StreamIdentity *identity)
+{
+    if (stream == NULL || identity == NULL)
+        return FALSE;
+    memset(identity, 0, sizeof *identity);
+#ifdef _WIN32
+    BY_HANDLE_FILE_INFORMATION info;
+    HANDLE handle = (HANDLE)_get_osfhandle(_fileno(stream));
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info))
+        return FALSE;
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->indexHigh = info.nFileIndexHigh;
+    identity->indexLow = info.nFileIndexLow;
+    identity->sizeHigh = info.nFileSizeHigh;
+    identity->sizeLow = info.nFileSizeLow;
+    identity->lastWrite = info.ftLastWriteTime;
+#else
+    struct stat info;
+    if (OS_CALL(fstat)(fileno(stream), &info) != 0) {
+        SetLastErrorFromStdio(errno);
+        return FALSE;
+    }
+    WIN32_FIND_DATAA found;
+    memset(&found, 0, sizeof found);
+    CompleteFindData(&info, &found);
+    identity->volume = (DWORD)info.st_dev;
+    identity->indexHigh = (DWORD)((uint64_t)info.st_ino >> 32);
+    identity->indexLow = (DWORD)((uint64_t)info.st_ino & 0xFFFFFFFFu);
+    identity->sizeHigh = found.nFileSizeHigh;
+    identity->sizeLow = found.nFileSizeLow;
+    identity->lastWrite = found.ftLastWriteTime;
+#endif
+    return TRUE;
+}
+
+BOOL SameStreamIdentity(const struct StreamIdentity *a, const struct StreamIdentity *b)
+{
+    return a->volume == b->volume && a->indexHigh == b->indexHigh && a->indexLow == b->indexLow &&
+           a->sizeHigh == b->sizeHigh && a->sizeLow == b->sizeLow &&
+           a->lastWrite.dwLowDateTime == b->lastWrite.dwLowDateTime &&
+           a->lastWrite.dwHighDateTime == b->lastWrite.dwHighDateTime;
+}
+
 BOOL CloseStream(FILE *stream)
 {
     if (stream == NULL)

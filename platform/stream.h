@@ -52,6 +52,20 @@ BOOL WriteStream(FILE *stream, const void *buffer, size_t count);
 // Positions the stream at byte `offset` from the start; FALSE for a negative
 // offset or when the seek fails.
 BOOL SeekStream(FILE *stream, LONG offset);
+// What tells one file from another, and one state of a file from a later
+// one: where it lies (volume and file number), its size and its last write.
+struct StreamIdentity {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+    DWORD sizeHigh;
+    DWORD sizeLow;
+    FILETIME lastWrite;
+};
+// The identity of the open file; FALSE when the system cannot tell it.
+BOOL GetStreamIdentity(FILE *stream, struct StreamIdentity *identity);
+// TRUE when both name one file in one state.
+BOOL SameStreamIdentity(const struct StreamIdentity *a, const struct StreamIdentity *b);
 // Flushes and closes; TRUE only when both succeeded. NULL is ignored (TRUE).
 BOOL CloseStream(FILE *stream);
 

@@ -59,7 +59,8 @@ PathStatus SplitCachePath(const Session &root, const std::string &text, CachePat
         return PathStatus::kOk;
     }
     // A site is named by its name or by its cache file; the longest that
-    // the path starts with wins.
+    // the path starts with wins, and of two as long the cache file (unique,
+    // and what a shared site name asks for) wins over a site of that name.
     size_t matched = 0;
     bool byName = false;
     for (int i = 0; i < root.Count(); ++i) {
@@ -69,12 +70,14 @@ PathStatus SplitCachePath(const Session &root, const std::string &text, CachePat
         const std::string site = root.Name(i);
         const char *file = root.Item(i).Description;
         for (const std::string &name : {site, std::string(file != nullptr ? file : "")}) {
+            const bool isFile = name != site || (file != nullptr && name == file);
             if (!name.empty() && StartsWithSite(text, name) &&
-                (path.siteIndex < 0 || name.size() > matched)) {
+                (path.siteIndex < 0 || name.size() > matched ||
+                 (name.size() == matched && byName && isFile))) {
                 path.site = site;
                 path.siteIndex = i;
                 matched = name.size();
-                byName = name == site;
+                byName = !isFile;
             }
         }
     }

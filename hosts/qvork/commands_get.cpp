@@ -74,6 +74,15 @@ bool RewriteFile(const std::string &path,
     bool good = got == 0;
     const std::string text = good ? change(bytes) : bytes;
     if (good && text != bytes) {
+        // Room for a longer page is taken first: a full disk then leaves the
+        // stored page whole rather than cut after its rewritten start.
+        if (text.size() > bytes.size()) {
+            const int reserved = fallocate(fd, 0, 0, static_cast<off_t>(text.size()));
+            if (reserved != 0 && errno != EOPNOTSUPP && errno != ENOSYS) {
+                close(fd);
+                return false;
+            }
+        }
         const UnbrokenWrite unbroken;
         size_t done = 0;
         while (good && done < text.size()) {
@@ -88,12 +97,36 @@ bool RewriteFile(const std::string &path,
     return close(fd) == 0 && good;
 }
 
-// Writes `bytes` as the whole file.
+// Puts `bytes` in place of the file at `path`, through a new file beside it
+// and a rename: a full disk leaves the file as it was.
 bool WriteWhole(const std::string &path, const std::string &bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    return file.good();
+    std::string temporary = path + ".qvork-XXXXXX";
+    const int made = mkstemp(&temporary[0]);
+    if (made < 0) {
+        return false;
+    }
+    const bool watched = RemoveOnSignal(temporary);
+    struct stat stored {};
+    if (stat(path.c_str(), &stored) == 0) {
+        fchmod(made, stored.st_mode & 0777); // mkstemp's is 0600
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = write(made, bytes.data() + done, bytes.size() - done);
+        if (put <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(put);
+    }
+    const bool written = close(made) == 0 && done == bytes.size() &&
+                         std::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!written) {
+        std::remove(temporary.c_str());
+    }
+    if (watched) {
+        ForgetOnSignal(temporary);
+    }
+    return written;
 }
 
 bool EndsWith(const std::string &text, const std::string &tail) {
@@ -313,14 +346,18 @@ public:
                 entries.push_back(entry.path().filename().string());
             }
         }
-        // Sorted, the entries that begin as a name lie together.
-        std::sort(entries.begin(), entries.end());
+        // Numbered names are rare: only they are looked through per item.
+        std::vector<std::string> numbered;
+        for (const std::string &entry : entries) {
+            size_t end = 0;
+            if (claims.count(entry) == 0 && NumberMark(entry, end) != std::string::npos) {
+                numbered.push_back(entry);
+            }
+        }
         std::vector<std::string> taken; // the names of the items that are sure
         for (Named &item : named) {
-            const std::string stem = item.name.substr(0, item.name.find_last_of('.'));
-            for (auto it = std::lower_bound(entries.begin(), entries.end(), stem);
-                 item.sure && it != entries.end() && it->compare(0, stem.size(), stem) == 0; ++it) {
-                item.sure = claims.count(*it) != 0 || *it == item.name;
+            for (const std::string &entry : numbered) {
+                item.sure = item.sure && !NumberedFrom(entry, item.name);
             }
             item.sure = item.sure && claims[item.name] == 1;
             if (item.sure) {
@@ -333,6 +370,7 @@ public:
                     Warn(Quoted(item.listed) + ": its name clashes with another's written name " +
                          Quoted(item.name) + "; which file holds it is not known");
                     ++warnings_;
+                    ++leftOut_;
                 }
                 continue;
             }
@@ -370,6 +408,16 @@ public:
                 good = false;
             }
         }
+        if (leftOut_ > 0) {
+            Fail(std::to_string(leftOut_) + " item(s) written but not found again, so not " +
+                 "decoded, rewritten, dated or in the manifest (see the warnings)");
+            good = false;
+        }
+        if (unwritten_ > 0) {
+            Fail(std::to_string(unwritten_) + " file(s) not decoded or rewritten for want of " +
+                 "reading or writing them (see the warnings)");
+            good = false;
+        }
         return good;
     }
 
@@ -402,11 +450,33 @@ private:
         bool sure;        // of `name`
     };
 
-    // True when `entry` begins as `name` does before its extension, as the
-    // numbered names made from it do.
-    static bool BeginsAs(const std::string &entry, const std::string &name) {
-        const std::string stem = name.substr(0, name.find_last_of('.'));
-        return entry != name && entry.compare(0, stem.size(), stem) == 0;
+    // Where a numbered name's "~" stands ("name~2", "name~2.ext"), with `end`
+    // past its number; npos when `entry` has no such form.
+    static size_t NumberMark(const std::string &entry, size_t &end) {
+        const size_t tilde = entry.rfind('~');
+        if (tilde == std::string::npos || tilde == 0) {
+            return std::string::npos;
+        }
+        end = tilde + 1;
+        while (end < entry.size() && std::isdigit(static_cast<unsigned char>(entry[end]))) {
+            ++end;
+        }
+        const bool form = end > tilde + 1 && (end == entry.size() || entry[end] == '.');
+        return form ? tilde : std::string::npos;
+    }
+
+    // True when `entry` may be a numbered name the plug-in made from `name`
+    // for a second item of that name: "name~2.ext", or, cut to fit, a
+    // beginning of the name's stem, "~" and a number, then its extension or
+    // nothing.
+    static bool NumberedFrom(const std::string &entry, const std::string &name) {
+        size_t end = 0;
+        const size_t tilde = NumberMark(entry, end);
+        const size_t dot = name.find_last_of('.');
+        const size_t stem = dot != std::string::npos && dot != 0 ? dot : name.size();
+        return tilde != std::string::npos && tilde <= stem &&
+               name.compare(0, tilde, entry, 0, tilde) == 0 &&
+               (end == entry.size() || entry.compare(end, std::string::npos, name, stem) == 0);
     }
 
     void SurveyOne(const Named &item, const std::string &folder, const std::string &site,
@@ -453,7 +523,7 @@ private:
         const std::string in = folder.empty() ? destination_ : Full(folder);
         std::vector<std::string> matches;
         for (const std::string &entry : entries) {
-            if (copied && (entry == item.name || BeginsAs(entry, item.name)) &&
+            if (copied && (entry == item.name || NumberedFrom(entry, item.name)) &&
                 std::find(taken.begin(), taken.end(), entry) == taken.end() &&
                 SameTree(work_.Path() + "/" + name, in + "/" + entry)) {
                 matches.push_back(entry);
@@ -469,7 +539,8 @@ private:
     }
 
     // True when `a` and `b` are both files of the same bytes, or both
-    // folders holding the same names with the same contents.
+    // folders and `b` holds every name `a` holds, with the same contents
+    // (an earlier copy into the same place may have left more in `b`).
     static bool SameTree(const std::string &a, const std::string &b) {
         std::error_code ignored;
         const fs::file_status sa = fs::symlink_status(a, ignored);
@@ -493,7 +564,8 @@ private:
             return found;
         };
         const std::vector<std::string> inA = names(a);
-        if (inA != names(b)) {
+        const std::vector<std::string> inB = names(b);
+        if (!std::includes(inB.begin(), inB.end(), inA.begin(), inA.end())) {
             return false;
         }
         return std::all_of(inA.begin(), inA.end(), [&](const std::string &entry) {
@@ -537,6 +609,7 @@ private:
             return false; // the plug-in told why it was not written
         }
         if (!learned) {
+            ++leftOut_;
             Warn(Quoted(listed) + ": not found among the files written (" + error + ")");
             ++warnings_;
             return false;
@@ -572,6 +645,8 @@ private:
             } else if (!known || !coding.Plain()) {
                 Warn(file.Url() + ": written as stored: " + error);
                 ++warnings_;
+                // A body that decodes but could not be written is work not done.
+                unwritten_ += error.compare(0, 6, "cannot") == 0 ? 1 : 0;
             }
         }
         std::error_code ignored;
@@ -684,6 +759,7 @@ private:
             thread.join();
         }
         warnings_ += warnings;
+        unwritten_ += warnings; // each a page or sheet that could not be written
         bytes_ = 0;
         for (const WrittenFile &file : files_) {
             bytes_ += file.size;
@@ -801,6 +877,8 @@ private:
     std::vector<WrittenFile> files_;
     int warnings_ = 0;
     int decoded_ = 0;
+    int leftOut_ = 0;   // items written but not found, so not decoded, rewritten or dated
+    int unwritten_ = 0; // files whose change could not be written (a full disk)
     bool reported_ = false;
     std::string siteFolder_; // of the site being surveyed
     const FileIdentities *before_ = nullptr;
@@ -850,12 +928,19 @@ size_t FilesIn(Session &session, const std::vector<int> &indexes) {
 // under `destination` since `before`, or new in place of older ones) of the
 // files the items at `chosen` hold.
 void PrintCopySummary(Session &session, const std::vector<int> &chosen,
-                      const FileIdentities &before,
-                      const std::string &destination) {
+                      const FileIdentities &before, const std::string &destination,
+                      const std::optional<std::string> &manifest) {
     size_t written = 0;
     std::uintmax_t bytes = 0;
+    const std::string manifestName =
+        manifest ? fs::path(*manifest).filename().string() : std::string();
     for (const auto &file : FilesUnder(destination)) {
         const auto old = before.find(file.first);
+        std::error_code ignored;
+        if (!manifestName.empty() && fs::path(file.first).filename() == manifestName &&
+            fs::equivalent(file.first, *manifest, ignored)) {
+            continue; // the manifest is not a file of the copy
+        }
         if (old == before.end() || old->second.first != file.second.first) {
             ++written;
             bytes += file.second.second;
@@ -978,7 +1063,7 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     }
     const bool adds = !line.noTimes || line.decode || line.manifest || line.offline;
     if (!adds) {
-        PrintCopySummary(session, chosen, before, destination);
+        PrintCopySummary(session, chosen, before, destination, std::nullopt);
         return ReportGet(failed, chosen.size(), copied, nullptr, destination);
     }
     CopyOut copy(session, ui, line, destination);
@@ -999,7 +1084,7 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     copy.Survey(copiedItems, "", site, urlFolder);
     copy.SurveyReported(reportedItems, site, urlFolder);
     const bool finished = copy.Finish();
-    PrintCopySummary(session, chosen, before, destination);
+    PrintCopySummary(session, chosen, before, destination, line.manifest);
     const int result = ReportGet(failed, chosen.size(), copied, &copy, destination);
     return result == kExitOk && !finished ? kExitFailed : result;
 }

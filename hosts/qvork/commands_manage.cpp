@@ -68,7 +68,7 @@ int RunRm(Session &session, TerminalUi &ui, const CommandLine &line) {
         } else if (ui.LastQuestionAnswer().value_or(0) != 0) {
             status = Fail("nothing deleted: the deletion was not confirmed");
         } else {
-            status = Fail("not every site was deleted: a cache file could not be deleted");
+            status = Fail("not every site was deleted: a cache file could not be deleted, or it changed since it was listed");
         }
     }
     // What is gone from the listing (or left hidden in it) was deleted.

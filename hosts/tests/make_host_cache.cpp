@@ -27,7 +27,9 @@
 // and for the offline copy cache2 "links.test" and cache3 "other.test",
 // linking each other, with links to folder URLs, percent escapes, a
 // Latin-1 URL, a <base href>, a CSS escape, and d/sec redirected to the
-// page d/sec/, whose link goes up from the folder.
+// page d/sec/, whose link goes up from the folder, and grow.html (about 970
+// bytes, 1400 once its links are made absolute); cache4 is a site named
+// "cache2".
 // With "many" after OUTDIR, it writes one site long enough for ls -l to
 // share its header views with a second process: cache1 "many.example",
 // 1300 files in 13 folders, every 7th a 404 of text/plain, the rest 200 of
@@ -169,6 +171,12 @@ void WriteRoughSite(const fs::path &cache) {
                 "<a href=\"caf\xe9.html\">latin</a> <a href=\"http://other.test/o.html\">other</a> "
                 "<a href=\"about\">about</a>\n"),
          Stored("about", "200 OK", html, "<p>about</p>\n"),
+         // Its links to pages not stored grow it past 1024 bytes in an offline copy.
+         Stored("grow.html", "200 OK", html, [] {
+             std::string page = "<!--" + std::string(600, '-') + "-->\n";
+             for (int i = 0; i < 20; ++i) page += "<a href=\"m\">m</a>\n";
+             return page;
+         }()),
          Stored("d/z.html", "200 OK", html, "<p>z</p>\n"),
          Stored("d/sec", "301 Moved Permanently", "Location: http://links.test/d/sec/\r\n", ""),
          Stored("d/sec/", "200 OK", html, "<a href=\"../z.html\">z</a>\n"),
@@ -182,6 +190,7 @@ void WriteRoughSite(const fs::path &cache) {
          Stored("img/p(1).png", "200 OK", "Content-Type: image/png\r\n", "PNG")});
     WriteSiteFile(cache / "cache3", "other.test",
                   {Stored("o.html", "200 OK", html, "<a href=\"http://links.test/\">back</a>\n")});
+    WriteSiteFile(cache / "cache4", "cache2", {Stored("named.txt", "200 OK", "", "a site named cache2\n")});
 }
 
 void WriteManyFiles(const fs::path &cache) {

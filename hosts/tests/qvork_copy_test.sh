@@ -159,10 +159,20 @@ check "offline: <base href> names the page itself" grep -qF '<base href="index.h
 check "offline: a link a <base> sent elsewhere says where" grep -qF '<base href="cdn.html"><img src="http://cdn.test/img/logo.gif">' "$L/cdn.html"
 check "offline: an escaped ) in url()" grep -qF 'url(img/p\(1\).png)' "$L/s.css"
 check "offline: a folder's page kept behind its redirect, links from its folder" grep -qF 'href="z.html"' "$L/d/sec.html"
+mkdir -p "$WORK/l/links.old" # a neighbour whose name begins as the site's
 run --cache "$WORK/rough" get --offline links.test -C "$WORK/l"
 check "offline again into the same place: status" status_is 0
+check "offline again: no item left out for a neighbour's name" test "$(grep -c 'clashes' "$ERR")" -eq 0
 check "offline again: links still resolve" test "$(broken_links "$WORK/l")" -eq 0
 check "offline again: the page is renamed over the earlier copy's" test -f "$L/about.html" -a ! -e "$L/about"
+
+(ulimit -f 1 && exec "$QVORK" --cache "$WORK/rough" get --offline links.test -C "$WORK/g") >"$OUT" 2>"$ERR"
+STATUS=$?
+check "offline past the file size limit: fails" status_is 1
+check "offline past the file size limit: the page is left whole as stored" \
+    cmp -s "$WORK/g/links.test/grow.html" <("$QVORK" --cache "$WORK/rough" cat links.test/grow.html)
+run --cache "$WORK/rough" get cache2 -C "$WORK/c2"
+check "a cache file's name wins over a site of that name" test -f "$WORK/c2/links.test/index.htm" -a ! -e "$WORK/c2/cache2"
 
 run --cache "$WORK/hostile" ls -R www.hostile.test
 check "ls -R: a folder named '..' is not entered" stderr_has "cannot enter www.hostile.test/dots/.."

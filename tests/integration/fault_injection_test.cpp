@@ -699,6 +699,32 @@ TEST_P(SiteFileDamageTest, ShiftF3ShowsAHeaderStillThereOrLeavesTheKey) {
     ExpectListingIntact();
 }
 
+// Another file put in the entered site's place: its bytes lie where the
+// tree's offsets say nothing, so nothing is copied or shown from it.
+TEST_F(FaultTest, ASiteFileReplacedAfterEnteringIsNotReadAtTheOldOffsets) {
+    cache.WriteSite("cache1", "s.example", {OkRecord("a.txt", Pattern(3000, 5))});
+    cache.WriteSite("cache2", "t.example", {OkRecord("t.txt", Pattern(3000, 6))});
+    for (bool sameFile : {false, true}) {
+        SCOPED_TRACE(sameFile ? "written over" : "renamed over");
+        ASSERT_EQ(Enter("s.example"), TRUE);
+        std::vector<PluginPanelItem> items = Select({"a.txt"});
+        const std::string saved = ReadWhole(cache.PathOf("cache1"));
+        if (sameFile) {
+            std::ofstream(cache.PathOf("cache1"), std::ios::binary) << ReadWhole(cache.PathOf("cache2"));
+        } else {
+            fs::copy_file(cache.PathOf("cache2"), cache.PathOf("other"));
+            fs::rename(cache.PathOf("other"), cache.PathOf("cache1"));
+        }
+        host.ClearRecords();
+        EXPECT_EQ(Get(items), FALSE);
+        EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't open file!", "a.txt"}));
+        EXPECT_TRUE(DiskTree(dest).empty());
+        EXPECT_EQ(ShiftF3("a.txt"), FALSE);
+        ASSERT_EQ(plugin->SetDirectory(panel, "..", 0), TRUE);
+        std::ofstream(cache.PathOf("cache1"), std::ios::binary) << saved;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Damages, SiteFileDamageTest,
                          ::testing::Values(Damage::Unreadable, Damage::Removed, Damage::Truncated),
                          [](const auto &info) { return std::string(DamageName(info.param)); });

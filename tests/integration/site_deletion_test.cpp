@@ -364,6 +364,23 @@ TEST_F(SiteDeletionTest, AnItemWithoutDescriptionDeletesNothingForItself) {
     }
 }
 
+// A file that is no longer the site listed (another site's put in its place,
+// or the same name written since) is another site: it is not deleted.
+TEST_F(SiteDeletionTest, AFileNoLongerTheSiteListedIsKept) {
+    WriteSites({{"cache1", "a.example"}, {"cache2", "b.example"}, {"cache3", "c.example"}});
+    const Listing listing = ReadRoot();
+    fs::rename(cache.PathOf("cache2"), cache.PathOf("cache1"));
+    cache.WriteSite("cache3", "c.example", {OkRecord("/x", "a longer body than before")});
+    Selection selection;
+    selection.AddFile(listing, "cache1");
+    selection.AddFile(listing, "cache3");
+    host.messageAnswers = {0};
+    EXPECT_EQ(Delete(selection), FALSE);
+    EXPECT_TRUE(Exists("cache1")) << "b.example's file, now named cache1";
+    EXPECT_TRUE(Exists("cache3"));
+    EXPECT_EQ(DescriptionOf(Entry(listing, "cache1")), "cache1");
+}
+
 // --- The held listing ---------------------------------------------------------------
 
 TEST_F(SiteDeletionTest, TheHeldListingHidesDeletedSitesUntilARefreshScansAgain) {
