@@ -129,6 +129,23 @@ bool WriteWhole(const std::string &path, const std::string &bytes) {
     return written;
 }
 
+// A link as a browser reads it: no white space around it, no tab or line
+// break inside it, and "\" as "/" (old pages wrote "img\logo.gif").
+std::string AsBrowserReads(const std::string &link) {
+    const char *const blank = " \t\n\f\r";
+    const size_t first = link.find_first_not_of(blank);
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    std::string read;
+    for (size_t i = first; i <= link.find_last_not_of(blank); ++i) {
+        if (link[i] != '\t' && link[i] != '\n' && link[i] != '\r') {
+            read += link[i] == '\\' ? '/' : link[i];
+        }
+    }
+    return read;
+}
+
 bool EndsWith(const std::string &text, const std::string &tail) {
     return text.size() >= tail.size() &&
            std::equal(tail.rbegin(), tail.rend(), text.rbegin(),
@@ -183,8 +200,9 @@ bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::strin
 
 // The files of one copied site by their key below the site, as stored and
 // normalized; Find also takes a folder's URL ("", "a/") to its page
-// "index.htm", and a page's URL to "index.htm" below it when URLs went on
-// below the page and made it a folder.
+// "index.htm" (or to the file "a" when nothing lay below it), and a page's
+// URL to "index.htm" below it when URLs went on below the page and made it
+// a folder.
 struct WrittenFile;
 struct SiteFiles {
     std::string name;
@@ -193,12 +211,14 @@ struct SiteFiles {
 
     const WrittenFile *Find(const std::string &key) const {
         std::string index;
+        std::string bare; // "a/" kept as the file "a": nothing was stored below it
         if (key.empty() || key.back() == '/') {
             index = key + "index.htm";
+            bare = key.empty() ? key : key.substr(0, key.size() - 1);
         } else if (key.find('?') == std::string::npos) {
             index = key + "/index.htm";
         }
-        for (const std::string &candidate : {key, index}) {
+        for (const std::string &candidate : {key, index, bare}) {
             if (candidate.empty()) {
                 continue;
             }
@@ -788,7 +808,8 @@ private:
         } else if (!last.empty() && last.find_first_of(".?") == std::string::npos) {
             otherBase = base + "/";
         }
-        const LinkMap resolve = [&](const std::string &link) -> std::optional<std::string> {
+        const LinkMap resolve = [&](const std::string &value) -> std::optional<std::string> {
+            const std::string link = AsBrowserReads(value);
             if (link.empty() || link[0] == '#') {
                 return std::nullopt; // within the page itself
             }
@@ -818,7 +839,7 @@ private:
                 return baseMoved && absolute != link ? std::optional<std::string>(absolute) : std::nullopt;
             }
             const std::string whole = "http://" + file.site + "/" + key + FragmentOf(absolute);
-            return whole == link ? std::nullopt : std::optional<std::string>(whole);
+            return whole == value ? std::nullopt : std::optional<std::string>(whole);
         };
         // A <base href> would send every relative link of the copy back to
         // the web: it names the page itself, and links resolve against it.
@@ -837,8 +858,13 @@ private:
         };
         std::string text;
         if (file.Redirect()) {
-            const std::string target =
-                map(file.header.Field("Location")).value_or(file.header.Field("Location"));
+            // One that leads to its own file (http to https, "a" to "a/")
+            // would reload itself for ever: it goes to the web instead.
+            const std::string location = file.header.Field("Location");
+            std::string target = map(location).value_or(location);
+            if (target.substr(0, target.find('#')) == RelativeLink(file.path, file.path)) {
+                target = ResolveReference(file.Url(), AsBrowserReads(location));
+            }
             std::string escaped;
             for (char c : target) {
                 escaped += c == '&' ? "&amp;" : c == '"' ? "&quot;" : c == '<' ? "&lt;" : std::string(1, c);

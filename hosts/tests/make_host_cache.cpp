@@ -28,7 +28,9 @@
 // linking each other, with links to folder URLs, percent escapes, a
 // Latin-1 URL, a <base href>, a CSS escape, and d/sec redirected to the
 // page d/sec/, whose link goes up from the folder, and grow.html (about 970
-// bytes, 1400 once its links are made absolute); cache4 is a site named
+// bytes, 1400 once its links are made absolute), links as old pages wrote
+// them (blanks around, "\", a reference in a Latin-1 query), a folder URL
+// with nothing below it and a redirect to itself; cache4 is a site named
 // "cache2".
 // With "many" after OUTDIR, it writes one site long enough for ls -l to
 // share its header views with a second process: cache1 "many.example",
@@ -169,7 +171,12 @@ void WriteRoughSite(const fs::path &cache) {
         {Stored("/", "200 OK", "Content-Type: text/html; charset=iso-8859-1\r\n",
                 "<a href=\"/\">home</a> <a href=\"docs/\">docs</a> <a href=\"my page.html\">sp</a> "
                 "<a href=\"caf\xe9.html\">latin</a> <a href=\"http://other.test/o.html\">other</a> "
-                "<a href=\"about\">about</a>\n"),
+                "<a href=\"about\">about</a>\n"
+                "<a href=\" about\n\">blank</a> <a href=\"d\\z.html\">back</a> "
+                "<a href=\"caf\xe9.html?a=1&amp;b=2\">query</a> <a href=\"solo/\">solo</a>\n"),
+         Stored("caf\xe9.html?a=1&b=2", "200 OK", html, "<p>query</p>\n"),
+         Stored("solo/", "200 OK", html, "<p>nothing below</p>\n"),
+         Stored("self", "301 Moved Permanently", "Location: https://links.test/self\r\n", ""),
          Stored("about", "200 OK", html, "<p>about</p>\n"),
          // Its links to pages not stored grow it past 1024 bytes in an offline copy.
          Stored("grow.html", "200 OK", html, [] {

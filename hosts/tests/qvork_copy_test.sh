@@ -105,6 +105,7 @@ broken_links() {
         while IFS= read -r link; do
             case $link in http:* | https:* | '#'* | '') continue ;; esac
             link=${link%%#*}
+            link=${link//&amp;/\&}
             target=$(dirname "$page")/$(printf '%b' "${link//%/\\x}")
             [ -f "$target" ] || { echo "  $page: $link does not resolve" >&2; broken=$((broken + 1)); }
         done < <(grep -aoE "(href|src|url)=(\"[^\"]*\"|'[^']*'|[^ >]*)|url\(['\"]?([^)'\"\\]|\\\\.)*|@import \"[^\"]*|url=[^\"]*|, [^ ]+ 2x" "$page" |
@@ -159,6 +160,9 @@ check "offline: <base href> names the page itself" grep -qF '<base href="index.h
 check "offline: a link a <base> sent elsewhere says where" grep -qF '<base href="cdn.html"><img src="http://cdn.test/img/logo.gif">' "$L/cdn.html"
 check "offline: an escaped ) in url()" grep -qF 'url(img/p\(1\).png)' "$L/s.css"
 check "offline: a folder's page kept behind its redirect, links from its folder" grep -qF 'href="z.html"' "$L/d/sec.html"
+check "offline: links as old pages wrote them reach their files" \
+    grep -qF '<a href="about.html">blank</a> <a href="d/z.html">back</a> <a href="caf%E9.html-a=1&amp;b=2.html">query</a> <a href="solo.html">solo</a>' "$L/index.htm"
+check "offline: a redirect to itself forwards to the web" grep -qF 'url=https://links.test/self"' "$L/self.html"
 mkdir -p "$WORK/l/links.old" # a neighbour whose name begins as the site's
 run --cache "$WORK/rough" get --offline links.test -C "$WORK/l"
 check "offline again into the same place: status" status_is 0

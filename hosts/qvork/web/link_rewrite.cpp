@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -253,10 +254,64 @@ bool IsUrlAttribute(const char *name) {
     return false;
 }
 
-// The value of the attribute at `original` as the page's own bytes when
-// they hold no character reference or white space to undo (gumbo's value is
-// made UTF-8, which would change the bytes of a page in another encoding);
-// else gumbo's decoded `value`.
+bool IsUtf8(const std::string &text) {
+    bool printable = false;
+    bool c1 = false;
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = CharacterAt(text, i, printable, c1);
+        if (length == 1 && static_cast<unsigned char>(text[i]) >= 0x80) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// `raw` with the character references a link holds undone (&amp;, &lt;,
+// &gt;, &quot;, &apos; and numeric ones of ASCII characters); every other
+// byte is kept as it is.
+std::string WithoutReferences(const std::string &raw) {
+    static const std::pair<const char *, char> kNamed[] = {
+        {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    std::string out;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        bool undone = false;
+        for (const auto &named : kNamed) {
+            const size_t length = std::strlen(named.first);
+            if (raw.compare(i, length, named.first) == 0) {
+                out += named.second;
+                i += length - 1;
+                undone = true;
+                break;
+            }
+        }
+        if (!undone && raw.compare(i, 2, "&#") == 0) {
+            const bool hex = i + 2 < raw.size() && (raw[i + 2] == 'x' || raw[i + 2] == 'X');
+            size_t end = i + (hex ? 3 : 2);
+            unsigned code = 0;
+            while (end < raw.size() && end < i + 10 &&
+                   (hex ? HexDigitValue(raw[end]) >= 0 : std::isdigit(static_cast<unsigned char>(raw[end])) != 0)) {
+                code = code * (hex ? 16 : 10) + static_cast<unsigned>(hex ? HexDigitValue(raw[end]) : raw[end] - '0');
+                ++end;
+            }
+            if (end < raw.size() && raw[end] == ';' && end > i + (hex ? 3 : 2) && code > 0 && code < 0x80) {
+                out += static_cast<char>(code);
+                i = end;
+                undone = true;
+            }
+        }
+        if (!undone) {
+            out += raw[i];
+        }
+    }
+    return out;
+}
+
+// The value of the attribute at `original`: the page's own bytes when they
+// hold no character reference or white space to undo, else gumbo's decoded
+// `value` when they are UTF-8; in a page of another encoding gumbo's value
+// (made UTF-8) would change the link's bytes, so the references are undone
+// here instead.
 std::string ValueOf(const GumboStringPiece &original, const char *value) {
     size_t from = 0;
     size_t length = original.length;
@@ -266,7 +321,10 @@ std::string ValueOf(const GumboStringPiece &original, const char *value) {
         length -= 2;
     }
     const std::string raw(original.data + from, length);
-    return raw.find_first_of("&\t\n\r") == std::string::npos ? raw : std::string(value);
+    if (raw.find_first_of("&\t\n\r") == std::string::npos) {
+        return raw;
+    }
+    return IsUtf8(raw) ? std::string(value) : WithoutReferences(raw);
 }
 
 // The first <base> element's href attribute, or null.
