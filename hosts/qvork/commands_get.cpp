@@ -786,6 +786,20 @@ private:
         }
     }
 
+    // Where a link to `found` lands: a stored redirect's target when that is
+    // another file of the same copied site (a redirect "faq" to "faq.html"
+    // keeps no page name of its own), else `found` itself.
+    static const WrittenFile *Landing(const WrittenFile *found, const SiteFiles &site) {
+        std::string key;
+        if (found == nullptr || !found->Redirect() ||
+            !KeyOnSite(ResolveReference(found->Url(), AsBrowserReads(found->header.Field("Location"))),
+                       found->site, key)) {
+            return found;
+        }
+        const WrittenFile *target = site.Find(key);
+        return target != nullptr && target != found && !target->Redirect() ? target : found;
+    }
+
     // The links of one page or sheet rewritten, or a redirect made a page;
     // false when it could not be written.
     bool Rewrite(WrittenFile &file, const std::map<std::string, SiteFiles> &bySite) {
@@ -817,7 +831,7 @@ private:
             for (const std::string &from : {base, otherBase}) {
                 const std::string absolute = from.empty() ? std::string() : ResolveReference(from, link);
                 if (KeyOnSite(absolute, file.site, key)) {
-                    if (const WrittenFile *found = own.Find(key)) {
+                    if (const WrittenFile *found = Landing(own.Find(key), own)) {
                         return RelativeLink(file.path, found->path) + FragmentOf(absolute);
                     }
                     continue;

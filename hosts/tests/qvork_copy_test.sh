@@ -162,6 +162,7 @@ check "offline: an escaped ) in url()" grep -qF 'url(img/p\(1\).png)' "$L/s.css"
 check "offline: a folder's page kept behind its redirect, links from its folder" grep -qF 'href="z.html"' "$L/d/sec.html"
 check "offline: links as old pages wrote them reach their files" \
     grep -qF '<a href="about.html">blank</a> <a href="d/z.html">back</a> <a href="caf%E9.html-a=1&amp;b=2.html">query</a> <a href="solo.html">solo</a>' "$L/index.htm"
+check "offline: a link to a redirect goes to its target" grep -qF '<a href="faq.html">faq</a>' "$L/index.htm"
 check "offline: a redirect to itself forwards to the web" grep -qF 'url=https://links.test/self"' "$L/self.html"
 mkdir -p "$WORK/l/links.old" # a neighbour whose name begins as the site's
 run --cache "$WORK/rough" get --offline links.test -C "$WORK/l"
