@@ -92,6 +92,8 @@ ScreenServices &Services() {
 
 void InstallUi(HostUi *ui) { Services().ui = ui; }
 
+HostUi *InstalledUi() { return Services().ui; }
+
 void AttachPanel(HANDLE handle, PanelSource *panel) { Services().panels[handle] = panel; }
 
 void DetachPanel(HANDLE handle) { Services().panels.erase(handle); }

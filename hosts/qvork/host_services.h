@@ -53,6 +53,7 @@ public:
 // Routes the services to `ui` (none: boxes with buttons are cancelled, the
 // rest does nothing).
 void InstallUi(HostUi *ui);
+HostUi *InstalledUi();
 void AttachPanel(HANDLE handle, PanelSource *panel);
 void DetachPanel(HANDLE handle);
 

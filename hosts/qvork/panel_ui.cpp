@@ -566,9 +566,41 @@ private:
                 return;
             }
         }
-        session_.DeleteSelection();
+        AnswerWatch watch;
+        const bool deleted = session_.DeleteSelection();
         Sync();
+        // The plug-in says nothing when a confirmed deletion fails.
+        if (!deleted && watch.answer == 0) {
+            Warn(screen_, "Delete", {"Not every site was deleted: a cache file could not be deleted,",
+                                     "or it changed since the list was read (Ctrl+R reads it again)."});
+        }
     }
+
+    // While it lives: the button the last question was answered with.
+    class AnswerWatch : public HostUi {
+    public:
+        AnswerWatch() : inner_(InstalledUi()) { InstallUi(this); }
+        ~AnswerWatch() override { InstallUi(inner_); }
+        int ShowMessage(const MessageBoxText &box) override {
+            const int result = inner_ != nullptr ? inner_->ShowMessage(box) : -1;
+            answer = box.buttons.empty() ? answer : result;
+            return result;
+        }
+        int RunDialog(FarDialogItem *items, int count, int width, int height) override {
+            return inner_ != nullptr ? inner_->RunDialog(items, count, width, height) : -1;
+        }
+        HANDLE SaveScreen() override { return inner_ != nullptr ? inner_->SaveScreen() : nullptr; }
+        void RestoreScreen(HANDLE saved) override {
+            if (inner_ != nullptr) inner_->RestoreScreen(saved);
+        }
+        int ShowFile(const std::string &path, const std::string &title, DWORD flags) override {
+            return inner_ != nullptr ? inner_->ShowFile(path, title, flags) : 0;
+        }
+        int answer = -1;
+
+    private:
+        HostUi *inner_;
+    };
 
     void Configure() {
         if (session_.Entry().Configure == nullptr) {
