@@ -27,6 +27,15 @@ bool IsEnter(int key) { return key == '\r' || key == '\n' || key == KEY_ENTER; }
 
 bool IsPrintable(int key) { return key >= 32 && key < 127; }
 
+// A byte typed into a field: printable ASCII, or one byte of a UTF-8
+// character (the terminal sends each of them as a key of its own).
+bool IsTextByte(int key) { return IsPrintable(key) || (key >= 0x80 && key <= 0xFF); }
+
+bool IsContinuation(const std::string &text, int at) {
+    return at > 0 && at < static_cast<int>(text.size()) &&
+           (static_cast<unsigned char>(text[static_cast<size_t>(at)]) & 0xC0) == 0x80;
+}
+
 } // namespace
 
 std::string ButtonRowText(const std::vector<std::string> &buttons, std::vector<int> &starts) {
@@ -201,7 +210,7 @@ std::string DialogItemLabel(const FarDialogItem &item) {
 }
 
 bool MaskAllows(const std::string &mask, size_t position, char c) {
-    if (!IsPrintable(static_cast<unsigned char>(c))) {
+    if (!IsTextByte(static_cast<unsigned char>(c))) {
         return false;
     }
     if (position >= mask.size()) {
@@ -383,11 +392,17 @@ private:
         Edit &edit = edits_[focus_];
         std::string text = ItemText(item);
         switch (key) {
-        case KEY_LEFT:
+        case KEY_LEFT: // by characters: the bytes of one move together
             edit.cursor = std::max(edit.cursor - 1, 0);
+            while (IsContinuation(text, edit.cursor)) {
+                --edit.cursor;
+            }
             break;
         case KEY_RIGHT:
             edit.cursor = std::min(edit.cursor + 1, std::min(Length(text), FieldLimit(focus_) - 1));
+            while (IsContinuation(text, edit.cursor) && edit.cursor < FieldLimit(focus_) - 1) {
+                ++edit.cursor;
+            }
             break;
         case KEY_HOME:
             edit.cursor = 0;
@@ -402,8 +417,12 @@ private:
                 text.clear();
                 edit.cursor = 0;
             } else if (edit.cursor > 0 && edit.cursor <= Length(text)) {
-                text.erase(static_cast<size_t>(edit.cursor - 1), 1);
-                --edit.cursor;
+                int from = edit.cursor - 1;
+                while (IsContinuation(text, from)) {
+                    --from;
+                }
+                text.erase(static_cast<size_t>(from), static_cast<size_t>(edit.cursor - from));
+                edit.cursor = from;
             }
             Store(item, text);
             break;
@@ -412,7 +431,11 @@ private:
                 text.clear();
                 edit.cursor = 0;
             } else if (edit.cursor < Length(text)) {
-                text.erase(static_cast<size_t>(edit.cursor), 1);
+                int to = edit.cursor + 1;
+                while (IsContinuation(text, to)) {
+                    ++to;
+                }
+                text.erase(static_cast<size_t>(edit.cursor), static_cast<size_t>(to - edit.cursor));
             }
             Store(item, text);
             break;
@@ -422,7 +445,7 @@ private:
             Store(item, text);
             break;
         default:
-            if (!IsPrintable(key)) {
+            if (!IsTextByte(key)) {
                 return false;
             }
             Type(static_cast<char>(key));

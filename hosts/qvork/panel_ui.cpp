@@ -412,12 +412,16 @@ private:
             return;
         }
         close(fd);
+        const bool watched = RemoveOnSignal(name.data()); // gone with a kill too
         std::ofstream(name.data(), std::ios::binary) << RenderHelp(ParseHelpFile(text.str()));
         std::string error;
         if (!RunPager(screen_, name.data(), "qVORK help", error)) {
             Warn(screen_, "Help", {"cannot show the help", error});
         }
         std::remove(name.data());
+        if (watched) {
+            ForgetOnSignal(name.data());
+        }
         Sync();
     }
 
@@ -524,6 +528,7 @@ private:
             return;
         }
         const std::string where = folder.data();
+        const bool watched = RemoveOnSignal(where); // gone with a kill too
         std::vector<int> failed;
         session_.CopyItems({item}, where, OPM_SILENT, failed);
         std::string copy;
@@ -543,6 +548,9 @@ private:
         }
         std::error_code removed;
         fs::remove_all(where, removed);
+        if (watched) {
+            ForgetOnSignal(where);
+        }
         Sync();
     }
 
@@ -576,7 +584,8 @@ private:
         }
     }
 
-    // While it lives: the button the last question was answered with.
+    // While it lives: the button the last question was answered with, and
+    // whether a warning was shown.
     class AnswerWatch : public HostUi {
     public:
         AnswerWatch() : inner_(InstalledUi()) { InstallUi(this); }
@@ -584,6 +593,7 @@ private:
         int ShowMessage(const MessageBoxText &box) override {
             const int result = inner_ != nullptr ? inner_->ShowMessage(box) : -1;
             answer = box.buttons.empty() ? answer : result;
+            warned = warned || (box.flags & FMSG_WARNING) != 0;
             return result;
         }
         int RunDialog(FarDialogItem *items, int count, int width, int height) override {
@@ -597,6 +607,7 @@ private:
             return inner_ != nullptr ? inner_->ShowFile(path, title, flags) : 0;
         }
         int answer = -1;
+        bool warned = false;
 
     private:
         HostUi *inner_;
@@ -606,8 +617,10 @@ private:
         if (session_.Entry().Configure == nullptr) {
             return;
         }
+        AnswerWatch watch;
+        // The plug-in says it is done even when saving failed, after a warning.
         if (session_.Entry().Configure(0)) {
-            notice_ = "settings saved";
+            notice_ = watch.warned ? "settings not saved" : "settings saved";
         }
     }
 
@@ -662,6 +675,7 @@ void CursesUi::RestoreScreen(HANDLE screen) {
 
 int CursesUi::ShowFile(const std::string &path, const std::string &title, DWORD flags) {
     progressShown_.clear();
+    const bool owned = (flags & VF_DELETEONCLOSE) != 0 && RemoveOnSignal(path);
     std::string error;
     const bool shown = RunPager(screen_, path, title, error);
     if (!shown) {
@@ -669,6 +683,9 @@ int CursesUi::ShowFile(const std::string &path, const std::string &title, DWORD 
     }
     if ((flags & VF_DELETEONCLOSE) != 0) {
         std::remove(path.c_str());
+    }
+    if (owned) {
+        ForgetOnSignal(path);
     }
     return shown ? 1 : 0;
 }

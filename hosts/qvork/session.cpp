@@ -183,11 +183,13 @@ bool Session::Read(int opMode) {
     for (int index : Selection()) {
         selected.insert(KeyOf(items_[index]));
     }
-    std::string cursorName = cursorAfterRead_;
-    if (cursorName.empty() && current_ >= 0 && current_ < Count()) {
-        cursorName = Name(current_);
+    // The cursor's item by its name and cache file: two sites may share a name.
+    std::pair<std::string, std::string> cursor(cursorAfterRead_, cursorFileAfterRead_);
+    if (cursor.first.empty() && current_ >= 0 && current_ < Count()) {
+        cursor = KeyOf(items_[current_]);
     }
     cursorAfterRead_.clear();
+    cursorFileAfterRead_.clear();
 
     PluginPanelItem *items = nullptr;
     int count = 0;
@@ -201,7 +203,11 @@ bool Session::Read(int opMode) {
     for (PluginPanelItem &item : items_) {
         item.Flags = !selected.empty() && selected.count(KeyOf(item)) != 0 ? PPIF_SELECTED : 0;
     }
-    const int found = Find(cursorName, true);
+    int found = -1;
+    for (int i = 0; i < Count() && found < 0 && !cursor.second.empty(); ++i) {
+        found = KeyOf(items_[i]) == cursor ? i : -1;
+    }
+    found = found >= 0 ? found : Find(cursor.first, true);
     current_ = found >= 0 ? found : 0;
     RefreshPluginInfo();
     return true;
@@ -285,8 +291,16 @@ bool Session::ChangeDirectory(const std::string &name, int opMode) {
     if (!open_ || entry_.SetDirectory == nullptr) {
         return false;
     }
+    const bool fromRoot = AtRoot() && CanEnter(name);
+    const std::string enteredFile = fromRoot && current_ >= 0 && current_ < Count() &&
+                                            Name(current_) == name
+                                        ? DescriptionOf(items_[current_])
+                                        : std::string();
     if (!entry_.SetDirectory(handle_, name.c_str(), opMode)) {
         return false;
+    }
+    if (fromRoot) {
+        siteFile_ = enteredFile;
     }
     std::string leftFolder;
     if (!CanEnter(name)) {
@@ -295,6 +309,7 @@ bool Session::ChangeDirectory(const std::string &name, int opMode) {
         }
         if (location_.size() <= 1) {
             location_.clear();
+            cursorFileAfterRead_ = siteFile_; // back on the site left, not on its twin
         } else if (name == "..") {
             location_.pop_back();
         } else {

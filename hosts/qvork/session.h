@@ -143,6 +143,8 @@ private:
     OpenTarget target_;
     bool onSiteFile_ = false;
     std::string cursorAfterRead_; // name the cursor goes to after the next Read
+    std::string cursorFileAfterRead_; // and its cache file, when one is known
+    std::string siteFile_;        // the cache file of the site entered from the root
 };
 
 // The items in the order a panel shows them: folders first, then files,
