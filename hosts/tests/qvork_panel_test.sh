@@ -331,6 +331,19 @@ delete)
     check "both gone" gone "media.example.net"
     check "both files deleted" test ! -e "$CACHE/icache/cache3" -a ! -e "$CACHE/icache/cache4"
     check "the rest stays" test -f "$CACHE/icache/cache1"
+    # Two sites of one name: back from the second, the cursor is on it.
+    cp "$CACHE/icache/cache1" "$CACHE/icache/cache6"
+    keys C-r End
+    check "on the second www.example.com" poll "$TIMEOUT" status_line_has "cache file cache1"
+    keys Enter
+    check "inside it" shows "big.bin"
+    keys Home Enter
+    check "back on it, not on its twin" poll "$TIMEOUT" status_line_has "cache file cache1"
+    cp "$CACHE/icache/cache5" "$CACHE/icache/cache1"
+    keys F8 Enter
+    check "a file changed since the list was read is not deleted" shows "Not every site was deleted"
+    check "that file is kept" test -f "$CACHE/icache/cache1"
+    keys Enter
     quit_with q
     ;;
 config)
