@@ -269,9 +269,9 @@ Commands:
                          Shift+F3 its stored header; F5 copies the selected
                          items (or the current one) to a folder you give; F8
                          deletes the selected sites; Ctrl+R reads the cache
-                         again; F9 opens the settings; F1 shows the help
-                         (qVORK.hlf beside the module); F10 (asks) or q
-                         quits. Backspace or Ctrl+PgUp goes up one folder;
+                         again; F9 opens the settings; F1 shows these keys
+                         and the help (qVORK.hlf beside the module); F10
+                         (asks) or q quits. Backspace or Ctrl+PgUp goes up one folder;
                          typing letters (or Alt+letters) moves to the first
                          name that starts with them. ~ in the copy dialog is
                          your home folder.

@@ -394,14 +394,40 @@ private:
         return RunMessageBox(screen_, box) == 0;
     }
 
-    // F1: the plug-in's help file, every topic as plain text.
+    // F1: this panel's keys, then the plug-in's help file, every topic as
+    // plain text (written for the file manager, whose keys differ a little).
     void Help() {
+        static const char kKeys[] =
+            "The qvork panel\n"
+            "\n"
+            "  arrows, PgUp/PgDn, Home/End  move\n"
+            "  Enter, Ctrl+PgDn      open a site or folder; on \"..\" go up\n"
+            "  Backspace, Ctrl+PgUp  up one folder (leaving the site from its top)\n"
+            "  Ctrl+\\                to the cache root, through the site's top folder\n"
+            "  letters, Alt+letters  to the first name starting with them (Esc ends)\n"
+            "  Insert, Space         select or unselect the current item\n"
+            "  F3                    view a file's stored body\n"
+            "  Shift+F3              view a file's stored HTTP header\n"
+            "  F5                    copy the selection (or the current item) to a folder:\n"
+            "                        the current folder is offered, ~ is your home\n"
+            "  F8                    delete the selected sites (at the cache root; asks)\n"
+            "  Ctrl+R                read the cache folder again\n"
+            "  F9                    settings: which menus of the file manager list qVORK\n"
+            "  F1                    this help; Esc or q leaves it\n"
+            "  F10 (asks), q         quit\n"
+            "\n"
+            "qvork open PATH opens a copied cache or one site file (see qvork --help).\n"
+            "What follows is the plug-in's own help, as the file manager shows it: there\n"
+            "F9 is reached through Options, and F5 offers the other panel's folder.\n"
+            "\n";
         std::ifstream file(helpFile_, std::ios::binary);
         std::ostringstream text;
         text << file.rdbuf();
+        std::string shown = kKeys;
         if (!file || text.str().empty()) {
-            Warn(screen_, "Help", {"cannot read the help file", EscapedText(helpFile_)});
-            return;
+            shown += "(the help file " + EscapedText(helpFile_) + " could not be read)\n";
+        } else {
+            shown += RenderHelp(ParseHelpFile(text.str()));
         }
         std::string pattern = TemporaryFolder() + "/qvork-help.XXXXXX";
         std::vector<char> name(pattern.begin(), pattern.end());
@@ -413,7 +439,7 @@ private:
         }
         close(fd);
         const bool watched = RemoveOnSignal(name.data()); // gone with a kill too
-        std::ofstream(name.data(), std::ios::binary) << RenderHelp(ParseHelpFile(text.str()));
+        std::ofstream(name.data(), std::ios::binary) << shown;
         std::string error;
         if (!RunPager(screen_, name.data(), "qVORK help", error)) {
             Warn(screen_, "Help", {"cannot show the help", error});

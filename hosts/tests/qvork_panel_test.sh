@@ -217,7 +217,9 @@ keys)
     keys C-PPage
     check "Ctrl+PgUp goes up: out of the site" shows "cache5"
     keys F1
-    check "F1: the help file" shows "Opening a copied cache"
+    check "F1: this panel's keys" shows "Insert, Space"
+    keys NPage
+    check "then the help file" shows "Opening a copied cache"
     check "rendered without its markup" off_screen "~@"
     keys q
     check "help closed" shows "cache5"
