@@ -403,7 +403,7 @@ private:
             "  arrows, PgUp/PgDn, Home/End  move\n"
             "  Enter, Ctrl+PgDn      open a site or folder; on \"..\" go up\n"
             "  Backspace, Ctrl+PgUp  up one folder (leaving the site from its top)\n"
-            "  Ctrl+\\                to the cache root, through the site's top folder\n"
+            "  Ctrl+\\                to the site's top folder; from there, out of the site\n"
             "  letters, Alt+letters  to the first name starting with them (Esc ends)\n"
             "  Insert, Space         select or unselect the current item\n"
             "  F3                    view a file's stored body\n"
