@@ -852,6 +852,10 @@ private:
                 // link into another site must say where it goes.
                 return baseMoved && absolute != link ? std::optional<std::string>(absolute) : std::nullopt;
             }
+            // Already whole (http or https): it goes to the web as it is.
+            if (StartsWithNoCase(link, "http://") || StartsWithNoCase(link, "https://")) {
+                return std::nullopt;
+            }
             const std::string whole = "http://" + file.site + "/" + key + FragmentOf(absolute);
             return whole == value ? std::nullopt : std::optional<std::string>(whole);
         };
