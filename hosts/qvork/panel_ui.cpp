@@ -489,7 +489,9 @@ private:
                                : std::to_string(chosen.size()) + " items";
         set(items[0], DI_DOUBLEBOX, 3, 1, width - 4, height - 2, "Copy");
         set(items[1], DI_TEXT, 5, 2, 0, 0, "Copy " + what + " to:");
-        set(items[2], DI_FIXEDIT, 5, 3, width - 6, 3, CurrentFolder());
+        // A folder too long for the field is offered as ".", never cut.
+        const std::string here = CurrentFolder();
+        set(items[2], DI_FIXEDIT, 5, 3, width - 6, 3, here.size() < sizeof(items[2].Data) ? here : ".");
         items[2].Focus = 1;
         set(items[3], DI_BUTTON, 0, 5, 0, 0, "Copy");
         items[3].Flags = DIF_CENTERGROUP;
