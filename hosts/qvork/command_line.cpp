@@ -290,7 +290,8 @@ Commands:
                          -R lists the folders below (at the root: every site).
                          tsv escapes tabs, line ends and "\" in fields as \t,
                          \n, \r and \\, other control bytes as \xNN; json
-                         is one array of objects.
+                         is one array of objects. There rows inside a site
+                         carry its cache file too.
                          --all also lists sites deleted in this run, marked.
   get [OPTIONS] PATH...  Copy files, folders or whole sites into a folder
                          (created if missing). All PATHs must lie in the same
@@ -340,8 +341,9 @@ PATH:
   and file names below it, separated by "/": www.example.com/img/logo.gif. A
   site name may itself hold "/"; the longest site name the PATH starts with is
   taken. A site name that two cache files share is ambiguous: name the cache
-  file. A final "/" lists the folder (or a file's children); quote names with
-  spaces or "?".
+  file, which wins over a site named like it. With --cache SITEFILE, PATHs
+  start at the site's top folder ("/": all of it). A final "/" lists the
+  folder (or a file's children); quote names with spaces or "?".
 
 Global options (before or after the command):
   --registry FILE   The registry file to use for this run (sets QVORK_REGISTRY).

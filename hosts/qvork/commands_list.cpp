@@ -106,6 +106,7 @@ private:
         }
         const bool isFolder = session_.IsFolder(index);
         row.kind = isFolder ? "folder" : "file";
+        row.cacheFile = session_.SiteFileHere(); // which of two sites of one name
         if (isFolder) {
             return row;
         }
@@ -232,8 +233,10 @@ private:
             }
             if (row.kind == "site") {
                 object["responses"] = row.responses;
-                object["cache_file"] = row.cacheFile;
                 object["hidden"] = row.hidden;
+            }
+            if (row.kind == "site" || !row.cacheFile.empty()) {
+                object["cache_file"] = row.cacheFile;
             }
             if (row.kind == "file") {
                 object["url"] = row.url;

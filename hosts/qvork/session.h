@@ -57,6 +57,12 @@ public:
     // The site's name in its URLs: the one the panel's title gives on a
     // site file ("qVORK: www.example.com"), else the first folder's name.
     std::string SiteOfUrls() const;
+    // The cache file of the site the panel is in ("" at the root or when not
+    // known): two sites of one name are told apart by it.
+    std::string SiteFileHere() const {
+        return onSiteFile_ ? (location_.empty() ? std::string() : location_[0])
+                           : (location_.empty() ? std::string() : siteFile_);
+    }
     // ClosePlugin; the listing copy is dropped.
     void Close();
     bool IsOpen() const { return open_; }

@@ -141,6 +141,9 @@ check "a site name two cache files share: usage error" status_is 2
 check "a site name two cache files share: names both" stderr_has "shared by the cache files cache1 and cache6"
 run --cache "$WORK/twice" ls cache6/img
 check "a site by its cache file" stdout_has "logo.gif  file    256"
+run --cache "$WORK/twice" ls -R --format tsv
+check "ls -R: rows of two sites of one name tell their cache files" \
+    test "$(grep -c $'^www.example.com/img\tlogo.gif\tfile\t256\t\tcache[16]$' "$OUT")" -eq 2
 run ls -l -- www.example.com
 check "after --, an operand: status" status_is 0
 check "after --, an operand: listed" stdout_has "a.html"
