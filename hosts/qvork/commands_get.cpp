@@ -760,6 +760,7 @@ private:
             site.normal.emplace(NormalizedKey(file.key), &file);
         }
         // Pages are parsed and rewritten on every core: each file is its own.
+        ReadyUnbrokenWrites();
         std::atomic<size_t> next{0};
         std::atomic<int> warnings{0};
         auto work = [&]() {

@@ -241,11 +241,12 @@ void KeepSignalsOffThisThread() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+void ReadyUnbrokenWrites() {
+    Held held;
+    Install();
+}
+
 UnbrokenWrite::UnbrokenWrite() {
-    {
-        Held held;
-        Install();
-    }
     sigset_t set;
     sigemptyset(&set);
     for (int signal : kSignals) {

@@ -31,6 +31,9 @@ void KillOnSignal(pid_t child);
 // For a helper thread: the signals handled here are taken by another
 // thread (the one making the files, which then makes no more).
 void KeepSignalsOffThisThread();
+// Installs the handlers that wait for UnbrokenWrite; called once before the
+// threads that write start.
+void ReadyUnbrokenWrites();
 // While one lives, its thread rewrites a file in place: a signal that ends
 // the process first lets that write finish (waiting five seconds at most),
 // so no file is left half old and half new. The thread takes none of these

@@ -298,6 +298,7 @@ TEST(SignalCleanupTest, ASignalLetsARewriteInPlaceFinish) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        ReadyUnbrokenWrites();
         std::atomic<bool> writing{false};
         std::thread writer([&] {
             const UnbrokenWrite unbroken;
