@@ -71,17 +71,15 @@ BOOL ReadSiteName(FILE *file, struct PluginPanelItem *item, WIN32_FIND_DATAA *fi
     return TRUE;
 }
 
-// TRUE when the reopened site file is still the one the tree was read from:
-// the same file (not another put in its place) with the same site's name.
-// It may have been cut short since; what is gone then fails entry by entry.
+// TRUE when the reopened site file is still the one the tree was read from,
+// as it was then: the same file (not another put in its place), neither
+// written nor cut short since, with the same site's name.
 BOOL StillTheSiteRead(FILE *file)
 {
-    const struct StreamIdentity *read = &State.SiteIdentity;
+    static const struct StreamIdentity unknown = {0, 0, 0, 0, 0, {0, 0}};
     struct StreamIdentity now;
-    if ((read->volume != 0 || read->indexHigh != 0 || read->indexLow != 0) &&
-        GetStreamIdentity(file, &now) &&
-        (now.volume != read->volume || now.indexHigh != read->indexHigh ||
-         now.indexLow != read->indexLow))
+    if (!SameStreamIdentity(&State.SiteIdentity, &unknown) && GetStreamIdentity(file, &now) &&
+        !SameStreamIdentity(&State.SiteIdentity, &now))
         return FALSE;
     char name[MAX_PATH];
     LONG responses = 0;

@@ -25,8 +25,8 @@ BOOL BuildCachePath(char *path, size_t size, const char *name);
 // "cache<number>".
 FILE *OpenSiteFile(int number, const char *fileName);
 // Reopens the site entered, by its own file name; NULL at the cache root,
-// and NULL with ERROR_FILE_INVALID when another file (or another site's)
-// has taken the place of the one the tree was read from.
+// and NULL with ERROR_FILE_INVALID when the file is not the one the tree
+// was read from, or was changed since.
 FILE *OpenCurrentSiteFile(void);
 // TRUE when the cache file `fileName` is still the site its held root item
 // lists: the size and last write listed, and the site name in its header.

@@ -39,7 +39,7 @@ const struct Reason Reasons[] = {
     {ERROR_FILENAME_EXCED_RANGE, "path too long"},
     {ERROR_FILE_TOO_LARGE, "file too large for the destination"},
     {ERROR_DIRECTORY, "not a folder"},
-    {ERROR_FILE_INVALID, "the cache file was replaced since the site was read"},
+    {ERROR_FILE_INVALID, "the cache file changed since the site was read: enter it again"},
 };
 
 } // namespace

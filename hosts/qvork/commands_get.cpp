@@ -97,10 +97,18 @@ bool RewriteFile(const std::string &path,
     return close(fd) == 0 && good;
 }
 
+// A mkstemp pattern for a temporary in the folder of `path`: short, so a
+// page whose name is near the longest a folder takes still has one, and a
+// name of its own (no page of the copy can be replaced by its rename).
+std::string TemporaryBeside(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/.qvork-XXXXXX";
+}
+
 // Puts `bytes` in place of the file at `path`, through a new file beside it
 // and a rename: a full disk leaves the file as it was.
 bool WriteWhole(const std::string &path, const std::string &bytes) {
-    std::string temporary = path + ".qvork-XXXXXX";
+    std::string temporary = TemporaryBeside(path);
     const int made = mkstemp(&temporary[0]);
     if (made < 0) {
         return false;
@@ -163,7 +171,7 @@ bool StartsWithNoCase(const std::string &text, const std::string &head) {
 bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::string &error) {
     // A name of its own beside the file: a fixed one could be another page
     // of the copy, which the rename would then replace.
-    std::string temporary = path + ".qvork-XXXXXX";
+    std::string temporary = TemporaryBeside(path);
     FILE *in = std::fopen(path.c_str(), "rb");
     const int made = in != nullptr ? mkstemp(&temporary[0]) : -1;
     // Ended by a signal halfway, the decoding leaves no temporary behind.
@@ -189,6 +197,9 @@ bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::strin
         decoded = false;
     }
     const bool renamed = decoded && std::rename(temporary.c_str(), path.c_str()) == 0;
+    if (decoded && !renamed) {
+        error = "cannot put the decoded body in its place";
+    }
     if (made >= 0 && !renamed) {
         std::remove(temporary.c_str());
     }
@@ -485,6 +496,14 @@ private:
         return form ? tilde : std::string::npos;
     }
 
+    // True when one name is the other cut shorter: a long name is cut to fit
+    // the folder it goes to, so a copy alone into another folder cuts it
+    // elsewhere.
+    static bool CutAlike(const std::string &entry, const std::string &name) {
+        const size_t shorter = std::min(entry.size(), name.size());
+        return entry.size() != name.size() && shorter > 0 && entry.compare(0, shorter, name, 0, shorter) == 0;
+    }
+
     // True when `entry` may be a numbered name the plug-in made from `name`
     // for a second item of that name: "name~2.ext", or, cut to fit, a
     // beginning of the name's stem, "~" and a number, then its extension or
@@ -541,12 +560,20 @@ private:
         const bool copied = (!work_.Path().empty() || work_.Make(destination_, error)) &&
                             CopyAlone(session_, item.index, work_, name, error);
         const std::string in = folder.empty() ? destination_ : Full(folder);
+        // A folder holding just what the item holds is it; one holding more
+        // (left by an earlier copy) only when no folder is just that.
         std::vector<std::string> matches;
-        for (const std::string &entry : entries) {
-            if (copied && (entry == item.name || NumberedFrom(entry, item.name)) &&
-                std::find(taken.begin(), taken.end(), entry) == taken.end() &&
-                SameTree(work_.Path() + "/" + name, in + "/" + entry)) {
-                matches.push_back(entry);
+        for (bool exact : {true, false}) {
+            for (const std::string &entry : entries) {
+                const bool named = entry == item.name || NumberedFrom(entry, item.name) ||
+                                   CutAlike(entry, item.name);
+                if (copied && named && std::find(taken.begin(), taken.end(), entry) == taken.end() &&
+                    SameTree(work_.Path() + "/" + name, in + "/" + entry, exact)) {
+                    matches.push_back(entry);
+                }
+            }
+            if (!matches.empty()) {
+                break;
             }
         }
         work_.Clear();
@@ -559,9 +586,9 @@ private:
     }
 
     // True when `a` and `b` are both files of the same bytes, or both
-    // folders and `b` holds every name `a` holds, with the same contents
-    // (an earlier copy into the same place may have left more in `b`).
-    static bool SameTree(const std::string &a, const std::string &b) {
+    // folders and `b` holds every name `a` holds, with the same contents,
+    // and (when `exact`) nothing else.
+    static bool SameTree(const std::string &a, const std::string &b, bool exact) {
         std::error_code ignored;
         const fs::file_status sa = fs::symlink_status(a, ignored);
         const fs::file_status sb = fs::symlink_status(b, ignored);
@@ -585,11 +612,11 @@ private:
         };
         const std::vector<std::string> inA = names(a);
         const std::vector<std::string> inB = names(b);
-        if (!std::includes(inB.begin(), inB.end(), inA.begin(), inA.end())) {
+        if (exact ? inA != inB : !std::includes(inB.begin(), inB.end(), inA.begin(), inA.end())) {
             return false;
         }
         return std::all_of(inA.begin(), inA.end(), [&](const std::string &entry) {
-            return SameTree(a + "/" + entry, b + "/" + entry);
+            return SameTree(a + "/" + entry, b + "/" + entry, exact);
         });
     }
 

@@ -38,8 +38,10 @@ volatile pid_t Child = -1;
 char SweptFolder[PATH_MAX]; // absolute, as /proc/self/fd names files
 volatile sig_atomic_t Sweeping;
 bool Installed = false;
-// Files being rewritten in place (UnbrokenWrite), which a signal waits for.
+// Files being rewritten in place (UnbrokenWrite), which a signal waits for;
+// once the process is being ended no new one starts.
 std::atomic<int> WritesUnderway{0};
+std::atomic<bool> Ending{false};
 static_assert(std::atomic<int>::is_always_lock_free, "read in the signal handler");
 
 // getdents64's records.
@@ -136,6 +138,7 @@ void SweepOpenTemporaries() {
 }
 
 void AwaitUnbrokenWrites() {
+    Ending.store(true);
     const struct timespec millisecond = {0, 1000000};
     for (int waited = 0; WritesUnderway.load() > 0 && waited < 5000; ++waited) {
         nanosleep(&millisecond, nullptr);
@@ -254,6 +257,14 @@ UnbrokenWrite::UnbrokenWrite() {
     }
     pthread_sigmask(SIG_BLOCK, &set, &before_);
     WritesUnderway.fetch_add(1);
+    if (Ending.load()) {
+        // A signal is ending the process: this write never starts, and the
+        // thread waits for the end with it.
+        WritesUnderway.fetch_sub(1);
+        for (;;) {
+            pause();
+        }
+    }
 }
 
 UnbrokenWrite::~UnbrokenWrite() {

@@ -30,7 +30,8 @@
 // page d/sec/, whose link goes up from the folder, and grow.html (about 970
 // bytes, 1400 once its links are made absolute), links as old pages wrote
 // them (blanks around, "\", a reference in a Latin-1 query), a folder URL
-// with nothing below it and a redirect to itself; cache4 is a site named
+// with nothing below it, a redirect to itself and one whose name is cut to
+// fit the copy's folder; cache4 is a site named
 // "cache2".
 // With "many" after OUTDIR, it writes one site long enough for ls -l to
 // share its header views with a second process: cache1 "many.example",
@@ -180,6 +181,7 @@ void WriteRoughSite(const fs::path &cache) {
          Stored("caf\xe9.html?a=1&b=2", "200 OK", html, "<p>query</p>\n"),
          Stored("solo/", "200 OK", html, "<p>nothing below</p>\n"),
          Stored("self", "301 Moved Permanently", "Location: https://links.test/self\r\n", ""),
+         Stored(std::string(240, 'r'), "301 Moved Permanently", "Location: /about\r\n", ""),
          Stored("about", "200 OK", html, "<p>about</p>\n"),
          // Its links to pages not stored grow it past 1024 bytes in an offline copy.
          Stored("grow.html", "200 OK", html, [] {

@@ -54,6 +54,9 @@ int main(int argc, char **argv) {
             OkRecord("sub?dir", "file after folder\n"),
             OkRecord("p:1.html", "p1\n"),
             OkRecord("p?1.html", "p1 again\n"),
+            OkRecord("fold:1/x.txt", "same\n"), // folders made alike, one holding more
+            OkRecord("fold?1/x.txt", "same\n"),
+            OkRecord("fold?1/y.txt", "only\n"),
             Dated("packed.txt", Gzipped("hello, decoded\n"), "Content-Encoding: gzip"),
         };
         for (int i = 0; i < 40; ++i) {

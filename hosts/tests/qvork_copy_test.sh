@@ -121,10 +121,11 @@ run --cache "$WORK/hostile" get --decode --manifest "$WORK/m3.tsv" www.hostile.t
 check "hostile get: gzip decoded though a folder is named '..'" cmp -s "$WORK/h/www.hostile.test/packed.txt" <(echo "hello, decoded")
 check "hostile get: each clashing name maps to its own body" awk -F'\t' -v dir="$WORK/h" '
     BEGIN { want["dup?x"] = "first"; want["dup:x"] = "second"; want["dup|x"] = "third"
-            want["dup-x~2"] = "numbered already"; want["sub?dir"] = "file after folder"; want["p?1.html"] = "p1 again" }
+            want["dup-x~2"] = "numbered already"; want["sub?dir"] = "file after folder"; want["p?1.html"] = "p1 again"
+            want["fold:1/x.txt"] = "same"; want["fold?1/x.txt"] = "same"; want["fold?1/y.txt"] = "only" }
     { key = substr($1, 25) }
     key in want { getline body < (dir "/" $2); if (body != want[key]) exit 1; n++ }
-    END { exit n != 6 }' "$WORK/m3.tsv"
+    END { exit n != 9 }' "$WORK/m3.tsv"
 run --cache "$WORK/hostile" get --manifest "$WORK/m4.tsv" cache2 cache4 -C "$WORK/e"
 check "two sites of one name: all files counted" stdout_has "copied 3 of 3 files"
 check "two sites of one name: each body mapped to its own file" awk -F'\t' -v dir="$WORK/e" '
@@ -163,6 +164,7 @@ check "offline: a folder's page kept behind its redirect, links from its folder"
 check "offline: links as old pages wrote them reach their files" \
     grep -qF '<a href="about.html">blank</a> <a href="d/z.html">back</a> <a href="caf%E9.html-a=1&amp;b=2.html">query</a> <a href="solo.html">solo</a>' "$L/index.htm"
 check "offline: a link to a redirect goes to its target" grep -qF '<a href="faq.html">faq</a>' "$L/index.htm"
+check "offline: a redirect whose name was cut still forwards" grep -qs 'url=about.html' "$L"/rrrrrrrrrr*
 check "offline: a redirect to itself forwards to the web" grep -qF 'url=https://links.test/self"' "$L/self.html"
 mkdir -p "$WORK/l/links.old" # a neighbour whose name begins as the site's
 run --cache "$WORK/rough" get --offline links.test -C "$WORK/l"

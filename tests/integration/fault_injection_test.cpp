@@ -650,6 +650,8 @@ TEST_P(SiteFileDamageTest, WholeSiteCopyFailsThatSiteOnly) {
     ExpectListingIntact();
 }
 
+// Cut short since it was entered, the file is not read at the tree's offsets
+// either: nothing is copied until the site is entered again.
 TEST_P(SiteFileDamageTest, CopyInsideTheSiteFailsTheEntriesNotRead) {
     ASSERT_EQ(Enter("s.example"), TRUE);
     std::vector<PluginPanelItem> items = Select({"a.txt", "b.txt", "d"});
@@ -658,27 +660,15 @@ TEST_P(SiteFileDamageTest, CopyInsideTheSiteFailsTheEntriesNotRead) {
         RUN_UNPRIVILEGED(asNobody);
         EXPECT_EQ(Get(items), FALSE);
     }
-    if (Gone()) {
-        EXPECT_EQ(WarningTexts(),
-                  (std::vector<std::string>{"can't open file!", "a.txt", "can't open file!",
-                                            "b.txt", "can't open file!", "d"}));
-        EXPECT_TRUE(DiskTree(dest).empty());
-        for (const PluginPanelItem &item : items)
-            EXPECT_EQ(FlagsOf(item), static_cast<DWORD>(PPIF_SELECTED)) << NameOf(item);
-    } else {
-        EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't read file!", "b.txt",
-                                                            "can't read file!", "c.txt"}));
-        EXPECT_EQ(DiskTree(dest), (std::map<std::string, std::string>{
-                                      {"a.txt", records[0].body}, {"d", kDirMark}}))
-            << "no partial file";
-        EXPECT_EQ(FlagsOf(items[0]), 0u);
-        EXPECT_EQ(FlagsOf(items[1]), static_cast<DWORD>(PPIF_SELECTED));
-        EXPECT_EQ(FlagsOf(items[2]), static_cast<DWORD>(PPIF_SELECTED));
-    }
+    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't open file!", "a.txt", "can't open file!",
+                                                        "b.txt", "can't open file!", "d"}));
+    EXPECT_TRUE(DiskTree(dest).empty());
+    for (const PluginPanelItem &item : items)
+        EXPECT_EQ(FlagsOf(item), static_cast<DWORD>(PPIF_SELECTED)) << NameOf(item);
     ExpectListingIntact();
 }
 
-TEST_P(SiteFileDamageTest, ShiftF3ShowsAHeaderStillThereOrLeavesTheKey) {
+TEST_P(SiteFileDamageTest, ShiftF3LeavesTheKey) {
     ASSERT_EQ(Enter("s.example"), TRUE);
     Spoil();
     int result = 0;
@@ -686,15 +676,8 @@ TEST_P(SiteFileDamageTest, ShiftF3ShowsAHeaderStillThereOrLeavesTheKey) {
         RUN_UNPRIVILEGED(asNobody);
         result = ShiftF3("b.txt");
     }
-    if (Gone()) {
-        EXPECT_EQ(result, FALSE);
-        EXPECT_TRUE(host.viewers.empty());
-    } else {
-        EXPECT_EQ(result, TRUE);
-        ASSERT_EQ(host.viewers.size(), 1u);
-        EXPECT_EQ(host.viewers[0].contents, records[1].header);
-        fs::remove(host.viewers[0].fileName);
-    }
+    EXPECT_EQ(result, FALSE);
+    EXPECT_TRUE(host.viewers.empty());
     EXPECT_TRUE(WarningTexts().empty());
     ExpectListingIntact();
 }
@@ -709,8 +692,9 @@ TEST_F(FaultTest, ASiteFileReplacedAfterEnteringIsNotReadAtTheOldOffsets) {
         ASSERT_EQ(Enter("s.example"), TRUE);
         std::vector<PluginPanelItem> items = Select({"a.txt"});
         const std::string saved = ReadWhole(cache.PathOf("cache1"));
-        if (sameFile) {
-            std::ofstream(cache.PathOf("cache1"), std::ios::binary) << ReadWhole(cache.PathOf("cache2"));
+        if (sameFile) { // another copy of the same site, written over it
+            std::ofstream(cache.PathOf("cache1"), std::ios::binary)
+                << WriteSiteFile(cache.PathOf("twin"), "s.example", {OkRecord("b.txt", "B")}).bytes;
         } else {
             fs::copy_file(cache.PathOf("cache2"), cache.PathOf("other"));
             fs::rename(cache.PathOf("other"), cache.PathOf("cache1"));

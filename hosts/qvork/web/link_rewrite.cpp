@@ -287,14 +287,20 @@ std::string WithoutReferences(const std::string &raw) {
         }
         if (!undone && raw.compare(i, 2, "&#") == 0) {
             const bool hex = i + 2 < raw.size() && (raw[i + 2] == 'x' || raw[i + 2] == 'X');
-            size_t end = i + (hex ? 3 : 2);
+            const size_t digits = i + (hex ? 3 : 2);
+            size_t end = digits;
             unsigned code = 0;
-            while (end < raw.size() && end < i + 10 &&
-                   (hex ? HexDigitValue(raw[end]) >= 0 : std::isdigit(static_cast<unsigned char>(raw[end])) != 0)) {
-                code = code * (hex ? 16 : 10) + static_cast<unsigned>(hex ? HexDigitValue(raw[end]) : raw[end] - '0');
-                ++end;
+            for (; end < raw.size() && end < i + 10; ++end) {
+                const int digit = hex ? HexDigitValue(raw[end])
+                                      : (std::isdigit(static_cast<unsigned char>(raw[end])) != 0
+                                             ? raw[end] - '0'
+                                             : -1);
+                if (digit < 0) {
+                    break;
+                }
+                code = code * (hex ? 16 : 10) + static_cast<unsigned>(digit);
             }
-            if (end < raw.size() && raw[end] == ';' && end > i + (hex ? 3 : 2) && code > 0 && code < 0x80) {
+            if (end < raw.size() && raw[end] == ';' && end > digits && code > 0 && code < 0x80) {
                 out += static_cast<char>(code);
                 i = end;
                 undone = true;
