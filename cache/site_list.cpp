@@ -78,7 +78,7 @@ BOOL StillTheSiteRead(FILE *file)
 {
     static const struct StreamIdentity unknown = {0, 0, 0, 0, 0, {0, 0}};
     struct StreamIdentity now;
-    if (!SameStreamIdentity(&State.SiteIdentity, &unknown) && GetStreamIdentity(file, &now) &&
+    if (memcmp(&State.SiteIdentity, &unknown, sizeof unknown) != 0 && GetStreamIdentity(file, &now) &&
         !SameStreamIdentity(&State.SiteIdentity, &now))
         return FALSE;
     char name[MAX_PATH];

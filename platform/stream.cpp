@@ -381,7 +381,10 @@ BOOL GetStreamIdentity(FILE *stream, struct StreamIdentity *identity)
 
 BOOL SameStreamIdentity(const struct StreamIdentity *a, const struct StreamIdentity *b)
 {
-    return a->volume == b->volume && a->indexHigh == b->indexHigh && a->indexLow == b->indexLow &&
+    // A file system that numbers no files (index 0) is judged by size and time.
+    BOOL numbered = (a->indexHigh | a->indexLow) != 0 && (b->indexHigh | b->indexLow) != 0;
+    return (!numbered || (a->volume == b->volume && a->indexHigh == b->indexHigh &&
+                          a->indexLow == b->indexLow)) &&
            a->sizeHigh == b->sizeHigh && a->sizeLow == b->sizeLow &&
            a->lastWrite.dwLowDateTime == b->lastWrite.dwLowDateTime &&
            a->lastWrite.dwHighDateTime == b->lastWrite.dwHighDateTime;
