@@ -362,7 +362,14 @@ private:
         Edit &edit = edits_[focus_];
         std::string text = edit.marked ? std::string() : ItemText(item);
         const int at = edit.marked ? 0 : edit.cursor;
-        if (!MaskAllows(ItemMask(item), static_cast<size_t>(at), c) || at >= FieldLimit(focus_)) {
+        // A UTF-8 character goes in whole or not at all: its first byte needs
+        // room for the rest, and the rest follow only a first byte.
+        const unsigned char byte = static_cast<unsigned char>(c);
+        const int length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        const bool stray = byte >= 0x80 && byte < 0xC0 &&
+                           (at == 0 || static_cast<unsigned char>(text[static_cast<size_t>(at - 1)]) < 0x80);
+        if (!MaskAllows(ItemMask(item), static_cast<size_t>(at), c) || at + length > FieldLimit(focus_) ||
+            stray) {
             beep();
             return;
         }
