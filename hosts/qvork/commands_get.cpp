@@ -277,27 +277,16 @@ struct WrittenFile {
 // The warning boxes of one copy, kept instead of shown: the copy's report
 // is printed from them afterwards, one line per failed item. Every other
 // call goes to the screen.
-class CopyReport : public HostUi {
+class CopyReport : public UiInFront {
 public:
-    explicit CopyReport(HostUi *screen) : screen_(screen) { InstallUi(this); }
-    ~CopyReport() override { InstallUi(screen_); }
+    explicit CopyReport(HostUi *screen) : UiInFront(screen) {}
 
     int ShowMessage(const MessageBoxText &box) override {
         if ((box.flags & FMSG_WARNING) != 0 && box.buttons.size() == 1) {
             warnings_.push_back(box.lines);
             return 0;
         }
-        return screen_ != nullptr ? screen_->ShowMessage(box) : 0;
-    }
-    int RunDialog(FarDialogItem *items, int count, int width, int height) override {
-        return screen_ != nullptr ? screen_->RunDialog(items, count, width, height) : -1;
-    }
-    HANDLE SaveScreen() override { return screen_ != nullptr ? screen_->SaveScreen() : nullptr; }
-    void RestoreScreen(HANDLE screen) override {
-        if (screen_ != nullptr) screen_->RestoreScreen(screen);
-    }
-    int ShowFile(const std::string &path, const std::string &title, DWORD flags) override {
-        return screen_ != nullptr ? screen_->ShowFile(path, title, flags) : 0;
+        return UiInFront::ShowMessage(box);
     }
 
     // One line per failure: the plug-in shows a failed item as its failure
@@ -325,7 +314,6 @@ private:
         return line;
     }
 
-    HostUi *screen_;
     std::vector<std::vector<std::string>> warnings_;
 };
 

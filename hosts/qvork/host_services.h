@@ -54,6 +54,34 @@ public:
 // rest does nothing).
 void InstallUi(HostUi *ui);
 HostUi *InstalledUi();
+
+// Installed while it lives, in front of `behind`: every call goes on to
+// `behind` (or does what no screen does), and a subclass takes the calls it
+// wants to see first.
+class UiInFront : public HostUi {
+public:
+    explicit UiInFront(HostUi *behind) : behind_(behind) { InstallUi(this); }
+    ~UiInFront() override { InstallUi(behind_); }
+    UiInFront(const UiInFront &) = delete;
+    UiInFront &operator=(const UiInFront &) = delete;
+
+    int ShowMessage(const MessageBoxText &box) override {
+        return behind_ != nullptr ? behind_->ShowMessage(box) : (box.buttons.empty() ? 0 : -1);
+    }
+    int RunDialog(FarDialogItem *items, int count, int width, int height) override {
+        return behind_ != nullptr ? behind_->RunDialog(items, count, width, height) : -1;
+    }
+    HANDLE SaveScreen() override { return behind_ != nullptr ? behind_->SaveScreen() : nullptr; }
+    void RestoreScreen(HANDLE screen) override {
+        if (behind_ != nullptr) behind_->RestoreScreen(screen);
+    }
+    int ShowFile(const std::string &path, const std::string &title, DWORD flags) override {
+        return behind_ != nullptr ? behind_->ShowFile(path, title, flags) : 0;
+    }
+
+private:
+    HostUi *behind_;
+};
 void AttachPanel(HANDLE handle, PanelSource *panel);
 void DetachPanel(HANDLE handle);
 

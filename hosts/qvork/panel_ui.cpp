@@ -614,31 +614,17 @@ private:
 
     // While it lives: the button the last question was answered with, and
     // whether a warning was shown.
-    class AnswerWatch : public HostUi {
+    class AnswerWatch : public UiInFront {
     public:
-        AnswerWatch() : inner_(InstalledUi()) { InstallUi(this); }
-        ~AnswerWatch() override { InstallUi(inner_); }
+        AnswerWatch() : UiInFront(InstalledUi()) {}
         int ShowMessage(const MessageBoxText &box) override {
-            const int result = inner_ != nullptr ? inner_->ShowMessage(box) : -1;
+            const int result = UiInFront::ShowMessage(box);
             answer = box.buttons.empty() ? answer : result;
             warned = warned || (box.flags & FMSG_WARNING) != 0;
             return result;
         }
-        int RunDialog(FarDialogItem *items, int count, int width, int height) override {
-            return inner_ != nullptr ? inner_->RunDialog(items, count, width, height) : -1;
-        }
-        HANDLE SaveScreen() override { return inner_ != nullptr ? inner_->SaveScreen() : nullptr; }
-        void RestoreScreen(HANDLE saved) override {
-            if (inner_ != nullptr) inner_->RestoreScreen(saved);
-        }
-        int ShowFile(const std::string &path, const std::string &title, DWORD flags) override {
-            return inner_ != nullptr ? inner_->ShowFile(path, title, flags) : 0;
-        }
         int answer = -1;
         bool warned = false;
-
-    private:
-        HostUi *inner_;
     };
 
     void Configure() {
