@@ -171,16 +171,21 @@ void OnSignal(int signal) {
     raise(signal);
 }
 
+sigset_t HandledSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : kSignals) {
+        sigaddset(&set, signal);
+    }
+    return set;
+}
+
 // The table is changed with the signals held, so the handler never sees
 // half an entry.
 class Held {
 public:
     Held() {
-        sigset_t set;
-        sigemptyset(&set);
-        for (int signal : kSignals) {
-            sigaddset(&set, signal);
-        }
+        const sigset_t set = HandledSignals();
         sigprocmask(SIG_BLOCK, &set, &before_);
     }
     ~Held() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
@@ -236,11 +241,7 @@ void ForgetOnSignal(const std::string &folder) {
 }
 
 void KeepSignalsOffThisThread() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : kSignals) {
-        sigaddset(&set, signal);
-    }
+    const sigset_t set = HandledSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
@@ -250,11 +251,7 @@ void ReadyUnbrokenWrites() {
 }
 
 UnbrokenWrite::UnbrokenWrite() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : kSignals) {
-        sigaddset(&set, signal);
-    }
+    const sigset_t set = HandledSignals();
     pthread_sigmask(SIG_BLOCK, &set, &before_);
     WritesUnderway.fetch_add(1);
     if (Ending.load()) {
