@@ -428,8 +428,8 @@ public:
             }
         }
         if (leftOut_ > 0) {
-            Fail(std::to_string(leftOut_) + " item(s) written but not found again, so not " +
-                 "decoded, rewritten, dated or in the manifest (see the warnings)");
+            Fail(std::to_string(leftOut_) + " item(s) copied but not processed further: not " +
+                 "decoded, rewritten, dated or put in the manifest (see the warnings)");
             good = false;
         }
         if (unwritten_ > 0) {
@@ -522,6 +522,7 @@ private:
         if (!session_.CanEnter(item.listed) || !session_.ChangeDirectory(item.listed)) {
             Warn("cannot enter " + Quoted(item.listed) + " to see what was written for it");
             ++warnings_;
+            ++leftOut_;
             return;
         }
         const bool siteItem = site.empty();

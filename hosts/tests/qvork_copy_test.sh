@@ -119,6 +119,7 @@ check "offline: every link resolves to a file that exists" test "$(broken_links 
 "$MAKE_MOUNT_CACHE" "$WORK/hostile" >/dev/null || { echo "make_mount_cache failed"; exit 1; }
 run --cache "$WORK/hostile" get --decode --manifest "$WORK/m3.tsv" www.hostile.test -C "$WORK/h"
 check "hostile get: gzip decoded though a folder is named '..'" cmp -s "$WORK/h/www.hostile.test/packed.txt" <(echo "hello, decoded")
+check "hostile get: the folder named '..' it cannot look into fails the run" status_is 1
 check "hostile get: each clashing name maps to its own body" awk -F'\t' -v dir="$WORK/h" '
     BEGIN { want["dup?x"] = "first"; want["dup:x"] = "second"; want["dup|x"] = "third"
             want["dup-x~2"] = "numbered already"; want["sub?dir"] = "file after folder"; want["p?1.html"] = "p1 again"
