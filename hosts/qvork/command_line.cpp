@@ -295,7 +295,9 @@ Commands:
                          --all also lists sites deleted in this run, marked.
   get [OPTIONS] PATH...  Copy files, folders or whole sites into a folder
                          (created if missing). All PATHs must lie in the same
-                         folder. Failed items are named; exit status 1 then.
+                         folder. Failed items are named; exit status 1 then,
+                         and when a file's decoding, rewriting or date could
+                         not be written or an item was left unprocessed.
                            -C, --dest DEST   the folder (default: .)
                            --decode          gzip, x-gzip, deflate and br
                                              bodies, and chunked ones, written
