@@ -433,8 +433,8 @@ public:
             good = false;
         }
         if (unwritten_ > 0) {
-            Fail(std::to_string(unwritten_) + " file(s) not decoded or rewritten for want of " +
-                 "reading or writing them (see the warnings)");
+            Fail(std::to_string(unwritten_) + " file(s) not decoded, rewritten or dated for want " +
+                 "of reading or writing them (see the warnings)");
             good = false;
         }
         return good;
@@ -739,6 +739,7 @@ private:
         if (utimensat(AT_FDCWD, Full(file.path).c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
             Warn("cannot set the time of " + Quoted(file.path));
             ++warnings_;
+            ++unwritten_;
         }
     }
 
@@ -939,7 +940,7 @@ private:
     int warnings_ = 0;
     int decoded_ = 0;
     int leftOut_ = 0;   // items written but not found, so not decoded, rewritten or dated
-    int unwritten_ = 0; // files whose change could not be written (a full disk)
+    int unwritten_ = 0; // files whose change or date could not be written (a full disk)
     bool reported_ = false;
     std::string siteFolder_; // of the site being surveyed
     const FileIdentities *before_ = nullptr;
