@@ -284,6 +284,18 @@ void CursesScreen::Put(int y, int x, const std::string &text, Paint paint, int w
     }
 }
 
+int CursesScreen::NameCells(const std::string &text) const {
+    if (!Utf8Terminal) {
+        return static_cast<int>(text.size());
+    }
+    int total = 0;
+    for (size_t i = 0; i < text.size();) {
+        wchar_t wide = 0;
+        total += NameCharacter(text, i, wide);
+    }
+    return total;
+}
+
 void CursesScreen::PutName(int y, int x, const std::string &text, Paint paint, int width) {
     if (!Utf8Terminal) {
         Put(y, x, text.size() > static_cast<size_t>(std::max(width, 0))
@@ -297,12 +309,7 @@ void CursesScreen::PutName(int y, int x, const std::string &text, Paint paint, i
     }
     // A name wider than the column is cut with '}' in its last cell, as the
     // file manager marks it.
-    int total = 0;
-    for (size_t i = 0; i < text.size();) {
-        wchar_t wide = 0;
-        total += NameCharacter(text, i, wide);
-    }
-    const bool cut = total > width;
+    const bool cut = NameCells(text) > width;
     const chtype attribute = static_cast<chtype>(PaintAttribute(paint, colours_));
     const int end = std::min(x + (cut ? width - 1 : width), COLS);
     int column = x;

@@ -86,6 +86,8 @@ public:
     // cells) and bytes that are not UTF-8 as '?'; elsewhere byte by byte as
     // Put. A name that does not fit is cut with '}' in the last cell.
     void PutName(int y, int x, const std::string &text, Paint paint, int width);
+    // The cells PutName takes for `text` whole.
+    int NameCells(const std::string &text) const;
     void Fill(int y, int x, int height, int width, Paint paint);
     // A frame around the rectangle (its outermost cells), `title` centred
     // in the top line.

@@ -163,7 +163,7 @@ private:
         const int frameHeight = rows - 1;
         screen_.Fill(0, 0, frameHeight, cols, Paint::kPanel);
         screen_.Frame(0, 0, frameHeight, cols, Paint::kPanelFrame);
-        PutCentred(0, cols, " " + EscapedText(facts.panelTitle) + " ", Paint::kPanelTitle);
+        PutCentred(0, cols, " " + Shown(facts.panelTitle) + " ", Paint::kPanelTitle);
         DrawListing(cols);
         screen_.FrameRule(rows - 4, 0, cols, Paint::kPanelFrame);
         std::string status = notice_;
@@ -175,7 +175,7 @@ private:
         }
         screen_.PutName(rows - 3, 1, status, Paint::kStatus, cols - 2);
         PutCentred(rows - 2, cols,
-                   " " + (facts.curDir.empty() ? std::string("\\") : EscapedText(facts.curDir)) +
+                   " " + (facts.curDir.empty() ? std::string("\\") : Shown(facts.curDir)) +
                        " ",
                    Paint::kPanelFrame);
         if (!search_.empty()) {
@@ -191,9 +191,15 @@ private:
     }
 
     // `text` centred in a frame line `cols` wide, never over its corners.
+    // `text` centred on the frame line at `y`, UTF-8 drawn as characters on
+    // a terminal that shows them, cut to fit.
     void PutCentred(int y, int cols, const std::string &text, Paint paint) {
-        const std::string shown = text.substr(0, static_cast<size_t>(std::max(cols - 2, 0)));
-        screen_.Put(y, std::max((cols - static_cast<int>(shown.size())) / 2, 1), shown, paint);
+        const int cells = std::min(screen_.NameCells(text), std::max(cols - 2, 0));
+        screen_.PutName(y, std::max((cols - cells) / 2, 1), text, paint, cells);
+    }
+
+    std::string Shown(const std::string &text) const {
+        return screen_.Utf8() ? EscapedUtf8Text(text) : EscapedText(text);
     }
 
     // The headings and the rows shown, with the lines between the columns.
