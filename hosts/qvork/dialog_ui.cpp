@@ -81,8 +81,9 @@ void DrawMessageBox(CursesScreen &screen, const MessageBoxText &box, int focus) 
     const int textWidth = frameWidth - 2 - 2 * kPadCols;
     int y = frameY + 1;
     for (const std::string &line : box.lines) {
-        std::string shown = line.substr(0, static_cast<size_t>(std::max(textWidth, 0)));
-        screen.Put(y++, frameX + 1 + kPadCols + (textWidth - Length(shown)) / 2, shown, paint);
+        // UTF-8 (a name in a line) is drawn as characters where the terminal shows them.
+        const int cells = std::min(screen.NameCells(line), std::max(textWidth, 0));
+        screen.PutName(y++, frameX + 1 + kPadCols + (textWidth - cells) / 2, line, paint, cells);
     }
     if (box.buttons.empty()) {
         return;
@@ -340,9 +341,11 @@ private:
                 cursorX = x + 1;
             }
             return;
-        default:
-            screen_.Put(y, x, DialogItemLabel(item), Paint::kBox);
+        default: {
+            const std::string label = DialogItemLabel(item);
+            screen_.PutName(y, x, label, Paint::kBox, screen_.NameCells(label));
             return;
+        }
         }
     }
 

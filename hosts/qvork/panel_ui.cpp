@@ -491,7 +491,7 @@ private:
             std::strncpy(item.Data, text.c_str(), sizeof(item.Data) - 1);
         };
         const std::string what =
-            chosen.size() == 1 ? "\"" + EscapedText(session_.Name(chosen[0])) + "\""
+            chosen.size() == 1 ? "\"" + Shown(session_.Name(chosen[0])) + "\""
                                : std::to_string(chosen.size()) + " items";
         set(items[0], DI_DOUBLEBOX, 3, 1, width - 4, height - 2, "Copy");
         set(items[1], DI_TEXT, 5, 2, 0, 0, "Copy " + what + " to:");
@@ -576,7 +576,7 @@ private:
         }
         std::string error;
         if (copy.empty()) {
-            Warn(screen_, "View", {"the plug-in did not copy", EscapedText(session_.Name(item))});
+            Warn(screen_, "View", {"the plug-in did not copy", Shown(session_.Name(item))});
         } else if (!RunPager(screen_, copy, session_.Name(item), error)) {
             Warn(screen_, "View", {"cannot read the copy", error});
         }
@@ -602,7 +602,7 @@ private:
         }
         for (int item : chosen) {
             if (session_.Item(item).Description == nullptr) {
-                Warn(screen_, "Delete", {EscapedText(session_.Name(item)) +
+                Warn(screen_, "Delete", {Shown(session_.Name(item)) +
                                              " is not a site file (it cannot be read as one):",
                                          "nothing was deleted."});
                 return;
