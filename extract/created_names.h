@@ -1,5 +1,6 @@
-// The files and folders one copy operation has created, by full path, so a
-// later item of the same operation never takes one of them over. Paths are
+// The files and folders one copy operation has created (or, for a folder
+// that was there, gone into), by full path, so a later item of the same
+// operation never takes one of them over. Paths are
 // compared as the file system compares them (on Windows, whatever the case).
 #ifndef QVORK_EXTRACT_CREATED_NAMES_H
 #define QVORK_EXTRACT_CREATED_NAMES_H

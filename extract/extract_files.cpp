@@ -312,6 +312,10 @@ int ExtractFolder(struct SiteNode *node, char *path, FILE *site)
             ReportNode("can't create dir!", node, path, error);
             return 0;
         }
+        // Taken by this operation all the same: a later folder whose name
+        // cleans up alike is numbered, as in an empty destination, rather
+        // than merged into this one.
+        RememberCreated(path);
     }
     size_t folderLength = strlen(path);
     int result = 1;

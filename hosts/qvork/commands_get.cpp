@@ -538,10 +538,10 @@ private:
         session_.ChangeDirectory("..");
     }
 
-    // For an item unsure of its name: the one file or folder in `folder`
-    // holding what it holds when copied alone (the same bytes, the same
-    // names below), among its name and the entries that begin as it does,
-    // none `taken`. False when none or several do.
+    // For an item unsure of its name: a file or folder in `folder` holding
+    // what it holds when copied alone (the same bytes, the same names
+    // below), among its name and the names made from it, none `taken`.
+    // False when none does.
     bool MatchByBytes(Named &item, const std::string &folder,
                       const std::vector<std::string> &entries, std::vector<std::string> &taken) {
         std::string name;
@@ -566,7 +566,9 @@ private:
             }
         }
         work_.Clear();
-        if (matches.size() != 1) {
+        // Several alike (two items of the same bytes whose names cleaned
+        // alike): each holds what this item holds, so any one is its copy.
+        if (matches.empty()) {
             return false;
         }
         item.name = matches[0];

@@ -665,6 +665,10 @@ TEST_P(OwnNameTest, EveryItemGetsANameOfItsOwn) {
     EXPECT_EQ(Get(items), TRUE);
     EXPECT_TRUE(WarningTexts().empty());
     EXPECT_EQ(DiskTree(dest), TreeOf(expected));
+    // Again into the same place: every item takes its name again, none merged.
+    items = c.site != nullptr ? Select({c.site}) : SelectAll();
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_EQ(DiskTree(dest), TreeOf(expected));
 }
 
 std::vector<NameCase> NameCases() {
