@@ -182,6 +182,8 @@ bool CursesScreen::Start(std::string &error) {
     std::setlocale(LC_ALL, "");
     const char *codeset = nl_langinfo(CODESET);
     Utf8Terminal = codeset != nullptr && std::string(codeset) == "UTF-8";
+    struct termios before;
+    const bool known = tcgetattr(STDIN_FILENO, &before) == 0;
     {
         // ncurses sets its handlers (which restore the terminal) only where
         // a signal has none.
@@ -191,6 +193,9 @@ bool CursesScreen::Start(std::string &error) {
     if (Terminal == nullptr) {
         error = "the terminal (TERM) is not one ncurses knows";
         return false;
+    }
+    if (known) {
+        RestoreTerminalOnSignal(STDIN_FILENO, &before); // a hang-up too
     }
     set_term(Terminal);
     started_ = true;
@@ -229,6 +234,7 @@ void CursesScreen::Stop() {
     layers_.clear();
     curs_set(1);
     endwin();
+    RestoreTerminalOnSignal(-1, nullptr);
     delscreen(Terminal);
     Terminal = nullptr;
     started_ = false;

@@ -38,6 +38,8 @@ volatile pid_t Child = -1;
 char SweptFolder[PATH_MAX]; // absolute, as /proc/self/fd names files
 volatile sig_atomic_t Sweeping;
 bool Installed = false;
+struct termios TerminalBefore;      // the panel's terminal as the shell left it
+volatile sig_atomic_t TerminalFd = -1;
 // Files being rewritten in place (UnbrokenWrite), which a signal waits for;
 // once the process is being ended no new one starts.
 std::atomic<int> WritesUnderway{0};
@@ -160,6 +162,9 @@ void OnSignal(int signal) {
             RemoveTree(Folders[slot], 0);
         }
     }
+    if (TerminalFd >= 0) {
+        tcsetattr(TerminalFd, TCSANOW, &TerminalBefore);
+    }
     // Then as the signal would have, once this returns: its default action,
     // or the handler that was there before (the panel's screen library
     // restores the terminal in its own).
@@ -280,6 +285,17 @@ void SweepOnSignal(const std::string &folder) {
     Install();
     std::memcpy(SweptFolder, resolved, std::strlen(resolved) + 1);
     Sweeping = 1;
+}
+
+void RestoreTerminalOnSignal(int fd, const struct termios *before) {
+    Held held;
+    TerminalFd = -1;
+    if (fd < 0 || before == nullptr) {
+        return;
+    }
+    Install();
+    TerminalBefore = *before;
+    TerminalFd = fd;
 }
 
 void KillOnSignal(pid_t child) {

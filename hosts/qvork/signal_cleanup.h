@@ -10,6 +10,7 @@
 
 #include <signal.h>
 #include <sys/types.h>
+#include <termios.h>
 
 #include <string>
 
@@ -48,6 +49,11 @@ public:
 private:
     sigset_t before_;
 };
+// While the panel holds the terminal `fd`: its settings `before` the screen
+// library changed them are put back by a signal that ends the process (a
+// hang-up, which that library leaves alone, would leave it without echo).
+// Installs the handlers; -1 forgets the terminal.
+void RestoreTerminalOnSignal(int fd, const struct termios *before);
 // In a forked child: the parent's folders are the parent's business.
 void ResetSignalCleanup();
 

@@ -71,7 +71,7 @@ start_panel() {
     # appears only once it holds the whole status (a redirection alone
     # creates it empty before the status is written).
     tmux_ new-session -d -x "$width" -y "$height" -c "$WORK" \
-        "$command 2>$(printf '%q' "$WORK/stderr"); echo \$? >$part; mv $part $status"
+        "$command 2>$(printf '%q' "$WORK/stderr"); echo \$? >$part; stty -a >$(printf '%q' "$WORK/stty") 2>&1; mv $part $status"
 }
 
 screen() { tmux_ capture-pane -p 2>/dev/null; }
@@ -252,6 +252,12 @@ open)
     check "killed: the panel ends" poll "$TIMEOUT" exited
     check "killed: no sanitizer report" bash -c "! grep -qE 'Sanitizer|runtime error' '$WORK/stderr'"
     check "killed: no temporary file left" test -z "$(ls -A "$TMPDIR")"
+    # A hang-up, which the screen library leaves alone, gives the terminal back too.
+    start_panel 100 30 --cache "$CACHE"
+    check "--cache FOLDER again" shows "www.example.com"
+    pkill -HUP -f "^$QVORK --cache"
+    check "hung up: the panel ends" poll "$TIMEOUT" exited
+    check "hung up: the terminal echoes again" grep -qE '(^| )icanon .*(^| )echo ' "$WORK/stty"
     ;;
 copy)
     use_cache
