@@ -271,10 +271,10 @@ BOOL SiteFileIsAsListed(const char *fileName)
     memcpy(found.cFileName, fileName, strnlen(fileName, MAX_PATH - 1));
     struct PluginPanelItem probe;
     memset(&probe, 0, sizeof probe);
-    BOOL same = GetStreamIdentity(file, &now) && now.sizeHigh == held->FindData.nFileSizeHigh &&
-                now.sizeLow == held->FindData.nFileSizeLow &&
-                now.lastWrite.dwLowDateTime == held->FindData.ftLastWriteTime.dwLowDateTime &&
-                now.lastWrite.dwHighDateTime == held->FindData.ftLastWriteTime.dwHighDateTime &&
+    // The listing knows no file number: size and last write are compared.
+    struct StreamIdentity listed = {0, 0, 0, held->FindData.nFileSizeHigh,
+                                    held->FindData.nFileSizeLow, held->FindData.ftLastWriteTime};
+    BOOL same = GetStreamIdentity(file, &now) && SameStreamIdentity(&listed, &now) &&
                 ReadSiteName(file, &probe, &found) &&
                 strncmp(found.cFileName, held->FindData.cFileName, MAX_PATH) == 0;
     free(probe.Description);

@@ -105,36 +105,72 @@ std::string TemporaryBeside(const std::string &path) {
     return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/.qvork-XXXXXX";
 }
 
+// A new file beside `path` that takes its place once written: made with the
+// mode `path` has (mkstemp's is 0600), removed by a signal that ends the
+// process, and removed when it is not put in place.
+class Replacement {
+public:
+    explicit Replacement(const std::string &path) : path_(path), temporary_(TemporaryBeside(path)) {
+        fd_ = mkstemp(&temporary_[0]);
+        made_ = fd_ >= 0;
+        watched_ = made_ && RemoveOnSignal(temporary_);
+        struct stat stored {};
+        if (made_ && stat(path.c_str(), &stored) == 0) {
+            fchmod(fd_, stored.st_mode & 0777);
+        }
+    }
+    ~Replacement() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+        if (made_ && !placed_) {
+            std::remove(temporary_.c_str());
+        }
+        if (watched_) {
+            ForgetOnSignal(temporary_);
+        }
+    }
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
+
+    // The descriptor to write, or -1 when no file could be made.
+    int Descriptor() const { return fd_; }
+    // Hands the descriptor over (to an fdopen, which then closes it).
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    // Closes the file if it is still held and renames it over `path`.
+    bool PutInPlace() {
+        const bool closed = fd_ < 0 || close(fd_) == 0;
+        fd_ = -1;
+        placed_ = made_ && closed && std::rename(temporary_.c_str(), path_.c_str()) == 0;
+        return placed_;
+    }
+
+private:
+    std::string path_;
+    std::string temporary_;
+    int fd_ = -1;
+    bool made_ = false;
+    bool watched_ = false;
+    bool placed_ = false;
+};
+
 // Puts `bytes` in place of the file at `path`, through a new file beside it
 // and a rename: a full disk leaves the file as it was.
 bool WriteWhole(const std::string &path, const std::string &bytes) {
-    std::string temporary = TemporaryBeside(path);
-    const int made = mkstemp(&temporary[0]);
-    if (made < 0) {
-        return false;
-    }
-    const bool watched = RemoveOnSignal(temporary);
-    struct stat stored {};
-    if (stat(path.c_str(), &stored) == 0) {
-        fchmod(made, stored.st_mode & 0777); // mkstemp's is 0600
-    }
+    Replacement next(path);
     size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = write(made, bytes.data() + done, bytes.size() - done);
+    while (next.Descriptor() >= 0 && done < bytes.size()) {
+        const ssize_t put = write(next.Descriptor(), bytes.data() + done, bytes.size() - done);
         if (put <= 0) {
             break;
         }
         done += static_cast<size_t>(put);
     }
-    const bool written = close(made) == 0 && done == bytes.size() &&
-                         std::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!written) {
-        std::remove(temporary.c_str());
-    }
-    if (watched) {
-        ForgetOnSignal(temporary);
-    }
-    return written;
+    return next.Descriptor() >= 0 && done == bytes.size() && next.PutInPlace();
 }
 
 // A link as a browser reads it: no white space around it, no tab or line
@@ -145,8 +181,9 @@ std::string AsBrowserReads(const std::string &link) {
     if (first == std::string::npos) {
         return std::string();
     }
+    const size_t last = link.find_last_not_of(blank);
     std::string read;
-    for (size_t i = first; i <= link.find_last_not_of(blank); ++i) {
+    for (size_t i = first; i <= last; ++i) {
         if (link[i] != '\t' && link[i] != '\n' && link[i] != '\r') {
             read += link[i] == '\\' ? '/' : link[i];
         }
@@ -169,44 +206,37 @@ bool StartsWithNoCase(const std::string &text, const std::string &head) {
 // Decodes the file at `path` in place; false with `error` when it does not
 // decode (the file then stays as stored).
 bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::string &error) {
-    // A name of its own beside the file: a fixed one could be another page
-    // of the copy, which the rename would then replace.
-    std::string temporary = TemporaryBeside(path);
     FILE *in = std::fopen(path.c_str(), "rb");
-    const int made = in != nullptr ? mkstemp(&temporary[0]) : -1;
-    // Ended by a signal halfway, the decoding leaves no temporary behind.
-    const bool watched = made >= 0 && RemoveOnSignal(temporary);
-    FILE *out = made >= 0 ? fdopen(made, "wb") : nullptr;
     struct stat stored {};
-    if (made >= 0 && fstat(fileno(in), &stored) == 0) {
-        fchmod(made, stored.st_mode & 0777); // mkstemp's is 0600
-    }
-    if (made >= 0 && out == nullptr) {
-        close(made);
-    }
-    bool decoded = in != nullptr && out != nullptr &&
-                   DecodeStream(in, out, coding, error, DecodeLimit(static_cast<uint64_t>(stored.st_size)));
-    if (in == nullptr || out == nullptr) {
+    if (in == nullptr || fstat(fileno(in), &stored) != 0) {
+        if (in != nullptr) {
+            std::fclose(in);
+        }
         error = "cannot open it to decode";
+        return false;
     }
-    if (in != nullptr) {
+    Replacement next(path);
+    const int fd = next.Release();
+    FILE *out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (out == nullptr) {
+        if (fd >= 0) {
+            close(fd);
+        }
         std::fclose(in);
+        error = "cannot open it to decode";
+        return false;
     }
-    if (out != nullptr && std::fclose(out) != 0 && decoded) {
+    bool decoded = DecodeStream(in, out, coding, error, DecodeLimit(static_cast<uint64_t>(stored.st_size)));
+    std::fclose(in);
+    if (std::fclose(out) != 0 && decoded) {
         error = "cannot write the decoded body";
         decoded = false;
     }
-    const bool renamed = decoded && std::rename(temporary.c_str(), path.c_str()) == 0;
-    if (decoded && !renamed) {
+    if (decoded && !next.PutInPlace()) {
         error = "cannot put the decoded body in its place";
+        decoded = false;
     }
-    if (made >= 0 && !renamed) {
-        std::remove(temporary.c_str());
-    }
-    if (watched) {
-        ForgetOnSignal(temporary);
-    }
-    return renamed;
+    return decoded;
 }
 
 // The files of one copied site by their key below the site, as stored and
