@@ -248,14 +248,14 @@ open)
     start_panel 100 30 --cache "$CACHE"
     check "--cache FOLDER: its sites" shows "www.example.com"
     check "--cache FOLDER: a copy of the registry for the run" test -n "$(ls -A "$TMPDIR")"
-    pkill -TERM -f "^$QVORK --cache"
+    pkill -TERM -f "^$QVORK --cache $CACHE"
     check "killed: the panel ends" poll "$TIMEOUT" exited
     check "killed: no sanitizer report" bash -c "! grep -qE 'Sanitizer|runtime error' '$WORK/stderr'"
     check "killed: no temporary file left" test -z "$(ls -A "$TMPDIR")"
     # A hang-up, which the screen library leaves alone, gives the terminal back too.
     start_panel 100 30 --cache "$CACHE"
     check "--cache FOLDER again" shows "www.example.com"
-    pkill -HUP -f "^$QVORK --cache"
+    pkill -HUP -f "^$QVORK --cache $CACHE"
     check "hung up: the panel ends" poll "$TIMEOUT" exited
     check "hung up: the terminal echoes again" grep -qE '(^| )icanon .*(^| )echo ' "$WORK/stty"
     ;;
