@@ -350,7 +350,9 @@ PATH:
 Global options (before or after the command):
   --registry FILE   The registry file to use for this run (sets QVORK_REGISTRY).
   --cache DIR       Read the sites from DIR/icache/cache1, cache2, ... for this
-                    run only (qvork config --cache DIR saves it).
+                    run only (qvork config --cache DIR saves it). DIR may
+                    also be the icache folder itself, or any folder of site
+                    files copied from one.
   --cache FILE      A site file (cache7): ls, get, header and panel open it as
                     the file manager opens a site file from a file panel;
                     PATHs then start at the site's top folder (no site

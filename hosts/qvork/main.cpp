@@ -2,6 +2,7 @@
 // (--registry; --cache for this run, config --cache to save it), loads the plug-in module, hands it the terminal's
 // services and runs one command, or, without a command on a terminal, the
 // interactive panel.
+#include <strings.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -25,6 +26,7 @@
 #include "hosts/qvork/stored_items.h"
 #include "hosts/qvork/terminal_ui.h"
 #include "hosts/qvork/warc_export.h"
+#include "platform/win32.h"
 
 using namespace qvork_host;
 
@@ -40,7 +42,19 @@ bool ReadsCache(const CommandLine &line) {
     return line.command != "menus" && line.command != "config";
 }
 
-int StoreCache(const std::string &folder) {
+int StoreCache(std::string folder) {
+    std::error_code ignored;
+    // NetSonic's value names the folder that holds icache; given icache
+    // itself, its parent is stored.
+    std::filesystem::path given = std::filesystem::absolute(folder, ignored).lexically_normal();
+    if (!given.has_filename()) {
+        given = given.parent_path();
+    }
+    if (strcasecmp(given.filename().c_str(), "icache") == 0 &&
+        std::filesystem::is_directory(given, ignored) &&
+        !std::filesystem::is_directory(given / "icache", ignored)) {
+        folder = given.parent_path().string();
+    }
     std::string stored;
     std::string error;
     if (!StoreCacheFolder(folder, stored, error)) {
@@ -54,10 +68,12 @@ int StoreCache(const std::string &folder) {
                      "it will not find this cache\n",
                      kLongestCachePath);
     }
-    std::error_code ignored;
-    if (!std::filesystem::is_directory(stored + "/icache", ignored)) {
-        std::fprintf(stderr, "qvork: warning: %s/icache is not a folder; the cache root will be "
-                             "empty\n",
+    const DWORD icache = GetFileAttributesA((stored + "/icache").c_str()); // in any case
+    if (icache == INVALID_FILE_ATTRIBUTES || (icache & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        std::fprintf(stderr,
+                     "qvork: warning: %s/icache is not a folder; the cache root will be "
+                     "empty (a folder that holds the site files itself is read with --cache "
+                     "DIR for one run, or qvork open DIR)\n",
                      stored.c_str());
     }
     return kExitOk;
@@ -174,7 +190,7 @@ int main(int argc, char **argv) {
     }
     // --cache DIR is for this run only; --cache FILE opens a site file.
     RunCache runCache;
-    if (line.cacheFolder && target.kind != OpenTarget::kSiteFile &&
+    if (line.cacheFolder && target.kind == OpenTarget::kRegistered &&
         !runCache.Use(*line.cacheFolder, error)) {
         return Fail(error);
     }

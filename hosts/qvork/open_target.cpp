@@ -1,9 +1,32 @@
 // Choosing how the panel is opened for one run.
 #include "hosts/qvork/open_target.h"
 
+#include <strings.h>
+
 #include <filesystem>
 
 namespace qvork_host {
+
+namespace {
+
+// True when `folder` has no "icache" of its own but holds site files
+// ("cache*" entries): the icache folder itself, copied from an old disk and
+// perhaps renamed. The plug-in opens it as "vork:FOLDER" opens it.
+bool HoldsSiteFiles(const std::string &folder) {
+    std::error_code error;
+    bool siteFiles = false;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (strcasecmp(name.c_str(), "icache") == 0) {
+            return false;
+        }
+        siteFiles = siteFiles || strncasecmp(name.c_str(), "cache", 5) == 0;
+    }
+    return siteFiles;
+}
+
+} // namespace
 
 bool CacheOptionIsFile(const CommandLine &line) {
     std::error_code ignored;
@@ -16,6 +39,13 @@ bool ChooseOpenTarget(const CommandLine &line, OpenTarget &target, std::string &
     if (line.command == "open") {
         target.kind = OpenTarget::kCommandLine;
         target.path = line.operands.at(0);
+        return true;
+    }
+    std::error_code ignored;
+    if (line.cacheFolder && std::filesystem::is_directory(*line.cacheFolder, ignored) &&
+        HoldsSiteFiles(*line.cacheFolder)) {
+        target.kind = OpenTarget::kCommandLine;
+        target.path = *line.cacheFolder;
         return true;
     }
     if (!CacheOptionIsFile(line)) {

@@ -1,7 +1,8 @@
 // Where a run of qvork opens the plug-in's panel: `qvork open PATH` types
 // "vork:PATH" on the file manager's command line; `--cache FILE` naming a
-// site file is Enter on that file in an ordinary panel; otherwise the
-// panel opens on the cache NetSonic's registry value names.
+// site file is Enter on that file in an ordinary panel, and naming a folder
+// of site files with no icache of its own (icache itself) is "vork:FOLDER";
+// otherwise the panel opens on the cache NetSonic's registry value names.
 #ifndef QVORK_HOSTS_OPEN_TARGET_H
 #define QVORK_HOSTS_OPEN_TARGET_H
 

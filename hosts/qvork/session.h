@@ -48,6 +48,7 @@ public:
 
     // Where the next Open goes; the Disks menu's cache unless set.
     void SetTarget(const OpenTarget &target) { target_ = target; }
+    const OpenTarget &Target() const { return target_; }
     // OpenPlugin (or OpenFilePlugin, as the target says); false with `error`
     // set when the plug-in refuses.
     bool Open(std::string &error);

@@ -85,10 +85,10 @@ std::string JsonText(const std::string &text) {
 // Where the archive and its index may go: not one file for both, and not
 // among the cache's own site files, which one of them would replace.
 bool OutputsAllowed(const std::string &output, const std::optional<std::string> &index,
-                    std::string cachePath, std::string &error) {
-    std::replace(cachePath.begin(), cachePath.end(), '\\', '/');
+                    std::string siteFolder, std::string &error) {
+    std::replace(siteFolder.begin(), siteFolder.end(), '\\', '/');
     std::error_code ignored;
-    const fs::path icache = fs::weakly_canonical(fs::path(cachePath) / "icache", ignored);
+    const fs::path icache = fs::weakly_canonical(fs::path(siteFolder), ignored);
     auto place = [](const std::string &path) {
         std::error_code failed;
         return fs::weakly_canonical(fs::absolute(path, failed), failed);
@@ -362,9 +362,14 @@ int RunWarc(Session &session, const CommandLine &line) {
     if (!session.Open(error) || !session.Read()) {
         return Fail(error.empty() ? "the plug-in did not list the cache root" : error);
     }
-    std::string cachePath;
-    if (!ReadCacheFolder(cachePath, error)) {
-        return Fail(error);
+    // The folder of the site files: the registered cache's icache, or the
+    // folder --cache names when it holds them itself.
+    std::string siteFolder = session.Target().path;
+    if (session.Target().kind == OpenTarget::kRegistered) {
+        if (!ReadCacheFolder(siteFolder, error)) {
+            return Fail(error);
+        }
+        siteFolder += "/icache";
     }
     std::vector<ExportSite> sites;
     if (!ChooseSites(session, line, sites)) {
@@ -373,8 +378,8 @@ int RunWarc(Session &session, const CommandLine &line) {
     const std::string output = *line.output;
     const std::string suffix = ".partial-" + std::to_string(getpid());
     const std::string temporary = output + suffix;
-    const std::string icache = cachePath + "\\icache\\";
-    if (!OutputsAllowed(output, line.cdxj, cachePath, error)) {
+    const std::string icache = siteFolder + "\\";
+    if (!OutputsAllowed(output, line.cdxj, siteFolder, error)) {
         return Fail(error);
     }
     WarcWriter writer;
@@ -394,7 +399,7 @@ int RunWarc(Session &session, const CommandLine &line) {
         }
     } forget{{temporary, temporaryIndex}};
     const std::string warcinfoId = NewRecordId();
-    const std::string info = WarcinfoBlock(cachePath + "/icache", sites);
+    const std::string info = WarcinfoBlock(siteFolder, sites);
     bool ok = writer.Write("WARC/1.1\r\nWARC-Type: warcinfo\r\nWARC-Record-ID: " + warcinfoId +
                                "\r\nWARC-Date: " + WarcDate(std::time(nullptr)) +
                                "\r\nWARC-Filename: " + BaseName(output) +

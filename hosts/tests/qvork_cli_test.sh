@@ -107,6 +107,19 @@ rm -rf "$WORK/nowhere"
 run ls
 check "ls of a missing cache folder: says so" stderr_has "cannot be used: no such folder"
 run config --cache "$WORK/cache"
+# A copied icache folder: named ICACHE, or renamed and holding the site files.
+mkdir -p "$WORK/copied"
+cp -r "$WORK/cache/icache" "$WORK/copied/ICACHE"
+for given in copied copied/ICACHE copied/ICACHE/; do
+    run --cache "$WORK/$given" ls
+    check "--cache $given: lists the sites" stdout_is "$ROOT_LISTING"
+done
+run --cache "$WORK/copied/ICACHE" warc --all -o "$WORK/copied/all.warc"
+check "--cache of the site files' folder: warc reads them" stderr_has "7 responses of 4 site(s)"
+run --registry "$WORK/copied.reg" config --cache "$WORK/copied/ICACHE/"
+check "config --cache of icache itself stores the folder that holds it" stdout_has "stored CachePath = $WORK/copied in"
+check "config --cache of icache itself: no warning" stderr_empty
+rm -rf "$WORK/copied" "$WORK/copied.reg"
 
 # --- Browsing: PATH -> SetDirectory walk ------------------------------------
 while IFS='|' read -r path status expected; do

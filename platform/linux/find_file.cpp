@@ -345,6 +345,14 @@ static HANDLE StartSearch(const char *pattern, WIN32_FIND_DATAA *findData, BOOL 
     }
     search->namesOnly = namesOnly;
     search->dir = OS_CALL(opendir)(search->folder);
+    // Win32 finds the folders on the way whatever their case, as it finds
+    // the names in the last one.
+    if (search->dir == NULL && errno == ENOENT &&
+        ToExistingNativePath(search->folder, native, sizeof native) &&
+        strlen(native) < sizeof search->folder) {
+        strcpy(search->folder, native);
+        search->dir = OS_CALL(opendir)(search->folder);
+    }
     if (search->dir == NULL) {
         int error = errno;
         SetLastError(error == ENOENT || error == ENOTDIR ? ERROR_PATH_NOT_FOUND

@@ -101,6 +101,15 @@ TEST_F(FindFileTest, FillsSizesTimesAndNames)
     EXPECT_EQ(entries["cache99"].nFileSizeLow, 70000u);
 }
 
+TEST_F(FindFileTest, FoldersOnTheWayAreFoundInAnyCase)
+{
+    // A cache copied from Windows may spell its folder ICACHE.
+    mkdir((folder_ / "ICACHE").c_str(), 0755);
+    WriteWholeFile(folder_.Path() + "/ICACHE/cache3", "");
+    EXPECT_EQ(Names(WalkPattern(folder_.Path() + "\\icache\\cache*.")), "cache3|");
+    EXPECT_EQ(Names(WalkPattern(folder_.Path() + "\\CacheFolder\\*.")), ".|..|");
+}
+
 TEST_F(FindFileTest, FailuresTellMissingFolderFromNoMatch)
 {
     struct {
