@@ -302,9 +302,10 @@ int CursesScreen::NameCells(const std::string &text) const {
     return total;
 }
 
-void CursesScreen::PutName(int y, int x, const std::string &text, Paint paint, int width) {
+void CursesScreen::PutName(int y, int x, const std::string &text, Paint paint, int width,
+                           bool markCut) {
     if (!Utf8Terminal) {
-        Put(y, x, text.size() > static_cast<size_t>(std::max(width, 0))
+        Put(y, x, markCut && text.size() > static_cast<size_t>(std::max(width, 0))
                       ? text.substr(0, static_cast<size_t>(std::max(width - 1, 0))) + "}"
                       : text,
             paint, width);
@@ -315,7 +316,7 @@ void CursesScreen::PutName(int y, int x, const std::string &text, Paint paint, i
     }
     // A name wider than the column is cut with '}' in its last cell, as the
     // file manager marks it.
-    const bool cut = NameCells(text) > width;
+    const bool cut = markCut && NameCells(text) > width;
     const chtype attribute = static_cast<chtype>(PaintAttribute(paint, colours_));
     const int end = std::min(x + (cut ? width - 1 : width), COLS);
     int column = x;

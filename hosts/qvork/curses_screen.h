@@ -84,8 +84,10 @@ public:
     // A name from the cache in a column `width` cells wide: on a UTF-8
     // terminal its UTF-8 characters are drawn as such (wide ones take two
     // cells) and bytes that are not UTF-8 as '?'; elsewhere byte by byte as
-    // Put. A name that does not fit is cut with '}' in the last cell.
-    void PutName(int y, int x, const std::string &text, Paint paint, int width);
+    // Put. A name that does not fit is cut with '}' in the last cell, or
+    // without a mark when `markCut` is false (an edit field's text).
+    void PutName(int y, int x, const std::string &text, Paint paint, int width,
+                 bool markCut = true);
     // The cells PutName takes for `text` whole.
     int NameCells(const std::string &text) const;
     void Fill(int y, int x, int height, int width, Paint paint);

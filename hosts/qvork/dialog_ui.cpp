@@ -319,17 +319,32 @@ private:
                           ItemText(item));
             return;
         case DI_FIXEDIT: {
+            // Positions are bytes; a UTF-8 character shows in its cells.
             Edit &edit = edits_[index];
             const int width = FieldWidth(index);
-            edit.scroll =
-                std::clamp(edit.scroll, std::max(edit.cursor - width + 1, 0), edit.cursor);
             const std::string text = ItemText(item);
+            const auto cells = [&](int from, int to) {
+                return from >= to ? 0
+                                  : screen_.NameCells(text.substr(static_cast<size_t>(from),
+                                                                  static_cast<size_t>(to - from)));
+            };
+            edit.scroll = std::min(edit.scroll, edit.cursor);
+            while (IsContinuation(text, edit.scroll)) {
+                --edit.scroll;
+            }
+            while (edit.scroll < edit.cursor && cells(edit.scroll, edit.cursor) > width - 1) {
+                ++edit.scroll;
+                while (IsContinuation(text, edit.scroll)) {
+                    ++edit.scroll;
+                }
+            }
             const std::string shown =
                 edit.scroll < Length(text) ? text.substr(static_cast<size_t>(edit.scroll)) : "";
-            screen_.Put(y, x, shown, edit.marked ? Paint::kFieldMarked : Paint::kField, width);
+            screen_.PutName(y, x, shown, edit.marked ? Paint::kFieldMarked : Paint::kField, width,
+                            false);
             if (focused) {
                 cursorY = y;
-                cursorX = x + edit.cursor - edit.scroll;
+                cursorX = x + cells(edit.scroll, edit.cursor);
             }
             return;
         }

@@ -211,9 +211,10 @@ keys)
     keys Home Down Down F5
     check "F5 asks" shows 'Copy "a.html" to:'
     keys C-u
-    type_text "~/home-copy"
+    type_text "~/home-copié"
+    check "the field shows UTF-8 as characters" shows "~/home-copié"
     keys Enter
-    check "~ is the home folder" poll "$TIMEOUT" test -f "$WORK/home-copy/a.html"
+    check "~ is the home folder" poll "$TIMEOUT" test -f "$WORK/home-copié/a.html"
     keys C-PPage
     check "Ctrl+PgUp goes up: out of the site" shows "cache5"
     keys F1
