@@ -11,10 +11,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -982,10 +984,8 @@ private:
 };
 
 
-// Regular files under `folder` by path: their identity and size, so files
-// the copy wrote (new, or put in place of an older one) can be told apart.
-FileIdentities FilesUnder(const std::string &folder) {
-    FileIdentities files;
+// Regular files under `folder` by path, added to `files`.
+void AddFilesUnder(const std::string &folder, FileIdentities &files) {
     std::error_code error;
     for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
          !error && it != end; it.increment(error)) {
@@ -995,7 +995,71 @@ FileIdentities FilesUnder(const std::string &folder) {
                                           static_cast<std::uintmax_t>(info.st_size)};
         }
     }
-    return files;
+}
+
+// A byte as names are compared loosely: letters in one case, and every byte
+// the plug-in may replace (or put in front of a device name) alike.
+int Loose(unsigned char c) {
+    return c < 32 || std::strchr("?+*:|\\/\"<>. _-", c) != nullptr ? '-' : std::tolower(c);
+}
+
+// True when the first bytes of `entry` from `from` (up to 8, and not past a
+// numbering "~") are loosely those of `listed`.
+bool SameStart(const std::string &entry, size_t from, const std::string &listed) {
+    const size_t tilde = std::min(entry.find('~', from), entry.size());
+    const size_t length = std::min({tilde - from, listed.size(), static_cast<size_t>(8)});
+    for (size_t i = 0; i < length; ++i) {
+        const int a = Loose(static_cast<unsigned char>(entry[from + i]));
+        if (a != Loose(static_cast<unsigned char>(listed[i])) && !(i == 0 && from == 0 && a == '-')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when the plug-in may have written the entry `entry` of the
+// destination for an item listed as `listed`: the name cleaned up (bytes
+// replaced, "_" before a device name), cut short, or numbered.
+bool MayHoldCopyOf(const std::string &entry, const std::string &listed) {
+    return SameStart(entry, 0, listed) ||
+           (entry.size() > 1 && Loose(static_cast<unsigned char>(entry[0])) == '-' &&
+            SameStart(entry, 1, listed));
+}
+
+// The destination's files that a copy of the items listed as `listed` may
+// replace or add to, so files the copy wrote (new, or put in place of an
+// older one) can be told apart: the destination's own files, and those under
+// each folder in it that may bear one of those names, or that was not there
+// `before`. Its other folders (a home folder's whole tree) are not walked.
+struct DestinationFiles {
+    std::set<std::string> entries; // the destination's own, every one
+    FileIdentities files;
+};
+
+DestinationFiles FilesUnder(const std::string &folder, const std::vector<std::string> &listed,
+                            const DestinationFiles *before = nullptr) {
+    DestinationFiles found;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const std::string path = it->path().string();
+        found.entries.insert(name);
+        struct stat info;
+        if (lstat(path.c_str(), &info) != 0) {
+            continue;
+        }
+        if (S_ISREG(info.st_mode)) {
+            found.files[path] = {static_cast<std::uintmax_t>(info.st_ino),
+                                 static_cast<std::uintmax_t>(info.st_size)};
+        } else if (S_ISDIR(info.st_mode) &&
+                   ((before != nullptr && before->entries.count(name) == 0) ||
+                    std::any_of(listed.begin(), listed.end(), [&](const std::string &one) {
+                        return MayHoldCopyOf(name, one);
+                    }))) {
+            AddFilesUnder(path, found.files);
+        }
+    }
+    return found;
 }
 
 // The files the items at `indexes` hold, counted through the plug-in: a
@@ -1022,20 +1086,20 @@ size_t FilesIn(Session &session, const std::vector<int> &indexes) {
 // under `destination` since `before`, or new in place of older ones) of the
 // files the items at `chosen` hold.
 void PrintCopySummary(Session &session, const std::vector<int> &chosen,
-                      const FileIdentities &before, const std::string &destination,
-                      const std::optional<std::string> &manifest) {
+                      const std::vector<std::string> &listed, const DestinationFiles &before,
+                      const std::string &destination, const std::optional<std::string> &manifest) {
     size_t written = 0;
     std::uintmax_t bytes = 0;
     const std::string manifestName =
         manifest ? fs::path(*manifest).filename().string() : std::string();
-    for (const auto &file : FilesUnder(destination)) {
-        const auto old = before.find(file.first);
+    for (const auto &file : FilesUnder(destination, listed, &before).files) {
+        const auto old = before.files.find(file.first);
         std::error_code ignored;
         if (!manifestName.empty() && fs::path(file.first).filename() == manifestName &&
             fs::equivalent(file.first, *manifest, ignored)) {
             continue; // the manifest is not a file of the copy
         }
-        if (old == before.end() || old->second.first != file.second.first) {
+        if (old == before.files.end() || old->second.first != file.second.first) {
             ++written;
             bytes += file.second.second;
         }
@@ -1142,7 +1206,11 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         return Fail("cannot create the destination folder " + Quoted(destination) +
                     (made ? ": " + made.message() : ""));
     }
-    const auto before = FilesUnder(destination);
+    std::vector<std::string> listed;
+    for (int index : chosen) {
+        listed.push_back(session.Name(index));
+    }
+    const DestinationFiles before = FilesUnder(destination, listed);
     std::vector<int> failed;
     bool copied = false;
     {
@@ -1157,7 +1225,7 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     }
     const bool adds = !line.noTimes || line.decode || line.manifest || line.offline;
     if (!adds) {
-        PrintCopySummary(session, chosen, before, destination, std::nullopt);
+        PrintCopySummary(session, chosen, listed, before, destination, std::nullopt);
         return ReportGet(failed, chosen.size(), copied, nullptr, destination);
     }
     CopyOut copy(session, ui, line, destination);
@@ -1174,11 +1242,11 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         const bool reported = std::find(failed.begin(), failed.end(), index) != failed.end();
         (reported ? reportedItems : copiedItems).push_back(index);
     }
-    copy.SetBefore(before);
+    copy.SetBefore(before.files);
     copy.Survey(copiedItems, "", site, urlFolder);
     copy.SurveyReported(reportedItems, site, urlFolder);
     const bool finished = copy.Finish();
-    PrintCopySummary(session, chosen, before, destination, line.manifest);
+    PrintCopySummary(session, chosen, listed, before, destination, line.manifest);
     const int result = ReportGet(failed, chosen.size(), copied, &copy, destination);
     return result == kExitOk && !finished ? kExitFailed : result;
 }

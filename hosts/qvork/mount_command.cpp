@@ -73,8 +73,8 @@ int MountUsage(const std::string &message) {
     return kExitUsage;
 }
 
-int MountFail(const std::string &message) {
-    std::fprintf(stderr, "qvork mount: %s\n", message.c_str());
+int MountFail(const std::string &message, const char *who = "qvork mount") {
+    std::fprintf(stderr, "%s: %s\n", who, message.c_str());
     return kExitFailed;
 }
 
@@ -172,7 +172,8 @@ int Serve(const MountOptions &options, MountIndex &index) {
 } // namespace
 
 int WithCacheIndex(const std::string &source, const std::string &plugin, bool decode,
-                   bool removeOnSignal, const std::function<int(MountIndex &)> &use) {
+                   bool removeOnSignal, const char *who,
+                   const std::function<int(MountIndex &)> &use) {
     const char *tmp = std::getenv("TMPDIR");
     const std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
     std::string pattern = base + "/qvork-mount.XXXXXX";
@@ -186,7 +187,7 @@ int WithCacheIndex(const std::string &source, const std::string &plugin, bool de
                               ? "/dev/shm/qvork-headers.XXXXXX"
                               : base + "/qvork-headers.XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
-        return MountFail("cannot create a private folder under " + base);
+        return MountFail("cannot create a private folder under " + base, who);
     }
     const fs::path work = pattern;
     if (removeOnSignal) {
@@ -201,13 +202,13 @@ int WithCacheIndex(const std::string &source, const std::string &plugin, bool de
     }
     if (!headersMade || setenv("TMPDIR", headers.c_str(), 1) != 0) {
         // The plug-in writes its header files in a private folder only.
-        MountFail("cannot create a private folder for headers");
+        MountFail("cannot create a private folder for headers", who);
         headers.clear();
     } else if (!LoadPlugin(module, plugin, error)) {
-        MountFail(error);
+        MountFail(error, who);
     } else {
         MountIndex index(module, work.string(), headers, decode);
-        status = index.Start(source, error) ? use(index) : MountFail(error);
+        status = index.Start(source, error) ? use(index) : MountFail(error, who);
         index.Stop();
     }
     std::error_code ignored;
@@ -245,7 +246,7 @@ int RunMount(int argc, char **argv) {
         return MountFail("the mount point " + options.mountPoint + " holds the cache " +
                          options.source + ": it would hide the site files it shows");
     }
-    return WithCacheIndex(options.source, options.plugin, options.decode, false,
+    return WithCacheIndex(options.source, options.plugin, options.decode, false, "qvork mount",
                           [&options](MountIndex &index) { return Serve(options, index); });
 }
 

@@ -15,8 +15,9 @@ class MountIndex;
 // ("" for the default) loaded; removes the folder afterwards. Returns `use`'s status, or 1 after saying what failed.
 // With `removeOnSignal` a signal that ends the process removes the folders
 // too (the mount leaves that to libfuse's handlers, which unmount).
+// Failures are told after `who` ("qvork mount").
 int WithCacheIndex(const std::string &source, const std::string &plugin, bool decode,
-                   bool removeOnSignal,
+                   bool removeOnSignal, const char *who,
                    const std::function<int(MountIndex &)> &use);
 
 // Whether qvork's command line asks for the mount.

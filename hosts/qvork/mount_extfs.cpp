@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,52 +32,83 @@ int ExtfsFail(const std::string &message) {
     return kExitFailed;
 }
 
+// A top-level entry as mc names it, and as the mount does.
+struct TopName {
+    std::string shown;
+    std::string name;
+    int id;
+};
+
+// The top-level entries under the names mc keeps: mc drops the blanks a
+// listed path begins with, so a name that begins with blanks is listed
+// without them, numbered ("name~2.ext", "folder~2") when another entry has
+// that name.
+std::vector<TopName> McTopNames(MountIndex &index) {
+    std::vector<std::pair<std::string, int>> top;
+    index.List(0, top);
+    std::set<std::string> taken;
+    for (const auto &[name, id] : top) {
+        if (name.find_first_not_of(' ') == 0) {
+            taken.insert(name);
+        }
+    }
+    std::vector<TopName> names;
+    for (const auto &[name, id] : top) {
+        const size_t start = name.find_first_not_of(' ');
+        std::string shown = name;
+        if (start != 0) {
+            const std::string bare = start == std::string::npos ? "-" : name.substr(start);
+            struct stat st;
+            const bool folder = index.Stat(id, st) == 0 && S_ISDIR(st.st_mode);
+            const size_t dot = folder ? std::string::npos : bare.rfind('.');
+            const size_t at = dot != std::string::npos && dot != 0 ? dot : bare.size();
+            shown = bare;
+            for (int number = 2; taken.count(shown) != 0; ++number) {
+                shown = bare.substr(0, at) + "~" + std::to_string(number) + bare.substr(at);
+            }
+            taken.insert(shown);
+        }
+        names.push_back({shown, name, id});
+    }
+    return names;
+}
+
 // One line as mc's extfs reads it: mode, links, owner, group, size, date
 // (MM-DD-YYYY hh:mm:ss, local time), the path below the archive.
-void PrintTree(MountIndex &index, int folder, const std::string &prefix) {
+void PrintEntry(MountIndex &index, int id, const std::string &path) {
+    struct stat st;
+    if (index.Stat(id, st) != 0) {
+        return;
+    }
+    struct tm local;
+    char date[32];
+    localtime_r(&st.st_mtime, &local);
+    std::strftime(date, sizeof(date), "%m-%d-%Y %H:%M:%S", &local);
+    const bool isFolder = S_ISDIR(st.st_mode);
+    std::printf("%s 1 %u %u %lld %s %s\n", isFolder ? "dr-xr-xr-x" : "-r--r--r--",
+                static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_gid),
+                static_cast<long long>(st.st_size), date, path.c_str());
+    if (!isFolder) {
+        return;
+    }
     std::vector<std::pair<std::string, int>> names;
-    index.List(folder, names);
+    index.List(id, names);
     for (const auto &[name, child] : names) {
-        struct stat st;
-        if (index.Stat(child, st) != 0) {
-            continue;
-        }
-        struct tm local;
-        char date[32];
-        localtime_r(&st.st_mtime, &local);
-        std::strftime(date, sizeof(date), "%m-%d-%Y %H:%M:%S", &local);
-        const bool isFolder = S_ISDIR(st.st_mode);
-        std::printf("%s 1 %u %u %lld %s %s%s\n", isFolder ? "dr-xr-xr-x" : "-r--r--r--",
-                    static_cast<unsigned>(st.st_uid), static_cast<unsigned>(st.st_gid),
-                    static_cast<long long>(st.st_size), date, prefix.c_str(), name.c_str());
-        if (isFolder) {
-            PrintTree(index, child, prefix + name + "/");
-        }
+        PrintEntry(index, child, path + "/" + name);
     }
 }
 
-// The entry mc names `stored`: mc reads names from the listing with their
-// leading blanks dropped, so a top-level name that begins with blanks comes
-// back without them.
+// The entry mc names `stored` ("top/below"), its top under the name mc keeps.
 int LookupAsMcNames(MountIndex &index, const std::string &stored) {
-    const int id = index.Lookup("/" + stored);
-    if (id >= 0) {
-        return id;
-    }
     const size_t slash = stored.find('/');
     const std::string first = stored.substr(0, slash);
-    std::vector<std::pair<std::string, int>> top;
-    index.List(0, top);
-    int found = id;
-    int matches = 0;
-    for (const auto &entry : top) {
-        const size_t start = entry.first.find_first_not_of(' ');
-        if (start != 0 && start != std::string::npos && entry.first.compare(start, std::string::npos, first) == 0) {
-            ++matches;
-            found = index.Lookup("/" + entry.first + (slash == std::string::npos ? "" : stored.substr(slash)));
+    for (const TopName &top : McTopNames(index)) {
+        if (top.shown == first) {
+            return index.Lookup("/" + top.name +
+                                (slash == std::string::npos ? "" : stored.substr(slash)));
         }
     }
-    return matches == 1 ? found : id;
+    return index.Lookup("/" + stored);
 }
 
 int CopyOut(MountIndex &index, const std::string &stored, const std::string &dest) {
@@ -124,9 +156,11 @@ int RunExtfs(int argc, char **argv) {
     // on a damaged record elsewhere in the site would come with every file.
     // What concerns the file copied out is still said.
     MountIndex::SetWarnings("uqvork", true);
-    return WithCacheIndex(argv[2], "", decode, true, [&](MountIndex &index) -> int {
+    return WithCacheIndex(argv[2], "", decode, true, "uqvork", [&](MountIndex &index) -> int {
         if (verb == "list") {
-            PrintTree(index, 0, "");
+            for (const TopName &top : McTopNames(index)) {
+                PrintEntry(index, top.id, top.shown);
+            }
             return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
         }
         return CopyOut(index, argv[3], argv[4]);

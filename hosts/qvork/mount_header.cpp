@@ -20,7 +20,7 @@ HeaderFacts ParseHeaderFacts(const std::string &text) {
     if (!when) {
         when = ParseHttpDate(header.Field("Date"));
     }
-    facts.time = when ? *when : 0;
+    facts.time = when;
     return facts;
 }
 

@@ -5,6 +5,7 @@
 #define QVORK_HOSTS_MOUNT_HEADER_H
 
 #include <ctime>
+#include <optional>
 #include <string>
 
 namespace qvork_host {
@@ -15,7 +16,7 @@ struct HeaderFacts {
     std::string contentType; // "" when absent
     std::string contentEncoding;  // "" when absent
     std::string transferEncoding; // "" when absent
-    time_t time = 0;         // Last-Modified, else Date; 0 when neither parses
+    std::optional<time_t> time; // Last-Modified, else Date; none when neither parses
 };
 
 HeaderFacts ParseHeaderFacts(const std::string &text);

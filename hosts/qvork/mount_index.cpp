@@ -2,7 +2,6 @@
 // header). Positions: the session is either at the cache root
 // (currentSite_ -1) or inside site currentSite_ at the folder where_.
 #include "hosts/qvork/mount_index.h"
-#include "hosts/qvork/text_output.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,6 +16,8 @@
 #include <iterator>
 
 #include "hosts/qvork/mount_names.h"
+#include "hosts/qvork/open_target.h"
+#include "hosts/qvork/text_output.h"
 
 namespace qvork_host {
 
@@ -101,7 +102,15 @@ bool MountIndex::Start(const std::string &source, std::string &error) {
     const std::string path = std::filesystem::absolute(source, ignored).string();
     session_.SetTarget(OpenTarget{OpenTarget::kCommandLine, path});
     if (!session_.Open(error) || !session_.Read(OPM_SILENT)) {
-        error = error.empty() ? "the plug-in opened nothing on " + source : error;
+        const bool opened = session_.IsOpen();
+        if (!std::filesystem::exists(path, ignored)) {
+            error = source + ": no such file or folder";
+        } else if (!opened) {
+            error = source + " is neither a NetSonic cache folder (one that holds icache, or " +
+                    "site files) nor a site file";
+        } else if (error.empty()) {
+            error = "the plug-in could not list " + source;
+        }
         return false;
     }
     std::map<std::string, int> nameCount;
@@ -124,8 +133,7 @@ bool MountIndex::Start(const std::string &source, std::string &error) {
         return true;
     }
     // The site files of a cache folder lie in its icache/, or in it.
-    const std::string folder =
-        std::filesystem::is_directory(path + "/icache", ignored) ? path + "/icache" : path;
+    const std::string folder = SiteFilesFolder(path);
     for (int i = 0; i < session_.Count(); ++i) {
         const PluginPanelItem &item = session_.Item(i);
         // Sites deleted in this run are hidden; items without a cache file
@@ -409,8 +417,8 @@ int MountIndex::Stat(int id, struct stat &st) {
         st.st_mode = S_IFREG | 0444;
         st.st_nlink = 1;
         st.st_size = static_cast<off_t>(entry.size);
-        if (entry.header.time != 0) {
-            st.st_mtime = entry.header.time;
+        if (entry.header.time) {
+            st.st_mtime = *entry.header.time;
         }
     }
     st.st_atime = st.st_mtime;

@@ -7,6 +7,19 @@
 
 namespace qvork_host {
 
+std::string SiteFilesFolder(const std::string &folder) {
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::error_code ignored;
+        if (strcasecmp(entry->path().filename().c_str(), "icache") == 0 &&
+            entry->is_directory(ignored)) {
+            return entry->path().string();
+        }
+    }
+    return folder;
+}
+
 namespace {
 
 // True when `folder` has no "icache" of its own but holds site files

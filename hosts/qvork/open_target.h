@@ -13,6 +13,10 @@
 
 namespace qvork_host {
 
+// The folder that holds `folder`'s site files: its icache, in whatever
+// letter case, else `folder` itself.
+std::string SiteFilesFolder(const std::string &folder);
+
 // True when --cache names a file rather than a folder: it is opened, not
 // stored in the registry.
 bool CacheOptionIsFile(const CommandLine &line);

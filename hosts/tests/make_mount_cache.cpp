@@ -9,6 +9,7 @@
 //   cache5  (no name)         one page
 //   cache6  ..                a site's name a move would take: a page, a
 //                             record with an over-long URL, " lead.html"
+//                             beside "lead.html", a Last-Modified at 0
 //   cache7  a:b, cache8 a?b   names written alike: a-b twice
 #include <filesystem>
 #include <iostream>
@@ -76,7 +77,9 @@ int main(int argc, char **argv) {
         SiteRecord overLong = OkRecord("lost.html", "lost");
         overLong.urlLength = 2000;
         WriteSiteFile(cache / "cache6", "..",
-                      {OkRecord("in-dots.html", "inside ..\n"), overLong, OkRecord(" lead.html", "lead\n")});
+                      {OkRecord("in-dots.html", "inside ..\n"), overLong, OkRecord(" lead.html", "lead\n"),
+                       OkRecord("lead.html", "no blank\n"),
+                       Dated("epoch.html", "0\n", "Last-Modified: Thu, 01 Jan 1970 00:00:00 GMT")});
         WriteSiteFile(cache / "cache7", "a:b", {OkRecord("seven.html", "7\n")});
         WriteSiteFile(cache / "cache8", "a?b", {OkRecord("eight.html", "8\n")});
     } catch (const std::exception &error) {

@@ -116,9 +116,15 @@ check "-o decode: the decoded size" [ "$(stat -c %s "$H/packed.txt")" = 15 ]
 check "-o decode: unmounted" unmount_it
 UQVORK_DECODE=1 "$QVORK" extfs copyout "$WORK/cache/icache/cache1" packed.txt "$WORK/copied" 2>"$ERR"
 check "uqvork copyout decodes with UQVORK_DECODE=1" cmp "$WORK/copied" "$WORK/decoded"
-"$QVORK" extfs copyout "$WORK/cache/icache/cache6" "lead.html" "$WORK/lead" 2>"$ERR"
+# mc drops a name's leading blanks: " lead.html" beside "lead.html" is listed numbered.
+TZ=UTC "$QVORK" extfs list "$WORK/cache/icache/cache6" >"$WORK/list6" 2>"$ERR"
+check "uqvork lists a blank-led name as mc keeps it" grep -qE ' 5 [0-9-]+ [0-9:]+ lead~2\.html$' "$WORK/list6"
+check "uqvork: a Last-Modified at 0 is a date" grep -qE ' 01-01-1970 00:00:00 epoch\.html$' "$WORK/list6"
+"$QVORK" extfs copyout "$WORK/cache/icache/cache6" "lead~2.html" "$WORK/lead" 2>"$ERR"
 check "uqvork copyout of a name mc read without its leading blank" [ "$(cat "$WORK/lead")" = lead ]
 check "uqvork: the damaged record elsewhere in the site is not told with every file" test ! -s "$ERR"
+"$QVORK" extfs list "$WORK/nowhere" 2>"$ERR"
+check "uqvork tells what it could not open, as itself" grep -qx "uqvork: $WORK/nowhere: no such file or folder" "$ERR"
 for point in "$WORK/cache" "$WORK/cache/icache"; do
     timeout 20 "$QVORK" mount -f "$WORK/cache" "$point" 2>"$ERR"
     check "a mount point that would hide the cache is refused: $point" grep -q "would hide the site files" "$ERR"
