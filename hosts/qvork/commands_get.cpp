@@ -279,7 +279,23 @@ struct SiteFiles {
 };
 
 // Regular files by path: their inode and size.
-using FileIdentities = std::map<std::string, std::pair<std::uintmax_t, std::uintmax_t>>;
+// A regular file as found: its inode, its size, and when its inode last
+// changed (a file made since may reuse a freed inode's number).
+struct FileIdentity {
+    std::uintmax_t inode = 0;
+    std::uintmax_t size = 0;
+    std::int64_t changed = 0; // ns
+    explicit FileIdentity(const struct stat &info)
+        : inode(static_cast<std::uintmax_t>(info.st_ino)),
+          size(static_cast<std::uintmax_t>(info.st_size)),
+          changed(static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec) {}
+    bool Same(const FileIdentity &other) const {
+        return inode == other.inode && changed == other.changed;
+    }
+};
+
+// Regular files by path.
+using FileIdentities = std::map<std::string, FileIdentity>;
 
 struct WrittenFile {
     std::string site;
@@ -490,7 +506,24 @@ private:
         const auto old = before_->find(full);
         struct stat now;
         return old != before_->end() && lstat(full.c_str(), &now) == 0 &&
-               old->second.first == static_cast<std::uintmax_t>(now.st_ino);
+               old->second.Same(FileIdentity(now));
+    }
+
+    // True when this copy wrote the file at `full`, or a file under the
+    // folder at `full`: it is new there, or new in place of an older one.
+    bool WrittenHere(const std::string &full, bool isFolder) const {
+        if (!isFolder) {
+            return !Leftover(full);
+        }
+        std::error_code error;
+        for (fs::recursive_directory_iterator it(full, fs::directory_options::skip_permission_denied, error), end;
+             !error && it != end; it.increment(error)) {
+            std::error_code ignored;
+            if (fs::is_regular_file(it->symlink_status(ignored)) && !Leftover(it->path().string())) {
+                return true;
+            }
+        }
+        return false;
     }
 
     struct Named {
@@ -657,7 +690,9 @@ private:
         };
         const bool plain = !listed.empty() && listed != "." && listed != ".." &&
                            listed.find('/') == std::string::npos;
-        if (plain && kindFits(listed)) {
+        // A name the plug-in cleans up may be borne by the user's own file or
+        // folder, left as it was: that is not the copy.
+        if (plain && kindFits(listed) && WrittenHere(in + "/" + listed, isFolder)) {
             name = listed;
             return true;
         }
@@ -991,8 +1026,7 @@ void AddFilesUnder(const std::string &folder, FileIdentities &files) {
          !error && it != end; it.increment(error)) {
         struct stat info;
         if (lstat(it->path().c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-            files[it->path().string()] = {static_cast<std::uintmax_t>(info.st_ino),
-                                          static_cast<std::uintmax_t>(info.st_size)};
+            files.insert_or_assign(it->path().string(), FileIdentity(info));
         }
     }
 }
@@ -1049,8 +1083,7 @@ DestinationFiles FilesUnder(const std::string &folder, const std::vector<std::st
             continue;
         }
         if (S_ISREG(info.st_mode)) {
-            found.files[path] = {static_cast<std::uintmax_t>(info.st_ino),
-                                 static_cast<std::uintmax_t>(info.st_size)};
+            found.files.insert_or_assign(path, FileIdentity(info));
         } else if (S_ISDIR(info.st_mode) &&
                    ((before != nullptr && before->entries.count(name) == 0) ||
                     std::any_of(listed.begin(), listed.end(), [&](const std::string &one) {
@@ -1099,9 +1132,9 @@ void PrintCopySummary(Session &session, const std::vector<int> &chosen,
             fs::equivalent(file.first, *manifest, ignored)) {
             continue; // the manifest is not a file of the copy
         }
-        if (old == before.files.end() || old->second.first != file.second.first) {
+        if (old == before.files.end() || !old->second.Same(file.second)) {
             ++written;
-            bytes += file.second.second;
+            bytes += file.second.size;
         }
     }
     const size_t total = FilesIn(session, chosen);

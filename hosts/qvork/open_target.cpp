@@ -9,6 +9,9 @@ namespace qvork_host {
 
 std::string SiteFilesFolder(const std::string &folder) {
     std::error_code error;
+    if (std::filesystem::is_directory(folder + "/icache", error)) {
+        return folder + "/icache"; // the plug-in takes the name as spelt first
+    }
     for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
          entry.increment(error)) {
         std::error_code ignored;

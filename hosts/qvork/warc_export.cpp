@@ -22,6 +22,7 @@
 #include "hosts/qvork/cache_location.h"
 #include "hosts/qvork/cache_paths.h"
 #include "hosts/qvork/commands.h"
+#include "hosts/qvork/open_target.h"
 #include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/text_output.h"
 #include "hosts/qvork/warc_format.h"
@@ -369,7 +370,8 @@ int RunWarc(Session &session, const CommandLine &line) {
         if (!ReadCacheFolder(siteFolder, error)) {
             return Fail(error);
         }
-        siteFolder += "/icache";
+        std::replace(siteFolder.begin(), siteFolder.end(), '\\', '/');
+        siteFolder = SiteFilesFolder(siteFolder);
     }
     std::vector<ExportSite> sites;
     if (!ChooseSites(session, line, sites)) {

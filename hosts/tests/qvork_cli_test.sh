@@ -116,6 +116,8 @@ for given in copied copied/ICACHE copied/ICACHE/; do
 done
 run --cache "$WORK/copied/ICACHE" warc --all -o "$WORK/copied/all.warc"
 check "--cache of the site files' folder: warc reads them" stderr_has "7 responses of 4 site(s)"
+run --cache "$WORK/copied" warc --all -o "$WORK/copied/ICACHE/cache1"
+check "warc is not written over a site file in ICACHE" stderr_has "among the cache's site files"
 run --registry "$WORK/copied.reg" config --cache "$WORK/copied/ICACHE/"
 check "config --cache of icache itself stores the folder that holds it" stdout_has "stored CachePath = $WORK/copied in"
 check "config --cache of icache itself: no warning" stderr_empty

@@ -78,6 +78,14 @@ run get --no-times --manifest "$WORK/m2.tsv" "$SITE/img" -C "$WORK/n"
 check "get --no-times: today's time" test "$(stat -c %Y "$WORK/n/img/logo.png")" -gt "$APRIL2"
 check "manifest tsv: heading and two rows" test "$(wc -l <"$WORK/m2.tsv")" -eq 3
 check "manifest tsv: fields" grep -qF "$(printf 'http://%s/img/logo.png\timg/logo.png\t200\timage/png\t4\t2002-04-01T10:00:00Z' "$SITE")" "$WORK/m2.tsv"
+# A file of the user's own that bears the raw name the copy cleans up.
+mkdir -p "$WORK/u"
+echo "mine" >"$WORK/u/list?page=2"
+touch -d 2020-01-01 "$WORK/u/list?page=2"
+run get --offline --manifest "$WORK/m3.tsv" "$SITE/list?page=2" -C "$WORK/u"
+check "a user's file named as stored stays as it was" test "$(cat "$WORK/u/list?page=2")" = mine \
+    -a "$(stat -c %Y "$WORK/u/list?page=2")" = "$(date -d 2020-01-01 +%s)"
+check "the copy is the file it wrote" grep -qF "$(printf '\tlist-page=2.html\t200\t')" "$WORK/m3.tsv"
 
 # --- get --offline: every link resolves ------------------------------------
 run get --offline "$SITE" -C "$WORK/o"
