@@ -246,6 +246,16 @@ int RunMount(int argc, char **argv) {
         return MountFail("the mount point " + options.mountPoint + " holds the cache " +
                          options.source + ": it would hide the site files it shows");
     }
+    // Nor may it hide the folders the mount writes its own files in.
+    const char *tmp = std::getenv("TMPDIR");
+    const std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+    for (const std::string &own : {base, std::string("/dev/shm")}) {
+        if (holds(fs::weakly_canonical(own, failed))) {
+            return MountFail("the mount point " + options.mountPoint + " holds " + own +
+                             ", where the mount keeps its own files" +
+                             (own == base ? " (set TMPDIR to another folder)" : ""));
+        }
+    }
     return WithCacheIndex(options.source, options.plugin, options.decode, false, "qvork mount",
                           [&options](MountIndex &index) { return Serve(options, index); });
 }

@@ -13,7 +13,7 @@ namespace qvork_host {
 // fuse_main with `arguments` (program name, mount point, libfuse options);
 // returns its status once the file system is unmounted.
 int RunFuse(MountIndex &index, const std::vector<std::string> &arguments);
-// Ends the mount from inside a request.
+// Ends the mount from inside a request (others may be under way).
 void StopFuse();
 
 } // namespace qvork_host

@@ -35,6 +35,16 @@ bool IsDeviceName(const std::string &name) {
            upper[3] >= '1' && upper[3] <= '9';
 }
 
+// A trailing dot or space is dropped by Windows ("a." would be "a"): as the
+// copy does, each becomes '-'.
+std::string WithoutTrailingDots(std::string name) {
+    for (size_t end = name.size(); end > 0 && (name[end - 1] == '.' || name[end - 1] == ' ');
+         --end) {
+        name[end - 1] = '-';
+    }
+    return name;
+}
+
 } // namespace
 
 std::string WrittenName(const std::string &listed) {
@@ -59,14 +69,10 @@ std::string WrittenName(const std::string &listed) {
     if (!name.empty() && name.find_first_not_of(". ") == std::string::npos) {
         name.assign(name.size(), '-');
     }
-    for (size_t end = name.size(); end > 0 && (name[end - 1] == '.' || name[end - 1] == ' ');
-         --end) {
-        name[end - 1] = '-';
-    }
     if (name.size() > kLinuxNameLimit) {
         name.resize(kLinuxNameLimit);
     }
-    return name;
+    return WithoutTrailingDots(name);
 }
 
 std::string NumberedName(const std::string &name, unsigned number) {

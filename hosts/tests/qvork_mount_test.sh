@@ -125,6 +125,9 @@ check "uqvork copyout of a name mc read without its leading blank" [ "$(cat "$WO
 check "uqvork: the damaged record elsewhere in the site is not told with every file" test ! -s "$ERR"
 "$QVORK" extfs list "$WORK/nowhere" 2>"$ERR"
 check "uqvork tells what it could not open, as itself" grep -qx "uqvork: $WORK/nowhere: no such file or folder" "$ERR"
+mkdir -p "$WORK/over/tmp"
+TMPDIR=$WORK/over/tmp timeout 20 "$QVORK" mount -f "$WORK/cache" "$WORK/over" 2>"$ERR"
+check "a mount point over the mount's own work folder is refused" grep -q "where the mount keeps its own files" "$ERR"
 for point in "$WORK/cache" "$WORK/cache/icache"; do
     timeout 20 "$QVORK" mount -f "$WORK/cache" "$point" 2>"$ERR"
     check "a mount point that would hide the cache is refused: $point" grep -q "would hide the site files" "$ERR"
