@@ -115,8 +115,9 @@ private:
         const size_t slash = folder.find('/');
         const std::string site = session_.OnSiteFile() ? session_.SiteOfUrls()
                                                        : folder.substr(0, slash);
-        row.url = "http://" + Join(slash == std::string::npos ? site : site + folder.substr(slash),
-                                   row.name);
+        // A nameless site keeps its "/" after the empty host, as get's manifest.
+        row.url = "http://" + site + "/" +
+                  Join(slash == std::string::npos ? "" : folder.substr(slash + 1), row.name);
         std::string text;
         if (line_.longListing && views_.Fetch(index, Join(folder, row.name), text)) {
             const HttpHeader header = ParseHttpHeader(text);
