@@ -61,10 +61,11 @@ bool CheckCommand(const CommandLine &line, std::string &error) {
         error = command + (command == "get" ? " needs at least one PATH" : " needs at least one SITE");
         return false;
     }
-    for (const char *value : {"-C", "--manifest", "--cache", "-o"}) {
+    for (const char *value : {"-C", "--manifest", "--cache", "-o", "--cdxj"}) {
         const std::string name = value;
         const bool empty = (name == "-C" && line.destination.empty()) ||
                            (name == "-o" && line.output && line.output->empty()) ||
+                           (name == "--cdxj" && line.cdxj && line.cdxj->empty()) ||
                            (name == "--manifest" && line.manifest && line.manifest->empty()) ||
                            (name == "--cache" && line.storeCache && line.storeCache->empty());
         if (empty) {

@@ -119,6 +119,10 @@ public:
         struct stat stored {};
         if (made_ && stat(path.c_str(), &stored) == 0) {
             fchmod(fd_, stored.st_mode & 0777);
+        } else if (made_) {
+            const mode_t mask = umask(0); // a new file: the mode open() would give
+            umask(mask);
+            fchmod(fd_, 0666 & ~mask);
         }
     }
     ~Replacement() {
@@ -468,9 +472,9 @@ public:
                                 file.header.Field("Content-Type"), file.size,
                                 when ? IsoDate(*when) : std::string()});
             }
-            std::ofstream out(*line_.manifest, std::ios::binary | std::ios::trunc);
-            out << ManifestText(rows, WantsJson(*line_.manifest));
-            if (!out.good()) {
+            // Written whole beside it and renamed: a full disk leaves no
+            // empty or partial manifest, and an earlier one stays.
+            if (!WriteWhole(*line_.manifest, ManifestText(rows, WantsJson(*line_.manifest)))) {
                 Fail("cannot write the manifest " + Quoted(*line_.manifest));
                 good = false;
             }
@@ -1246,6 +1250,19 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     const DestinationFiles before = FilesUnder(destination, listed);
     std::vector<int> failed;
     bool copied = false;
+    const bool adds = !line.noTimes || line.decode || line.manifest || line.offline;
+    // Bodies are decoded, rewritten and dated once all are copied: a copy
+    // ended before then says what it left.
+    struct Unfinished {
+        explicit Unfinished(bool adds) {
+            if (adds) {
+                NoteOnSignal("qvork: interrupted: the files copied so far may be left as stored "
+                             "(not decoded, rewritten or dated, no manifest); run the same get "
+                             "again to finish them\n");
+            }
+        }
+        ~Unfinished() { NoteOnSignal(nullptr); }
+    } unfinished(adds);
     {
         CopyReport report(&ui);
         // Ended by a signal, the copy leaves no half-written temporary file.
@@ -1256,7 +1273,6 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
             Fail(failure);
         }
     }
-    const bool adds = !line.noTimes || line.decode || line.manifest || line.offline;
     if (!adds) {
         PrintCopySummary(session, chosen, listed, before, destination, std::nullopt);
         return ReportGet(failed, chosen.size(), copied, nullptr, destination);

@@ -51,6 +51,11 @@ HANDLE Session::OpenThroughTarget(std::string &error) {
     }
     std::error_code ignored;
     std::string name = std::filesystem::absolute(target_.path, ignored).string();
+    // A pipe or device would hold the first read (a pipe for ever).
+    if (!std::filesystem::is_regular_file(target_.path, ignored)) {
+        error = target_.path + " is not a site file (not a regular file)";
+        return INVALID_HANDLE_VALUE;
+    }
     std::ifstream file(target_.path, std::ios::binary);
     std::string bytes(static_cast<size_t>(kFirstBytes), '\0');
     file.read(&bytes[0], kFirstBytes);

@@ -32,6 +32,7 @@ constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 
 char Folders[kSlots][PATH_MAX];
 struct sigaction Previous[kSignalCount]; // what each signal did before
+const char *volatile Note = nullptr;     // told on standard error first
 bool Replaced[kSignalCount];
 volatile sig_atomic_t Used[kSlots];
 volatile pid_t Child = -1;
@@ -149,6 +150,11 @@ void AwaitUnbrokenWrites() {
 
 void OnSignal(int signal) {
     AwaitUnbrokenWrites();
+    const char *note = Note;
+    if (note != nullptr) {
+        const ssize_t told = write(STDERR_FILENO, note, std::strlen(note));
+        (void)told;
+    }
     if (Sweeping) {
         SweepOpenTemporaries();
     }
@@ -219,6 +225,8 @@ void Install() {
 }
 
 } // namespace
+
+void NoteOnSignal(const char *note) { Note = note; }
 
 bool RemoveOnSignal(const std::string &folder) {
     if (folder.empty() || folder.size() >= PATH_MAX) {

@@ -27,6 +27,9 @@ void ForgetOnSignal(const std::string &folder);
 // (its temporary "~qv....tmp" that this process holds open) is removed if a
 // signal ends the process. One folder at a time; "" forgets it.
 void SweepOnSignal(const std::string &folder);
+// A text (static, with its line end) told on standard error when a signal
+// ends the process; nullptr for none.
+void NoteOnSignal(const char *note);
 // A child that must not outlive the process; -1 forgets it.
 void KillOnSignal(pid_t child);
 // For a helper thread: the signals handled here are taken by another

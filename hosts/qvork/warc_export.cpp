@@ -113,11 +113,16 @@ bool OutputsAllowed(const std::string &output, const std::optional<std::string> 
 }
 
 // The sites to export, from the plug-in's root listing.
-bool ChooseSites(Session &session, const CommandLine &line, std::vector<ExportSite> &sites) {
+bool ChooseSites(Session &session, const CommandLine &line, std::vector<ExportSite> &sites,
+                 long &unreadable) {
     for (int i = 0; line.all && i < session.Count(); ++i) {
         const char *file = session.Item(i).Description;
         if (file != nullptr && !session.IsHidden(i)) {
             sites.push_back({session.Name(i), file});
+        } else if (!session.IsHidden(i)) {
+            std::fprintf(stderr, "qvork: %s: not a readable site file; left out\n",
+                         DisplayText(session.Name(i)).c_str());
+            ++unreadable;
         }
     }
     for (const std::string &wanted : line.operands) {
@@ -147,6 +152,8 @@ bool ChooseSites(Session &session, const CommandLine &line, std::vector<ExportSi
     return true;
 }
 
+constexpr size_t kListedNameLimit = 259; // a site name in the root listing
+
 class SiteExporter {
 public:
     SiteExporter(WarcWriter &writer, const std::string &warcinfoId, const std::string &fileName,
@@ -168,6 +175,7 @@ private:
     std::vector<IndexEntry> &index_;
     Totals &totals_;
     const ExportSite *site_ = nullptr;
+    std::string host_; // the site's name as its file holds it, whole
     SiteReader reader_{};
     long long fileSize_ = 0;
     std::time_t modified_ = 0;
@@ -233,7 +241,7 @@ bool SiteExporter::ExportRecord(const SiteRecordEntry &entry) {
         ParseHttpDate(HeaderField(header, "Date").value_or("")).value_or(modified_);
     // Every byte of the URL as stored, a zero byte included.
     const std::string url(entry.url, static_cast<size_t>(entry.urlLength));
-    const std::string uri = TargetUri(site_->name, url);
+    const std::string uri = TargetUri(host_, url);
     std::string head = "WARC/1.1\r\nWARC-Type: response\r\nWARC-Record-ID: " + NewRecordId() +
                        "\r\nWARC-Warcinfo-ID: " + warcinfoId_ + "\r\nWARC-Date: " + WarcDate(when) +
                        "\r\nWARC-Target-URI: " + uri + "\r\nWARC-Block-Digest: " +
@@ -276,6 +284,19 @@ bool SiteExporter::Export(const ExportSite &site, const std::string &path) {
     if (!SiteReaderOpenPath(&reader_, path.c_str())) {
         std::fprintf(stderr, "qvork: %s (%s): cannot open %s; left out\n",
                      DisplayText(site.name).c_str(), site.file.c_str(), path.c_str());
+        totals_.skipped++;
+        return true;
+    }
+    // The file named in the listing may have been replaced since: its own
+    // site name must be the listed one (which the listing cuts to 259 bytes).
+    char stored[4096];
+    SiteReaderName(&reader_, stored, sizeof stored);
+    host_ = stored;
+    if (host_ != site.name &&
+        !(site.name.size() == kListedNameLimit && host_.compare(0, kListedNameLimit, site.name) == 0)) {
+        std::fprintf(stderr, "qvork: %s (%s): the file changed since the cache was listed; left out\n",
+                     DisplayText(site.name).c_str(), site.file.c_str());
+        SiteReaderClose(&reader_);
         totals_.skipped++;
         return true;
     }
@@ -374,7 +395,8 @@ int RunWarc(Session &session, const CommandLine &line) {
         siteFolder = SiteFilesFolder(siteFolder);
     }
     std::vector<ExportSite> sites;
-    if (!ChooseSites(session, line, sites)) {
+    long unreadable = 0;
+    if (!ChooseSites(session, line, sites, unreadable)) {
         return kExitFailed;
     }
     const std::string output = *line.output;
@@ -431,11 +453,13 @@ int RunWarc(Session &session, const CommandLine &line) {
     std::fprintf(stderr, "qvork: %ld responses of %zu site(s) written to %s", totals.written,
                  sites.size(), output.c_str());
     if (totals.skipped > 0) {
-        std::fprintf(stderr, "; %ld damaged or unreachable records left out\n", totals.skipped);
-        return kExitFailed;
+        std::fprintf(stderr, "; %ld damaged or unreachable records left out", totals.skipped);
+    }
+    if (unreadable > 0) {
+        std::fprintf(stderr, "; %ld cache file(s) not readable as sites left out", unreadable);
     }
     std::fprintf(stderr, "\n");
-    return kExitOk;
+    return totals.skipped > 0 || unreadable > 0 ? kExitFailed : kExitOk;
 }
 
 } // namespace qvork_host

@@ -121,6 +121,9 @@ check "warc is not written over a site file in ICACHE" stderr_has "among the cac
 run --registry "$WORK/copied.reg" config --cache "$WORK/copied/ICACHE/"
 check "config --cache of icache itself stores the folder that holds it" stdout_has "stored CachePath = $WORK/copied in"
 check "config --cache of icache itself: no warning" stderr_empty
+mkfifo "$WORK/copied/cache9"
+run --cache "$WORK/copied/cache9" ls
+check "--cache of a pipe: refused, not waited on" stderr_has "not a regular file"
 rm -rf "$WORK/copied" "$WORK/copied.reg"
 
 # --- Browsing: PATH -> SetDirectory walk ------------------------------------

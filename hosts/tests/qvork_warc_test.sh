@@ -104,6 +104,11 @@ cp "$WORK/cache/icache/cache2" "$WORK/dup/icache/cache1"
 cp "$WORK/cache/icache/cache2" "$WORK/dup/icache/cache2"
 run --cache "$WORK/dup" warc twice.example -o "$WORK/x.warc"
 check "a name two site files share is refused" stderr_has "is shared by the cache files cache1 and cache2"
+printf 'not a site' >"$WORK/dup/icache/cache3"
+run --cache "$WORK/dup" warc --all -o "$WORK/dup.warc"
+check "--all: a cache file that is no site is told" stderr_has "cache3: not a readable site file; left out"
+check "--all: and the export is not a success" status_is 1
+check "--all: the sites that read are written" test -s "$WORK/dup.warc"
 
 # A write that fails halfway (the file size limit) removes the partial file.
 capture bash -c 'trap "" XFSZ; ulimit -f 2; exec "$@"' - "$QVORK" warc --all -o "$WORK/cut.warc" --cdxj "$WORK/cut.cdxj"
