@@ -1141,7 +1141,21 @@ void PrintCopySummary(Session &session, const std::vector<int> &chosen,
             bytes += file.second.size;
         }
     }
-    const size_t total = FilesIn(session, chosen);
+    // A whole site holds a file per stored response, but for URLs stored
+    // twice: far fewer means records the plug-in never reached.
+    const bool atRoot = !session.OnSiteFile() && session.CurDir().empty();
+    size_t total = 0;
+    for (int index : chosen) {
+        const size_t files = FilesIn(session, {index});
+        total += files;
+        const PluginPanelItem &item = session.Item(index);
+        if (atRoot && item.Description != nullptr && item.NumberOfLinks > files) {
+            Warn(Quoted(session.Name(index)) + " (" + DisplayText(item.Description) + "): its file lists " +
+                 std::to_string(item.NumberOfLinks) + " stored responses, only " + std::to_string(files) +
+                 " file(s) were read from it: the file may be cut short or damaged (a URL stored "
+                 "twice shows once); qvork warc reads every record and names those it cannot");
+        }
+    }
     std::printf("copied %zu of %zu files (%ju bytes)\n", written, std::max(total, written), bytes);
 }
 

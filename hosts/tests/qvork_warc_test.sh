@@ -31,6 +31,7 @@ cp "$WORK/cache/icache/cache1" "$WORK/cache1.kept"
 # gone.html (negative body length) cannot be copied: get fails for it alone.
 run get damaged.example twice.example -C "$WORK/got"
 check "get copies the rest" status_is 1
+check "get tells of records it never reached" stderr_has "'damaged.example' (cache1): its file lists 6 stored responses, only 5 file(s)"
 
 # Every record of both sites in file order but the two damaged ones.
 RECORDS='warcinfo ids=ok
