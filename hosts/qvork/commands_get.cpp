@@ -251,10 +251,30 @@ bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::strin
 // URL to "index.htm" below it when URLs went on below the page and made it
 // a folder.
 struct WrittenFile;
+// A key in one letter case (ASCII): the servers of NetSonic's day mostly
+// ran on Windows, where "/Images/Logo.GIF" is "/images/logo.gif".
+std::string FoldedKey(const std::string &key) {
+    std::string folded = NormalizedKey(key);
+    for (char &c : folded) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return folded;
+}
+
 struct SiteFiles {
     std::string name;
     std::map<std::string, const WrittenFile *> exact;
     std::map<std::string, const WrittenFile *> normal;
+    std::map<std::string, const WrittenFile *> folded; // nullptr: files differ only in case
+
+    void Add(const std::string &key, const WrittenFile *file) {
+        exact.emplace(key, file);
+        normal.emplace(NormalizedKey(key), file);
+        const auto [at, added] = folded.emplace(FoldedKey(key), file);
+        if (!added && at->second != file) {
+            at->second = nullptr;
+        }
+    }
 
     const WrittenFile *Find(const std::string &key) const {
         std::string index;
@@ -278,11 +298,17 @@ struct SiteFiles {
             }
             return found->second;
         }
+        // Then in any letter case, where that tells one file.
+        for (const std::string &candidate : {key, index, bare}) {
+            const auto found = candidate.empty() ? folded.end() : folded.find(FoldedKey(candidate));
+            if (found != folded.end() && found->second != nullptr) {
+                return found->second;
+            }
+        }
         return nullptr;
     }
 };
 
-// Regular files by path: their inode and size.
 // A regular file as found: its inode, its size, and when its inode last
 // changed (a file made since may reuse a freed inode's number).
 struct FileIdentity {
@@ -846,8 +872,7 @@ private:
         for (const WrittenFile &file : files_) {
             SiteFiles &site = bySite[file.site + '\n' + file.siteFolder];
             site.name = file.site;
-            site.exact.emplace(file.key, &file);
-            site.normal.emplace(NormalizedKey(file.key), &file);
+            site.Add(file.key, &file);
         }
         // Pages are parsed and rewritten on every core: each file is its own.
         ReadyUnbrokenWrites();

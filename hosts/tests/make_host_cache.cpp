@@ -101,7 +101,7 @@ void WriteWebSite(const fs::path &cache, const fs::path &expected) {
         "<a href='https://WWW.SITE.TEST/list?page=2'>List</a>\n"
         "<a href=\"//www.site.test/old\">Old</a>\n"
         "<a href=\"/missing.html\">Gone</a> <a href=\"http://other.test/x\">Other</a>\n"
-        "<a href=\"#top\">Top</a></body></html>\n";
+        "<a href=\"#top\">Top</a> <a href=\"/IMG/Logo.PNG\">Logo</a></body></html>\n";
     const std::string about = "<html><body><a href=\"index.html\">home</a> about us</body></html>\n";
     const std::string list =
         "<html><body><a href=\"/index.html#x\">home</a> <a href=\"?page=3\">more</a></body></html>\n";

@@ -102,6 +102,7 @@ check "offline: inline style" grep -qF "style=\"background: url('img/logo.png')\
 check "offline: a page not in the cache becomes absolute" grep -qF 'href="http://www.site.test/missing.html"' "$O/index.html"
 check "offline: other sites untouched" grep -qF 'href="http://other.test/x"' "$O/index.html"
 check "offline: fragment-only link untouched" grep -qF 'href="#top"' "$O/index.html"
+check "offline: a link in other letter case reaches its file" grep -qF 'href="img/logo.png">Logo' "$O/index.html"
 check "offline: CSS url() and @import" grep -qF '@import "more.css"' "$O/css/site.css"
 check "offline: every other byte kept" test "$(sed -E 's/(href|src|srcset|style)=("[^"]*"|'"'"'[^'"'"']*'"'"'|[^ >]*)//g; s/url\([^)]*\)//g' "$O/index.html")" = \
     "$(sed -E 's/(href|src|srcset|style)=("[^"]*"|'"'"'[^'"'"']*'"'"'|[^ >]*)//g; s/url\([^)]*\)//g' "$EXPECTED/index.html")"
