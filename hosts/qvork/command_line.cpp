@@ -57,7 +57,11 @@ bool CheckCommand(const CommandLine &line, std::string &error) {
         error = command + " takes exactly one PATH (a file inside a site)";
         return false;
     }
-    if ((command == "get" || command == "rm") && n == 0) {
+    if (command == "get" && n > 0 && line.all) {
+        error = "get takes PATH... or --all, not both";
+        return false;
+    }
+    if ((command == "get" || command == "rm") && n == 0 && !line.all) {
         error = command + (command == "get" ? " needs at least one PATH" : " needs at least one SITE");
         return false;
     }
@@ -149,6 +153,7 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
     get->add_flag("--no-times", line.noTimes, "leave file times as written");
     get->add_option("--manifest", line.manifest, "FILE (.json or .tsv): what became what");
     get->add_flag("--offline", line.offline, "a copy to browse from disk (links rewritten)");
+    get->add_flag("--all", line.all, "every site of the cache (on a site file: all of it)");
     get->add_option("PATH", line.operands,
                     "sites, folders or files of one folder ('/' on a site file: all of it)");
     CLI::App *cat = add("cat", "Write one stored body to standard output.");
@@ -295,10 +300,15 @@ Commands:
                          carry its cache file too.
                          --all also lists sites deleted in this run, marked.
   get [OPTIONS] PATH...  Copy files, folders or whole sites into a folder
-                         (created if missing). All PATHs must lie in the same
-                         folder. Failed items are named; exit status 1 then,
-                         and when a file's decoding, rewriting or date could
-                         not be written or an item was left unprocessed.
+  get [OPTIONS] --all    (created if missing); --all: every site of the
+                         cache. All PATHs must lie in the same folder. Failed
+                         items are named; exit status 1 then, and when a
+                         file's decoding, rewriting or date could not be
+                         written or an item was left unprocessed. A site
+                         that yields fewer files than its file lists
+                         responses is told (cut short or damaged, or a URL
+                         stored twice: the first record of a URL is the one
+                         copied). Interrupted, get says what it left.
                            -C, --dest DEST   the folder (default: .)
                            --decode          gzip, x-gzip, deflate and br
                                              bodies, and chunked ones, written

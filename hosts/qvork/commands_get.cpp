@@ -1221,15 +1221,34 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     if (!Requires(session.Entry().GetFiles, "GetFiles", status) || !OpenAtRoot(session, status)) {
         return status;
     }
+    // --all: every site, each by its cache file (which tells twins apart);
+    // on a site file, all of it.
+    std::vector<std::string> operands = line.operands;
+    bool unreadSites = false;
+    for (int i = 0; line.all && !session.OnSiteFile() && i < session.Count(); ++i) {
+        const char *file = session.Item(i).Description;
+        if (file != nullptr && !session.IsHidden(i)) {
+            operands.push_back(file);
+        } else if (!session.IsHidden(i)) {
+            Warn(Quoted(session.Name(i)) + " is not a readable site file; left out");
+            unreadSites = true;
+        }
+    }
+    if (line.all && session.OnSiteFile()) {
+        operands.push_back("/");
+    }
+    if (operands.empty()) {
+        return Fail("no readable site in the cache");
+    }
     std::vector<CachePath> paths;
-    for (const std::string &text : line.operands) {
+    for (const std::string &text : operands) {
         CachePath path;
         std::string error;
         const PathStatus split = SplitCachePath(session, text, path, error);
         // On a site file "/" is its top folder: everything in it.
         const bool top = split == PathStatus::kOk && path.siteIsTop && path.names.empty() &&
                          text == "/";
-        if (top && line.operands.size() > 1) {
+        if (top && operands.size() > 1) {
             return PathFailure(PathStatus::kInvalid, "'/' (the whole site) is given alone");
         }
         if (split == PathStatus::kOk && path.siteIndex < 0 &&
@@ -1314,7 +1333,8 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     }
     if (!adds) {
         PrintCopySummary(session, chosen, listed, before, destination, std::nullopt);
-        return ReportGet(failed, chosen.size(), copied, nullptr, destination);
+        const int result = ReportGet(failed, chosen.size(), copied, nullptr, destination);
+        return result == kExitOk && unreadSites ? kExitFailed : result;
     }
     CopyOut copy(session, ui, line, destination);
     // The site of the copied items, as the URLs name it: none at the root.
@@ -1336,7 +1356,7 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     const bool finished = copy.Finish();
     PrintCopySummary(session, chosen, listed, before, destination, line.manifest);
     const int result = ReportGet(failed, chosen.size(), copied, &copy, destination);
-    return result == kExitOk && !finished ? kExitFailed : result;
+    return result == kExitOk && (!finished || unreadSites) ? kExitFailed : result;
 }
 
 int RunCat(Session &session, TerminalUi &ui, const CommandLine &line) {

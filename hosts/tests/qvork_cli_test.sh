@@ -121,6 +121,11 @@ check "warc is not written over a site file in ICACHE" stderr_has "among the cac
 run --registry "$WORK/copied.reg" config --cache "$WORK/copied/ICACHE/"
 check "config --cache of icache itself stores the folder that holds it" stdout_has "stored CachePath = $WORK/copied in"
 check "config --cache of icache itself: no warning" stderr_empty
+run --cache "$WORK/copied" get --all --no-times -C "$WORK/all"
+check "get --all: every readable site" test -d "$WORK/all/www.example.com/img" -a -d "$WORK/all/news.example.org"
+check "get --all: the cache file that is no site is told, and fails the run" \
+    bash -c "[ $STATUS -eq 1 ] && grep -qF \"'cache5' is not a readable site file; left out\" '$ERR'"
+rm -rf "$WORK/all"
 mkfifo "$WORK/copied/cache9"
 run --cache "$WORK/copied/cache9" ls
 check "--cache of a pipe: refused, not waited on" stderr_has "not a regular file"
