@@ -1382,8 +1382,26 @@ int RunCat(Session &session, TerminalUi &ui, const CommandLine &line) {
     }
     WorkFolder work;
     std::string name;
-    if (!work.Make(TemporaryFolder(), error) ||
-        !CopyAlone(session, item, work, name, error)) {
+    if (!work.Make(TemporaryFolder(), error)) {
+        return Fail(error);
+    }
+    bool copied = false;
+    std::vector<std::string> failures;
+    {
+        // The plug-in's boxes for a body it cannot copy name the private
+        // work folder: told as lines about the file asked for instead.
+        CopyReport report(&ui);
+        copied = CopyAlone(session, item, work, name, error);
+        failures = report.FailureLines();
+    }
+    if (!copied) {
+        const std::string place = fs::absolute(work.Path()).lexically_normal().string() + "/";
+        for (std::string failure : failures) {
+            for (size_t at = failure.find(place); at != std::string::npos; at = failure.find(place)) {
+                failure.erase(at, place.size());
+            }
+            Fail(Quoted(line.operands[0]) + ": " + failure);
+        }
         return Fail(error);
     }
     BodyCoding coding;
