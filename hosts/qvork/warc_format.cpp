@@ -179,14 +179,32 @@ std::optional<std::string> HeaderField(const std::string &header, const std::str
 
 std::string TargetUri(const std::string &site, const std::string &storedUrl) {
     std::string uri = "http://";
-    std::string path = storedUrl.empty() || storedUrl[0] != '/' ? "/" + storedUrl : storedUrl;
-    for (unsigned char c : site + path) {
-        if (UriSafe(c)) {
+    const auto escape = [&uri](unsigned char c) {
+        char escaped[4];
+        std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+        uri += escaped;
+    };
+    // The host: what a host name may hold; the rest (a "/", "?", "#" or "@"
+    // in a damaged site name) escaped, never read as the URI's parts.
+    for (unsigned char c : site) {
+        if (std::isalnum(c) || std::strchr("-._~!$&'()*+,;=:", c) != nullptr) {
             uri += static_cast<char>(c);
         } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-            uri += escaped;
+            escape(c);
+        }
+    }
+    // The path as stored: a "#" is no fragment there (browsers never send
+    // one), and a "%" not followed by two hex digits is a "%" itself.
+    const std::string path = storedUrl.empty() || storedUrl[0] != '/' ? "/" + storedUrl : storedUrl;
+    for (size_t i = 0; i < path.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(path[i]);
+        const bool escapes = c == '%' && i + 2 < path.size() &&
+                             std::isxdigit(static_cast<unsigned char>(path[i + 1])) &&
+                             std::isxdigit(static_cast<unsigned char>(path[i + 2]));
+        if (escapes || (UriSafe(c) && c != '%' && c != '#' && c != '[' && c != ']')) {
+            uri += static_cast<char>(c);
+        } else {
+            escape(c);
         }
     }
     return uri;
