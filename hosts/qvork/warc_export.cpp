@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #include "hosts/qvork/open_target.h"
 #include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/text_output.h"
+#include "hosts/qvork/web/text_escape.h"
 #include "hosts/qvork/warc_format.h"
 #include "platform/stream.h"
 
@@ -68,17 +70,24 @@ std::string Quoted(const std::string &text) { return "'" + DisplayText(text) + "
 
 std::string JsonText(const std::string &text) {
     std::string json = "\"";
-    for (unsigned char c : text) {
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        bool printable = true;
+        bool c1 = false;
+        const size_t length = c < 0x80 ? 1 : CharacterAt(text, i, printable, c1);
         if (c == '"' || c == '\\') {
             json += '\\';
             json += static_cast<char>(c);
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || (c >= 0x80 && length == 1)) {
+            // A byte outside UTF-8 (a Latin-1 header field) as the character
+            // of that number: the line stays JSON.
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
             json += escaped;
         } else {
-            json += static_cast<char>(c);
+            json.append(text, i, length);
         }
+        i += length;
     }
     return json + "\"";
 }
@@ -201,9 +210,11 @@ const char *DamageText(int status) {
 // The status code of the response's first line "HTTP/x.y NNN ...", or -1.
 int StatusOf(const std::string &header) {
     char digits[4] = {0};
+    int end = 0;
+    // Three digits, and no fourth: "2000" is no status 200.
     if (header.compare(0, 5, "HTTP/") != 0 ||
-        std::sscanf(header.c_str(), "HTTP/%*[0-9.] %3[0-9]", digits) != 1 ||
-        std::strlen(digits) != 3) {
+        std::sscanf(header.c_str(), "HTTP/%*[0-9.] %3[0-9]%n", digits, &end) != 1 ||
+        std::strlen(digits) != 3 || std::isdigit(static_cast<unsigned char>(header[static_cast<size_t>(end)]))) {
         return -1;
     }
     return std::atoi(digits);

@@ -32,6 +32,8 @@ TEST(TextEscapeTest, QuotesAsGnuLs) {
     const std::string field = "a\tb\nc\\d\re\x1b";
     EXPECT_EQ(TsvField(field), "a\\tb\\nc\\\\d\\re\\x1b");
     EXPECT_EQ(TsvUnescape(TsvField(field)), field);
+    // CSI, as UTF-8 and as the lone byte, starts terminal commands too.
+    EXPECT_EQ(TsvField("a\xc2\x9b" "2J\x9b" "b\xc3\xa9"), "a\\xc2\\x9b2J\\x9bb\xc3\xa9");
 }
 
 TEST(HttpHeaderTest, FieldsAndDates) {
@@ -43,6 +45,7 @@ TEST(HttpHeaderTest, FieldsAndDates) {
     EXPECT_EQ(header.Field("x-long"), "one two");
     EXPECT_EQ(HeaderTokens(header.Field("Content-Encoding")), (std::vector<std::string>{"gzip", "br"}));
     EXPECT_EQ(ParseHttpHeader("garbage\r\nA: b").status, 0);
+    EXPECT_EQ(ParseHttpHeader("HTTP/1.1 2000 OK").status, 0) << "four digits are no status";
     const struct {
         const char *text;
         const char *iso; // "" when it must not parse

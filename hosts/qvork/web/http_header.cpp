@@ -92,9 +92,10 @@ HttpHeader ParseHttpHeader(const std::string &text) {
         if (first) {
             first = false;
             int code = 0;
+            int end = 0;
             char version[16];
-            if (std::sscanf(line.c_str(), "HTTP/%15s %3d", version, &code) == 2 && code >= 100 &&
-                code <= 999) {
+            if (std::sscanf(line.c_str(), "HTTP/%15s %3d%n", version, &code, &end) == 2 && code >= 100 &&
+                code <= 999 && !std::isdigit(static_cast<unsigned char>(line[static_cast<size_t>(end)]))) {
                 header.status = code;
             }
             continue;

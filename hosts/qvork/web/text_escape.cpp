@@ -147,21 +147,30 @@ std::string ShellQuoted(const std::string &name) {
 std::string TsvField(const std::string &text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        bool printable = true;
+        bool c1 = false;
+        const size_t length = CharacterAt(text, i, printable, c1);
         switch (c) {
         case '\\': out += "\\\\"; break;
         case '\t': out += "\\t"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         default:
-            if (IsControl(static_cast<unsigned char>(c))) {
-                char code[8]; // ESC and the like would reach a terminal
-                std::snprintf(code, sizeof(code), "\\x%02x", static_cast<unsigned char>(c));
-                out += code;
+            // ESC, CSI (U+009B, or the lone byte) and the like would reach
+            // a terminal as commands.
+            if (IsControl(static_cast<unsigned char>(c)) || c1) {
+                for (size_t k = 0; k < length; ++k) {
+                    char code[8];
+                    std::snprintf(code, sizeof(code), "\\x%02x", static_cast<unsigned char>(text[i + k]));
+                    out += code;
+                }
             } else {
-                out += c;
+                out.append(text, i, length);
             }
         }
+        i += length;
     }
     return out;
 }
