@@ -24,7 +24,7 @@ namespace qvork_host {
 namespace {
 
 constexpr int kSlots = 8;
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2};
 // Below a registered folder: the split views' folder inside the views' one.
 constexpr int kDeepest = 2;
 

@@ -160,12 +160,16 @@ std::string WarcDate(std::time_t when) { return IsoDate(when); }
 std::string CdxTimestamp(std::time_t when) { return UtcText(when, "%Y%m%d%H%M%S"); }
 
 std::optional<std::string> HeaderField(const std::string &header, const std::string &name) {
-    size_t line = header.find("\r\n");
+    // Lines end in "\r\n", or in a bare "\n" as some servers wrote them.
+    size_t line = header.find('\n');
     while (line != std::string::npos) {
-        size_t start = line + 2;
-        size_t end = header.find("\r\n", start);
+        size_t start = line + 1;
+        size_t end = header.find('\n', start);
         std::string field =
             header.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!field.empty() && field.back() == '\r') {
+            field.pop_back();
+        }
         if (field.size() > name.size() && field[name.size()] == ':' &&
             strncasecmp(field.c_str(), name.c_str(), name.size()) == 0) {
             size_t from = field.find_first_not_of(" \t", name.size() + 1);
