@@ -92,6 +92,40 @@ int FindHeaderEnd(const unsigned char *window, int start, int bytesRead)
     return found < count ? start + (int)found : -1;
 }
 
+// The end of a header that fills the window, looked for in the file from
+// the header's start: within `limit` bytes of it and before any zero byte,
+// as in the window. Its distance from `headerOffset`, or -1. Only such a
+// header is searched, and only within its own record, so no byte of the
+// file is read twice this way however the records are laid out.
+long long FindLongHeaderEnd(struct SiteReader *reader, LONG headerOffset, long long limit)
+{
+    unsigned char chunk[4096];
+    long long searched = 0;
+    while (limit - searched >= HEADER_SEPARATOR_LENGTH) {
+        long long left = limit - searched;
+        size_t wanted = left < (long long)sizeof chunk ? (size_t)left : sizeof chunk;
+        size_t got = ReadStreamAt(reader->file, (LONG)(headerOffset + searched), chunk, wanted);
+        const unsigned char *zero = (const unsigned char *)memchr(chunk, 0, got);
+        size_t count = zero != NULL ? (size_t)(zero - chunk) : got;
+        size_t found = FindHeaderSeparator(chunk, count);
+        if (found < count)
+            return searched + (long long)found;
+        if (zero != NULL || got < wanted || got < HEADER_SEPARATOR_LENGTH)
+            return -1;
+        // The last bytes may begin a separator that the next chunk ends.
+        searched += (long long)(got - (HEADER_SEPARATOR_LENGTH - 1));
+    }
+    return -1;
+}
+
+// TRUE when the header at `h` runs to the end of a full window: no separator
+// and no zero byte up to the window's last byte.
+BOOL HeaderFillsWindow(const unsigned char *window, int h, int bytes)
+{
+    return bytes == RECORD_WINDOW_SIZE && h < RECORD_WINDOW_SIZE - 1 &&
+           memchr(window + h, 0, (size_t)(RECORD_WINDOW_SIZE - 1 - h)) == NULL;
+}
+
 // The URL and the header's and body's extents of a record whose fixed
 // fields all lie within the `bytes` read at `window`.
 void ReadExtents(struct SiteReader *reader, struct SiteRecordEntry *entry,
@@ -108,14 +142,27 @@ void ReadExtents(struct SiteReader *reader, struct SiteRecordEntry *entry,
     entry->headerOffset = position + h;
     entry->bodyOffset = position + h;
     entry->headerLength = -1;
-    int s = FindHeaderEnd(window, h, bytes);
+    entry->redirect = IsRedirectStatusLine(window + h, (size_t)(bytes - h));
+    long long s = FindHeaderEnd(window, h, bytes);
+    if (s < 0 && HeaderFillsWindow(window, h, bytes)) {
+        // A long header (long cookies, or a long URL before it) ends past
+        // the window; without its end the copy would begin with the header.
+        long long limit = bodyLength;
+        if (limit > (long long)entry->recordLength - h)
+            limit = (long long)entry->recordLength - h;
+        if (limit > HEADER_SEARCH_LIMIT)
+            limit = HEADER_SEARCH_LIMIT;
+        if (limit > 0x7FFFFFFFLL - entry->headerOffset)
+            limit = 0x7FFFFFFFLL - entry->headerOffset; // offsets stay signed 32-bit
+        long long end = FindLongHeaderEnd(reader, entry->headerOffset, limit);
+        s = end < 0 ? -1 : h + end;
+    }
     if (s >= 0) {
         bodyLength -= s - h;
-        entry->bodyOffset = position + s + HEADER_SEPARATOR_LENGTH;
-        entry->headerLength = s - h;
+        entry->bodyOffset = ClampToLong(position + s + HEADER_SEPARATOR_LENGTH);
+        entry->headerLength = (LONG)(s - h);
     }
     entry->bodyLength = ClampToLong(bodyLength);
-    entry->redirect = IsRedirectStatusLine(window + h, (size_t)(bytes - h));
     if (bodyLength < 0)
         entry->status = SITE_RECORD_UNREADABLE;
     else if (bytes < RECORD_WINDOW_SIZE && entry->bodyOffset + bodyLength > position + bytes)

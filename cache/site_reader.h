@@ -17,6 +17,9 @@
 #define RECORD_WINDOW_SIZE 1024
 // The longest URL whose fixed fields all lie inside one record window.
 #define RECORD_URL_MAX (RECORD_WINDOW_SIZE - RECORD_HEADER_AFTER_URL - 1)
+// A header that fills its window is looked for this far past its start
+// (the header view shows no more of one).
+#define HEADER_SEARCH_LIMIT 50000
 // Records are taken from blocks of this size, read in file order.
 #define SITE_READ_BLOCK_SIZE (64 * 1024)
 
@@ -41,7 +44,8 @@ struct SiteRecordEntry {
                        // them included), terminated; NULL when not read.
                        // Owned by the reader, valid until the next call.
     LONG headerOffset; // the stored header's start (0 when url is NULL)
-    LONG headerLength; // bytes before "\r\n\r\n"; -1 when the window holds no separator
+    LONG headerLength; // bytes before "\r\n\r\n"; -1 when none was found (in the window,
+                       // or past it for a header filling the window)
     LONG bodyOffset;   // after the separator; headerOffset when none was found
     LONG bodyLength;   // dataLength - 10, less the header text when its end was found
     LONG dataLength;   // as stored: 10 + header text + body

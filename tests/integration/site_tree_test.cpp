@@ -202,6 +202,16 @@ OffsetCase StaleSeparatorCase() {
     return c;
 }
 
+// A long header without a separator of its own: the next record's is not
+// taken for it.
+OffsetCase LongHeaderWithoutEndCase() {
+    OffsetCase c{"LongHeaderNeverEndsInTheNextRecord", {}, {}, 0, false};
+    SiteRecord first = WithHeader("f", Filler(1500), "body");
+    first.omitSeparator = true;
+    c.records = {first, OkRecord("g", "next")};
+    return c;
+}
+
 OffsetCase ZeroInHeaderCase() {
     OffsetCase c{"ZeroByteEndsTheSearch", {}, {}, 0, false};
     c.records.push_back(WithHeader("f", std::string("HTTP/1.0 200 OK\r\nX: a\0b", 24), "body"));
@@ -214,8 +224,15 @@ std::vector<OffsetCase> OffsetCases() {
     return {
         {"SeparatorInWindow", {OkRecord("f", "<html>body</html>")}, {}, 0, true},
         {"SeparatorEndsAtIndex1022", {WithHeader("f", Filler(980), "tail body")}, {}, 0, true},
-        {"SeparatorReachesIndex1023", {WithHeader("f", Filler(981), "tail body")}, {}, 0, false},
-        {"HeaderLongerThanWindow", {WithHeader("f", Filler(1500), "late body")}, {}, 0, false},
+        // A header filling the window is followed into the file, within its
+        // record, as far as 50000 bytes and up to a zero byte.
+        {"SeparatorReachesIndex1023", {WithHeader("f", Filler(981), "tail body")}, {}, 0, true},
+        {"HeaderLongerThanWindow", {WithHeader("f", Filler(1500), "late body")}, {}, 0, true},
+        {"HeaderOfTheSearchLimit", {WithHeader("f", Filler(49996), "body")}, {}, 0, true},
+        {"HeaderPastTheSearchLimit", {WithHeader("f", Filler(49997), "body")}, {}, 0, false},
+        {"ZeroByteEndsTheSearchPastTheWindow",
+         {WithHeader("f", Filler(1200) + std::string(1, '\0') + Filler(300, "x"), "body")}, {}, 0, false},
+        LongHeaderWithoutEndCase(),
         {"SecondRecordSeparatorInWindow",
          {OkRecord("a", std::string(3000, 'A')), OkRecord("f", "<p>x</p>")}, {}, 1, true},
         ZeroInHeaderCase(),
