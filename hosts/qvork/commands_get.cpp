@@ -7,7 +7,6 @@
 // file, any other item is copied alone into an empty work folder, where the
 // one entry written is its name.
 #include <fcntl.h>
-#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -18,8 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <map>
 #include <set>
 #include <thread>
@@ -29,6 +26,8 @@
 #include "hosts/qvork/cache_paths.h"
 #include "hosts/qvork/host_services.h"
 #include "hosts/qvork/commands.h"
+#include "hosts/qvork/destination_files.h"
+#include "hosts/qvork/file_rewrite.h"
 #include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/stored_items.h"
 #include "hosts/qvork/text_output.h"
@@ -48,135 +47,6 @@ namespace {
 // nothing of them reaches the terminal as a control character.
 void Warn(const std::string &message) {
     std::fprintf(stderr, "qvork: warning: %s\n", DisplayText(message).c_str());
-}
-
-bool ReadWhole(const std::string &path, std::string &bytes) {
-    std::ifstream file(path, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return !file.bad() && file.is_open();
-}
-
-// Rewrites the file at `path` in place with what `change` makes of its
-// bytes (one opening; a new file and a rename would cost two more changes
-// of the folder per page; a signal waits for the write to end). Nothing is
-// written when nothing changes; false when it could not be read or written.
-bool RewriteFile(const std::string &path,
-                 const std::function<std::string(const std::string &)> &change,
-                 uint64_t &size) {
-    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        return false;
-    }
-    std::string bytes;
-    char buffer[1 << 16];
-    ssize_t got;
-    while ((got = read(fd, buffer, sizeof(buffer))) > 0) {
-        bytes.append(buffer, static_cast<size_t>(got));
-    }
-    bool good = got == 0;
-    const std::string text = good ? change(bytes) : bytes;
-    if (good && text != bytes) {
-        // Room for a longer page is taken first: a full disk then leaves the
-        // stored page whole rather than cut after its rewritten start.
-        if (text.size() > bytes.size()) {
-            const int reserved = fallocate(fd, 0, 0, static_cast<off_t>(text.size()));
-            if (reserved != 0 && errno != EOPNOTSUPP && errno != ENOSYS) {
-                close(fd);
-                return false;
-            }
-        }
-        const UnbrokenWrite unbroken;
-        size_t done = 0;
-        while (good && done < text.size()) {
-            const ssize_t put = pwrite(fd, text.data() + done, text.size() - done,
-                                       static_cast<off_t>(done));
-            good = put > 0;
-            done += good ? static_cast<size_t>(put) : 0;
-        }
-        good = good && ftruncate(fd, static_cast<off_t>(text.size())) == 0;
-    }
-    size = text.size();
-    return close(fd) == 0 && good;
-}
-
-// A mkstemp pattern for a temporary in the folder of `path`: short, so a
-// page whose name is near the longest a folder takes still has one, and a
-// name of its own (no page of the copy can be replaced by its rename).
-std::string TemporaryBeside(const std::string &path) {
-    const size_t slash = path.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/.qvork-XXXXXX";
-}
-
-// A new file beside `path` that takes its place once written: made with the
-// mode `path` has (mkstemp's is 0600), removed by a signal that ends the
-// process, and removed when it is not put in place.
-class Replacement {
-public:
-    explicit Replacement(const std::string &path) : path_(path), temporary_(TemporaryBeside(path)) {
-        fd_ = mkstemp(&temporary_[0]);
-        made_ = fd_ >= 0;
-        watched_ = made_ && RemoveOnSignal(temporary_);
-        struct stat stored {};
-        if (made_ && stat(path.c_str(), &stored) == 0) {
-            fchmod(fd_, stored.st_mode & 0777);
-        } else if (made_) {
-            const mode_t mask = umask(0); // a new file: the mode open() would give
-            umask(mask);
-            fchmod(fd_, 0666 & ~mask);
-        }
-    }
-    ~Replacement() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-        if (made_ && !placed_) {
-            std::remove(temporary_.c_str());
-        }
-        if (watched_) {
-            ForgetOnSignal(temporary_);
-        }
-    }
-    Replacement(const Replacement &) = delete;
-    Replacement &operator=(const Replacement &) = delete;
-
-    // The descriptor to write, or -1 when no file could be made.
-    int Descriptor() const { return fd_; }
-    // Hands the descriptor over (to an fdopen, which then closes it).
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    // Closes the file if it is still held and renames it over `path`.
-    bool PutInPlace() {
-        const bool closed = fd_ < 0 || close(fd_) == 0;
-        fd_ = -1;
-        placed_ = made_ && closed && std::rename(temporary_.c_str(), path_.c_str()) == 0;
-        return placed_;
-    }
-
-private:
-    std::string path_;
-    std::string temporary_;
-    int fd_ = -1;
-    bool made_ = false;
-    bool watched_ = false;
-    bool placed_ = false;
-};
-
-// Puts `bytes` in place of the file at `path`, through a new file beside it
-// and a rename: a full disk leaves the file as it was.
-bool WriteWhole(const std::string &path, const std::string &bytes) {
-    Replacement next(path);
-    size_t done = 0;
-    while (next.Descriptor() >= 0 && done < bytes.size()) {
-        const ssize_t put = write(next.Descriptor(), bytes.data() + done, bytes.size() - done);
-        if (put <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(put);
-    }
-    return next.Descriptor() >= 0 && done == bytes.size() && next.PutInPlace();
 }
 
 // A link as a browser reads it: no white space around it, no tab or line
@@ -207,42 +77,6 @@ bool StartsWithNoCase(const std::string &text, const std::string &head) {
     return text.size() >= head.size() &&
            std::equal(head.begin(), head.end(), text.begin(),
                       [](char a, char b) { return std::tolower(a) == std::tolower(b); });
-}
-
-// Decodes the file at `path` in place; false with `error` when it does not
-// decode (the file then stays as stored).
-bool DecodeInPlace(const std::string &path, const BodyCoding &coding, std::string &error) {
-    FILE *in = std::fopen(path.c_str(), "rb");
-    struct stat stored {};
-    if (in == nullptr || fstat(fileno(in), &stored) != 0) {
-        if (in != nullptr) {
-            std::fclose(in);
-        }
-        error = "cannot open it to decode";
-        return false;
-    }
-    Replacement next(path);
-    const int fd = next.Release();
-    FILE *out = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-    if (out == nullptr) {
-        if (fd >= 0) {
-            close(fd);
-        }
-        std::fclose(in);
-        error = "cannot open it to decode";
-        return false;
-    }
-    bool decoded = DecodeStream(in, out, coding, error, DecodeLimit(static_cast<uint64_t>(stored.st_size)));
-    std::fclose(in);
-    if (std::fclose(out) != 0 && decoded) {
-        error = "cannot write the decoded body";
-        decoded = false;
-    }
-    if (decoded && !next.PutInPlace()) {
-        error = "cannot put the decoded body in its place";
-        decoded = false;
-    }
-    return decoded;
 }
 
 // The files of one copied site by their key below the site, as stored and
@@ -308,24 +142,6 @@ struct SiteFiles {
         return nullptr;
     }
 };
-
-// A regular file as found: its inode, its size, and when its inode last
-// changed (a file made since may reuse a freed inode's number).
-struct FileIdentity {
-    std::uintmax_t inode = 0;
-    std::uintmax_t size = 0;
-    std::int64_t changed = 0; // ns
-    explicit FileIdentity(const struct stat &info)
-        : inode(static_cast<std::uintmax_t>(info.st_ino)),
-          size(static_cast<std::uintmax_t>(info.st_size)),
-          changed(static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec) {}
-    bool Same(const FileIdentity &other) const {
-        return inode == other.inode && changed == other.changed;
-    }
-};
-
-// Regular files by path.
-using FileIdentities = std::map<std::string, FileIdentity>;
 
 struct WrittenFile {
     std::string site;
@@ -1047,82 +863,6 @@ private:
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 
-
-// Regular files under `folder` by path, added to `files`.
-void AddFilesUnder(const std::string &folder, FileIdentities &files) {
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error), end;
-         !error && it != end; it.increment(error)) {
-        struct stat info;
-        if (lstat(it->path().c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-            files.insert_or_assign(it->path().string(), FileIdentity(info));
-        }
-    }
-}
-
-// A byte as names are compared loosely: letters in one case, and every byte
-// the plug-in may replace (or put in front of a device name) alike.
-int Loose(unsigned char c) {
-    return c < 32 || std::strchr("?+*:|\\/\"<>. _-", c) != nullptr ? '-' : std::tolower(c);
-}
-
-// True when the first bytes of `entry` from `from` (up to 8, and not past a
-// numbering "~") are loosely those of `listed`.
-bool SameStart(const std::string &entry, size_t from, const std::string &listed) {
-    const size_t tilde = std::min(entry.find('~', from), entry.size());
-    const size_t length = std::min({tilde - from, listed.size(), static_cast<size_t>(8)});
-    for (size_t i = 0; i < length; ++i) {
-        const int a = Loose(static_cast<unsigned char>(entry[from + i]));
-        if (a != Loose(static_cast<unsigned char>(listed[i])) && !(i == 0 && from == 0 && a == '-')) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// True when the plug-in may have written the entry `entry` of the
-// destination for an item listed as `listed`: the name cleaned up (bytes
-// replaced, "_" before a device name), cut short, or numbered.
-bool MayHoldCopyOf(const std::string &entry, const std::string &listed) {
-    return SameStart(entry, 0, listed) ||
-           (entry.size() > 1 && Loose(static_cast<unsigned char>(entry[0])) == '-' &&
-            SameStart(entry, 1, listed));
-}
-
-// The destination's files that a copy of the items listed as `listed` may
-// replace or add to, so files the copy wrote (new, or put in place of an
-// older one) can be told apart: the destination's own files, and those under
-// each folder in it that may bear one of those names, or that was not there
-// `before`. Its other folders (a home folder's whole tree) are not walked.
-struct DestinationFiles {
-    std::set<std::string> entries; // the destination's own, every one
-    FileIdentities files;
-};
-
-DestinationFiles FilesUnder(const std::string &folder, const std::vector<std::string> &listed,
-                            const DestinationFiles *before = nullptr) {
-    DestinationFiles found;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        const std::string path = it->path().string();
-        found.entries.insert(name);
-        struct stat info;
-        if (lstat(path.c_str(), &info) != 0) {
-            continue;
-        }
-        if (S_ISREG(info.st_mode)) {
-            found.files.insert_or_assign(path, FileIdentity(info));
-        } else if (S_ISDIR(info.st_mode) &&
-                   ((before != nullptr && before->entries.count(name) == 0) ||
-                    std::any_of(listed.begin(), listed.end(), [&](const std::string &one) {
-                        return MayHoldCopyOf(name, one);
-                    }))) {
-            AddFilesUnder(path, found.files);
-        }
-    }
-    return found;
-}
 
 // The files the items at `indexes` hold, counted through the plug-in: a
 // folder (or site) is entered and walked.
