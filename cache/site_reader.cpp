@@ -296,6 +296,7 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
         return FALSE;
     }
     reader->returned++;
+    reader->lastPosition = entry->position;
     entry->windowBytes = bytes;
     if (bytes < RECORD_URL_OFFSET) {
         entry->status = SITE_RECORD_TRUNCATED; // the file ends inside the fixed fields
@@ -315,6 +316,56 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
     }
     FollowLink(reader, entry);
     return TRUE;
+}
+
+namespace {
+
+// The fewest bytes a record start is recognised by: its fields, a URL of
+// one byte and "HTTP/".
+const size_t PlausibleRecordBytes = RECORD_HEADER_AFTER_URL + 1 + 5;
+
+// TRUE when a record plausibly starts at `bytes`, of which `count` are
+// there (at most a window's).
+BOOL PlausibleRecordAt(const unsigned char *bytes, size_t count)
+{
+    LONG urlLength = DecodeS32(bytes + RECORD_URL_LENGTH_OFFSET);
+    if (urlLength < 1 || urlLength > RECORD_URL_MAX)
+        return FALSE;
+    size_t header = RECORD_HEADER_AFTER_URL + (size_t)urlLength;
+    return header + 5 <= count && memchr(bytes + RECORD_URL_OFFSET, 0, (size_t)urlLength) == NULL &&
+           memcmp(bytes + header, "HTTP/", 5) == 0;
+}
+
+} // namespace
+
+BOOL SiteReaderResume(struct SiteReader *reader)
+{
+    if ((reader->stop != SITE_STOP_BAD_LINK && reader->stop != SITE_STOP_END_OF_FILE) ||
+        reader->returned == 0 || reader->returned >= reader->recordCount || reader->block == NULL)
+        return FALSE;
+    long long at = (long long)reader->lastPosition + 1;
+    while (at <= LastRecordStart) {
+        FillBlockFrom(reader, (LONG)at);
+        // Every place is looked at with a whole window behind it, but for
+        // the last ones of the file.
+        size_t places = reader->blockAtEnd ? reader->blockBytes
+                        : reader->blockBytes >= RECORD_WINDOW_SIZE
+                            ? reader->blockBytes - RECORD_WINDOW_SIZE + 1
+                            : 0;
+        for (size_t i = 0; i < places && i + PlausibleRecordBytes <= reader->blockBytes; i++) {
+            size_t left = reader->blockBytes - i;
+            if (at + (long long)i <= LastRecordStart &&
+                PlausibleRecordAt(reader->block + i, left < RECORD_WINDOW_SIZE ? left : RECORD_WINDOW_SIZE)) {
+                reader->next = at + (long long)i;
+                reader->stop = SITE_STOP_NONE;
+                return TRUE;
+            }
+        }
+        if (reader->blockAtEnd || places == 0)
+            return FALSE;
+        at += (long long)places;
+    }
+    return FALSE;
 }
 
 BOOL SiteReaderName(struct SiteReader *reader, char *name, size_t size)

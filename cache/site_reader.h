@@ -64,6 +64,7 @@ struct SiteReader {
     int returned;       // records handed out so far
     int stop;           // SITE_STOP_*
     LONG lastStep;      // the latest recordLength: how far apart records lie
+    LONG lastPosition;  // the latest record's start
     unsigned char *block; // the read-ahead block (NULL: every window is its own read)
     LONG blockStart;    // file offset of block[0]
     size_t blockBytes;  // bytes of the block that hold file data
@@ -83,6 +84,13 @@ BOOL SiteReaderOpenPath(struct SiteReader *reader, const char *path);
 // says why). A damaged record is returned with its status; after one whose
 // status is SITE_RECORD_TRUNCATED and url NULL the walk ends.
 BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry);
+// After a walk that ended before its count at a broken link or past the
+// file's end: looks on after the latest record for the next place where a
+// record plausibly starts (a URL length of 1 to RECORD_URL_MAX, that URL
+// without a zero byte, then a header beginning "HTTP/"), and goes on
+// walking from there. FALSE when there is none, or the walk ended for
+// another reason. For recovering a damaged file; the tree never calls it.
+BOOL SiteReaderResume(struct SiteReader *reader);
 // The site's name from the header, terminated, cut to fit `size`; FALSE
 // when the file holds none (name empty then).
 BOOL SiteReaderName(struct SiteReader *reader, char *name, size_t size);

@@ -918,7 +918,7 @@ void PrintCopySummary(Session &session, const std::vector<int> &chosen,
             Warn(Quoted(session.Name(index)) + " (" + DisplayText(item.Description) + "): its file lists " +
                  std::to_string(item.NumberOfLinks) + " stored responses, only " + std::to_string(files) +
                  " file(s) were read from it: the file may be cut short or damaged (a URL stored "
-                 "twice shows once); qvork warc reads every record and names those it cannot");
+                 "twice shows once); qvork warc reads every record, looks past a broken chain, and names those it cannot");
         }
     }
     std::printf("copied %zu of %zu files (%ju bytes)\n", written, std::max(total, written), bytes);

@@ -317,13 +317,27 @@ bool SiteExporter::Export(const ExportSite &site, const std::string &path) {
     modified_ = info.st_mtime;
     bool ok = true;
     SiteRecordEntry entry;
-    while (ok && SiteReaderNext(&reader_, &entry)) {
-        number_++;
-        if (entry.status != SITE_RECORD_OK) {
-            Skip(entry, DamageText(entry.status));
-        } else {
-            ok = ExportRecord(entry);
+    for (;;) {
+        while (ok && SiteReaderNext(&reader_, &entry)) {
+            number_++;
+            if (entry.status != SITE_RECORD_OK) {
+                Skip(entry, DamageText(entry.status));
+            } else {
+                ok = ExportRecord(entry);
+            }
         }
+        // A broken link loses every record after it: the records further
+        // on are looked for, and the walk goes on from the next one found.
+        const LONG brokenAt = reader_.lastPosition;
+        const bool broken = reader_.stop == SITE_STOP_BAD_LINK;
+        if (!ok || !SiteReaderResume(&reader_)) {
+            break;
+        }
+        std::fprintf(stderr, "qvork: %s (%s): %s after the record at offset %ld; "
+                             "going on from a record found at offset %lld\n",
+                     DisplayText(site.name).c_str(), site.file.c_str(),
+                     broken ? "the record chain is broken" : "the chain leads past the end of the file",
+                     static_cast<long>(brokenAt), reader_.next);
     }
     if (ok) {
         ReportUnreached(reader_);

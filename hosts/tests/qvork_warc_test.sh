@@ -78,6 +78,11 @@ for archive in out.warc.gz out.warc; do
 done
 CHECK_PREFIX=
 
+run warc broken.example -o "$WORK/broken.warc"
+check "a broken chain: told" stderr_has "broken.example (cache3): the record chain is broken after the record at offset"
+check "a broken chain: the record past it written" grep -qa "WARC-Target-URI: http://broken.example/z.html" "$WORK/broken.warc"
+check "a broken chain: all written" stderr_has "3 responses of 1 site(s) written"
+
 run warc twice.example -o "$WORK/good.warc.gz"
 check "an undamaged site: status 0" status_is 0
 check "an undamaged site: all written" stderr_has "4 responses of 1 site(s) written"

@@ -18,6 +18,7 @@ struct ReaderCase {
     std::vector<SiteRecord> records;
     SiteFileOptions options;
     std::string expected; // per record: its status digit and URL ("-" when NULL), then the stop
+    bool resume = false;  // after an early end, the walk resumes where it can ("resume")
 };
 
 void PrintTo(const ReaderCase &c, std::ostream *out) { *out << c.label; }
@@ -32,6 +33,11 @@ SiteFileOptions Unpadded(std::optional<size_t> cut = std::nullopt) {
     options.padTail = false;
     options.truncateAt = cut;
     return options;
+}
+
+ReaderCase Resumed(ReaderCase c) {
+    c.resume = true;
+    return c;
 }
 
 std::vector<SiteRecord> Three() {
@@ -100,8 +106,24 @@ std::vector<ReaderCase> Cases() {
             SiteFileOptions o; o.siteBlockLength = 0x7FFFFF00; return o; }()),
         Case("FileShorterThanItsHeader", Three(), "end", Unpadded(18)),
     };
+    // Past a broken link the next plausible record start is looked for.
+    cases.push_back(Resumed(Case("ResumedPastAZeroLink",
+                                 With(Three(), 1, [](SiteRecord &r) { r.recordLength = 0; }),
+                                 "0/a 0/b resume 0/c count")));
+    cases.push_back(Resumed(Case("ResumedPastALinkBeyondTheFile",
+                                 With(Three(), 0, [](SiteRecord &r) { r.recordLength = 0x7FFFFF00; }),
+                                 "0/a resume 0/b 0/c count")));
+    cases.push_back(Resumed(Case("NothingToResumeInACutTail", Three(), "0/a 0/b 2- end",
+                                 CutInside(Three(), 2, 21))));
+    cases.push_back(Resumed(Case("NoResumeAfterTheCount", Three(), "0/a count", [] {
+        SiteFileOptions o; o.recordCount = 3; return o; }())));
     std::vector<SiteRecord> mixed = Mixed(300);
     cases.push_back(Case("RecordsAcrossBlocks", mixed, AllOk(mixed, "count")));
+    std::vector<SiteRecord> broken = mixed;
+    broken[3].recordLength = -1; // its body of 70003 bytes lies before the next record
+    std::string resumed = AllOk(broken, "count");
+    resumed.insert(resumed.find("0/r4 "), "resume ");
+    cases.push_back(Resumed(Case("ResumedAcrossBlocks", broken, resumed)));
     std::vector<SiteRecord> small(mixed.begin(), mixed.begin() + 3);
     small.insert(small.end(), 500, OkRecord("/s", "s"));
     cases.push_back(Case("SmallRecordsToTheFileEnd", small, AllOk(small, "count"), Unpadded()));
@@ -133,7 +155,12 @@ TEST_P(SiteReaderTest, ReportsEachRecordAndWhyTheWalkEnds) {
     std::string seen;
     SiteRecordEntry entry;
     size_t good = 0;
-    while (SiteReaderNext(&reader, &entry)) {
+    for (;;) {
+        if (!SiteReaderNext(&reader, &entry)) {
+            if (!c.resume || !SiteReaderResume(&reader)) break;
+            seen += "resume ";
+            continue;
+        }
         seen += std::to_string(entry.status) + (entry.url != nullptr ? entry.url : "-") + " ";
         if (entry.status != SITE_RECORD_OK) continue;
         // A good record's extents are where the writer put them.
