@@ -235,8 +235,14 @@ BOOL ReadSiteRecords(FILE *file, int opMode)
         PoolReserve(expected);
         OpenSiblingIndex(expected);
         struct SiteRecordEntry entry;
-        while (SiteReaderNext(&reader, &entry))
-            InsertRecord(&reader, &entry);
+        for (;;) {
+            while (SiteReaderNext(&reader, &entry))
+                InsertRecord(&reader, &entry);
+            // A link of 0 or less, or past 2 GiB, is damage (a zeroed block
+            // off a failing disk): the records after it are looked for.
+            if (reader.stop != SITE_STOP_BAD_LINK || !SiteReaderResume(&reader))
+                break;
+        }
         CloseSiblingIndex();
         Loading = FALSE;
     }

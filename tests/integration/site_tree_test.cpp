@@ -308,11 +308,20 @@ std::vector<WalkCase> WalkCases() {
         CountCase("RecordCountTwo", 2, {}),
         CountCase("RecordCountOne", 1, {}),
         CountCase("RecordCountZero", 0, {}),
-        RecordLengthCase("RecordLengthZeroEndsTheWalk", 0, 0, {"a"}),
-        RecordLengthCase("RecordLengthNegativeEndsTheWalk", 0, -8, {"a"}),
-        RecordLengthCase("RecordLengthMostNegative", 1, INT32_MIN, {"a", "b"}),
-        RecordLengthCase("RecordLengthPastTheFile", 0, 0x7FFFFFF0, {"a"}),
+        // A broken link does not lose the records after it: the walk goes on
+        // at the next place a record plausibly starts.
+        RecordLengthCase("RecordLengthZeroIsPassedOver", 0, 0, {"a", "b", "c"}),
+        RecordLengthCase("RecordLengthNegativeIsPassedOver", 0, -8, {"a", "b", "c"}),
+        RecordLengthCase("RecordLengthMostNegative", 1, INT32_MIN, {"a", "b", "c"}),
+        // Past the file's end but within 2 GiB: the count is taken as wrong,
+        // and the walk ends.
+        RecordLengthCase("RecordLengthPastTheFile", 0, 0x7FFFF000, {"a"}),
+        RecordLengthCase("RecordLengthPast2GiB", 0, 0x7FFFFFF0, {"a", "b", "c"}),
     };
+    WalkCase unreadable = RecordLengthCase("ResumedAtARecordThatReads", 0, 0, {"a", "c"});
+    unreadable.records[1].urlLength = 2000;
+    unreadable.options = Unpadded(); // past c the file ends, though the count allows one more
+    cases.push_back(unreadable);
     WalkCase cut{"LastRecordCutInsideItsUrl", ThreeSmall(), Unpadded(), {"a", "b"}, 2};
     cut.records[2].url = "c-with-a-longer-url"; // bytes 20..38 of the record
     cases.push_back(cut);
