@@ -89,7 +89,8 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry);
 // record plausibly starts (a URL length of 1 to RECORD_URL_MAX, that URL
 // without a zero byte, then a header beginning "HTTP/"), and goes on
 // walking from there. FALSE when there is none, or the walk ended for
-// another reason. For recovering a damaged file; the tree never calls it.
+// another reason. For a damaged file: the tree resumes after a broken
+// link, the archive export after either.
 BOOL SiteReaderResume(struct SiteReader *reader);
 // The site's name from the header, terminated, cut to fit `size`; FALSE
 // when the file holds none (name empty then).
