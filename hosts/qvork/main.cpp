@@ -128,6 +128,7 @@ int RunCommand(const PluginModule &module, TerminalUi &ui, const CommandLine &li
     } deletionsFinished{ui};
     Session session(module);
     session.SetTarget(target);
+    session.TellEntryWarningsOnce();
     if (line.command == "ls") {
         return RunLs(session, ui, line);
     }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <fstream>
 #include <set>
 #include <utility>
@@ -292,6 +293,35 @@ std::string Session::LocationText() const {
 
 bool Session::CanEnter(const std::string &name) const { return AtRoot() || Enterable(name); }
 
+namespace {
+
+// In front while a folder is entered (`repeats` false: a one-button
+// warning already in `told` is not shown again) or while items are copied
+// (`repeats` true: every one is shown; the site may be read, and its
+// warnings told, in the copy). Each one shown goes into `told`.
+class WarningsOnce : public UiInFront {
+public:
+    WarningsOnce(std::set<std::string> &told, bool repeats)
+        : UiInFront(InstalledUi()), told_(told), repeats_(repeats) {}
+
+    int ShowMessage(const MessageBoxText &box) override {
+        if ((box.flags & FMSG_WARNING) != 0 && box.buttons.size() == 1) {
+            std::string key = box.title;
+            for (const std::string &line : box.lines) key += "\n" + line;
+            if (!told_.insert(key).second && !repeats_) {
+                return 0;
+            }
+        }
+        return UiInFront::ShowMessage(box);
+    }
+
+private:
+    std::set<std::string> &told_;
+    const bool repeats_;
+};
+
+} // namespace
+
 bool Session::ChangeDirectory(const std::string &name, int opMode) {
     if (!open_ || entry_.SetDirectory == nullptr) {
         return false;
@@ -301,9 +331,14 @@ bool Session::ChangeDirectory(const std::string &name, int opMode) {
                                             Name(current_) == name
                                         ? DescriptionOf(items_[current_])
                                         : std::string();
+    std::optional<WarningsOnce> once;
+    if (entryWarningsOnce_) {
+        once.emplace(entryWarningsTold_, false);
+    }
     if (!entry_.SetDirectory(handle_, name.c_str(), opMode)) {
         return false;
     }
+    once.reset();
     if (fromRoot) {
         siteFile_ = enteredFile;
     }
@@ -370,8 +405,13 @@ bool Session::CopyItems(const std::vector<int> &wanted, const std::string &desti
     }
     std::vector<char> destPath(destination.begin(), destination.end());
     destPath.push_back('\0');
+    std::optional<WarningsOnce> told;
+    if (entryWarningsOnce_) {
+        told.emplace(entryWarningsTold_, true);
+    }
     const int result = entry_.GetFiles(handle_, chosen.data(), static_cast<int>(chosen.size()),
                                        0, destPath.data(), opMode);
+    told.reset();
     for (size_t i = 0; i < chosen.size(); ++i) {
         if ((chosen[i].Flags & PPIF_SELECTED) != 0) {
             failed.push_back(indexes[i]);

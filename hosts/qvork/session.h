@@ -10,6 +10,7 @@
 
 #include <array>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,11 @@ public:
     // SetDirectory(name), then Read. False when the plug-in refuses; nothing
     // changed then.
     bool ChangeDirectory(const std::string &name, int opMode = 0);
+    // From now on a warning the plug-in gives while entering a folder (an
+    // over-long URL met reading the site) is let through once, also when
+    // told first in a copy: a command that reads one site several times
+    // tells what is wrong with it once.
+    void TellEntryWarningsOnce() { entryWarningsOnce_ = true; }
 
     // GetFiles with copies of the selected items (the current item when
     // none is selected). Items the plug-in deselected are deselected here;
@@ -152,6 +158,8 @@ private:
     std::string cursorAfterRead_; // name the cursor goes to after the next Read
     std::string cursorFileAfterRead_; // and its cache file, when one is known
     std::string siteFile_;        // the cache file of the site entered from the root
+    bool entryWarningsOnce_ = false;
+    std::set<std::string> entryWarningsTold_; // title and lines of each one let through
 };
 
 // The items in the order a panel shows them: folders first, then files,

@@ -32,6 +32,8 @@ cp "$WORK/cache/icache/cache1" "$WORK/cache1.kept"
 run get damaged.example twice.example -C "$WORK/got"
 check "get copies the rest" status_is 1
 check "get tells of records it never reached" stderr_has "'damaged.example' (cache1): its file lists 6 stored responses, only 5 file(s)"
+check "get tells the over-long URL once, though it reads the site again" \
+    bash -c '[ "$(grep -c "too least buf!" "$1")" = 1 ]' - "$ERR"
 
 # Every record of both sites in file order but the two damaged ones.
 RECORDS='warcinfo ids=ok
