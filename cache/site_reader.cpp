@@ -122,7 +122,7 @@ long long FindLongHeaderEnd(struct SiteReader *reader, LONG headerOffset, long l
 // and no zero byte up to the window's last byte.
 BOOL HeaderFillsWindow(const unsigned char *window, int h, int bytes)
 {
-    return bytes == RECORD_WINDOW_SIZE && h < RECORD_WINDOW_SIZE - 1 &&
+    return bytes == RECORD_WINDOW_SIZE && h <= RECORD_WINDOW_SIZE - 1 &&
            memchr(window + h, 0, (size_t)(RECORD_WINDOW_SIZE - 1 - h)) == NULL;
 }
 
@@ -147,8 +147,10 @@ void ReadExtents(struct SiteReader *reader, struct SiteRecordEntry *entry,
     if (s < 0 && HeaderFillsWindow(window, h, bytes)) {
         // A long header (long cookies, or a long URL before it) ends past
         // the window; without its end the copy would begin with the header.
-        long long limit = bodyLength;
-        if (limit > (long long)entry->recordLength - h)
+        // Header, separator and body: dataLength does not count the
+        // separator. They lie within the record, where its link is whole.
+        long long limit = bodyLength + HEADER_SEPARATOR_LENGTH;
+        if (entry->recordLength > 0 && limit > (long long)entry->recordLength - h)
             limit = (long long)entry->recordLength - h;
         if (limit > HEADER_SEARCH_LIMIT)
             limit = HEADER_SEARCH_LIMIT;
@@ -297,6 +299,7 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
     }
     reader->returned++;
     reader->lastPosition = entry->position;
+    reader->lastEnd = (long long)entry->position + 1;
     entry->windowBytes = bytes;
     if (bytes < RECORD_URL_OFFSET) {
         entry->status = SITE_RECORD_TRUNCATED; // the file ends inside the fixed fields
@@ -313,6 +316,8 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
         return TRUE;
     } else {
         ReadExtents(reader, entry, window, bytes);
+        if (entry->status == SITE_RECORD_OK)
+            reader->lastEnd = (long long)entry->bodyOffset + entry->bodyLength;
     }
     FollowLink(reader, entry);
     return TRUE;
@@ -343,7 +348,13 @@ BOOL SiteReaderResume(struct SiteReader *reader)
     if ((reader->stop != SITE_STOP_BAD_LINK && reader->stop != SITE_STOP_END_OF_FILE) ||
         reader->returned == 0 || reader->returned >= reader->recordCount || reader->block == NULL)
         return FALSE;
+    // Past the latest record's data when the file holds it: a record whose
+    // link alone is broken keeps its body, which is no place to look in.
     long long at = (long long)reader->lastPosition + 1;
+    unsigned char last;
+    if (reader->lastEnd > at && reader->lastEnd <= 0x7FFFFFFFLL &&
+        ReadStreamAt(reader->file, (LONG)(reader->lastEnd - 1), &last, 1) == 1)
+        at = reader->lastEnd;
     while (at <= LastRecordStart) {
         FillBlockFrom(reader, (LONG)at);
         // Every place is looked at with a whole window behind it, but for

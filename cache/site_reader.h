@@ -65,6 +65,7 @@ struct SiteReader {
     int stop;           // SITE_STOP_*
     LONG lastStep;      // the latest recordLength: how far apart records lie
     LONG lastPosition;  // the latest record's start
+    long long lastEnd;  // the end of its data when it reads, else its start + 1
     unsigned char *block; // the read-ahead block (NULL: every window is its own read)
     LONG blockStart;    // file offset of block[0]
     size_t blockBytes;  // bytes of the block that hold file data
@@ -85,12 +86,11 @@ BOOL SiteReaderOpenPath(struct SiteReader *reader, const char *path);
 // status is SITE_RECORD_TRUNCATED and url NULL the walk ends.
 BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry);
 // After a walk that ended before its count at a broken link or past the
-// file's end: looks on after the latest record for the next place where a
-// record plausibly starts (a URL length of 1 to RECORD_URL_MAX, that URL
-// without a zero byte, then a header beginning "HTTP/"), and goes on
-// walking from there. FALSE when there is none, or the walk ended for
-// another reason. For a damaged file: the tree resumes after a broken
-// link, the archive export after either.
+// file's end: looks on after the latest record (after its data, when it
+// reads and the file holds that) for the next place where a record
+// plausibly starts (a URL length of 1 to RECORD_URL_MAX, that URL without a
+// zero byte, then a header beginning "HTTP/"), and goes on walking from
+// there. FALSE when there is none, or the walk ended for another reason.
 BOOL SiteReaderResume(struct SiteReader *reader);
 // The site's name from the header, terminated, cut to fit `size`; FALSE
 // when the file holds none (name empty then).

@@ -238,9 +238,9 @@ BOOL ReadSiteRecords(FILE *file, int opMode)
         for (;;) {
             while (SiteReaderNext(&reader, &entry))
                 InsertRecord(&reader, &entry);
-            // A link of 0 or less, or past 2 GiB, is damage (a zeroed block
-            // off a failing disk): the records after it are looked for.
-            if (reader.stop != SITE_STOP_BAD_LINK || !SiteReaderResume(&reader))
+            // A walk ended before its count met damage (a zeroed block off
+            // a failing disk): the records after it are looked for.
+            if (!SiteReaderResume(&reader))
                 break;
         }
         CloseSiblingIndex();

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <utility>
 
@@ -295,20 +296,18 @@ bool Session::CanEnter(const std::string &name) const { return AtRoot() || Enter
 
 namespace {
 
-// In front while a folder is entered (`repeats` false: a one-button
-// warning already in `told` is not shown again) or while items are copied
-// (`repeats` true: every one is shown; the site may be read, and its
-// warnings told, in the copy). Each one shown goes into `told`.
-class WarningsOnce : public UiInFront {
+// In front while the plug-in may read a site: each one-button warning is
+// shown when `show` says so, given its title and lines.
+class ReadingWarnings : public UiInFront {
 public:
-    WarningsOnce(std::set<std::string> &told, bool repeats)
-        : UiInFront(InstalledUi()), told_(told), repeats_(repeats) {}
+    explicit ReadingWarnings(std::function<bool(const std::string &)> show)
+        : UiInFront(InstalledUi()), show_(std::move(show)) {}
 
     int ShowMessage(const MessageBoxText &box) override {
         if ((box.flags & FMSG_WARNING) != 0 && box.buttons.size() == 1) {
             std::string key = box.title;
             for (const std::string &line : box.lines) key += "\n" + line;
-            if (!told_.insert(key).second && !repeats_) {
+            if (!show_(key)) {
                 return 0;
             }
         }
@@ -316,11 +315,27 @@ public:
     }
 
 private:
-    std::set<std::string> &told_;
-    const bool repeats_;
+    std::function<bool(const std::string &)> show_;
 };
 
 } // namespace
+
+std::function<bool(const std::string &)> Session::WarningsOfReading(const std::string &siteFile) {
+    const bool readBefore = warningsBySite_.count(siteFile) != 0;
+    std::set<std::string> &told = warningsBySite_[siteFile];
+    return [this, &told, readBefore](const std::string &key) {
+        if (readBefore) {
+            return told.insert(key).second; // what this reading finds anew
+        }
+        told.insert(key);
+        const auto unplaced = warningsUnplaced_.find(key);
+        if (unplaced != warningsUnplaced_.end() && unplaced->second > 0) {
+            --unplaced->second; // shown already, in a copy of several sites
+            return false;
+        }
+        return true;
+    };
+}
 
 bool Session::ChangeDirectory(const std::string &name, int opMode) {
     if (!open_ || entry_.SetDirectory == nullptr) {
@@ -331,14 +346,14 @@ bool Session::ChangeDirectory(const std::string &name, int opMode) {
                                             Name(current_) == name
                                         ? DescriptionOf(items_[current_])
                                         : std::string();
-    std::optional<WarningsOnce> once;
-    if (entryWarningsOnce_) {
-        once.emplace(entryWarningsTold_, false);
+    std::optional<ReadingWarnings> reading;
+    if (entryWarningsOnce_ && !enteredFile.empty()) {
+        reading.emplace(WarningsOfReading(enteredFile));
     }
     if (!entry_.SetDirectory(handle_, name.c_str(), opMode)) {
         return false;
     }
-    once.reset();
+    reading.reset();
     if (fromRoot) {
         siteFile_ = enteredFile;
     }
@@ -405,13 +420,21 @@ bool Session::CopyItems(const std::vector<int> &wanted, const std::string &desti
     }
     std::vector<char> destPath(destination.begin(), destination.end());
     destPath.push_back('\0');
-    std::optional<WarningsOnce> told;
-    if (entryWarningsOnce_) {
-        told.emplace(entryWarningsTold_, true);
+    // A copy from the root reads the sites it copies.
+    std::optional<ReadingWarnings> reading;
+    if (entryWarningsOnce_ && AtRoot()) {
+        if (indexes.size() == 1) {
+            reading.emplace(WarningsOfReading(DescriptionOf(items_[indexes[0]])));
+        } else {
+            reading.emplace([this](const std::string &key) {
+                ++warningsUnplaced_[key];
+                return true;
+            });
+        }
     }
     const int result = entry_.GetFiles(handle_, chosen.data(), static_cast<int>(chosen.size()),
                                        0, destPath.data(), opMode);
-    told.reset();
+    reading.reset();
     for (size_t i = 0; i < chosen.size(); ++i) {
         if ((chosen[i].Flags & PPIF_SELECTED) != 0) {
             failed.push_back(indexes[i]);

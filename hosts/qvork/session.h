@@ -9,6 +9,8 @@
 #define QVORK_HOSTS_SESSION_H
 
 #include <array>
+#include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -111,10 +113,10 @@ public:
     // SetDirectory(name), then Read. False when the plug-in refuses; nothing
     // changed then.
     bool ChangeDirectory(const std::string &name, int opMode = 0);
-    // From now on a warning the plug-in gives while entering a folder (an
-    // over-long URL met reading the site) is let through once, also when
-    // told first in a copy: a command that reads one site several times
-    // tells what is wrong with it once.
+    // From now on the warnings the plug-in gives reading a site (an
+    // over-long URL) are shown as its first reading gives them and not
+    // again: a command that reads one site several times (entering it, or
+    // copying it from the root) tells what is wrong with it once.
     void TellEntryWarningsOnce() { entryWarningsOnce_ = true; }
 
     // GetFiles with copies of the selected items (the current item when
@@ -158,8 +160,12 @@ private:
     std::string cursorAfterRead_; // name the cursor goes to after the next Read
     std::string cursorFileAfterRead_; // and its cache file, when one is known
     std::string siteFile_;        // the cache file of the site entered from the root
+    // Whether a warning of a reading of `siteFile` (title and lines) is shown.
+    std::function<bool(const std::string &)> WarningsOfReading(const std::string &siteFile);
+
     bool entryWarningsOnce_ = false;
-    std::set<std::string> entryWarningsTold_; // title and lines of each one let through
+    std::map<std::string, std::set<std::string>> warningsBySite_; // by cache file, once read
+    std::map<std::string, int> warningsUnplaced_; // shown in a copy of several sites
 };
 
 // The items in the order a panel shows them: folders first, then files,

@@ -20,7 +20,8 @@
 //                             whose body length is negative, img/c.gif, /
 //   cache2  twice.example     dup.html stored twice (different bodies),
 //                             a redirect, a URL with bytes a URI cannot hold
-//   cache3  broken.example    x.html, y.html whose link to the next record
+//   cache3  broken.example    the over-long URL of cache1 (the same warning),
+//                             x.html, y.html whose link to the next record
 //                             is 0, z.html
 // With "rough" after OUTDIR, it writes cache1 "rough.test", a damaged site
 // for get: big.bin (300000 bytes) first, a gzip index.html, a.txt (gzip)
@@ -155,7 +156,7 @@ void WriteWarcSites(const fs::path &cache) {
     SiteRecord unlinked = OkRecord("y.html", "<p>y</p>\n");
     unlinked.recordLength = 0;
     WriteSiteFile(cache / "cache3", "broken.example",
-                  {OkRecord("x.html", "<p>x</p>\n"), unlinked, OkRecord("z.html", "<p>z</p>\n")});
+                  {longUrl, OkRecord("x.html", "<p>x</p>\n"), unlinked, OkRecord("z.html", "<p>z</p>\n")});
 }
 
 void WriteRoughSite(const fs::path &cache) {

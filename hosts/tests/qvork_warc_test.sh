@@ -34,6 +34,9 @@ check "get copies the rest" status_is 1
 check "get tells of records it never reached" stderr_has "'damaged.example' (cache1): its file lists 6 stored responses, only 5 file(s)"
 check "get tells the over-long URL once, though it reads the site again" \
     bash -c '[ "$(grep -c "too least buf!" "$1")" = 1 ]' - "$ERR"
+run ls -lR
+check "ls -lR tells the same warning of two sites for each" \
+    bash -c '[ "$(grep -c "too least buf!" "$1")" = 2 ]' - "$ERR"
 
 # Every record of both sites in file order but the two damaged ones.
 RECORDS='warcinfo ids=ok
@@ -83,7 +86,7 @@ CHECK_PREFIX=
 run warc broken.example -o "$WORK/broken.warc"
 check "a broken chain: told" stderr_has "broken.example (cache3): the record chain is broken after the record at offset"
 check "a broken chain: the record past it written" grep -qa "WARC-Target-URI: http://broken.example/z.html" "$WORK/broken.warc"
-check "a broken chain: all written" stderr_has "3 responses of 1 site(s) written"
+check "a broken chain: all written" stderr_has "3 responses of 1 site(s) written to $WORK/broken.warc; 1 damaged"
 
 run warc twice.example -o "$WORK/good.warc.gz"
 check "an undamaged site: status 0" status_is 0

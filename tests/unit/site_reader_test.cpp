@@ -106,6 +106,16 @@ std::vector<ReaderCase> Cases() {
             SiteFileOptions o; o.siteBlockLength = 0x7FFFFF00; return o; }()),
         Case("FileShorterThanItsHeader", Three(), "end", Unpadded(18)),
     };
+    // Headers whose end lies past the window: of a record with no body,
+    // after a URL of the longest length read, of a record whose link is
+    // broken (the record's length then bounds nothing).
+    std::vector<SiteRecord> longHeaders = {OkRecord("/e", ""), OkRecord("/" + std::string(984, 'u'), "body"),
+                                           OkRecord("/b", "BBBB")};
+    longHeaders[0].header += "\r\nX-Long: " + std::string(1500, 'x');
+    longHeaders[2].header += "\r\nX-Long: " + std::string(1500, 'x');
+    longHeaders[2].recordLength = 0;
+    cases.push_back(Case("HeadersPastTheWindow", longHeaders,
+                         "0/e 0" + longHeaders[1].url + " 0/b link"));
     // Past a broken link the next plausible record start is looked for.
     cases.push_back(Resumed(Case("ResumedPastAZeroLink",
                                  With(Three(), 1, [](SiteRecord &r) { r.recordLength = 0; }),
@@ -117,6 +127,16 @@ std::vector<ReaderCase> Cases() {
                                  CutInside(Three(), 2, 21))));
     cases.push_back(Resumed(Case("NoResumeAfterTheCount", Three(), "0/a count", [] {
         SiteFileOptions o; o.recordCount = 3; return o; }())));
+    // Nothing is looked for in the body of a record whose link alone broke,
+    // nor in that of a last record that reads.
+    std::vector<SiteRecord> hidden = Three();
+    hidden[1].body = BuildSiteFile("x.example", {OkRecord("/fake", "F")}).bytes;
+    hidden[1].recordLength = 0;
+    cases.push_back(Resumed(Case("NoRecordTakenFromABody", hidden, "0/a 0/b resume 0/c count")));
+    std::vector<SiteRecord> tail = Three();
+    tail[2].body = hidden[1].body;
+    cases.push_back(Resumed(Case("NoRecordTakenFromTheLastBody", tail, "0/a 0/b 0/c end", [] {
+        SiteFileOptions o; o.recordCount = 9; o.padTail = false; return o; }())));
     std::vector<SiteRecord> mixed = Mixed(300);
     cases.push_back(Case("RecordsAcrossBlocks", mixed, AllOk(mixed, "count")));
     std::vector<SiteRecord> broken = mixed;
