@@ -333,6 +333,8 @@ const size_t PlausibleRecordBytes = RECORD_HEADER_AFTER_URL + 1 + 5;
 // there (at most a window's).
 BOOL PlausibleRecordAt(const unsigned char *bytes, size_t count)
 {
+    if (count < PlausibleRecordBytes)
+        return FALSE;
     LONG urlLength = DecodeS32(bytes + RECORD_URL_LENGTH_OFFSET);
     if (urlLength < 1 || urlLength > RECORD_URL_MAX)
         return FALSE;
@@ -348,13 +350,24 @@ BOOL SiteReaderResume(struct SiteReader *reader)
     if ((reader->stop != SITE_STOP_BAD_LINK && reader->stop != SITE_STOP_END_OF_FILE) ||
         reader->returned == 0 || reader->returned >= reader->recordCount || reader->block == NULL)
         return FALSE;
-    // Past the latest record's data when the file holds it: a record whose
-    // link alone is broken keeps its body, which is no place to look in.
+    // Where the latest record's data ends, a record that starts there or the
+    // file's end bear its lengths out: a record whose link alone broke (its
+    // body is no place to look in), or a last record of a file holding
+    // fewer records than it says. Else the lengths are not trusted, and
+    // every place after the record's start is looked at.
     long long at = (long long)reader->lastPosition + 1;
-    unsigned char last;
-    if (reader->lastEnd > at && reader->lastEnd <= 0x7FFFFFFFLL &&
-        ReadStreamAt(reader->file, (LONG)(reader->lastEnd - 1), &last, 1) == 1)
-        at = reader->lastEnd;
+    long long end = reader->lastEnd;
+    if (end > at && end <= LastRecordStart) {
+        size_t got = ReadStreamAt(reader->file, (LONG)end, reader->window, RECORD_WINDOW_SIZE);
+        unsigned char last;
+        if (got == 0 && ReadStreamAt(reader->file, (LONG)(end - 1), &last, 1) == 1)
+            return FALSE;
+        if (PlausibleRecordAt(reader->window, got)) {
+            reader->next = end;
+            reader->stop = SITE_STOP_NONE;
+            return TRUE;
+        }
+    }
     while (at <= LastRecordStart) {
         FillBlockFrom(reader, (LONG)at);
         // Every place is looked at with a whole window behind it, but for

@@ -86,11 +86,12 @@ BOOL SiteReaderOpenPath(struct SiteReader *reader, const char *path);
 // status is SITE_RECORD_TRUNCATED and url NULL the walk ends.
 BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry);
 // After a walk that ended before its count at a broken link or past the
-// file's end: looks on after the latest record (after its data, when it
-// reads and the file holds that) for the next place where a record
-// plausibly starts (a URL length of 1 to RECORD_URL_MAX, that URL without a
-// zero byte, then a header beginning "HTTP/"), and goes on walking from
-// there. FALSE when there is none, or the walk ended for another reason.
+// file's end: goes on walking from the next place after the latest record
+// where a record plausibly starts (a URL length of 1 to RECORD_URL_MAX,
+// that URL without a zero byte, then a header beginning "HTTP/"): right
+// after its data when one starts there, else the first found after its
+// start. FALSE when there is none (or its data ends the file), or the
+// walk ended for another reason.
 BOOL SiteReaderResume(struct SiteReader *reader);
 // The site's name from the header, terminated, cut to fit `size`; FALSE
 // when the file holds none (name empty then).

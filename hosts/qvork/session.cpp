@@ -420,9 +420,13 @@ bool Session::CopyItems(const std::vector<int> &wanted, const std::string &desti
     }
     std::vector<char> destPath(destination.begin(), destination.end());
     destPath.push_back('\0');
-    // A copy from the root reads the sites it copies.
+    // A copy from the root of a cache folder reads the sites it copies
+    // (each item names its site file).
     std::optional<ReadingWarnings> reading;
-    if (entryWarningsOnce_ && AtRoot()) {
+    const bool sites = AtRoot() && std::all_of(indexes.begin(), indexes.end(), [this](int index) {
+                           return !DescriptionOf(items_[index]).empty();
+                       });
+    if (entryWarningsOnce_ && sites) {
         if (indexes.size() == 1) {
             reading.emplace(WarningsOfReading(DescriptionOf(items_[indexes[0]])));
         } else {

@@ -201,6 +201,31 @@ TEST_P(SiteReaderTest, ReportsEachRecordAndWhyTheWalkEnds) {
 INSTANTIATE_TEST_SUITE_P(Damage, SiteReaderTest, ::testing::ValuesIn(Cases()),
                          [](const auto &info) { return std::string(info.param.label); });
 
+// A broken record whose data length reaches into the records after it: its
+// lengths are not borne out by a record at its data's end, so the records
+// it would hide are looked for from its start.
+TEST(SiteReaderResumeTest, ADataLengthReachingIntoLaterRecordsHidesNone) {
+    std::vector<SiteRecord> records = {OkRecord("/a", "A"), OkRecord("/b", "B"), OkRecord("/c", "C"),
+                                       OkRecord("/d", "D")};
+    records[1].recordLength = 0;
+    records[1].dataLength = static_cast<int32_t>(10 + records[1].header.size() + 1 + 120);
+    const SiteFileImage image = BuildSiteFile("s.example", records);
+    FILE *file = tmpfile();
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(fwrite(image.bytes.data(), 1, image.bytes.size(), file), image.bytes.size());
+    fflush(file);
+    SiteReader reader;
+    SiteReaderOpen(&reader, file);
+    std::string seen;
+    SiteRecordEntry entry;
+    while (SiteReaderNext(&reader, &entry) || SiteReaderResume(&reader)) {
+        if (entry.url != nullptr) seen += std::string(entry.url) + " ";
+    }
+    EXPECT_EQ(seen, "/a /b /c /d ");
+    SiteReaderClose(&reader);
+    fclose(file);
+}
+
 TEST(SiteReaderNameTest, NameIsCutToTheBufferAndAFileWithoutMagicIsNoSite) {
     SiteFileOptions options;
     options.magic = 1;
