@@ -150,6 +150,17 @@ std::vector<ReaderCase> Cases() {
     return cases;
 }
 
+// A temporary file holding `image`, or null.
+FILE *FileHolding(const SiteFileImage &image) {
+    FILE *file = tmpfile();
+    if (file != nullptr && (fwrite(image.bytes.data(), 1, image.bytes.size(), file) != image.bytes.size() ||
+                            fflush(file) != 0)) {
+        fclose(file);
+        file = nullptr;
+    }
+    return file;
+}
+
 const char *StopName(int stop) {
     switch (stop) {
     case SITE_STOP_COUNT: return "count";
@@ -164,10 +175,8 @@ class SiteReaderTest : public ::testing::TestWithParam<ReaderCase> {};
 TEST_P(SiteReaderTest, ReportsEachRecordAndWhyTheWalkEnds) {
     const ReaderCase &c = GetParam();
     const SiteFileImage image = BuildSiteFile("s.example", c.records, c.options);
-    FILE *file = tmpfile();
+    FILE *file = FileHolding(image);
     ASSERT_NE(file, nullptr);
-    ASSERT_EQ(fwrite(image.bytes.data(), 1, image.bytes.size(), file), image.bytes.size());
-    fflush(file);
 
     SiteReader reader;
     SiteReaderOpen(&reader, file);
@@ -210,10 +219,8 @@ TEST(SiteReaderResumeTest, ADataLengthReachingIntoLaterRecordsHidesNone) {
     records[1].recordLength = 0;
     records[1].dataLength = static_cast<int32_t>(10 + records[1].header.size() + 1 + 120);
     const SiteFileImage image = BuildSiteFile("s.example", records);
-    FILE *file = tmpfile();
+    FILE *file = FileHolding(image);
     ASSERT_NE(file, nullptr);
-    ASSERT_EQ(fwrite(image.bytes.data(), 1, image.bytes.size(), file), image.bytes.size());
-    fflush(file);
     SiteReader reader;
     SiteReaderOpen(&reader, file);
     std::string seen;
@@ -230,10 +237,8 @@ TEST(SiteReaderNameTest, NameIsCutToTheBufferAndAFileWithoutMagicIsNoSite) {
     SiteFileOptions options;
     options.magic = 1;
     const SiteFileImage image = BuildSiteFile("www.example.com", Three(), options);
-    FILE *file = tmpfile();
+    FILE *file = FileHolding(image);
     ASSERT_NE(file, nullptr);
-    fwrite(image.bytes.data(), 1, image.bytes.size(), file);
-    fflush(file);
     SiteReader reader;
     SiteReaderOpen(&reader, file);
     EXPECT_FALSE(reader.isSite);
