@@ -320,12 +320,21 @@ private:
 
 } // namespace
 
-std::function<bool(const std::string &)> Session::WarningsOfReading(const std::string &siteFile) {
+std::function<bool(const std::string &)> Session::WarningsOfReading(const std::string &siteFile,
+                                                                    bool inCopy) {
     const bool readBefore = warningsBySite_.count(siteFile) != 0;
     std::set<std::string> &told = warningsBySite_[siteFile];
-    return [this, &told, readBefore](const std::string &key) {
+    return [this, &told, readBefore, inCopy](const std::string &key) {
+        if (inCopy) {
+            // A copy's failures come in pairs of boxes (the failure, then
+            // the item): none is held back, lest a failure lose its text.
+            if (!readBefore) {
+                told.insert(key);
+            }
+            return true;
+        }
         if (readBefore) {
-            return told.insert(key).second; // what this reading finds anew
+            return told.count(key) == 0; // what this reading finds anew
         }
         told.insert(key);
         const auto unplaced = warningsUnplaced_.find(key);
@@ -348,7 +357,7 @@ bool Session::ChangeDirectory(const std::string &name, int opMode) {
                                         : std::string();
     std::optional<ReadingWarnings> reading;
     if (entryWarningsOnce_ && !enteredFile.empty()) {
-        reading.emplace(WarningsOfReading(enteredFile));
+        reading.emplace(WarningsOfReading(enteredFile, false));
     }
     if (!entry_.SetDirectory(handle_, name.c_str(), opMode)) {
         return false;
@@ -428,7 +437,7 @@ bool Session::CopyItems(const std::vector<int> &wanted, const std::string &desti
                        });
     if (entryWarningsOnce_ && sites) {
         if (indexes.size() == 1) {
-            reading.emplace(WarningsOfReading(DescriptionOf(items_[indexes[0]])));
+            reading.emplace(WarningsOfReading(DescriptionOf(items_[indexes[0]]), true));
         } else {
             reading.emplace([this](const std::string &key) {
                 ++warningsUnplaced_[key];

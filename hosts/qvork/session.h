@@ -114,9 +114,10 @@ public:
     // changed then.
     bool ChangeDirectory(const std::string &name, int opMode = 0);
     // From now on the warnings the plug-in gives reading a site (an
-    // over-long URL) are shown as its first reading gives them and not
-    // again: a command that reads one site several times (entering it, or
-    // copying it from the root) tells what is wrong with it once.
+    // over-long URL) are shown as its first reading gives them (entering
+    // it, or a copy from the root) and not again when it is entered again:
+    // a command that reads one site several times tells what is wrong with
+    // it once.
     void TellEntryWarningsOnce() { entryWarningsOnce_ = true; }
 
     // GetFiles with copies of the selected items (the current item when
@@ -160,8 +161,9 @@ private:
     std::string cursorAfterRead_; // name the cursor goes to after the next Read
     std::string cursorFileAfterRead_; // and its cache file, when one is known
     std::string siteFile_;        // the cache file of the site entered from the root
-    // Whether a warning of a reading of `siteFile` (title and lines) is shown.
-    std::function<bool(const std::string &)> WarningsOfReading(const std::string &siteFile);
+    // Whether a warning of a reading of `siteFile` (title and lines) is
+    // shown: a copy (`inCopy`) shows every one.
+    std::function<bool(const std::string &)> WarningsOfReading(const std::string &siteFile, bool inCopy);
 
     bool entryWarningsOnce_ = false;
     std::map<std::string, std::set<std::string>> warningsBySite_; // by cache file, once read
