@@ -369,17 +369,25 @@ BOOL SiteReaderResume(struct SiteReader *reader)
         }
     }
     while (at <= LastRecordStart) {
-        FillBlockFrom(reader, (LONG)at);
+        // Looked at in the block where it holds a window from `at` (or the
+        // file's end): many breaks close together cost no reading again.
+        long long from = at - reader->blockStart;
+        if (from < 0 || from > (long long)reader->blockBytes ||
+            (!reader->blockAtEnd && reader->blockBytes - (size_t)from < RECORD_WINDOW_SIZE)) {
+            FillBlockFrom(reader, (LONG)at);
+            from = 0;
+        }
+        const unsigned char *bytes = reader->block + from;
+        size_t count = reader->blockBytes - (size_t)from;
         // Every place is looked at with a whole window behind it, but for
         // the last ones of the file.
-        size_t places = reader->blockAtEnd ? reader->blockBytes
-                        : reader->blockBytes >= RECORD_WINDOW_SIZE
-                            ? reader->blockBytes - RECORD_WINDOW_SIZE + 1
-                            : 0;
-        for (size_t i = 0; i < places && i + PlausibleRecordBytes <= reader->blockBytes; i++) {
-            size_t left = reader->blockBytes - i;
+        size_t places = reader->blockAtEnd ? count
+                        : count >= RECORD_WINDOW_SIZE ? count - RECORD_WINDOW_SIZE + 1
+                                                      : 0;
+        for (size_t i = 0; i < places && i + PlausibleRecordBytes <= count; i++) {
+            size_t left = count - i;
             if (at + (long long)i <= LastRecordStart &&
-                PlausibleRecordAt(reader->block + i, left < RECORD_WINDOW_SIZE ? left : RECORD_WINDOW_SIZE)) {
+                PlausibleRecordAt(bytes + i, left < RECORD_WINDOW_SIZE ? left : RECORD_WINDOW_SIZE)) {
                 reader->next = at + (long long)i;
                 reader->stop = SITE_STOP_NONE;
                 return TRUE;
