@@ -317,7 +317,8 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
     } else {
         ReadExtents(reader, entry, window, bytes);
         if (entry->status == SITE_RECORD_OK)
-            reader->lastEnd = (long long)entry->bodyOffset + entry->bodyLength;
+            reader->lastEnd = (long long)entry->headerOffset + entry->dataLength -
+                              RECORD_DATA_OVERHEAD + HEADER_SEPARATOR_LENGTH;
     }
     FollowLink(reader, entry);
     return TRUE;

@@ -65,7 +65,8 @@ struct SiteReader {
     int stop;           // SITE_STOP_*
     LONG lastStep;      // the latest recordLength: how far apart records lie
     LONG lastPosition;  // the latest record's start
-    long long lastEnd;  // the end of its data when it reads, else its start + 1
+    long long lastEnd;  // the end of its data (header, separator, body) when it
+                        // reads, else its start + 1
     unsigned char *block; // the read-ahead block (NULL: every window is its own read)
     LONG blockStart;    // file offset of block[0]
     size_t blockBytes;  // bytes of the block that hold file data

@@ -133,6 +133,7 @@ std::vector<ReaderCase> Cases() {
     hidden[1].body = BuildSiteFile("x.example", {OkRecord("/fake", "F")}).bytes;
     hidden[1].recordLength = 0;
     cases.push_back(Resumed(Case("NoRecordTakenFromABody", hidden, "0/a 0/b resume 0/c count")));
+
     std::vector<SiteRecord> tail = Three();
     tail[2].body = hidden[1].body;
     cases.push_back(Resumed(Case("NoRecordTakenFromTheLastBody", tail, "0/a 0/b 0/c end", [] {
@@ -210,17 +211,10 @@ TEST_P(SiteReaderTest, ReportsEachRecordAndWhyTheWalkEnds) {
 INSTANTIATE_TEST_SUITE_P(Damage, SiteReaderTest, ::testing::ValuesIn(Cases()),
                          [](const auto &info) { return std::string(info.param.label); });
 
-// A broken record whose data length reaches into the records after it: its
-// lengths are not borne out by a record at its data's end, so the records
-// it would hide are looked for from its start.
-TEST(SiteReaderResumeTest, ADataLengthReachingIntoLaterRecordsHidesNone) {
-    std::vector<SiteRecord> records = {OkRecord("/a", "A"), OkRecord("/b", "B"), OkRecord("/c", "C"),
-                                       OkRecord("/d", "D")};
-    records[1].recordLength = 0;
-    records[1].dataLength = static_cast<int32_t>(10 + records[1].header.size() + 1 + 120);
-    const SiteFileImage image = BuildSiteFile("s.example", records);
-    FILE *file = FileHolding(image);
-    ASSERT_NE(file, nullptr);
+// The URLs a walk that resumes wherever it can returns, in order.
+std::string ResumedWalk(const std::vector<SiteRecord> &records) {
+    FILE *file = FileHolding(BuildSiteFile("s.example", records));
+    if (file == nullptr) return "no file";
     SiteReader reader;
     SiteReaderOpen(&reader, file);
     std::string seen;
@@ -228,9 +222,27 @@ TEST(SiteReaderResumeTest, ADataLengthReachingIntoLaterRecordsHidesNone) {
     while (SiteReaderNext(&reader, &entry) || SiteReaderResume(&reader)) {
         if (entry.url != nullptr) seen += std::string(entry.url) + " ";
     }
-    EXPECT_EQ(seen, "/a /b /c /d ");
     SiteReaderClose(&reader);
     fclose(file);
+    return seen;
+}
+
+TEST(SiteReaderResumeTest, TheRecordsOfADamagedSpanAreNeitherHiddenNorInvented) {
+    const std::vector<SiteRecord> four = {OkRecord("/a", "A"), OkRecord("/b", "B"), OkRecord("/c", "C"),
+                                          OkRecord("/d", "D")};
+    // A data length reaching into the records after the broken one: not
+    // borne out by a record at its end, so they are looked for from its start.
+    std::vector<SiteRecord> records = four;
+    records[1].recordLength = 0;
+    records[1].dataLength = static_cast<int32_t>(10 + records[1].header.size() + 1 + 120);
+    EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
+    // A record whose header holds a zero byte (no separator found) and whose
+    // body holds a site file: its data ends with the separator's 4 bytes too.
+    records = four;
+    records[1].header += std::string("\0", 1);
+    records[1].body = BuildSiteFile("x.example", {OkRecord("/fake", "F")}).bytes;
+    records[1].recordLength = 0;
+    EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
 }
 
 TEST(SiteReaderNameTest, NameIsCutToTheBufferAndAFileWithoutMagicIsNoSite) {
