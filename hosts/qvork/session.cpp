@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <optional>
 #include <fstream>
-#include <functional>
 #include <set>
 #include <utility>
 
@@ -296,55 +295,70 @@ bool Session::CanEnter(const std::string &name) const { return AtRoot() || Enter
 
 namespace {
 
-// In front while the plug-in may read a site: each one-button warning is
-// shown when `show` says so, given its title and lines.
+// In front while the plug-in may read a site, entering it or copying it
+// from the root: what becomes of its one-button warnings. Those of a site's
+// first reading are shown and noted in `told` (or, for a copy of several
+// sites, counted in `unplaced`); on a later reading those noted are not
+// shown again. A failure of a copy comes as two boxes, its text and then the
+// item's: a warning is only noted once the next box shows it was no such
+// text, and in a copy one already noted is held until then.
 class ReadingWarnings : public UiInFront {
 public:
-    explicit ReadingWarnings(std::function<bool(const std::string &)> show)
-        : UiInFront(InstalledUi()), show_(std::move(show)) {}
+    ReadingWarnings(std::set<std::string> *told, bool readBefore, std::map<std::string, int> &unplaced)
+        : UiInFront(InstalledUi()), told_(told), readBefore_(readBefore), unplaced_(unplaced) {}
+    ~ReadingWarnings() override { Settle(false); }
 
     int ShowMessage(const MessageBoxText &box) override {
-        if ((box.flags & FMSG_WARNING) != 0 && box.buttons.size() == 1) {
-            std::string key = box.title;
-            for (const std::string &line : box.lines) key += "\n" + line;
-            if (!show_(key)) {
+        const bool warning = (box.flags & FMSG_WARNING) != 0 && box.buttons.size() == 1;
+        const bool itemBox = warning && box.lines.size() >= 2;
+        Settle(itemBox);
+        if (!warning || itemBox) {
+            return UiInFront::ShowMessage(box);
+        }
+        std::string key = box.title;
+        for (const std::string &line : box.lines) key += "\n" + line;
+        if (told_ != nullptr && readBefore_ && told_->count(key) != 0) {
+            held_ = box;
+            return 0;
+        }
+        if (told_ != nullptr && !readBefore_) {
+            const auto unplaced = unplaced_.find(key);
+            if (unplaced != unplaced_.end() && unplaced->second > 0) {
+                --unplaced->second; // shown already, in a copy of several sites
+                told_->insert(key);
                 return 0;
             }
         }
+        pending_ = key;
         return UiInFront::ShowMessage(box);
     }
 
 private:
-    std::function<bool(const std::string &)> show_;
+    // The box after a one-line warning: an item's (`itemFollows`) when the
+    // warning was the text of that item's failure.
+    void Settle(bool itemFollows) {
+        if (held_ && itemFollows) {
+            UiInFront::ShowMessage(*held_);
+        }
+        held_.reset();
+        if (pending_ && !itemFollows) {
+            if (told_ != nullptr) {
+                told_->insert(*pending_);
+            } else {
+                ++unplaced_[*pending_];
+            }
+        }
+        pending_.reset();
+    }
+
+    std::set<std::string> *told_; // null: a copy of several sites
+    const bool readBefore_;
+    std::map<std::string, int> &unplaced_;
+    std::optional<MessageBoxText> held_;
+    std::optional<std::string> pending_;
 };
 
 } // namespace
-
-std::function<bool(const std::string &)> Session::WarningsOfReading(const std::string &siteFile,
-                                                                    bool inCopy) {
-    const bool readBefore = warningsBySite_.count(siteFile) != 0;
-    std::set<std::string> &told = warningsBySite_[siteFile];
-    return [this, &told, readBefore, inCopy](const std::string &key) {
-        if (inCopy) {
-            // A copy's failures come in pairs of boxes (the failure, then
-            // the item): none is held back, lest a failure lose its text.
-            if (!readBefore) {
-                told.insert(key);
-            }
-            return true;
-        }
-        if (readBefore) {
-            return told.count(key) == 0; // what this reading finds anew
-        }
-        told.insert(key);
-        const auto unplaced = warningsUnplaced_.find(key);
-        if (unplaced != warningsUnplaced_.end() && unplaced->second > 0) {
-            --unplaced->second; // shown already, in a copy of several sites
-            return false;
-        }
-        return true;
-    };
-}
 
 bool Session::ChangeDirectory(const std::string &name, int opMode) {
     if (!open_ || entry_.SetDirectory == nullptr) {
@@ -357,7 +371,8 @@ bool Session::ChangeDirectory(const std::string &name, int opMode) {
                                         : std::string();
     std::optional<ReadingWarnings> reading;
     if (entryWarningsOnce_ && !enteredFile.empty()) {
-        reading.emplace(WarningsOfReading(enteredFile, false));
+        const bool readBefore = warningsBySite_.count(enteredFile) != 0;
+        reading.emplace(&warningsBySite_[enteredFile], readBefore, warningsUnplaced_);
     }
     if (!entry_.SetDirectory(handle_, name.c_str(), opMode)) {
         return false;
@@ -435,15 +450,12 @@ bool Session::CopyItems(const std::vector<int> &wanted, const std::string &desti
     const bool sites = AtRoot() && std::all_of(indexes.begin(), indexes.end(), [this](int index) {
                            return !DescriptionOf(items_[index]).empty();
                        });
-    if (entryWarningsOnce_ && sites) {
-        if (indexes.size() == 1) {
-            reading.emplace(WarningsOfReading(DescriptionOf(items_[indexes[0]]), true));
-        } else {
-            reading.emplace([this](const std::string &key) {
-                ++warningsUnplaced_[key];
-                return true;
-            });
-        }
+    if (entryWarningsOnce_ && sites && indexes.size() == 1) {
+        const std::string site = DescriptionOf(items_[indexes[0]]);
+        const bool readBefore = warningsBySite_.count(site) != 0;
+        reading.emplace(&warningsBySite_[site], readBefore, warningsUnplaced_);
+    } else if (entryWarningsOnce_ && sites) {
+        reading.emplace(nullptr, false, warningsUnplaced_);
     }
     const int result = entry_.GetFiles(handle_, chosen.data(), static_cast<int>(chosen.size()),
                                        0, destPath.data(), opMode);

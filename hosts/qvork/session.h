@@ -9,7 +9,6 @@
 #define QVORK_HOSTS_SESSION_H
 
 #include <array>
-#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -115,9 +114,9 @@ public:
     bool ChangeDirectory(const std::string &name, int opMode = 0);
     // From now on the warnings the plug-in gives reading a site (an
     // over-long URL) are shown as its first reading gives them (entering
-    // it, or a copy from the root) and not again when it is entered again:
-    // a command that reads one site several times tells what is wrong with
-    // it once.
+    // it, or a copy from the root) and not again when it is read again: a
+    // command that reads one site several times tells what is wrong with it
+    // once. Failures of copies are all shown.
     void TellEntryWarningsOnce() { entryWarningsOnce_ = true; }
 
     // GetFiles with copies of the selected items (the current item when
@@ -161,10 +160,6 @@ private:
     std::string cursorAfterRead_; // name the cursor goes to after the next Read
     std::string cursorFileAfterRead_; // and its cache file, when one is known
     std::string siteFile_;        // the cache file of the site entered from the root
-    // Whether a warning of a reading of `siteFile` (title and lines) is
-    // shown: a copy (`inCopy`) shows every one.
-    std::function<bool(const std::string &)> WarningsOfReading(const std::string &siteFile, bool inCopy);
-
     bool entryWarningsOnce_ = false;
     std::map<std::string, std::set<std::string>> warningsBySite_; // by cache file, once read
     std::map<std::string, int> warningsUnplaced_; // shown in a copy of several sites
