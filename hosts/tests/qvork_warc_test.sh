@@ -34,6 +34,12 @@ check "get copies the rest" status_is 1
 check "get tells of records it never reached" stderr_has "'damaged.example' (cache1): its file lists 6 stored responses, only 5 file(s)"
 check "get tells the over-long URL once, though it reads the site again" \
     bash -c '[ "$(grep -c "too least buf!" "$1")" = 1 ]' - "$ERR"
+# A leftover numbered folder makes get copy the site again, alone, to learn its name.
+mkdir -p "$WORK/again/damaged~2.example"
+run get damaged.example -C "$WORK/again"
+check "get tells it once when it copies the site again" \
+    bash -c '[ "$(grep -c "too least buf!" "$1")" = 1 ]' - "$ERR"
+check "and a failure of that copy keeps its text" stderr_has "can't read file!"
 run ls -lR
 check "ls -lR tells the same warning of two sites for each" \
     bash -c '[ "$(grep -c "too least buf!" "$1")" = 2 ]' - "$ERR"
