@@ -304,8 +304,14 @@ namespace {
 // text, and in a copy one already noted is held until then.
 class ReadingWarnings : public UiInFront {
 public:
-    ReadingWarnings(std::set<std::string> *told, bool readBefore, std::map<std::string, int> &unplaced)
-        : UiInFront(InstalledUi()), told_(told), readBefore_(readBefore), unplaced_(unplaced) {}
+    // A reading of the site file `site` (null: of several sites at once),
+    // noted by site in `bySite`.
+    ReadingWarnings(std::map<std::string, std::set<std::string>> &bySite, const std::string *site,
+                    std::map<std::string, int> &unplaced)
+        : UiInFront(InstalledUi()),
+          readBefore_(site != nullptr && bySite.count(*site) != 0),
+          told_(site != nullptr ? &bySite[*site] : nullptr),
+          unplaced_(unplaced) {}
     ~ReadingWarnings() override { Settle(false); }
 
     int ShowMessage(const MessageBoxText &box) override {
@@ -351,8 +357,8 @@ private:
         pending_.reset();
     }
 
-    std::set<std::string> *told_; // null: a copy of several sites
     const bool readBefore_;
+    std::set<std::string> *told_; // null: a copy of several sites
     std::map<std::string, int> &unplaced_;
     std::optional<MessageBoxText> held_;
     std::optional<std::string> pending_;
@@ -371,8 +377,7 @@ bool Session::ChangeDirectory(const std::string &name, int opMode) {
                                         : std::string();
     std::optional<ReadingWarnings> reading;
     if (entryWarningsOnce_ && !enteredFile.empty()) {
-        const bool readBefore = warningsBySite_.count(enteredFile) != 0;
-        reading.emplace(&warningsBySite_[enteredFile], readBefore, warningsUnplaced_);
+        reading.emplace(warningsBySite_, &enteredFile, warningsUnplaced_);
     }
     if (!entry_.SetDirectory(handle_, name.c_str(), opMode)) {
         return false;
@@ -447,15 +452,11 @@ bool Session::CopyItems(const std::vector<int> &wanted, const std::string &desti
     // A copy from the root of a cache folder reads the sites it copies
     // (each item names its site file).
     std::optional<ReadingWarnings> reading;
-    const bool sites = AtRoot() && std::all_of(indexes.begin(), indexes.end(), [this](int index) {
-                           return !DescriptionOf(items_[index]).empty();
-                       });
-    if (entryWarningsOnce_ && sites && indexes.size() == 1) {
-        const std::string site = DescriptionOf(items_[indexes[0]]);
-        const bool readBefore = warningsBySite_.count(site) != 0;
-        reading.emplace(&warningsBySite_[site], readBefore, warningsUnplaced_);
-    } else if (entryWarningsOnce_ && sites) {
-        reading.emplace(nullptr, false, warningsUnplaced_);
+    if (entryWarningsOnce_ && AtRoot() &&
+        std::all_of(indexes.begin(), indexes.end(),
+                    [this](int index) { return !DescriptionOf(items_[index]).empty(); })) {
+        const std::string site = indexes.size() == 1 ? DescriptionOf(items_[indexes[0]]) : std::string();
+        reading.emplace(warningsBySite_, indexes.size() == 1 ? &site : nullptr, warningsUnplaced_);
     }
     const int result = entry_.GetFiles(handle_, chosen.data(), static_cast<int>(chosen.size()),
                                        0, destPath.data(), opMode);
