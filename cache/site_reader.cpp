@@ -174,6 +174,7 @@ void ReadExtents(struct SiteReader *reader, struct SiteRecordEntry *entry,
 // The link to the next record, once `entry` has been read.
 void FollowLink(struct SiteReader *reader, const struct SiteRecordEntry *entry)
 {
+    reader->linkBesideDataEnd = FALSE;
     // A length that does not move forward would revisit records.
     if (entry->recordLength <= 0) {
         reader->stop = SITE_STOP_BAD_LINK;
@@ -181,6 +182,7 @@ void FollowLink(struct SiteReader *reader, const struct SiteRecordEntry *entry)
     }
     reader->next = (long long)entry->position + entry->recordLength;
     reader->lastStep = entry->recordLength;
+    reader->linkBesideDataEnd = entry->status == SITE_RECORD_OK && reader->next != reader->lastEnd;
 }
 
 void ReadHeader(struct SiteReader *reader)
@@ -273,6 +275,38 @@ BOOL SiteReaderOpenPath(struct SiteReader *reader, const char *path)
     return TRUE;
 }
 
+namespace {
+
+// The fewest bytes a record start is recognised by: its fields, a URL of
+// one byte and "HTTP/".
+const size_t PlausibleRecordBytes = RECORD_HEADER_AFTER_URL + 1 + 5;
+
+// TRUE when a record plausibly starts at `bytes`, of which `count` are
+// there (at most a window's).
+BOOL PlausibleRecordAt(const unsigned char *bytes, size_t count)
+{
+    if (count < PlausibleRecordBytes)
+        return FALSE;
+    LONG urlLength = DecodeS32(bytes + RECORD_URL_LENGTH_OFFSET);
+    if (urlLength < 1 || urlLength > RECORD_URL_MAX)
+        return FALSE;
+    size_t header = RECORD_HEADER_AFTER_URL + (size_t)urlLength;
+    return header + 5 <= count && memchr(bytes + RECORD_URL_OFFSET, 0, (size_t)urlLength) == NULL &&
+           memcmp(bytes + header, "HTTP/", 5) == 0;
+}
+
+// TRUE when a record plausibly starts at `position` of the file.
+BOOL RecordStartsAt(struct SiteReader *reader, long long position)
+{
+    unsigned char window[RECORD_WINDOW_SIZE];
+    if (position < 0 || position > LastRecordStart)
+        return FALSE;
+    size_t got = ReadStreamAt(reader->file, (LONG)position, window, sizeof window);
+    return PlausibleRecordAt(window, got);
+}
+
+} // namespace
+
 BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
 {
     memset(entry, 0, sizeof *entry);
@@ -295,6 +329,16 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
     const unsigned char *window = WindowAt(reader, entry->position, &bytes);
     if (bytes == 0) {
         reader->stop = SITE_STOP_END_OF_FILE;
+        return FALSE;
+    }
+    // A link that lands beside the latest record's data end, on bytes that
+    // are no record, while one does start at that end: the link is damaged
+    // (a changed bit sends it into a later body). The walk ends there as at
+    // any broken link, for SiteReaderResume to go on at the data's end;
+    // nothing is taken from the body.
+    if (reader->linkBesideDataEnd && !PlausibleRecordAt(window, (size_t)bytes) &&
+        RecordStartsAt(reader, reader->lastEnd)) {
+        reader->stop = SITE_STOP_BAD_LINK;
         return FALSE;
     }
     reader->returned++;
@@ -324,27 +368,6 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
     return TRUE;
 }
 
-namespace {
-
-// The fewest bytes a record start is recognised by: its fields, a URL of
-// one byte and "HTTP/".
-const size_t PlausibleRecordBytes = RECORD_HEADER_AFTER_URL + 1 + 5;
-
-// TRUE when a record plausibly starts at `bytes`, of which `count` are
-// there (at most a window's).
-BOOL PlausibleRecordAt(const unsigned char *bytes, size_t count)
-{
-    if (count < PlausibleRecordBytes)
-        return FALSE;
-    LONG urlLength = DecodeS32(bytes + RECORD_URL_LENGTH_OFFSET);
-    if (urlLength < 1 || urlLength > RECORD_URL_MAX)
-        return FALSE;
-    size_t header = RECORD_HEADER_AFTER_URL + (size_t)urlLength;
-    return header + 5 <= count && memchr(bytes + RECORD_URL_OFFSET, 0, (size_t)urlLength) == NULL &&
-           memcmp(bytes + header, "HTTP/", 5) == 0;
-}
-
-} // namespace
 
 BOOL SiteReaderResume(struct SiteReader *reader)
 {
@@ -366,6 +389,7 @@ BOOL SiteReaderResume(struct SiteReader *reader)
         if (PlausibleRecordAt(reader->window, got)) {
             reader->next = end;
             reader->stop = SITE_STOP_NONE;
+            reader->linkBesideDataEnd = FALSE;
             return TRUE;
         }
     }
@@ -391,6 +415,7 @@ BOOL SiteReaderResume(struct SiteReader *reader)
                 PlausibleRecordAt(bytes + i, left < RECORD_WINDOW_SIZE ? left : RECORD_WINDOW_SIZE)) {
                 reader->next = at + (long long)i;
                 reader->stop = SITE_STOP_NONE;
+                reader->linkBesideDataEnd = FALSE;
                 return TRUE;
             }
         }

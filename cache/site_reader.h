@@ -67,6 +67,7 @@ struct SiteReader {
     LONG lastPosition;  // the latest record's start
     long long lastEnd;  // the end of its data (header, separator, body) when it
                         // reads, else its start + 1
+    BOOL linkBesideDataEnd; // it reads, and its link leads elsewhere than lastEnd
     unsigned char *block; // the read-ahead block (NULL: every window is its own read)
     LONG blockStart;    // file offset of block[0]
     size_t blockBytes;  // bytes of the block that hold file data
@@ -84,7 +85,9 @@ BOOL SiteReaderOpen(struct SiteReader *reader, FILE *file);
 BOOL SiteReaderOpenPath(struct SiteReader *reader, const char *path);
 // The next record into *entry; FALSE when the walk has ended (reader->stop
 // says why). A damaged record is returned with its status; after one whose
-// status is SITE_RECORD_TRUNCATED and url NULL the walk ends.
+// status is SITE_RECORD_TRUNCATED and url NULL the walk ends. A link that
+// leads from a record's data end to bytes that are no record while one
+// starts at that end is a broken link (SITE_STOP_BAD_LINK).
 BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry);
 // After a walk that ended before its count at a broken link or past the
 // file's end: goes on walking from the next place after the latest record

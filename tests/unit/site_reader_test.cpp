@@ -98,10 +98,13 @@ std::vector<ReaderCase> Cases() {
              "0/a link"),
         Case("RecordLengthPast2GiB",
              With(Three(), 0, [](SiteRecord &r) { r.recordLength = 0x7FFFFF00; }), "0/a link"),
-        // The second record starts 8 bytes into the first: its fields are the
-        // first's bytes from there (an empty URL, no data, a zero link).
+        // A link 8 bytes into its own record, where no record starts, while
+        // one does where the record's data ends: a broken link, and no record
+        // is made of the bytes there.
         Case("RecordsOverlap", With(Three(), 0, [](SiteRecord &r) { r.recordLength = 8; }),
-             "0/a 3 link"),
+             "0/a link"),
+        Resumed(Case("RecordsOverlapResumed", With(Three(), 0, [](SiteRecord &r) { r.recordLength = 8; }),
+                     "0/a resume 0/b 0/c count")),
         Case("SiteBlockPastTheFile", Three(), "link", [] {
             SiteFileOptions o; o.siteBlockLength = 0x7FFFFF00; return o; }()),
         Case("FileShorterThanItsHeader", Three(), "end", Unpadded(18)),
@@ -242,6 +245,18 @@ TEST(SiteReaderResumeTest, TheRecordsOfADamagedSpanAreNeitherHiddenNorInvented) 
     records[1].header += std::string("\0", 1);
     records[1].body = BuildSiteFile("x.example", {OkRecord("/fake", "F")}).bytes;
     records[1].recordLength = 0;
+    EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
+    // A link that lands in the next record's body (a changed bit): the walk
+    // goes on where the data ends, and no record is made of body bytes.
+    records = four;
+    records[2].body = std::string(300, 'x');
+    const SiteFileImage whole = BuildSiteFile("s.example", records);
+    records[1].recordLength = static_cast<int32_t>(whole.records[2].bodyOffset + 100 - whole.records[1].start);
+    EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
+    // Padding between records (a link beside the data end onto a record)
+    // is followed as it is.
+    records = four;
+    records[1].trailer = std::string(64, 'x');
     EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
 }
 
