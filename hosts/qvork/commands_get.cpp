@@ -154,6 +154,10 @@ struct WrittenFile {
     std::string Url() const { return "http://" + site + "/" + key; }
     bool Html() const {
         const std::string type = header.Field("Content-Type");
+        if (type.empty()) { // stored without a type: its name tells, as a browser opening it would
+            return EndsWith(path, ".htm") || EndsWith(path, ".html") || EndsWith(path, ".shtml") ||
+                   EndsWith(path, ".xhtml");
+        }
         return StartsWithNoCase(type, "text/html") || StartsWithNoCase(type, "application/xhtml+xml");
     }
     bool Css() const {

@@ -143,6 +143,12 @@ TEST(UrlTest, ResolveKeyAndRelativeLinks) {
     EXPECT_EQ(key, "clip.txt");
     EXPECT_FALSE(KeyOnSite("http://m.test/videos/clip.txt", "m.test/video", key));
     EXPECT_FALSE(KeyOnSite("http://other.test/a", "s.test", key));
+    // The same site however the authority is written.
+    for (const char *same : {"https://s.test:443/k", "http://u:p@s.test/k", "http://s.test:/k",
+                             "http://S.test.:80/k"}) {
+        EXPECT_TRUE(KeyOnSite(same, "s.test", key) && key == "k") << same;
+    }
+    EXPECT_FALSE(KeyOnSite("http://s.test:8080/k", "s.test", key));
     EXPECT_FALSE(KeyOnSite("mailto:a@s.test", "s.test", key));
     EXPECT_EQ(NormalizedKey("my%20page%2fx%7e"), "my page%2Fx~");
     EXPECT_EQ(NormalizedKey("caf%C3%A9%"), "caf\xc3\xa9%");
@@ -175,10 +181,27 @@ TEST(LinkRewriteTest, OnlyLinkValuesChange) {
         {"<!-- <a href=/c> --><script>x='<a href=/s>'</script>",
          "<!-- <a href=/c> --><script>x='<a href=/s>'</script>"},
         {"<a href=\"/x\"", "<a href=\"/x\""},
+        // Attributes without a value have nothing to rewrite.
+        {"<a href>t</a><img src alt=/x><form action><a href=>", "<a href>t</a><img src alt=/x><form action><a href=>"},
     };
     for (const auto &p : pages) {
         EXPECT_EQ(RewriteHtml(p.page, map), p.rewritten) << p.page;
     }
     EXPECT_EQ(RewriteCss("a{b:url(/x y)}", [](const std::string &) { return std::string("n m"); }),
               "a{b:url(n\\ m y)}");
+    // The white space that ends a hex escape belongs to the URL.
+    EXPECT_EQ(RewriteCss("a{b:url(/a\\29 b.png)}", map), "a{b:url(Ra\\)b.png)}");
+    // A comma at a srcset URL's edge would part it from its descriptor.
+    EXPECT_EQ(RewriteHtml("<img srcset=\"/x 1x\">", [](const std::string &) { return std::string(",x,"); }),
+              "<img srcset=\"%2Cx%2C 1x\">");
+    // A page nested deeper than any recursion would go.
+    std::string deep;
+    for (int i = 0; i < 50000; ++i) deep += "<span>";
+    EXPECT_EQ(RewriteHtml(deep + "<a href=/d>", map), deep + "<a href=\"Rd\">");
+    // A <base> in a template's contents or in SVG is no base.
+    const LinkMap base = [](const std::string &) { return std::string("B"); };
+    const std::string ignored = "<template><base href=/t></template><svg><base href=/s /></svg>";
+    EXPECT_EQ(RewriteHtml(ignored, map, base), "<template><base href=\"Rt\"></template><svg><base href=\"Rs\" /></svg>");
+    EXPECT_EQ(RewriteHtml(ignored + "<base href=/h>", map, base), ignored.substr(0, 0) +
+              "<template><base href=\"Rt\"></template><svg><base href=\"Rs\" /></svg><base href=\"B\">");
 }

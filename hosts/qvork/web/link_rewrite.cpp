@@ -125,7 +125,17 @@ void CssEdits(const std::string &sheet, const LinkMap &map, size_t base, std::ve
         }
         size_t end = start;
         while (bare && end < n && sheet[end] != ')' && !IsSpace(sheet[end])) {
-            end += sheet[end] == '\\' && end + 1 < n ? 2 : 1; // "\)" belongs to the value
+            if (sheet[end] != '\\' || end + 1 == n) {
+                ++end;
+                continue;
+            }
+            // An escape belongs to the value: "\)", or up to six hex digits
+            // and the one white space that may end them ("\29 b").
+            size_t digits = end + 1;
+            while (digits < n && digits < end + 7 && HexDigitValue(sheet[digits]) >= 0) {
+                ++digits;
+            }
+            end = digits == end + 1 ? end + 2 : digits < n && IsSpace(sheet[digits]) ? digits + 1 : digits;
         }
         if (end > start) {
             mapRange(start, end);
@@ -165,6 +175,23 @@ std::string AttributeText(const std::string &value, char quote) {
     return out + quote;
 }
 
+// `url` with the commas that begin or end it written as %2C: a srcset
+// reader takes them for separators.
+std::string WithoutEdgeCommas(const std::string &url) {
+    const size_t first = std::min(url.find_first_not_of(','), url.size());
+    const size_t last = url.find_last_not_of(',');
+    const size_t end = last == std::string::npos ? first : last + 1;
+    std::string out;
+    for (size_t i = 0; i < first; ++i) {
+        out += "%2C";
+    }
+    out.append(url, first, end - first);
+    for (size_t i = end; i < url.size(); ++i) {
+        out += "%2C";
+    }
+    return out;
+}
+
 // srcset: "url [descriptor], url [descriptor], ..."
 std::optional<std::string> MapSrcset(const std::string &value, const LinkMap &map) {
     std::string out;
@@ -185,8 +212,11 @@ std::optional<std::string> MapSrcset(const std::string &value, const LinkMap &ma
             --urlEnd;
         }
         const std::string url = value.substr(start, urlEnd - start);
-        const auto replaced = url.empty() ? std::nullopt : map(url);
+        auto replaced = url.empty() ? std::nullopt : map(url);
         changed = changed || replaced.has_value();
+        if (replaced) {
+            *replaced = WithoutEdgeCommas(*replaced);
+        }
         out += replaced ? *replaced : url;
         out.append(value, urlEnd, end - urlEnd);
         size_t next = end;
@@ -333,29 +363,44 @@ std::string ValueOf(const GumboStringPiece &original, const char *value) {
     return IsUtf8(raw) ? std::string(value) : WithoutReferences(raw);
 }
 
-// The first <base> element's href attribute, or null.
-const GumboAttribute *BaseHref(const GumboNode *node) {
-    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT &&
-        node->type != GUMBO_NODE_TEMPLATE) {
-        return nullptr;
+// The children of a document, element or template node; null for others.
+const GumboVector *ChildrenOf(const GumboNode *node) {
+    if (node->type == GUMBO_NODE_DOCUMENT) {
+        return &node->v.document.children;
     }
-    const GumboVector *children = node->type == GUMBO_NODE_DOCUMENT ? &node->v.document.children
-                                                                    : &node->v.element.children;
-    if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == GUMBO_TAG_BASE) {
-        if (const GumboAttribute *href = gumbo_get_attribute(&node->v.element.attributes, "href")) {
-            return href;
+    if (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) {
+        return &node->v.element.children;
+    }
+    return nullptr;
+}
+
+// The first <base> element's href attribute in document order, or null. A
+// <base> inside a template's contents or in SVG or MathML is no base to a
+// browser. The tree is walked without recursion: pages nest elements
+// thousands deep.
+const GumboAttribute *BaseHref(const GumboNode *document) {
+    std::vector<const GumboNode *> pending{document};
+    while (!pending.empty()) {
+        const GumboNode *node = pending.back();
+        pending.pop_back();
+        if (node->type == GUMBO_NODE_ELEMENT && node->v.element.tag == GUMBO_TAG_BASE &&
+            node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML) {
+            if (const GumboAttribute *href = gumbo_get_attribute(&node->v.element.attributes, "href")) {
+                return href;
+            }
         }
-    }
-    for (unsigned i = 0; i < children->length; ++i) {
-        if (const GumboAttribute *found = BaseHref(static_cast<const GumboNode *>(children->data[i]))) {
-            return found;
+        const GumboVector *children = node->type == GUMBO_NODE_TEMPLATE ? nullptr : ChildrenOf(node);
+        for (unsigned i = children != nullptr ? children->length : 0; i > 0; --i) {
+            pending.push_back(static_cast<const GumboNode *>(children->data[i - 1]));
         }
     }
     return nullptr;
 }
 
-void Walk(const GumboNode *node, const std::string &page, const LinkMap &map,
-          const GumboAttribute *base, std::vector<Edit> &edits) {
+// The edits of one node: a <style> sheet's links, or an element's link
+// attributes.
+void NodeEdits(const GumboNode *node, const std::string &page, const LinkMap &map,
+               const GumboAttribute *base, std::vector<Edit> &edits) {
     if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_CDATA) {
         const GumboNode *parent = node->parent;
         if (parent != nullptr && parent->type == GUMBO_NODE_ELEMENT &&
@@ -367,57 +412,66 @@ void Walk(const GumboNode *node, const std::string &page, const LinkMap &map,
         }
         return;
     }
-    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE &&
-        node->type != GUMBO_NODE_DOCUMENT) {
+    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE) {
         return;
     }
-    const GumboVector *children = nullptr;
-    if (node->type == GUMBO_NODE_DOCUMENT) {
-        children = &node->v.document.children;
-    } else {
-        const GumboElement &element = node->v.element;
-        bool refresh = false;
-        for (unsigned i = 0; i < element.attributes.length; ++i) {
-            const auto *attribute = static_cast<const GumboAttribute *>(element.attributes.data[i]);
-            refresh = refresh || (strcasecmp(attribute->name, "http-equiv") == 0 &&
-                                  strcasecmp(attribute->value, "refresh") == 0);
-        }
-        for (unsigned i = 0; i < element.attributes.length; ++i) {
-            const auto *attribute = static_cast<const GumboAttribute *>(element.attributes.data[i]);
-            const GumboStringPiece &original = attribute->original_value;
-            if (original.data == nullptr || original.length == 0 ||
-                original.data < page.data() || original.data + original.length > page.data() + page.size()) {
-                continue; // not from the source (an implied element or value)
-            }
-            std::optional<std::string> replaced;
-            const std::string value = ValueOf(original, attribute->value);
-            if (attribute == base) {
-                continue; // written by RewriteHtml
-            }
-            if (IsUrlAttribute(attribute->name)) {
-                replaced = map(value);
-            } else if (strcasecmp(attribute->name, "srcset") == 0) {
-                replaced = MapSrcset(value, map);
-            } else if (refresh && strcasecmp(attribute->name, "content") == 0) {
-                replaced = MapRefresh(value, map);
-            } else if (strcasecmp(attribute->name, "style") == 0) {
-                const std::string sheet = RewriteCss(value, map);
-                if (sheet != value) {
-                    replaced = sheet;
-                }
-            }
-            if (!replaced) {
-                continue;
-            }
-            const char first = original.data[0];
-            const char quote = first == '\'' || first == '"' ? first : '"';
-            edits.push_back({static_cast<size_t>(original.data - page.data()), original.length,
-                             AttributeText(*replaced, quote)});
-        }
-        children = &element.children;
+    const GumboElement &element = node->v.element;
+    bool refresh = false;
+    for (unsigned i = 0; i < element.attributes.length; ++i) {
+        const auto *attribute = static_cast<const GumboAttribute *>(element.attributes.data[i]);
+        refresh = refresh || (strcasecmp(attribute->name, "http-equiv") == 0 &&
+                              strcasecmp(attribute->value, "refresh") == 0);
     }
-    for (unsigned i = 0; i < children->length; ++i) {
-        Walk(static_cast<const GumboNode *>(children->data[i]), page, map, base, edits);
+    for (unsigned i = 0; i < element.attributes.length; ++i) {
+        const auto *attribute = static_cast<const GumboAttribute *>(element.attributes.data[i]);
+        const GumboStringPiece &original = attribute->original_value;
+        // An attribute without a value ("<a href>") has its name as its
+        // original value: there is no value to change.
+        if (original.data == nullptr || original.length == 0 ||
+            original.data == attribute->original_name.data ||
+            original.data < page.data() || original.data + original.length > page.data() + page.size()) {
+            continue; // not from the source (an implied element or value)
+        }
+        if (attribute == base) {
+            continue; // written by RewriteHtml
+        }
+        std::optional<std::string> replaced;
+        const std::string value = ValueOf(original, attribute->value);
+        if (IsUrlAttribute(attribute->name)) {
+            replaced = map(value);
+        } else if (strcasecmp(attribute->name, "srcset") == 0) {
+            replaced = MapSrcset(value, map);
+        } else if (refresh && strcasecmp(attribute->name, "content") == 0) {
+            replaced = MapRefresh(value, map);
+        } else if (strcasecmp(attribute->name, "style") == 0) {
+            const std::string sheet = RewriteCss(value, map);
+            if (sheet != value) {
+                replaced = sheet;
+            }
+        }
+        if (!replaced) {
+            continue;
+        }
+        const char first = original.data[0];
+        const char quote = first == '\'' || first == '"' ? first : '"';
+        edits.push_back({static_cast<size_t>(original.data - page.data()), original.length,
+                         AttributeText(*replaced, quote)});
+    }
+}
+
+// The edits of every node under `document`, walked without recursion.
+void Walk(const GumboNode *document, const std::string &page, const LinkMap &map,
+          const GumboAttribute *base, std::vector<Edit> &edits) {
+    std::vector<const GumboNode *> pending{document};
+    while (!pending.empty()) {
+        const GumboNode *node = pending.back();
+        pending.pop_back();
+        NodeEdits(node, page, map, base, edits);
+        if (const GumboVector *children = ChildrenOf(node)) {
+            for (unsigned i = 0; i < children->length; ++i) {
+                pending.push_back(static_cast<const GumboNode *>(children->data[i]));
+            }
+        }
     }
 }
 
@@ -470,7 +524,7 @@ std::string RewriteHtml(const std::string &page, const LinkMap &map, const LinkM
     const GumboAttribute *baseHref = BaseHref(output->document);
     const GumboStringPiece *original = baseHref != nullptr ? &baseHref->original_value : nullptr;
     if (original != nullptr && base && original->data != nullptr && original->length != 0 &&
-        original->data >= page.data() && original->data + original->length <= page.data() + page.size()) {
+        original->data != baseHref->original_name.data && original->data >= page.data() && original->data + original->length <= page.data() + page.size()) {
         if (const auto replaced = base(ValueOf(*original, baseHref->value))) {
             const char quote = original->data[0] == '\'' || original->data[0] == '"' ? original->data[0] : '"';
             edits.push_back({static_cast<size_t>(original->data - page.data()), original->length,
@@ -480,7 +534,8 @@ std::string RewriteHtml(const std::string &page, const LinkMap &map, const LinkM
         baseHref = nullptr; // not from the source: an ordinary attribute, if anything
     }
     Walk(output->document, page, map, baseHref, edits);
-    gumbo_destroy_output(&options, output);
+    // The arena frees the tree whole: gumbo_destroy_output would only walk
+    // it, recursively, which a deep enough page turns into a stack overflow.
     return Apply(page, edits);
 }
 

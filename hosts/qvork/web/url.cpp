@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "hosts/qvork/web/text_escape.h"
@@ -160,9 +161,21 @@ bool KeyOnSite(const std::string &url, const std::string &site, std::string &key
         hostEnd = rest.size();
     }
     std::string host = Lower(rest.substr(0, hostEnd));
-    if (host.size() > 3 && host.compare(host.size() - 3, 3, ":80") == 0 &&
-        siteHost.find(':') == std::string::npos) {
-        host.resize(host.size() - 3);
+    const size_t userEnd = host.rfind('@'); // "user:password@" names no other host
+    if (userEnd != std::string::npos) {
+        host.erase(0, userEnd + 1);
+    }
+    if (siteHost.find(':') == std::string::npos) {
+        for (const char *port : {":", ":80", ":443"}) { // the site's pages over either scheme
+            const size_t length = std::strlen(port);
+            if (host.size() > length && host.compare(host.size() - length, length, port) == 0) {
+                host.resize(host.size() - length);
+                break;
+            }
+        }
+    }
+    if (host.size() > 1 && host.back() == '.' && !siteHost.empty() && siteHost.back() != '.') {
+        host.pop_back(); // "site.com." is the same host
     }
     if (host != siteHost) {
         return false;
