@@ -212,6 +212,15 @@ void ReadHeader(struct SiteReader *reader)
     reader->haveRecords = haveBlock;
     if (haveBlock)
         reader->next = ClampToLong(SITE_BLOCK_LENGTH_OFFSET + (long long)DecodeS32(blockLength));
+    // Before the first record, the site block stands for the latest one:
+    // where its name ends, the first record starts when the block holds
+    // nothing more, and a resume looks for records from there on.
+    unsigned char nameLength[4];
+    reader->lastPosition = SITE_BLOCK_LENGTH_OFFSET;
+    reader->lastEnd = SITE_BLOCK_LENGTH_OFFSET + 1;
+    if (ReadStreamAt(reader->file, SITE_NAME_LENGTH_OFFSET, nameLength, 4) == 4 &&
+        DecodeS32(nameLength) >= 0 && DecodeS32(nameLength) <= LastRecordStart - SITE_NAME_OFFSET)
+        reader->lastEnd = SITE_NAME_OFFSET + (long long)DecodeS32(nameLength);
 }
 
 } // namespace
@@ -278,11 +287,12 @@ BOOL SiteReaderOpenPath(struct SiteReader *reader, const char *path)
 namespace {
 
 // The fewest bytes a record start is recognised by: its fields, a URL of
-// one byte and "HTTP/".
+// one byte and "HTTP/"; and the most: a URL of the longest length read.
 const size_t PlausibleRecordBytes = RECORD_HEADER_AFTER_URL + 1 + 5;
+const size_t RecordStartSpan = RECORD_HEADER_AFTER_URL + RECORD_URL_MAX + 5;
 
 // TRUE when a record plausibly starts at `bytes`, of which `count` are
-// there (at most a window's).
+// there (at most RecordStartSpan are looked at).
 BOOL PlausibleRecordAt(const unsigned char *bytes, size_t count)
 {
     if (count < PlausibleRecordBytes)
@@ -295,14 +305,34 @@ BOOL PlausibleRecordAt(const unsigned char *bytes, size_t count)
            memcmp(bytes + header, "HTTP/", 5) == 0;
 }
 
+// TRUE when the `count` bytes at `window` hold a URL length a record may
+// have and, after the URL, no response header: no record starts there.
+BOOL NoRecordAt(const unsigned char *window, size_t count)
+{
+    LONG urlLength = DecodeS32(window + RECORD_URL_LENGTH_OFFSET);
+    size_t header = RECORD_HEADER_AFTER_URL + (size_t)urlLength;
+    return urlLength >= 0 && urlLength <= RECORD_URL_MAX && header + 5 <= count &&
+           memcmp(window + header, "HTTP/", 5) != 0;
+}
+
 // TRUE when a record plausibly starts at `position` of the file.
 BOOL RecordStartsAt(struct SiteReader *reader, long long position)
 {
-    unsigned char window[RECORD_WINDOW_SIZE];
+    unsigned char window[RecordStartSpan];
     if (position < 0 || position > LastRecordStart)
         return FALSE;
     size_t got = ReadStreamAt(reader->file, (LONG)position, window, sizeof window);
     return PlausibleRecordAt(window, got);
+}
+
+// `entry`, just read, is the latest record: a resume goes on after it.
+void NoteLatest(struct SiteReader *reader, const struct SiteRecordEntry *entry)
+{
+    reader->lastPosition = entry->position;
+    reader->lastEnd = (long long)entry->position + 1;
+    if (entry->status == SITE_RECORD_OK)
+        reader->lastEnd = (long long)entry->headerOffset + entry->dataLength - RECORD_DATA_OVERHEAD +
+                          HEADER_SEPARATOR_LENGTH;
 }
 
 } // namespace
@@ -331,38 +361,42 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
         reader->stop = SITE_STOP_END_OF_FILE;
         return FALSE;
     }
-    // A link that lands beside the latest record's data end, on bytes that
-    // are no record, while one does start at that end: the link is damaged
-    // (a changed bit sends it into a later body). The walk ends there as at
-    // any broken link, for SiteReaderResume to go on at the data's end;
-    // nothing is taken from the body.
-    if (reader->linkBesideDataEnd && !PlausibleRecordAt(window, (size_t)bytes) &&
-        RecordStartsAt(reader, reader->lastEnd)) {
+    // Where damage sent the chain, bytes that are no record: a URL length
+    // a record may have but no response header after the URL (zeros, or a
+    // body), or, for a link that lands beside the latest record's data end,
+    // anything but a record while one does start at that end (a changed
+    // bit sends a link into a later body). The walk ends there as at any
+    // broken link, for SiteReaderResume to go on; the bytes take no place
+    // among the records the file says it holds.
+    if ((bytes >= RECORD_URL_OFFSET && NoRecordAt(window, (size_t)bytes)) ||
+        (reader->linkBesideDataEnd && !PlausibleRecordAt(window, (size_t)bytes) &&
+         !RecordStartsAt(reader, entry->position) && RecordStartsAt(reader, reader->lastEnd))) {
         reader->stop = SITE_STOP_BAD_LINK;
         return FALSE;
     }
     reader->returned++;
-    reader->lastPosition = entry->position;
-    reader->lastEnd = (long long)entry->position + 1;
     entry->windowBytes = bytes;
     if (bytes < RECORD_URL_OFFSET) {
         entry->status = SITE_RECORD_TRUNCATED; // the file ends inside the fixed fields
         reader->stop = SITE_STOP_END_OF_FILE;
+        NoteLatest(reader, entry);
         return TRUE;
     }
     entry->recordLength = DecodeS32(window + RECORD_LENGTH_OFFSET);
     entry->urlLength = DecodeS32(window + RECORD_URL_LENGTH_OFFSET);
     if (entry->urlLength < 0 || entry->urlLength > RECORD_URL_MAX) {
+        // No URL or lengths to go by: the latest record stays the one
+        // before, and a resume looks for records from its start on (a body
+        // whose bytes were cut short sends its link past the next record).
         entry->status = SITE_RECORD_OVERLONG;
     } else if (bytes < RECORD_HEADER_AFTER_URL + entry->urlLength) {
         entry->status = SITE_RECORD_TRUNCATED; // the file ends inside the URL or its fields
         reader->stop = SITE_STOP_END_OF_FILE;
+        NoteLatest(reader, entry);
         return TRUE;
     } else {
         ReadExtents(reader, entry, window, bytes);
-        if (entry->status == SITE_RECORD_OK)
-            reader->lastEnd = (long long)entry->headerOffset + entry->dataLength -
-                              RECORD_DATA_OVERHEAD + HEADER_SEPARATOR_LENGTH;
+        NoteLatest(reader, entry);
     }
     FollowLink(reader, entry);
     return TRUE;
@@ -372,7 +406,8 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
 BOOL SiteReaderResume(struct SiteReader *reader)
 {
     if ((reader->stop != SITE_STOP_BAD_LINK && reader->stop != SITE_STOP_END_OF_FILE) ||
-        reader->returned == 0 || reader->returned >= reader->recordCount || reader->block == NULL)
+        (reader->returned == 0 && !reader->isSite) || reader->returned >= reader->recordCount ||
+        reader->block == NULL)
         return FALSE;
     // Where the latest record's data ends, a record that starts there or the
     // file's end bear its lengths out: a record whose link alone broke (its
@@ -382,11 +417,11 @@ BOOL SiteReaderResume(struct SiteReader *reader)
     long long at = (long long)reader->lastPosition + 1;
     long long end = reader->lastEnd;
     if (end > at && end <= LastRecordStart) {
-        size_t got = ReadStreamAt(reader->file, (LONG)end, reader->window, RECORD_WINDOW_SIZE);
         unsigned char last;
-        if (got == 0 && ReadStreamAt(reader->file, (LONG)(end - 1), &last, 1) == 1)
+        if (ReadStreamAt(reader->file, (LONG)end, &last, 1) == 0 &&
+            ReadStreamAt(reader->file, (LONG)(end - 1), &last, 1) == 1)
             return FALSE;
-        if (PlausibleRecordAt(reader->window, got)) {
+        if (RecordStartsAt(reader, end)) {
             reader->next = end;
             reader->stop = SITE_STOP_NONE;
             reader->linkBesideDataEnd = FALSE;
@@ -398,7 +433,7 @@ BOOL SiteReaderResume(struct SiteReader *reader)
         // file's end): many breaks close together cost no reading again.
         long long from = at - reader->blockStart;
         if (from < 0 || from > (long long)reader->blockBytes ||
-            (!reader->blockAtEnd && reader->blockBytes - (size_t)from < RECORD_WINDOW_SIZE)) {
+            (!reader->blockAtEnd && reader->blockBytes - (size_t)from < RecordStartSpan)) {
             FillBlockFrom(reader, (LONG)at);
             from = 0;
         }
@@ -407,12 +442,12 @@ BOOL SiteReaderResume(struct SiteReader *reader)
         // Every place is looked at with a whole window behind it, but for
         // the last ones of the file.
         size_t places = reader->blockAtEnd ? count
-                        : count >= RECORD_WINDOW_SIZE ? count - RECORD_WINDOW_SIZE + 1
-                                                      : 0;
+                        : count >= RecordStartSpan ? count - RecordStartSpan + 1
+                                                   : 0;
         for (size_t i = 0; i < places && i + PlausibleRecordBytes <= count; i++) {
             size_t left = count - i;
             if (at + (long long)i <= LastRecordStart &&
-                PlausibleRecordAt(bytes + i, left < RECORD_WINDOW_SIZE ? left : RECORD_WINDOW_SIZE)) {
+                PlausibleRecordAt(bytes + i, left < RecordStartSpan ? left : RecordStartSpan)) {
                 reader->next = at + (long long)i;
                 reader->stop = SITE_STOP_NONE;
                 reader->linkBesideDataEnd = FALSE;

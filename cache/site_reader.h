@@ -64,9 +64,11 @@ struct SiteReader {
     int returned;       // records handed out so far
     int stop;           // SITE_STOP_*
     LONG lastStep;      // the latest recordLength: how far apart records lie
-    LONG lastPosition;  // the latest record's start
+    LONG lastPosition;  // the latest record's start (of one with a URL length
+                        // read; before the first, the site block's length field)
     long long lastEnd;  // the end of its data (header, separator, body) when it
-                        // reads, else its start + 1
+                        // reads, else its start + 1 (before the first record,
+                        // the end of the site's name)
     BOOL linkBesideDataEnd; // it reads, and its link leads elsewhere than lastEnd
     unsigned char *block; // the read-ahead block (NULL: every window is its own read)
     LONG blockStart;    // file offset of block[0]
@@ -85,17 +87,20 @@ BOOL SiteReaderOpen(struct SiteReader *reader, FILE *file);
 BOOL SiteReaderOpenPath(struct SiteReader *reader, const char *path);
 // The next record into *entry; FALSE when the walk has ended (reader->stop
 // says why). A damaged record is returned with its status; after one whose
-// status is SITE_RECORD_TRUNCATED and url NULL the walk ends. A link that
-// leads from a record's data end to bytes that are no record while one
-// starts at that end is a broken link (SITE_STOP_BAD_LINK).
+// status is SITE_RECORD_TRUNCATED and url NULL the walk ends. Where the
+// chain leads to bytes that are no record (a URL length a record may have,
+// and no "HTTP/" after the URL), or, from beside a record's data end, to
+// anything but a record while one starts at that end, the link is broken
+// (SITE_STOP_BAD_LINK) and those bytes are not counted as a record.
 BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry);
 // After a walk that ended before its count at a broken link or past the
 // file's end: goes on walking from the next place after the latest record
-// where a record plausibly starts (a URL length of 1 to RECORD_URL_MAX,
-// that URL without a zero byte, then a header beginning "HTTP/"): right
-// after its data when one starts there, else the first found after its
-// start. FALSE when there is none (or its data ends the file), or the
-// walk ended for another reason.
+// (before the first record of a site file, after the site block) where a
+// record plausibly starts (a URL length of 1 to RECORD_URL_MAX, that URL
+// without a zero byte, then a header beginning "HTTP/"): right after its
+// data when one starts there, else the first found after its start. FALSE
+// when there is none (or its data ends the file), or the walk ended for
+// another reason.
 BOOL SiteReaderResume(struct SiteReader *reader);
 // The site's name from the header, terminated, cut to fit `size`; FALSE
 // when the file holds none (name empty then).

@@ -317,9 +317,11 @@ bool SiteExporter::Export(const ExportSite &site, const std::string &path) {
     modified_ = info.st_mtime;
     bool ok = true;
     SiteRecordEntry entry;
+    long latest = -1; // the latest record's offset
     for (;;) {
         while (ok && SiteReaderNext(&reader_, &entry)) {
             number_++;
+            latest = entry.position;
             if (entry.status != SITE_RECORD_OK) {
                 Skip(entry, DamageText(entry.status));
             } else {
@@ -328,16 +330,16 @@ bool SiteExporter::Export(const ExportSite &site, const std::string &path) {
         }
         // A broken link loses every record after it: the records further
         // on are looked for, and the walk goes on from the next one found.
-        const LONG brokenAt = reader_.lastPosition;
         const bool broken = reader_.stop == SITE_STOP_BAD_LINK;
         if (!ok || !SiteReaderResume(&reader_)) {
             break;
         }
-        std::fprintf(stderr, "qvork: %s (%s): %s after the record at offset %ld; "
-                             "going on from a record found at offset %lld\n",
+        const std::string after =
+            latest < 0 ? "before the first record" : "after the record at offset " + std::to_string(latest);
+        std::fprintf(stderr, "qvork: %s (%s): %s %s; going on from a record found at offset %lld\n",
                      DisplayText(site.name).c_str(), site.file.c_str(),
                      broken ? "the record chain is broken" : "the chain leads past the end of the file",
-                     static_cast<long>(brokenAt), reader_.next);
+                     after.c_str(), reader_.next);
     }
     if (ok) {
         ReportUnreached(reader_);

@@ -323,9 +323,13 @@ std::vector<WalkCase> WalkCases() {
     WalkCase cut{"LastRecordCutInsideItsUrl", ThreeSmall(), Unpadded(), {"a", "b"}, 2};
     cut.records[2].url = "c-with-a-longer-url"; // bytes 20..38 of the record
     cases.push_back(cut);
-    WalkCase block{"SiteBlockLengthPastTheFile", ThreeSmall(), {}, {}};
+    // A damaged site block length: the records start where the name ends.
+    WalkCase block{"SiteBlockLengthPastTheFile", ThreeSmall(), {}, {"a", "b", "c"}};
     block.options.siteBlockLength = 0x7FFFFF00;
     cases.push_back(block);
+    WalkCase zeroBlock{"SiteBlockLengthZero", ThreeSmall(), {}, {"a", "b", "c"}};
+    zeroBlock.options.siteBlockLength = 0;
+    cases.push_back(zeroBlock);
     return cases;
 }
 

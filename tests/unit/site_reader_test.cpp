@@ -215,8 +215,8 @@ INSTANTIATE_TEST_SUITE_P(Damage, SiteReaderTest, ::testing::ValuesIn(Cases()),
                          [](const auto &info) { return std::string(info.param.label); });
 
 // The URLs a walk that resumes wherever it can returns, in order.
-std::string ResumedWalk(const std::vector<SiteRecord> &records) {
-    FILE *file = FileHolding(BuildSiteFile("s.example", records));
+std::string ResumedWalk(const std::vector<SiteRecord> &records, const SiteFileOptions &options = {}) {
+    FILE *file = FileHolding(BuildSiteFile("s.example", records, options));
     if (file == nullptr) return "no file";
     SiteReader reader;
     SiteReaderOpen(&reader, file);
@@ -258,6 +258,29 @@ TEST(SiteReaderResumeTest, TheRecordsOfADamagedSpanAreNeitherHiddenNorInvented) 
     records = four;
     records[1].trailer = std::string(64, 'x');
     EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
+    // A link into zeros after a record's data: no record there, and none
+    // counted, so the last record is still read.
+    records[1].trailer = std::string(64, '\0');
+    const SiteFileImage padded = BuildSiteFile("s.example", records);
+    records[1].recordLength = static_cast<int32_t>(padded.records[2].start - padded.records[1].start - 32);
+    EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
+    // A link past the next record into its body, which reads as an
+    // over-long URL: the search goes on from the record before it.
+    records[1].recordLength = static_cast<int32_t>(padded.records[2].bodyOffset + 2 - padded.records[1].start);
+    records[2].body = std::string(300, 'x');
+    SiteFileOptions spare;
+    spare.recordCount = 4 + 2 + 1; // the over-long one takes a place
+    EXPECT_EQ(ResumedWalk(records, spare), "/a /b /c /d ");
+    // A broken first link: the records start where the site's name ends.
+    // After a broken link and a data length one byte off, the search finds
+    // a record whose URL is the longest read, its "HTTP/" past 1 KiB.
+    records = four;
+    records[0].recordLength = 0;
+    records[0].dataLength = static_cast<int32_t>(10 + records[0].header.size() + 1 + 1);
+    records[1].url = "/" + std::string(984, 'u');
+    spare.recordCount = std::nullopt;
+    spare.siteBlockLength = 0;
+    EXPECT_EQ(ResumedWalk(records, spare), "/a " + records[1].url + " /c /d ");
 }
 
 TEST(SiteReaderNameTest, NameIsCutToTheBufferAndAFileWithoutMagicIsNoSite) {
