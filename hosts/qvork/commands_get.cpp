@@ -750,6 +750,7 @@ private:
         // against the other reading too when the first finds no file.
         std::string otherBase;
         bool baseMoved = false;
+        bool baseElsewhere = false; // the <base href> is not this page's
         const std::string index = "/index.htm";
         const std::string last = file.key.substr(file.key.rfind('/') + 1);
         if (file.key.size() > index.size() &&
@@ -760,8 +761,9 @@ private:
         }
         const LinkMap resolve = [&](const std::string &value) -> std::optional<std::string> {
             const std::string link = AsBrowserReads(value);
-            if (link.empty() || link[0] == '#') {
-                return std::nullopt; // within the page itself
+            // Within the page itself, unless its <base href> names another.
+            if ((link.empty() || link[0] == '#') && !baseElsewhere) {
+                return std::nullopt;
             }
             std::string key;
             for (const std::string &from : {base, otherBase}) {
@@ -801,6 +803,8 @@ private:
             base = ResolveReference(file.Url(), href);
             baseMoved = true;
             otherBase.clear();
+            std::string key;
+            baseElsewhere = !KeyOnSite(base, file.site, key) || Landing(own.Find(key), own) != &file;
             return RelativeLink(file.path, file.path);
         };
         const LinkMap map = [&](const std::string &link) -> std::optional<std::string> {
