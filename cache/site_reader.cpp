@@ -315,6 +315,17 @@ BOOL NoRecordAt(const unsigned char *window, size_t count)
            memcmp(window + header, "HTTP/", 5) != 0;
 }
 
+// TRUE when the record at `position`, whose URL length `urlLength` is
+// negative or past the window, has no response header after its URL: it
+// is no record, only bytes damage sent the chain to.
+BOOL NoLongRecordAt(struct SiteReader *reader, LONG position, LONG urlLength)
+{
+    unsigned char start[5];
+    long long header = (long long)position + RECORD_HEADER_AFTER_URL + urlLength;
+    return urlLength < 0 || header > 0x7FFFFFFFLL - 5 ||
+           ReadStreamAt(reader->file, (LONG)header, start, 5) != 5 || memcmp(start, "HTTP/", 5) != 0;
+}
+
 // TRUE when a record plausibly starts at `position` of the file.
 BOOL RecordStartsAt(struct SiteReader *reader, long long position)
 {
@@ -374,8 +385,20 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
         reader->stop = SITE_STOP_BAD_LINK;
         return FALSE;
     }
-    reader->returned++;
     entry->windowBytes = bytes;
+    if (bytes >= RECORD_URL_OFFSET) {
+        LONG urlLength = DecodeS32(window + RECORD_URL_LENGTH_OFFSET);
+        // An over-long URL length is shown and passed over as ever; one with
+        // no header after it is no record, and takes none of the places of
+        // the records the file holds (while as many are left for such).
+        if ((urlLength < 0 || urlLength > RECORD_URL_MAX) && reader->passedOver < reader->recordCount &&
+            NoLongRecordAt(reader, entry->position, urlLength))
+            reader->passedOver++;
+        else
+            reader->returned++;
+    } else {
+        reader->returned++;
+    }
     if (bytes < RECORD_URL_OFFSET) {
         entry->status = SITE_RECORD_TRUNCATED; // the file ends inside the fixed fields
         reader->stop = SITE_STOP_END_OF_FILE;

@@ -2,7 +2,8 @@
 // by record (open, next record, close), knowing the format and nothing else:
 // no boxes, no tree, no state outside its own record. The tree builder and
 // the console host's archive export both walk records through it.
-// Invariants: at most recordCount - 2 records are returned; every record
+// Invariants: at most recordCount - 2 records are returned (and as many
+// over-long ones with no header after the URL: damage, no record); every record
 // moves the position forward or is the last; no field is taken from outside
 // the bytes read, and no offset or length handed out leaves signed 32 bits.
 #ifndef QVORK_CACHE_SITE_READER_H
@@ -62,6 +63,7 @@ struct SiteReader {
     BOOL haveRecords;   // the header holds siteBlockLength: there is a first record
     long long next;     // the next record's start
     int returned;       // records handed out so far
+    int passedOver;     // over-long ones among them with no header: not counted
     int stop;           // SITE_STOP_*
     LONG lastStep;      // the latest recordLength: how far apart records lie
     LONG lastPosition;  // the latest record's start (of one with a URL length

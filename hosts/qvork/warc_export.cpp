@@ -278,10 +278,11 @@ bool SiteExporter::ExportRecord(const SiteRecordEntry &entry) {
 
 // Records the chain promised but the walk could not reach.
 void SiteExporter::ReportUnreached(const SiteReader &reader) {
-    if (reader.stop == SITE_STOP_COUNT || reader.returned >= reader.recordCount) {
+    // The over-long URLs passed over were told as damaged records already.
+    const int missing = reader.recordCount - reader.returned - reader.passedOver;
+    if (reader.stop == SITE_STOP_COUNT || missing <= 0) {
         return;
     }
-    int missing = reader.recordCount - reader.returned;
     std::fprintf(stderr, "qvork: %s (%s): %d of %d records not reached: %s\n",
                  DisplayText(site_->name).c_str(), site_->file.c_str(), missing, reader.recordCount,
                  reader.stop == SITE_STOP_BAD_LINK ? "the record chain is broken"

@@ -88,10 +88,13 @@ std::vector<ReaderCase> Cases() {
              "0/a 0/b 2/c count", Unpadded()),
         Case("DataLengthBelowTheHeader", With(Three(), 1, [](SiteRecord &r) { r.dataLength = 4; }),
              "0/a 3/b 0/c count"),
+        // A URL length field alone past the window: no header after such a
+        // URL, so no record, and the walk looks one further, at the zeros
+        // after the last record.
         Case("UrlLength986", With(Three(), 1, [](SiteRecord &r) { r.urlLength = 986; }),
-             "0/a 1- 0/c count"),
+             "0/a 1- 0/c link"),
         Case("UrlLengthNegative", With(Three(), 0, [](SiteRecord &r) { r.urlLength = -1; }),
-             "1- 0/b 0/c count"),
+             "1- 0/b 0/c link"),
         Case("RecordLengthZero", With(Three(), 1, [](SiteRecord &r) { r.recordLength = 0; }),
              "0/a 0/b link"),
         Case("RecordLengthNegative", With(Three(), 0, [](SiteRecord &r) { r.recordLength = -40; }),
@@ -265,12 +268,12 @@ TEST(SiteReaderResumeTest, TheRecordsOfADamagedSpanAreNeitherHiddenNorInvented) 
     records[1].recordLength = static_cast<int32_t>(padded.records[2].start - padded.records[1].start - 32);
     EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
     // A link past the next record into its body, which reads as an
-    // over-long URL: the search goes on from the record before it.
+    // over-long URL with no header after it: the search goes on from the
+    // record before it, and the last record still has its place.
     records[1].recordLength = static_cast<int32_t>(padded.records[2].bodyOffset + 2 - padded.records[1].start);
     records[2].body = std::string(300, 'x');
+    EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
     SiteFileOptions spare;
-    spare.recordCount = 4 + 2 + 1; // the over-long one takes a place
-    EXPECT_EQ(ResumedWalk(records, spare), "/a /b /c /d ");
     // A broken first link: the records start where the site's name ends.
     // After a broken link and a data length one byte off, the search finds
     // a record whose URL is the longest read, its "HTTP/" past 1 KiB.
@@ -278,7 +281,6 @@ TEST(SiteReaderResumeTest, TheRecordsOfADamagedSpanAreNeitherHiddenNorInvented) 
     records[0].recordLength = 0;
     records[0].dataLength = static_cast<int32_t>(10 + records[0].header.size() + 1 + 1);
     records[1].url = "/" + std::string(984, 'u');
-    spare.recordCount = std::nullopt;
     spare.siteBlockLength = 0;
     EXPECT_EQ(ResumedWalk(records, spare), "/a " + records[1].url + " /c /d ");
 }
