@@ -181,6 +181,10 @@ TEST(LinkRewriteTest, OnlyLinkValuesChange) {
         {"<!-- <a href=/c> --><script>x='<a href=/s>'</script>",
          "<!-- <a href=/c> --><script>x='<a href=/s>'</script>"},
         {"<a href=\"/x\"", "<a href=\"/x\""},
+        // Inside a style, srcset or refresh only the links change, whatever
+        // references and line ends the rest holds.
+        {"<p style='font:&quot;A&quot;;\r\nb:url(&quot;/u&quot;)'><img srcset=\"/a 1x,\r\n/b&#32;2x\">",
+         "<p style='font:&quot;A&quot;;\r\nb:url(&quot;Ru&quot;)'><img srcset=\"Ra 1x,\r\nRb&#32;2x\">"},
         // Attributes without a value have nothing to rewrite.
         {"<a href>t</a><img src alt=/x><form action><a href=>", "<a href>t</a><img src alt=/x><form action><a href=>"},
     };

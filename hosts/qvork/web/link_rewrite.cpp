@@ -159,10 +159,10 @@ void CssEdits(const std::string &sheet, const LinkMap &map, size_t base, std::ve
     }
 }
 
-// A new attribute value written in the original's quotes (double quotes
-// for an unquoted one), with & and the quote as references.
-std::string AttributeText(const std::string &value, char quote) {
-    std::string out(1, quote);
+// `value` escaped for an attribute value in `quote`s: & and the quote as
+// references.
+std::string AttributeEscaped(const std::string &value, char quote) {
+    std::string out;
     for (char c : value) {
         if (c == '&') {
             out += "&amp;";
@@ -172,7 +172,13 @@ std::string AttributeText(const std::string &value, char quote) {
             out += c;
         }
     }
-    return out + quote;
+    return out;
+}
+
+// A new attribute value written in the original's quotes (double quotes
+// for an unquoted one), with & and the quote as references.
+std::string AttributeText(const std::string &value, char quote) {
+    return quote + AttributeEscaped(value, quote) + quote;
 }
 
 // `url` with the commas that begin or end it written as %2C: a srcset
@@ -192,15 +198,13 @@ std::string WithoutEdgeCommas(const std::string &url) {
     return out;
 }
 
-// srcset: "url [descriptor], url [descriptor], ..."
-std::optional<std::string> MapSrcset(const std::string &value, const LinkMap &map) {
-    std::string out;
-    bool changed = false;
+// srcset: "url [descriptor], url [descriptor], ..."; its edits.
+void SrcsetEdits(const std::string &value, const LinkMap &map, std::vector<Edit> &edits) {
     size_t i = 0;
     while (i < value.size()) {
         size_t start = i;
         while (start < value.size() && (IsSpace(value[start]) || value[start] == ',')) {
-            out += value[start++];
+            ++start;
         }
         size_t end = start;
         while (end < value.size() && !IsSpace(value[end])) {
@@ -211,27 +215,22 @@ std::optional<std::string> MapSrcset(const std::string &value, const LinkMap &ma
         while (urlEnd > start && value[urlEnd - 1] == ',') {
             --urlEnd;
         }
-        const std::string url = value.substr(start, urlEnd - start);
-        auto replaced = url.empty() ? std::nullopt : map(url);
-        changed = changed || replaced.has_value();
-        if (replaced) {
-            *replaced = WithoutEdgeCommas(*replaced);
+        if (urlEnd > start) {
+            if (const auto replaced = map(value.substr(start, urlEnd - start))) {
+                edits.push_back({start, urlEnd - start, WithoutEdgeCommas(*replaced)});
+            }
         }
-        out += replaced ? *replaced : url;
-        out.append(value, urlEnd, end - urlEnd);
         size_t next = end;
         if (urlEnd == end) {
             next = value.find(',', end);
             next = next == std::string::npos ? value.size() : next;
-            out.append(value, end, next - end);
         }
         i = next;
     }
-    return changed ? std::optional<std::string>(out) : std::nullopt;
 }
 
-// "5; url=target" of a meta refresh.
-std::optional<std::string> MapRefresh(const std::string &value, const LinkMap &map) {
+// "5; url=target" of a meta refresh; its edit.
+void RefreshEdits(const std::string &value, const LinkMap &map, std::vector<Edit> &edits) {
     size_t at = 0;
     while (at < value.size() && (std::isdigit(static_cast<unsigned char>(value[at])) ||
                                  value[at] == '.' || IsSpace(value[at]))) {
@@ -264,14 +263,11 @@ std::optional<std::string> MapRefresh(const std::string &value, const LinkMap &m
     while (end > at && IsSpace(value[end - 1])) {
         --end;
     }
-    if (end <= at) {
-        return std::nullopt;
+    if (end > at) {
+        if (const auto replaced = map(value.substr(at, end - at))) {
+            edits.push_back({at, end - at, *replaced});
+        }
     }
-    const auto replaced = map(value.substr(at, end - at));
-    if (!replaced) {
-        return std::nullopt;
-    }
-    return value.substr(0, at) + *replaced + value.substr(end);
 }
 
 bool IsUrlAttribute(const char *name) {
@@ -299,12 +295,16 @@ bool IsUtf8(const std::string &text) {
 
 // `raw` with the character references a link holds undone (&amp;, &lt;,
 // &gt;, &quot;, &apos; and numeric ones of ASCII characters); every other
-// byte is kept as it is.
-std::string WithoutReferences(const std::string &raw) {
+// byte is kept as it is. `from`, when given, gets the place in `raw` of each
+// byte of the result, then raw's size; `kept`, when given, is set when a
+// reference of another kind was kept as it is.
+std::string WithoutReferences(const std::string &raw, std::vector<size_t> *from = nullptr,
+                              bool *kept = nullptr) {
     static const std::pair<const char *, char> kNamed[] = {
         {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
     std::string out;
     for (size_t i = 0; i < raw.size(); ++i) {
+        const size_t start = i;
         bool undone = false;
         for (const auto &named : kNamed) {
             const size_t length = std::strlen(named.first);
@@ -336,9 +336,23 @@ std::string WithoutReferences(const std::string &raw) {
                 undone = true;
             }
         }
+        if (!undone && raw[i] == '&' && kept != nullptr) {
+            // "&name;" or "&#...;" left as it is
+            size_t end = i + 1;
+            while (end < raw.size() && (std::isalnum(static_cast<unsigned char>(raw[end])) || raw[end] == '#')) {
+                ++end;
+            }
+            *kept = *kept || (end > i + 1 && end < raw.size() && raw[end] == ';');
+        }
         if (!undone) {
             out += raw[i];
         }
+        if (from != nullptr) {
+            from->resize(out.size(), start);
+        }
+    }
+    if (from != nullptr) {
+        from->push_back(raw.size());
     }
     return out;
 }
@@ -435,27 +449,61 @@ void NodeEdits(const GumboNode *node, const std::string &page, const LinkMap &ma
         if (attribute == base) {
             continue; // written by RewriteHtml
         }
-        std::optional<std::string> replaced;
-        const std::string value = ValueOf(original, attribute->value);
-        if (IsUrlAttribute(attribute->name)) {
-            replaced = map(value);
-        } else if (strcasecmp(attribute->name, "srcset") == 0) {
-            replaced = MapSrcset(value, map);
-        } else if (refresh && strcasecmp(attribute->name, "content") == 0) {
-            replaced = MapRefresh(value, map);
-        } else if (strcasecmp(attribute->name, "style") == 0) {
-            const std::string sheet = RewriteCss(value, map);
-            if (sheet != value) {
-                replaced = sheet;
-            }
-        }
-        if (!replaced) {
+        const bool url = IsUrlAttribute(attribute->name);
+        const bool srcset = strcasecmp(attribute->name, "srcset") == 0;
+        const bool content = refresh && strcasecmp(attribute->name, "content") == 0;
+        if (!url && !srcset && !content && strcasecmp(attribute->name, "style") != 0) {
             continue;
         }
+        // The links a srcset, a refresh or a style holds, as edits of `text`.
+        auto inner = [&](const std::string &text, std::vector<Edit> &found) {
+            if (srcset) {
+                SrcsetEdits(text, map, found);
+            } else if (content) {
+                RefreshEdits(text, map, found);
+            } else {
+                CssEdits(text, map, 0, found);
+            }
+        };
+        const size_t at = static_cast<size_t>(original.data - page.data());
         const char first = original.data[0];
-        const char quote = first == '\'' || first == '"' ? first : '"';
-        edits.push_back({static_cast<size_t>(original.data - page.data()), original.length,
-                         AttributeText(*replaced, quote)});
+        const bool quoted = original.length >= 2 && (first == '"' || first == '\'') &&
+                            original.data[original.length - 1] == first;
+        const char quote = quoted ? first : '"';
+        if (!url && quoted) {
+            // Only the links change, each in the page's own bytes, where
+            // every reference undone here maps back to its place.
+            const std::string raw(original.data + 1, original.length - 2);
+            std::vector<size_t> from;
+            bool kept = false;
+            const std::string text = WithoutReferences(raw, &from, &kept);
+            if (!kept) {
+                std::vector<Edit> found;
+                inner(text, found);
+                for (const Edit &edit : found) {
+                    const size_t start = from[edit.offset];
+                    edits.push_back({at + 1 + start, from[edit.offset + edit.length] - start,
+                                     AttributeEscaped(edit.text, quote)});
+                }
+                continue;
+            }
+        }
+        // The whole value rewritten: a link, or a value whose references
+        // only gumbo undoes.
+        const std::string value = ValueOf(original, attribute->value);
+        std::optional<std::string> replaced;
+        if (url) {
+            replaced = map(value);
+        } else {
+            std::vector<Edit> found;
+            inner(value, found);
+            if (!found.empty()) {
+                replaced = Apply(value, found);
+            }
+        }
+        if (replaced) {
+            edits.push_back({at, original.length, AttributeText(*replaced, quote)});
+        }
     }
 }
 
