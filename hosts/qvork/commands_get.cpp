@@ -724,16 +724,25 @@ private:
 
     // Where a link to `found` lands: a stored redirect's target when that is
     // another file of the same copied site (a redirect "faq" to "faq.html"
-    // keeps no page name of its own), else `found` itself.
-    static const WrittenFile *Landing(const WrittenFile *found, const SiteFiles &site) {
+    // keeps no page name of its own), else `found` itself. A fragment the
+    // redirect names replaces `fragment`, as a browser takes it.
+    static const WrittenFile *Landing(const WrittenFile *found, const SiteFiles &site,
+                                      std::string &fragment) {
         std::string key;
-        if (found == nullptr || !found->Redirect() ||
-            !KeyOnSite(ResolveReference(found->Url(), AsBrowserReads(found->header.Field("Location"))),
-                       found->site, key)) {
+        const std::string location =
+            found == nullptr ? std::string()
+                             : ResolveReference(found->Url(), AsBrowserReads(found->header.Field("Location")));
+        if (found == nullptr || !found->Redirect() || !KeyOnSite(location, found->site, key)) {
             return found;
         }
         const WrittenFile *target = site.Find(key);
-        return target != nullptr && target != found && !target->Redirect() ? target : found;
+        if (target == nullptr || target == found || target->Redirect()) {
+            return found;
+        }
+        if (!FragmentOf(location).empty()) {
+            fragment = FragmentOf(location);
+        }
+        return target;
     }
 
     // The links of one page or sheet rewritten, or a redirect made a page;
@@ -769,8 +778,9 @@ private:
             for (const std::string &from : {base, otherBase}) {
                 const std::string absolute = from.empty() ? std::string() : ResolveReference(from, link);
                 if (KeyOnSite(absolute, file.site, key)) {
-                    if (const WrittenFile *found = Landing(own.Find(key), own)) {
-                        return RelativeLink(file.path, found->path) + FragmentOf(absolute);
+                    std::string fragment = FragmentOf(absolute);
+                    if (const WrittenFile *found = Landing(own.Find(key), own, fragment)) {
+                        return RelativeLink(file.path, found->path) + fragment;
                     }
                     continue;
                 }
@@ -804,7 +814,8 @@ private:
             baseMoved = true;
             otherBase.clear();
             std::string key;
-            baseElsewhere = !KeyOnSite(base, file.site, key) || Landing(own.Find(key), own) != &file;
+            std::string fragment;
+            baseElsewhere = !KeyOnSite(base, file.site, key) || Landing(own.Find(key), own, fragment) != &file;
             return RelativeLink(file.path, file.path);
         };
         const LinkMap map = [&](const std::string &link) -> std::optional<std::string> {

@@ -182,8 +182,9 @@ void WriteRoughSite(const fs::path &cache) {
                 "<a href=\"about\">about</a>\n"
                 "<a href=\" about\n\">blank</a> <a href=\"d\\z.html\">back</a> "
                 "<a href=\"caf\xe9.html?a=1&amp;b=2\">query</a> <a href=\"solo/\">solo</a>\n"
-                "<a href=\"faq\">faq</a>\n"),
+                "<a href=\"faq\">faq</a> <a href=\"help\">help</a>\n"),
          Stored("faq", "302 Found", "Location: /faq.html\r\n", ""),
+         Stored("help", "301 Moved Permanently", "Location: faq.html#q\r\n", ""),
          Stored("faq.html", "200 OK", html, "<p>faq</p>\n"),
          Stored("caf\xe9.html?a=1&b=2", "200 OK", html, "<p>query</p>\n"),
          Stored("solo/", "200 OK", html, "<p>nothing below</p>\n"),
