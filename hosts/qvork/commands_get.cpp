@@ -139,7 +139,26 @@ struct SiteFiles {
                 return found->second;
             }
         }
-        return nullptr;
+        // A name longer than the listing's field is listed as its beginning.
+        const std::string listed = ListedKey(key);
+        return listed != key ? Find(listed) : nullptr;
+    }
+
+    // `key` with every name in it cut as the listing cuts it.
+    static std::string ListedKey(const std::string &key) {
+        constexpr size_t kField = sizeof(PluginPanelItem{}.FindData.cFileName);
+        std::string listed;
+        size_t start = 0;
+        while (start <= key.size()) {
+            size_t end = key.find('/', start);
+            end = end == std::string::npos ? key.size() : end;
+            listed.append(key, start, std::min(end - start, kField));
+            if (end < key.size()) {
+                listed += '/';
+            }
+            start = end + 1;
+        }
+        return listed;
     }
 };
 

@@ -182,7 +182,9 @@ void WriteRoughSite(const fs::path &cache) {
                 "<a href=\"about\">about</a>\n"
                 "<a href=\" about\n\">blank</a> <a href=\"d\\z.html\">back</a> "
                 "<a href=\"caf\xe9.html?a=1&amp;b=2\">query</a> <a href=\"solo/\">solo</a>\n"
-                "<a href=\"faq\">faq</a> <a href=\"help\">help</a>\n"),
+                "<a href=\"faq\">faq</a> <a href=\"help\">help</a>\n"
+                "<a href=\"/" + std::string(300, 'L') + ".html\">long</a>\n"),
+         Stored(std::string(300, 'L') + ".html", "200 OK", html, "<p>long</p>\n"),
          Stored("faq", "302 Found", "Location: /faq.html\r\n", ""),
          Stored("help", "301 Moved Permanently", "Location: faq.html#q\r\n", ""),
          Stored("faq.html", "200 OK", html, "<p>faq</p>\n"),

@@ -175,6 +175,7 @@ check "offline: a folder's page kept behind its redirect, links from its folder"
 check "offline: links as old pages wrote them reach their files" \
     grep -qF '<a href="about.html">blank</a> <a href="d/z.html">back</a> <a href="caf%E9.html-a=1&amp;b=2.html">query</a> <a href="solo.html">solo</a>' "$L/index.htm"
 check "offline: a link to a redirect goes to its target" grep -qF '<a href="faq.html">faq</a>' "$L/index.htm"
+check "offline: a link to a page whose name the listing cuts" grep -qE '<a href="L{200,}[^"]*">long</a>' "$L/index.htm"
 check "offline: a link to a redirect takes the fragment it names" grep -qF '<a href="faq.html#q">help</a>' "$L/index.htm"
 check "offline: a redirect whose name was cut still forwards" grep -qs 'url=about.html' "$L"/rrrrrrrrrr*
 check "offline: a redirect to itself forwards to the web" grep -qF 'url=https://links.test/self"' "$L/self.html"
