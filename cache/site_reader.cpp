@@ -218,8 +218,11 @@ void ReadHeader(struct SiteReader *reader)
     unsigned char nameLength[4];
     reader->lastPosition = SITE_BLOCK_LENGTH_OFFSET;
     reader->lastEnd = SITE_BLOCK_LENGTH_OFFSET + 1;
-    if (ReadStreamAt(reader->file, SITE_NAME_LENGTH_OFFSET, nameLength, 4) == 4 &&
-        DecodeS32(nameLength) >= 0 && DecodeS32(nameLength) <= LastRecordStart - SITE_NAME_OFFSET)
+    BOOL haveName = reader->block != NULL ? reader->blockBytes >= SITE_NAME_LENGTH_OFFSET + 4
+                                          : ReadStreamAt(reader->file, SITE_NAME_LENGTH_OFFSET, nameLength, 4) == 4;
+    if (haveName && reader->block != NULL)
+        memcpy(nameLength, reader->block + SITE_NAME_LENGTH_OFFSET, 4);
+    if (haveName && DecodeS32(nameLength) >= 0 && DecodeS32(nameLength) <= LastRecordStart - SITE_NAME_OFFSET)
         reader->lastEnd = SITE_NAME_OFFSET + (long long)DecodeS32(nameLength);
 }
 
