@@ -309,13 +309,20 @@ BOOL PlausibleRecordAt(const unsigned char *bytes, size_t count)
 }
 
 // TRUE when the `count` bytes at `window` hold a URL length a record may
-// have and, after the URL, no response header: no record starts there.
+// have and, after the URL, no response header, and lengths no record has:
+// no link onwards, or data reaching past it. No record starts there (a
+// record stored without a status line still has its lengths).
 BOOL NoRecordAt(const unsigned char *window, size_t count)
 {
     LONG urlLength = DecodeS32(window + RECORD_URL_LENGTH_OFFSET);
     size_t header = RECORD_HEADER_AFTER_URL + (size_t)urlLength;
-    return urlLength >= 0 && urlLength <= RECORD_URL_MAX && header + 5 <= count &&
-           memcmp(window + header, "HTTP/", 5) != 0;
+    if (urlLength < 0 || urlLength > RECORD_URL_MAX || header + 5 > count ||
+        memcmp(window + header, "HTTP/", 5) == 0)
+        return FALSE;
+    long long recordLength = DecodeS32(window + RECORD_LENGTH_OFFSET);
+    long long dataLength = DecodeS32(window + RECORD_DATA_LENGTH_AFTER_URL + urlLength);
+    return recordLength <= 0 || dataLength < RECORD_DATA_OVERHEAD ||
+           recordLength < (long long)header - RECORD_DATA_OVERHEAD + dataLength + HEADER_SEPARATOR_LENGTH;
 }
 
 // TRUE when the record at `position`, whose URL length `urlLength` is
@@ -389,19 +396,16 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
         return FALSE;
     }
     entry->windowBytes = bytes;
-    if (bytes >= RECORD_URL_OFFSET) {
-        LONG urlLength = DecodeS32(window + RECORD_URL_LENGTH_OFFSET);
-        // An over-long URL length is shown and passed over as ever; one with
-        // no header after it is no record, and takes none of the places of
-        // the records the file holds (while as many are left for such).
-        if ((urlLength < 0 || urlLength > RECORD_URL_MAX) && reader->passedOver < reader->recordCount &&
-            NoLongRecordAt(reader, entry->position, urlLength))
-            reader->passedOver++;
-        else
-            reader->returned++;
-    } else {
+    // An over-long URL length is shown and passed over as ever; one with no
+    // header after it is no record, and takes none of the places of the
+    // records the file holds (while as many are left for such).
+    LONG urlLength = bytes >= RECORD_URL_OFFSET ? DecodeS32(window + RECORD_URL_LENGTH_OFFSET) : 0;
+    BOOL passed = (urlLength < 0 || urlLength > RECORD_URL_MAX) && reader->passedOver < reader->recordCount &&
+                  NoLongRecordAt(reader, entry->position, urlLength);
+    if (passed)
+        reader->passedOver++;
+    else
         reader->returned++;
-    }
     if (bytes < RECORD_URL_OFFSET) {
         entry->status = SITE_RECORD_TRUNCATED; // the file ends inside the fixed fields
         reader->stop = SITE_STOP_END_OF_FILE;
@@ -411,10 +415,12 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
     entry->recordLength = DecodeS32(window + RECORD_LENGTH_OFFSET);
     entry->urlLength = DecodeS32(window + RECORD_URL_LENGTH_OFFSET);
     if (entry->urlLength < 0 || entry->urlLength > RECORD_URL_MAX) {
-        // No URL or lengths to go by: the latest record stays the one
+        entry->status = SITE_RECORD_OVERLONG;
+        // One passed over as no record leaves the latest record the one
         // before, and a resume looks for records from its start on (a body
         // whose bytes were cut short sends its link past the next record).
-        entry->status = SITE_RECORD_OVERLONG;
+        if (!passed)
+            NoteLatest(reader, entry);
     } else if (bytes < RECORD_HEADER_AFTER_URL + entry->urlLength) {
         entry->status = SITE_RECORD_TRUNCATED; // the file ends inside the URL or its fields
         reader->stop = SITE_STOP_END_OF_FILE;

@@ -185,6 +185,7 @@ TEST(LinkRewriteTest, OnlyLinkValuesChange) {
         // references and line ends the rest holds.
         {"<p style='font:&quot;A&quot;;\r\nb:url(&quot;/u&quot;)'><img srcset=\"/a 1x,\r\n/b&#32;2x\">",
          "<p style='font:&quot;A&quot;;\r\nb:url(&quot;Ru&quot;)'><img srcset=\"Ra 1x,\r\nRb&#32;2x\">"},
+        {"<p style=\"font:caf&eacute;;b:url(/u)\">", "<p style=\"font:caf&eacute;;b:url(Ru)\">"},
         // Attributes without a value have nothing to rewrite.
         {"<a href>t</a><img src alt=/x><form action><a href=>", "<a href>t</a><img src alt=/x><form action><a href=>"},
     };

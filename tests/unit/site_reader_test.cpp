@@ -88,6 +88,8 @@ std::vector<ReaderCase> Cases() {
              "0/a 0/b 2/c count", Unpadded()),
         Case("DataLengthBelowTheHeader", With(Three(), 1, [](SiteRecord &r) { r.dataLength = 4; }),
              "0/a 3/b 0/c count"),
+        Case("HeaderWithoutStatusLine", With(Three(), 1, [](SiteRecord &r) { r.header = ""; }),
+             "0/a 0/b 0/c count"),
         // A URL length field alone past the window: no header after such a
         // URL, so no record, and the walk looks one further, at the zeros
         // after the last record.
@@ -274,6 +276,13 @@ TEST(SiteReaderResumeTest, TheRecordsOfADamagedSpanAreNeitherHiddenNorInvented) 
     records[2].body = std::string(300, 'x');
     EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
     SiteFileOptions spare;
+    // A record of a URL too long to read, whose link is broken: the search
+    // goes on after it, not in the body before it.
+    records = four;
+    records[0].body = BuildSiteFile("x.example", {OkRecord("/fake", "F")}).bytes;
+    records[1].url = "/" + std::string(1100, 'l');
+    records[1].recordLength = 0;
+    EXPECT_EQ(ResumedWalk(records), "/a /c /d ");
     // A broken first link: the records start where the site's name ends.
     // After a broken link and a data length one byte off, the search finds
     // a record whose URL is the longest read, its "HTTP/" past 1 KiB.

@@ -296,10 +296,10 @@ bool IsUtf8(const std::string &text) {
 // `raw` with the character references a link holds undone (&amp;, &lt;,
 // &gt;, &quot;, &apos; and numeric ones of ASCII characters); every other
 // byte is kept as it is. `from`, when given, gets the place in `raw` of each
-// byte of the result, then raw's size; `kept`, when given, is set when a
-// reference of another kind was kept as it is.
+// byte of the result, then raw's size; `kept`, when given, the places in the
+// result of the references of other kinds, kept as they are.
 std::string WithoutReferences(const std::string &raw, std::vector<size_t> *from = nullptr,
-                              bool *kept = nullptr) {
+                              std::vector<size_t> *kept = nullptr) {
     static const std::pair<const char *, char> kNamed[] = {
         {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
     std::string out;
@@ -342,7 +342,9 @@ std::string WithoutReferences(const std::string &raw, std::vector<size_t> *from 
             while (end < raw.size() && (std::isalnum(static_cast<unsigned char>(raw[end])) || raw[end] == '#')) {
                 ++end;
             }
-            *kept = *kept || (end > i + 1 && end < raw.size() && raw[end] == ';');
+            if (end > i + 1 && end < raw.size() && raw[end] == ';') {
+                kept->push_back(out.size());
+            }
         }
         if (!undone) {
             out += raw[i];
@@ -475,11 +477,17 @@ void NodeEdits(const GumboNode *node, const std::string &page, const LinkMap &ma
             // every reference undone here maps back to its place.
             const std::string raw(original.data + 1, original.length - 2);
             std::vector<size_t> from;
-            bool kept = false;
+            std::vector<size_t> kept;
             const std::string text = WithoutReferences(raw, &from, &kept);
-            if (!kept) {
-                std::vector<Edit> found;
-                inner(text, found);
+            std::vector<Edit> found;
+            inner(text, found);
+            // A link holding a reference only gumbo undoes is read from its value.
+            const bool whole = std::any_of(found.begin(), found.end(), [&](const Edit &edit) {
+                return std::any_of(kept.begin(), kept.end(), [&](size_t at) {
+                    return at >= edit.offset && at < edit.offset + edit.length;
+                });
+            });
+            if (!whole) {
                 for (const Edit &edit : found) {
                     const size_t start = from[edit.offset];
                     edits.push_back({at + 1 + start, from[edit.offset + edit.length] - start,
@@ -488,8 +496,8 @@ void NodeEdits(const GumboNode *node, const std::string &page, const LinkMap &ma
                 continue;
             }
         }
-        // The whole value rewritten: a link, or a value whose references
-        // only gumbo undoes.
+        // The whole value rewritten: a link, or a value with a link whose
+        // references only gumbo undoes.
         const std::string value = ValueOf(original, attribute->value);
         std::optional<std::string> replaced;
         if (url) {
