@@ -308,11 +308,12 @@ BOOL PlausibleRecordAt(const unsigned char *bytes, size_t count)
            memcmp(bytes + header, "HTTP/", 5) == 0;
 }
 
-// TRUE when the `count` bytes at `window` hold a URL length a record may
-// have and, after the URL, no response header, and lengths no record has:
-// no link onwards, or data reaching past it. No record starts there (a
-// record stored without a status line still has its lengths).
-BOOL NoRecordAt(const unsigned char *window, size_t count)
+// TRUE when the `count` bytes at `window`, read at `position`, hold a URL
+// length a record may have and, after the URL, no response header, and
+// lengths no record has: no link onwards, data reaching past it, or a link
+// past the file's end. No record starts there (a record stored without a
+// status line still has its lengths).
+BOOL NoRecordAt(struct SiteReader *reader, LONG position, const unsigned char *window, size_t count)
 {
     LONG urlLength = DecodeS32(window + RECORD_URL_LENGTH_OFFSET);
     size_t header = RECORD_HEADER_AFTER_URL + (size_t)urlLength;
@@ -321,8 +322,12 @@ BOOL NoRecordAt(const unsigned char *window, size_t count)
         return FALSE;
     long long recordLength = DecodeS32(window + RECORD_LENGTH_OFFSET);
     long long dataLength = DecodeS32(window + RECORD_DATA_LENGTH_AFTER_URL + urlLength);
-    return recordLength <= 0 || dataLength < RECORD_DATA_OVERHEAD ||
-           recordLength < (long long)header - RECORD_DATA_OVERHEAD + dataLength + HEADER_SEPARATOR_LENGTH;
+    if (recordLength <= 0 || dataLength < RECORD_DATA_OVERHEAD ||
+        recordLength < (long long)header - RECORD_DATA_OVERHEAD + dataLength + HEADER_SEPARATOR_LENGTH)
+        return TRUE;
+    unsigned char last;
+    long long end = position + recordLength;
+    return end > 0x7FFFFFFFLL || ReadStreamAt(reader->file, (LONG)(end - 1), &last, 1) != 1;
 }
 
 // TRUE when the record at `position`, whose URL length `urlLength` is
@@ -389,7 +394,7 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
     // bit sends a link into a later body). The walk ends there as at any
     // broken link, for SiteReaderResume to go on; the bytes take no place
     // among the records the file says it holds.
-    if ((bytes >= RECORD_URL_OFFSET && NoRecordAt(window, (size_t)bytes)) ||
+    if ((bytes >= RECORD_URL_OFFSET && NoRecordAt(reader, entry->position, window, (size_t)bytes)) ||
         (reader->linkBesideDataEnd && !PlausibleRecordAt(window, (size_t)bytes) &&
          !RecordStartsAt(reader, entry->position) && RecordStartsAt(reader, reader->lastEnd))) {
         reader->stop = SITE_STOP_BAD_LINK;

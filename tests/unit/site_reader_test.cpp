@@ -276,6 +276,14 @@ TEST(SiteReaderResumeTest, TheRecordsOfADamagedSpanAreNeitherHiddenNorInvented) 
     records[2].body = std::string(300, 'x');
     EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
     SiteFileOptions spare;
+    // Bytes slipped in after a body (a copy gone wrong): the links before
+    // them end short, on bytes that are no record, and the search finds the
+    // next record after them.
+    records = four;
+    records[0].trailer = "\x79\x2f\x81\x7c\xd1";
+    const SiteFileImage slipped = BuildSiteFile("s.example", records);
+    records[0].recordLength = static_cast<int32_t>(slipped.records[1].start - slipped.records[0].start - 5);
+    EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
     // A record of a URL too long to read, whose link is broken: the search
     // goes on after it, not in the body before it.
     records = four;
