@@ -18,6 +18,9 @@ namespace {
 // The last start of a record whose every offset (up to 1023 past it) is
 // still a signed 32-bit value.
 const long long LastRecordStart = 0x7FFFFFFFLL - RECORD_WINDOW_SIZE;
+// How far before a record's data end, when its link agrees, a resume looks
+// for the next record.
+const long long SLIPPED_BYTES_LOOKED_AT = 64;
 
 LONG ClampToLong(long long value)
 {
@@ -185,6 +188,8 @@ void FollowLink(struct SiteReader *reader, const struct SiteRecordEntry *entry)
     reader->linkBesideDataEnd = entry->status == SITE_RECORD_OK && reader->next != reader->lastEnd;
 }
 
+BOOL RecordStartsAt(struct SiteReader *reader, long long position);
+
 void ReadHeader(struct SiteReader *reader)
 {
     unsigned char magic[4];
@@ -224,6 +229,11 @@ void ReadHeader(struct SiteReader *reader)
         memcpy(nameLength, reader->block + SITE_NAME_LENGTH_OFFSET, 4);
     if (haveName && DecodeS32(nameLength) >= 0 && DecodeS32(nameLength) <= LastRecordStart - SITE_NAME_OFFSET)
         reader->lastEnd = SITE_NAME_OFFSET + (long long)DecodeS32(nameLength);
+    // A count below 2 is none a site file has (2 is a site of no records):
+    // damage. When a record starts where the first one should, the walk
+    // goes on as far as a count can say.
+    if (haveCount && DecodeU16(count) < 2 && reader->isSite && haveBlock && RecordStartsAt(reader, reader->next))
+        reader->recordCount = 0xFFFF - 2;
 }
 
 } // namespace
@@ -341,13 +351,29 @@ BOOL NoLongRecordAt(struct SiteReader *reader, LONG position, LONG urlLength)
            ReadStreamAt(reader->file, (LONG)header, start, 5) != 5 || memcmp(start, "HTTP/", 5) != 0;
 }
 
+// Up to `count` bytes of the file at `position` into `buffer`: from the
+// block when it holds them all (or all the file holds), else read. How
+// many there are.
+size_t BytesAt(struct SiteReader *reader, LONG position, unsigned char *buffer, size_t count)
+{
+    long long from = (long long)position - reader->blockStart;
+    if (reader->block != NULL && from >= 0 && from <= (long long)reader->blockBytes &&
+        (reader->blockBytes - (size_t)from >= count || reader->blockAtEnd)) {
+        size_t left = reader->blockBytes - (size_t)from;
+        size_t got = left < count ? left : count;
+        memcpy(buffer, reader->block + from, got);
+        return got;
+    }
+    return ReadStreamAt(reader->file, position, buffer, count);
+}
+
 // TRUE when a record plausibly starts at `position` of the file.
 BOOL RecordStartsAt(struct SiteReader *reader, long long position)
 {
     unsigned char window[RecordStartSpan];
     if (position < 0 || position > LastRecordStart)
         return FALSE;
-    size_t got = ReadStreamAt(reader->file, (LONG)position, window, sizeof window);
+    size_t got = BytesAt(reader, (LONG)position, window, sizeof window);
     return PlausibleRecordAt(window, got);
 }
 
@@ -359,6 +385,21 @@ void NoteLatest(struct SiteReader *reader, const struct SiteRecordEntry *entry)
     if (entry->status == SITE_RECORD_OK)
         reader->lastEnd = (long long)entry->headerOffset + entry->dataLength - RECORD_DATA_OVERHEAD +
                           HEADER_SEPARATOR_LENGTH;
+    reader->lengthsAgree = entry->status == SITE_RECORD_OK && entry->recordLength > 0 &&
+                           (long long)entry->position + entry->recordLength == reader->lastEnd;
+}
+
+// TRUE when the link that led to `position` passed over the record that
+// starts at the latest record's data end, and that record's own link leads
+// to `position`: the link skipped one whole record (a changed bit).
+BOOL LinkSkippedARecord(struct SiteReader *reader, LONG position)
+{
+    unsigned char link[4];
+    long long end = reader->lastEnd;
+    if (!reader->linkBesideDataEnd || end <= reader->lastPosition || end >= position ||
+        BytesAt(reader, (LONG)end, link, 4) != 4)
+        return FALSE;
+    return end + DecodeS32(link) == position && RecordStartsAt(reader, end);
 }
 
 } // namespace
@@ -396,7 +437,8 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
     // among the records the file says it holds.
     if ((bytes >= RECORD_URL_OFFSET && NoRecordAt(reader, entry->position, window, (size_t)bytes)) ||
         (reader->linkBesideDataEnd && !PlausibleRecordAt(window, (size_t)bytes) &&
-         !RecordStartsAt(reader, entry->position) && RecordStartsAt(reader, reader->lastEnd))) {
+         !RecordStartsAt(reader, entry->position) && RecordStartsAt(reader, reader->lastEnd)) ||
+        LinkSkippedARecord(reader, entry->position)) {
         reader->stop = SITE_STOP_BAD_LINK;
         return FALSE;
     }
@@ -453,6 +495,11 @@ BOOL SiteReaderResume(struct SiteReader *reader)
     // every place after the record's start is looked at.
     long long at = (long long)reader->lastPosition + 1;
     long long end = reader->lastEnd;
+    // Lengths that agree with each other are looked past only a little
+    // (bytes lost from a body move the next record back a few): the body
+    // before, which may hold anything, is not searched.
+    if (reader->lengthsAgree && end - SLIPPED_BYTES_LOOKED_AT > at)
+        at = end - SLIPPED_BYTES_LOOKED_AT;
     if (end > at && end <= LastRecordStart) {
         unsigned char last;
         if (ReadStreamAt(reader->file, (LONG)end, &last, 1) == 0 &&

@@ -72,6 +72,7 @@ struct SiteReader {
                         // reads, else its start + 1 (before the first record,
                         // the end of the site's name)
     BOOL linkBesideDataEnd; // it reads, and its link leads elsewhere than lastEnd
+    BOOL lengthsAgree;      // the latest counted record reads, and its link leads to lastEnd
     unsigned char *block; // the read-ahead block (NULL: every window is its own read)
     LONG blockStart;    // file offset of block[0]
     size_t blockBytes;  // bytes of the block that hold file data

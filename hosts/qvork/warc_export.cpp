@@ -176,7 +176,7 @@ public:
 private:
     void Skip(const SiteRecordEntry &entry, const std::string &why);
     bool ExportRecord(const SiteRecordEntry &entry);
-    void ReportUnreached(const SiteReader &reader);
+    void ReportUnreached(const SiteReader &reader, bool broken);
 
     WarcWriter &writer_;
     const std::string warcinfoId_;
@@ -277,7 +277,9 @@ bool SiteExporter::ExportRecord(const SiteRecordEntry &entry) {
 }
 
 // Records the chain promised but the walk could not reach.
-void SiteExporter::ReportUnreached(const SiteReader &reader) {
+// `broken`: the walk went on past breaks, so the records it missed were
+// lost to damage wherever the walk ended.
+void SiteExporter::ReportUnreached(const SiteReader &reader, bool broken) {
     // The over-long URLs passed over were told as damaged records already.
     const int missing = reader.recordCount - reader.returned - reader.passedOver;
     if (reader.stop == SITE_STOP_COUNT || missing <= 0) {
@@ -285,8 +287,8 @@ void SiteExporter::ReportUnreached(const SiteReader &reader) {
     }
     std::fprintf(stderr, "qvork: %s (%s): %d of %d records not reached: %s\n",
                  DisplayText(site_->name).c_str(), site_->file.c_str(), missing, reader.recordCount,
-                 reader.stop == SITE_STOP_BAD_LINK ? "the record chain is broken"
-                                                    : "the file ends early");
+                 broken || reader.stop == SITE_STOP_BAD_LINK ? "the record chain is broken"
+                                                              : "the file ends early");
     totals_.skipped += missing;
 }
 
@@ -318,11 +320,14 @@ bool SiteExporter::Export(const ExportSite &site, const std::string &path) {
     modified_ = info.st_mtime;
     bool ok = true;
     SiteRecordEntry entry;
-    long latest = -1; // the latest record's offset
+    long latest = -1; // the latest record's offset (not of bytes passed over as no record)
+    bool broken = false;
     for (;;) {
+        int passed = reader_.passedOver;
         while (ok && SiteReaderNext(&reader_, &entry)) {
             number_++;
-            latest = entry.position;
+            latest = reader_.passedOver == passed ? entry.position : latest;
+            passed = reader_.passedOver;
             if (entry.status != SITE_RECORD_OK) {
                 Skip(entry, DamageText(entry.status));
             } else {
@@ -331,19 +336,20 @@ bool SiteExporter::Export(const ExportSite &site, const std::string &path) {
         }
         // A broken link loses every record after it: the records further
         // on are looked for, and the walk goes on from the next one found.
-        const bool broken = reader_.stop == SITE_STOP_BAD_LINK;
+        const bool badLink = reader_.stop == SITE_STOP_BAD_LINK;
         if (!ok || !SiteReaderResume(&reader_)) {
             break;
         }
+        broken = true;
         const std::string after =
             latest < 0 ? "before the first record" : "after the record at offset " + std::to_string(latest);
         std::fprintf(stderr, "qvork: %s (%s): %s %s; going on from a record found at offset %lld\n",
                      DisplayText(site.name).c_str(), site.file.c_str(),
-                     broken ? "the record chain is broken" : "the chain leads past the end of the file",
+                     badLink ? "the record chain is broken" : "the chain leads past the end of the file",
                      after.c_str(), reader_.next);
     }
     if (ok) {
-        ReportUnreached(reader_);
+        ReportUnreached(reader_, broken);
     }
     SiteReaderClose(&reader_);
     return ok;

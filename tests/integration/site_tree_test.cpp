@@ -306,8 +306,10 @@ std::vector<WalkCase> WalkCases() {
         CountCase("RecordCountBeyondTheRecords", 10, {"a", "b", "c"}, false),
         CountCase("RecordCountBelowTheRecords", 3, {"a"}),
         CountCase("RecordCountTwo", 2, {}),
-        CountCase("RecordCountOne", 1, {}),
-        CountCase("RecordCountZero", 0, {}),
+        // A count no site file has (damage): the records are read as far as
+        // they go.
+        CountCase("RecordCountOne", 1, {"a", "b", "c"}),
+        CountCase("RecordCountZero", 0, {"a", "b", "c"}),
         // A broken link does not lose the records after it: the walk goes on
         // at the next place a record plausibly starts.
         RecordLengthCase("RecordLengthZeroIsPassedOver", 0, 0, {"a", "b", "c"}),

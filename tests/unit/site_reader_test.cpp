@@ -80,7 +80,10 @@ std::vector<ReaderCase> Cases() {
             SiteFileOptions o; o.recordCount = 3; return o; }()),
         Case("CountBeyondTheRecords", Three(), "0/a 0/b 0/c end", [] {
             SiteFileOptions o; o.recordCount = 9; o.padTail = false; return o; }()),
-        Case("CountZero", Three(), "count", [] { SiteFileOptions o; o.recordCount = 0; return o; }()),
+        // A count of no site file: as far as the records go (to the zeros
+        // after them); a site of no records (2) has none.
+        Case("CountZero", Three(), "0/a 0/b 0/c link", [] { SiteFileOptions o; o.recordCount = 0; return o; }()),
+        Case("CountTwo", Three(), "count", [] { SiteFileOptions o; o.recordCount = 2; return o; }()),
         Case("FileEndsInsideTheFixedFields", Three(), "0/a 0/b 2- end",
              CutInside(Three(), 2, 12)),
         Case("FileEndsInsideTheUrl", Three(), "0/a 0/b 2- end", CutInside(Three(), 2, 21)),
@@ -220,8 +223,8 @@ INSTANTIATE_TEST_SUITE_P(Damage, SiteReaderTest, ::testing::ValuesIn(Cases()),
                          [](const auto &info) { return std::string(info.param.label); });
 
 // The URLs a walk that resumes wherever it can returns, in order.
-std::string ResumedWalk(const std::vector<SiteRecord> &records, const SiteFileOptions &options = {}) {
-    FILE *file = FileHolding(BuildSiteFile("s.example", records, options));
+std::string ResumedWalk(const SiteFileImage &image) {
+    FILE *file = FileHolding(image);
     if (file == nullptr) return "no file";
     SiteReader reader;
     SiteReaderOpen(&reader, file);
@@ -233,6 +236,10 @@ std::string ResumedWalk(const std::vector<SiteRecord> &records, const SiteFileOp
     SiteReaderClose(&reader);
     fclose(file);
     return seen;
+}
+
+std::string ResumedWalk(const std::vector<SiteRecord> &records, const SiteFileOptions &options = {}) {
+    return ResumedWalk(BuildSiteFile("s.example", records, options));
 }
 
 TEST(SiteReaderResumeTest, TheRecordsOfADamagedSpanAreNeitherHiddenNorInvented) {
@@ -291,6 +298,19 @@ TEST(SiteReaderResumeTest, TheRecordsOfADamagedSpanAreNeitherHiddenNorInvented) 
     records[1].url = "/" + std::string(1100, 'l');
     records[1].recordLength = 0;
     EXPECT_EQ(ResumedWalk(records), "/a /c /d ");
+    // A link that jumps one whole record (a changed bit): that record is
+    // read all the same.
+    records = four;
+    const SiteFileImage plain = BuildSiteFile("s.example", four);
+    records[1].recordLength = static_cast<int32_t>(plain.records[3].start - plain.records[1].start);
+    EXPECT_EQ(ResumedWalk(records), "/a /b /c /d ");
+    // A zeroed record start after a body holding a site file: the search
+    // goes on from where that body ends, not inside it.
+    records = four;
+    records[1].body = BuildSiteFile("x.example", {OkRecord("/fake", "F")}).bytes + std::string(200, 'p');
+    SiteFileImage zeroed = BuildSiteFile("s.example", records);
+    std::fill_n(zeroed.bytes.begin() + zeroed.records[2].start, 64, '\0');
+    EXPECT_EQ(ResumedWalk(zeroed), "/a /b /d ");
     // A broken first link: the records start where the site's name ends.
     // After a broken link and a data length one byte off, the search finds
     // a record whose URL is the longest read, its "HTTP/" past 1 KiB.
