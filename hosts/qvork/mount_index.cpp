@@ -37,13 +37,15 @@ std::string TextOf(const char *text) { return text != nullptr ? text : ""; }
 // view's file is read into `shown` and deleted as the viewer would.
 class MountUi : public HostUi {
 public:
+    explicit MountUi(std::vector<std::string> privateFolders) : privateFolders_(std::move(privateFolders)) {}
+
     int ShowMessage(const MessageBoxText &box) override {
         if (box.buttons.empty()) {
             return 0;
         }
         std::string text = box.title;
         for (const std::string &line : box.lines) {
-            text += ": " + line;
+            text += ": " + Shown(line);
         }
         MountIndex::Warn(text);
         return box.buttons.size() == 1 ? 0 : -1;
@@ -67,12 +69,29 @@ public:
 
     std::string shown;
     int filesShown = 0;
+
+private:
+    // A path in a folder of the mount's own is told from past the
+    // extraction's folder in it ("body7/"), as the cache names it.
+    std::string Shown(const std::string &line) const {
+        for (const std::string &folder : privateFolders_) {
+            if (!folder.empty() && line.compare(0, folder.size() + 1, folder + "/") == 0) {
+                const size_t past = line.find_first_of("/\\", folder.size() + 1);
+                std::string rest = past == std::string::npos ? line : line.substr(past + 1);
+                std::replace(rest.begin(), rest.end(), '\\', '/');
+                return rest;
+            }
+        }
+        return line;
+    }
+
+    std::vector<std::string> privateFolders_;
 };
 
 MountIndex::MountIndex(const PluginModule &module, const std::string &workFolder,
                        const std::string &memoryFolder, bool decode)
     : workFolder_(workFolder), memoryFolder_(memoryFolder), decode_(decode), session_(module),
-      ui_(new MountUi) {}
+      ui_(new MountUi({workFolder, memoryFolder})) {}
 
 MountIndex::~MountIndex() { Stop(); }
 
