@@ -564,7 +564,30 @@ private:
         const std::string where = folder.data();
         const bool watched = RemoveOnSignal(where); // gone with a kill too
         std::vector<int> failed;
-        session_.CopyItems({item}, where, OPM_SILENT, failed);
+        {
+            // The plug-in's boxes name the file it could not copy by its
+            // path in the private folder: shown by its name alone.
+            class PrivateFolderHidden : public UiInFront {
+            public:
+                explicit PrivateFolderHidden(const std::string &folder)
+                    : UiInFront(InstalledUi()), folder_(folder) {}
+                int ShowMessage(const MessageBoxText &box) override {
+                    MessageBoxText shown = box;
+                    for (std::string &line : shown.lines) {
+                        if (line.size() > folder_.size() && line.compare(0, folder_.size(), folder_) == 0 &&
+                            (line[folder_.size()] == '/' || line[folder_.size()] == '\\')) {
+                            line.erase(0, folder_.size() + 1);
+                            std::replace(line.begin(), line.end(), '\\', '/');
+                        }
+                    }
+                    return UiInFront::ShowMessage(shown);
+                }
+
+            private:
+                const std::string &folder_;
+            } hidden(where);
+            session_.CopyItems({item}, where, OPM_SILENT, failed);
+        }
         std::string copy;
         std::error_code walkError;
         for (fs::recursive_directory_iterator it(where, walkError), end;
