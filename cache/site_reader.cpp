@@ -214,6 +214,7 @@ void ReadHeader(struct SiteReader *reader)
         haveBlock = ReadStreamAt(reader->file, SITE_BLOCK_LENGTH_OFFSET, blockLength, 4) == 4;
     }
     reader->recordCount = haveCount ? (int)DecodeU16(count) - 2 : -2;
+    reader->recordLimit = reader->recordCount;
     reader->haveRecords = haveBlock;
     if (haveBlock)
         reader->next = ClampToLong(SITE_BLOCK_LENGTH_OFFSET + (long long)DecodeS32(blockLength));
@@ -233,7 +234,7 @@ void ReadHeader(struct SiteReader *reader)
     // damage. When a record starts where the first one should, the walk
     // goes on as far as a count can say.
     if (haveCount && DecodeU16(count) < 2 && reader->isSite && haveBlock && RecordStartsAt(reader, reader->next))
-        reader->recordCount = 0xFFFF - 2;
+        reader->recordLimit = 0xFFFF - 2;
 }
 
 } // namespace
@@ -332,10 +333,15 @@ BOOL NoRecordAt(struct SiteReader *reader, LONG position, const unsigned char *w
         return FALSE;
     long long recordLength = DecodeS32(window + RECORD_LENGTH_OFFSET);
     long long dataLength = DecodeS32(window + RECORD_DATA_LENGTH_AFTER_URL + urlLength);
-    if (recordLength <= 0 || dataLength < RECORD_DATA_OVERHEAD ||
-        recordLength < (long long)header - RECORD_DATA_OVERHEAD + dataLength + HEADER_SEPARATOR_LENGTH)
+    long long dataEnd = (long long)header - RECORD_DATA_OVERHEAD + dataLength + HEADER_SEPARATOR_LENGTH;
+    if (urlLength == 0 || recordLength <= 0 || dataLength < RECORD_DATA_OVERHEAD || recordLength < dataEnd)
         return TRUE;
+    // Data the file's end cuts short is a record's, as damaged as the file;
+    // a link past the end after data that fits is none.
     unsigned char last;
+    if (position + dataEnd > 0x7FFFFFFFLL ||
+        ReadStreamAt(reader->file, (LONG)(position + dataEnd - 1), &last, 1) != 1)
+        return FALSE;
     long long end = position + recordLength;
     return end > 0x7FFFFFFFLL || ReadStreamAt(reader->file, (LONG)(end - 1), &last, 1) != 1;
 }
@@ -367,6 +373,21 @@ size_t BytesAt(struct SiteReader *reader, LONG position, unsigned char *buffer, 
     return ReadStreamAt(reader->file, position, buffer, count);
 }
 
+// TRUE when the fixed fields of a record at `position` (up to its URL) are
+// all zero bytes.
+BOOL ZerosAt(struct SiteReader *reader, long long position)
+{
+    unsigned char fields[RECORD_URL_OFFSET];
+    if (position < 0 || position > LastRecordStart ||
+        BytesAt(reader, (LONG)position, fields, sizeof fields) != sizeof fields)
+        return FALSE;
+    for (size_t i = 0; i < sizeof fields; i++) {
+        if (fields[i] != 0)
+            return FALSE;
+    }
+    return TRUE;
+}
+
 // TRUE when a record plausibly starts at `position` of the file.
 BOOL RecordStartsAt(struct SiteReader *reader, long long position)
 {
@@ -375,6 +396,43 @@ BOOL RecordStartsAt(struct SiteReader *reader, long long position)
         return FALSE;
     size_t got = BytesAt(reader, (LONG)position, window, sizeof window);
     return PlausibleRecordAt(window, got);
+}
+
+// Goes on at the first place from `at` where a record plausibly starts;
+// FALSE when there is none.
+BOOL SearchFrom(struct SiteReader *reader, long long at)
+{
+    while (at <= LastRecordStart) {
+        // Looked at in the block where it holds a window from `at` (or the
+        // file's end): many breaks close together cost no reading again.
+        long long from = at - reader->blockStart;
+        if (from < 0 || from > (long long)reader->blockBytes ||
+            (!reader->blockAtEnd && reader->blockBytes - (size_t)from < RecordStartSpan)) {
+            FillBlockFrom(reader, (LONG)at);
+            from = 0;
+        }
+        const unsigned char *bytes = reader->block + from;
+        size_t count = reader->blockBytes - (size_t)from;
+        // Every place is looked at with a whole window behind it, but for
+        // the last ones of the file.
+        size_t places = reader->blockAtEnd ? count
+                        : count >= RecordStartSpan ? count - RecordStartSpan + 1
+                                                   : 0;
+        for (size_t i = 0; i < places && i + PlausibleRecordBytes <= count; i++) {
+            size_t left = count - i;
+            if (at + (long long)i <= LastRecordStart &&
+                PlausibleRecordAt(bytes + i, left < RecordStartSpan ? left : RecordStartSpan)) {
+                reader->next = at + (long long)i;
+                reader->stop = SITE_STOP_NONE;
+                reader->linkBesideDataEnd = FALSE;
+                return TRUE;
+            }
+        }
+        if (reader->blockAtEnd || places == 0)
+            return FALSE;
+        at += (long long)places;
+    }
+    return FALSE;
 }
 
 // `entry`, just read, is the latest record: a resume goes on after it.
@@ -389,19 +447,6 @@ void NoteLatest(struct SiteReader *reader, const struct SiteRecordEntry *entry)
                            (long long)entry->position + entry->recordLength == reader->lastEnd;
 }
 
-// TRUE when the link that led to `position` passed over the record that
-// starts at the latest record's data end, and that record's own link leads
-// to `position`: the link skipped one whole record (a changed bit).
-BOOL LinkSkippedARecord(struct SiteReader *reader, LONG position)
-{
-    unsigned char link[4];
-    long long end = reader->lastEnd;
-    if (!reader->linkBesideDataEnd || end <= reader->lastPosition || end >= position ||
-        BytesAt(reader, (LONG)end, link, 4) != 4)
-        return FALSE;
-    return end + DecodeS32(link) == position && RecordStartsAt(reader, end);
-}
-
 } // namespace
 
 BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
@@ -413,7 +458,7 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
         reader->stop = SITE_STOP_END_OF_FILE;
         return FALSE;
     }
-    if (reader->returned >= reader->recordCount) {
+    if (reader->returned >= reader->recordLimit) {
         reader->stop = SITE_STOP_COUNT;
         return FALSE;
     }
@@ -437,8 +482,7 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
     // among the records the file says it holds.
     if ((bytes >= RECORD_URL_OFFSET && NoRecordAt(reader, entry->position, window, (size_t)bytes)) ||
         (reader->linkBesideDataEnd && !PlausibleRecordAt(window, (size_t)bytes) &&
-         !RecordStartsAt(reader, entry->position) && RecordStartsAt(reader, reader->lastEnd)) ||
-        LinkSkippedARecord(reader, entry->position)) {
+         !RecordStartsAt(reader, entry->position) && RecordStartsAt(reader, reader->lastEnd))) {
         reader->stop = SITE_STOP_BAD_LINK;
         return FALSE;
     }
@@ -447,7 +491,7 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
     // header after it is no record, and takes none of the places of the
     // records the file holds (while as many are left for such).
     LONG urlLength = bytes >= RECORD_URL_OFFSET ? DecodeS32(window + RECORD_URL_LENGTH_OFFSET) : 0;
-    BOOL passed = (urlLength < 0 || urlLength > RECORD_URL_MAX) && reader->passedOver < reader->recordCount &&
+    BOOL passed = (urlLength < 0 || urlLength > RECORD_URL_MAX) && reader->passedOver < reader->recordLimit &&
                   NoLongRecordAt(reader, entry->position, urlLength);
     if (passed)
         reader->passedOver++;
@@ -485,7 +529,7 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
 BOOL SiteReaderResume(struct SiteReader *reader)
 {
     if ((reader->stop != SITE_STOP_BAD_LINK && reader->stop != SITE_STOP_END_OF_FILE) ||
-        (reader->returned == 0 && !reader->isSite) || reader->returned >= reader->recordCount ||
+        (reader->returned == 0 && !reader->isSite) || reader->returned >= reader->recordLimit ||
         reader->block == NULL)
         return FALSE;
     // Where the latest record's data ends, a record that starts there or the
@@ -495,11 +539,6 @@ BOOL SiteReaderResume(struct SiteReader *reader)
     // every place after the record's start is looked at.
     long long at = (long long)reader->lastPosition + 1;
     long long end = reader->lastEnd;
-    // Lengths that agree with each other are looked past only a little
-    // (bytes lost from a body move the next record back a few): the body
-    // before, which may hold anything, is not searched.
-    if (reader->lengthsAgree && end - SLIPPED_BYTES_LOOKED_AT > at)
-        at = end - SLIPPED_BYTES_LOOKED_AT;
     if (end > at && end <= LastRecordStart) {
         unsigned char last;
         if (ReadStreamAt(reader->file, (LONG)end, &last, 1) == 0 &&
@@ -512,37 +551,13 @@ BOOL SiteReaderResume(struct SiteReader *reader)
             return TRUE;
         }
     }
-    while (at <= LastRecordStart) {
-        // Looked at in the block where it holds a window from `at` (or the
-        // file's end): many breaks close together cost no reading again.
-        long long from = at - reader->blockStart;
-        if (from < 0 || from > (long long)reader->blockBytes ||
-            (!reader->blockAtEnd && reader->blockBytes - (size_t)from < RecordStartSpan)) {
-            FillBlockFrom(reader, (LONG)at);
-            from = 0;
-        }
-        const unsigned char *bytes = reader->block + from;
-        size_t count = reader->blockBytes - (size_t)from;
-        // Every place is looked at with a whole window behind it, but for
-        // the last ones of the file.
-        size_t places = reader->blockAtEnd ? count
-                        : count >= RecordStartSpan ? count - RecordStartSpan + 1
-                                                   : 0;
-        for (size_t i = 0; i < places && i + PlausibleRecordBytes <= count; i++) {
-            size_t left = count - i;
-            if (at + (long long)i <= LastRecordStart &&
-                PlausibleRecordAt(bytes + i, left < RecordStartSpan ? left : RecordStartSpan)) {
-                reader->next = at + (long long)i;
-                reader->stop = SITE_STOP_NONE;
-                reader->linkBesideDataEnd = FALSE;
-                return TRUE;
-            }
-        }
-        if (reader->blockAtEnd || places == 0)
-            return FALSE;
-        at += (long long)places;
-    }
-    return FALSE;
+    // Zeros where a record whose lengths agree says the next one starts: a
+    // zeroed block took that record's start, and the body before it, which
+    // may hold anything, is looked in only when nothing follows.
+    if (reader->lengthsAgree && end - SLIPPED_BYTES_LOOKED_AT > at && ZerosAt(reader, end) &&
+        SearchFrom(reader, end - SLIPPED_BYTES_LOOKED_AT))
+        return TRUE;
+    return SearchFrom(reader, at);
 }
 
 BOOL SiteReaderName(struct SiteReader *reader, char *name, size_t size)

@@ -2,7 +2,7 @@
 // by record (open, next record, close), knowing the format and nothing else:
 // no boxes, no tree, no state outside its own record. The tree builder and
 // the console host's archive export both walk records through it.
-// Invariants: at most recordCount - 2 records are returned (and as many
+// Invariants: at most recordLimit records are returned (and as many
 // over-long ones with no header after the URL: damage, no record); every record
 // moves the position forward or is the last; no field is taken from outside
 // the bytes read, and no offset or length handed out leaves signed 32 bits.
@@ -33,7 +33,7 @@
 
 // Why the walk ended (SiteReader.stop).
 #define SITE_STOP_NONE 0        // not yet ended
-#define SITE_STOP_COUNT 1       // recordCount - 2 records were returned
+#define SITE_STOP_COUNT 1       // recordLimit records were returned
 #define SITE_STOP_END_OF_FILE 2 // the next record would start at or past the file's end
 #define SITE_STOP_BAD_LINK 3    // a recordLength of 0 or less, or a position past 2 GiB
 
@@ -60,6 +60,8 @@ struct SiteReader {
     BOOL ownsFile;      // opened by SiteReaderOpenPath: closed by SiteReaderClose
     BOOL isSite;        // the file begins with the site magic
     int recordCount;    // the header's recordCount - 2; -2 when the file cannot hold it
+    int recordLimit;    // the records the walk returns at most: recordCount, or as many
+                        // as a count can say when it is one no site file has (0 or 1)
     BOOL haveRecords;   // the header holds siteBlockLength: there is a first record
     long long next;     // the next record's start
     int returned;       // records handed out so far
