@@ -207,6 +207,7 @@ void WriteRoughSite(const fs::path &cache) {
                 "<base href=\"http://links.test/docs/\"><a href=\"x.html\">x</a> <a href=\"#top\">top</a>\n"),
          Stored("docs/x.html", "200 OK", html, "<a href=\"../\">up</a>\n"),
          Stored("based.html", "200 OK", html, "<base href=\"/docs/x.html\"><a href=\"#s\">s</a>\n"),
+         Stored("docs/untyped.htm", "200 OK", "", "<a href=\"/faq.html\">faq</a>\n"),
          Stored("my%20page.html", "200 OK", html, "<p>space</p>\n"),
          Stored("caf\xe9.html", "200 OK", html, "<p>latin</p>\n"),
          Stored("s.css", "200 OK", "Content-Type: text/css\r\n", "a { background: url(/img/p\\(1\\).png) }\n"),

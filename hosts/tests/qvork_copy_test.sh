@@ -169,6 +169,7 @@ check "offline: and back" grep -qF 'href="../links.test/index.htm"' "$WORK/l/oth
 check "offline: a Latin-1 link keeps its byte" grep -qF 'href="caf%E9.html"' "$L/index.htm"
 check "offline: <base href> names the page itself" grep -qF '<base href="index.htm"><a href="x.html">x</a> <a href="#top">' "$L/docs/index.htm"
 check "offline: a fragment link goes where <base href> sent it" grep -qF '<a href="docs/x.html#s">' "$L/based.html"
+check "offline: a page stored without a type is HTML by its name" grep -qF '<a href="../faq.html">' "$L/docs/untyped.htm"
 check "offline: a link a <base> sent elsewhere says where" grep -qF '<base href="cdn.html"><img src="http://cdn.test/img/logo.gif">' "$L/cdn.html"
 check "offline: an escaped ) in url()" grep -qF 'url(img/p\(1\).png)' "$L/s.css"
 check "offline: a folder's page kept behind its redirect, links from its folder" grep -qF 'href="z.html"' "$L/d/sec.html"
