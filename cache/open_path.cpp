@@ -57,7 +57,7 @@ BOOL ReadSiteFileHeader(const unsigned char *data, LONG size, char *siteName, si
 {
     if (data == NULL || siteName == NULL || nameSize == 0 || size < SITE_HEADER_FIXED_SIZE)
         return FALSE;
-    if (DecodeU32(data + SITE_MAGIC_OFFSET) != SITE_MAGIC)
+    if (!IsSiteMagic(data + SITE_MAGIC_OFFSET))
         return FALSE;
     LONG nameLength = DecodeS32(data + SITE_NAME_LENGTH_OFFSET);
     if (nameLength < 1 || nameLength > SITE_NAME_LENGTH_MAX)

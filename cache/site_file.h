@@ -41,6 +41,14 @@ static inline LONG DecodeS32(const unsigned char *bytes)
     return value <= 0x7FFFFFFFu ? (LONG)value : (LONG)(value - 0x80000000u) - 0x7FFFFFFF - 1;
 }
 
+// TRUE when the four bytes at `bytes` are the site magic, or it with one
+// bit changed: a damaged site file, which no other file is likely to be.
+static inline BOOL IsSiteMagic(const unsigned char *bytes)
+{
+    DWORD changed = DecodeU32(bytes) ^ SITE_MAGIC;
+    return (changed & (changed - 1)) == 0;
+}
+
 static inline unsigned DecodeU16(const unsigned char *bytes)
 {
     return (unsigned)bytes[0] | ((unsigned)bytes[1] << 8);

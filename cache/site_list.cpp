@@ -37,7 +37,7 @@ BOOL ReadHeaderName(FILE *file, char *name, LONG *responses)
     size_t got = ReadStream(file, header, sizeof header);
     if (got < SITE_HEADER_FIXED_SIZE)
         return FALSE;
-    if (DecodeU32(header + SITE_MAGIC_OFFSET) != SITE_MAGIC)
+    if (!IsSiteMagic(header + SITE_MAGIC_OFFSET))
         return FALSE;
     LONG nameLength = DecodeS32(header + SITE_NAME_LENGTH_OFFSET);
     if (nameLength < 0)

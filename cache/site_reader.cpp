@@ -200,7 +200,7 @@ void ReadHeader(struct SiteReader *reader)
         FillBlockFrom(reader, 0);
         if (reader->blockBytes >= 4)
             memcpy(magic, reader->block + SITE_MAGIC_OFFSET, 4);
-        reader->isSite = reader->blockBytes >= 4 && DecodeU32(magic) == SITE_MAGIC;
+        reader->isSite = reader->blockBytes >= 4 && IsSiteMagic(magic);
         haveCount = reader->blockBytes >= SITE_RECORD_COUNT_OFFSET + 2;
         haveBlock = reader->blockBytes >= SITE_BLOCK_LENGTH_OFFSET + 4;
         if (haveCount)
@@ -208,8 +208,7 @@ void ReadHeader(struct SiteReader *reader)
         if (haveBlock)
             memcpy(blockLength, reader->block + SITE_BLOCK_LENGTH_OFFSET, 4);
     } else {
-        reader->isSite = ReadStreamAt(reader->file, SITE_MAGIC_OFFSET, magic, 4) == 4 &&
-                         DecodeU32(magic) == SITE_MAGIC;
+        reader->isSite = ReadStreamAt(reader->file, SITE_MAGIC_OFFSET, magic, 4) == 4 && IsSiteMagic(magic);
         haveCount = ReadStreamAt(reader->file, SITE_RECORD_COUNT_OFFSET, count, 2) == 2;
         haveBlock = ReadStreamAt(reader->file, SITE_BLOCK_LENGTH_OFFSET, blockLength, 4) == 4;
     }

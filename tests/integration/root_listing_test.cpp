@@ -104,6 +104,9 @@ const EntryCase kEntryCases[] = {
      0, false},
     {"MagicBytesReversed", Site("www.example.com", TwoRecords(), WithMagic(0x676B0400)),
      "cache1", 0, false},
+    // One changed bit is damage to a site file, not another kind of file.
+    {"MagicWithOneBitChanged", Site("www.example.com", TwoRecords(), WithMagic(kSiteMagic ^ 0x100000)),
+     "www.example.com", 2, true},
     {"EmptyFile", Raw(""), "cache1", 0, false},
     {"OnlyThreeMagicBytes", Raw(std::string("\x67\x6B\x04", 3)), "cache1", 0, false},
     {"TextFile", Raw("NetSonic cache index\r\n"), "cache1", 0, false},
