@@ -93,6 +93,10 @@ std::vector<ReaderCase> Cases() {
              "0/a 3/b 0/c count"),
         Case("HeaderWithoutStatusLine", With(Three(), 1, [](SiteRecord &r) { r.header = ""; }),
              "0/a 0/b 0/c count"),
+        // Its body cut by the file's end: a record cut short, not bytes that
+        // are no record.
+        Case("HeaderWithoutStatusLineCut", With(Three(), 2, [](SiteRecord &r) { r.header = ""; r.body = "CCCC"; }),
+             "0/a 0/b 2/c count", CutInside(With(Three(), 2, [](SiteRecord &r) { r.header = ""; r.body = "CCCC"; }), 2, 46)),
         // A URL length field alone past the window: no header after such a
         // URL, so no record, and the walk looks one further, at the zeros
         // after the last record.
