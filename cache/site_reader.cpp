@@ -59,6 +59,29 @@ BOOL BlockHoldsWindow(const struct SiteReader *reader, LONG position)
     return reader->blockBytes - (size_t)from >= RECORD_WINDOW_SIZE || reader->blockAtEnd;
 }
 
+// Up to `count` bytes of the file at `position` into `buffer`: from the
+// block when it holds them all (or all the file holds), else read. How
+// many there are.
+size_t BytesAt(struct SiteReader *reader, LONG position, unsigned char *buffer, size_t count)
+{
+    long long from = (long long)position - reader->blockStart;
+    if (reader->block != NULL && from >= 0 && from <= (long long)reader->blockBytes &&
+        (reader->blockBytes - (size_t)from >= count || reader->blockAtEnd)) {
+        size_t left = reader->blockBytes - (size_t)from;
+        size_t got = left < count ? left : count;
+        memcpy(buffer, reader->block + from, got);
+        return got;
+    }
+    return ReadStreamAt(reader->file, position, buffer, count);
+}
+
+// TRUE when the file holds a byte at `position`.
+BOOL FileHolds(struct SiteReader *reader, long long position)
+{
+    unsigned char byte;
+    return position >= 0 && position <= 0x7FFFFFFFLL - 1 && BytesAt(reader, (LONG)position, &byte, 1) == 1;
+}
+
 // The window of the record at `position`; *bytes gets how many of its bytes
 // the file holds.
 const unsigned char *WindowAt(struct SiteReader *reader, LONG position, int *bytes)
@@ -223,10 +246,7 @@ void ReadHeader(struct SiteReader *reader)
     unsigned char nameLength[4];
     reader->lastPosition = SITE_BLOCK_LENGTH_OFFSET;
     reader->lastEnd = SITE_BLOCK_LENGTH_OFFSET + 1;
-    BOOL haveName = reader->block != NULL ? reader->blockBytes >= SITE_NAME_LENGTH_OFFSET + 4
-                                          : ReadStreamAt(reader->file, SITE_NAME_LENGTH_OFFSET, nameLength, 4) == 4;
-    if (haveName && reader->block != NULL)
-        memcpy(nameLength, reader->block + SITE_NAME_LENGTH_OFFSET, 4);
+    BOOL haveName = BytesAt(reader, SITE_NAME_LENGTH_OFFSET, nameLength, 4) == 4;
     if (haveName && DecodeS32(nameLength) >= 0 && DecodeS32(nameLength) <= LastRecordStart - SITE_NAME_OFFSET)
         reader->lastEnd = SITE_NAME_OFFSET + (long long)DecodeS32(nameLength);
     // A count below 2 is none a site file has (2 is a site of no records):
@@ -337,12 +357,7 @@ BOOL NoRecordAt(struct SiteReader *reader, LONG position, const unsigned char *w
         return TRUE;
     // Data the file's end cuts short is a record's, as damaged as the file;
     // a link past the end after data that fits is none.
-    unsigned char last;
-    if (position + dataEnd > 0x7FFFFFFFLL ||
-        ReadStreamAt(reader->file, (LONG)(position + dataEnd - 1), &last, 1) != 1)
-        return FALSE;
-    long long end = position + recordLength;
-    return end > 0x7FFFFFFFLL || ReadStreamAt(reader->file, (LONG)(end - 1), &last, 1) != 1;
+    return FileHolds(reader, position + dataEnd - 1) && !FileHolds(reader, position + recordLength - 1);
 }
 
 // TRUE when the record at `position`, whose URL length `urlLength` is
@@ -353,23 +368,7 @@ BOOL NoLongRecordAt(struct SiteReader *reader, LONG position, LONG urlLength)
     unsigned char start[5];
     long long header = (long long)position + RECORD_HEADER_AFTER_URL + urlLength;
     return urlLength < 0 || header > 0x7FFFFFFFLL - 5 ||
-           ReadStreamAt(reader->file, (LONG)header, start, 5) != 5 || memcmp(start, "HTTP/", 5) != 0;
-}
-
-// Up to `count` bytes of the file at `position` into `buffer`: from the
-// block when it holds them all (or all the file holds), else read. How
-// many there are.
-size_t BytesAt(struct SiteReader *reader, LONG position, unsigned char *buffer, size_t count)
-{
-    long long from = (long long)position - reader->blockStart;
-    if (reader->block != NULL && from >= 0 && from <= (long long)reader->blockBytes &&
-        (reader->blockBytes - (size_t)from >= count || reader->blockAtEnd)) {
-        size_t left = reader->blockBytes - (size_t)from;
-        size_t got = left < count ? left : count;
-        memcpy(buffer, reader->block + from, got);
-        return got;
-    }
-    return ReadStreamAt(reader->file, position, buffer, count);
+           BytesAt(reader, (LONG)header, start, 5) != 5 || memcmp(start, "HTTP/", 5) != 0;
 }
 
 // TRUE when the fixed fields of a record at `position` (up to its URL) are
@@ -480,8 +479,8 @@ BOOL SiteReaderNext(struct SiteReader *reader, struct SiteRecordEntry *entry)
     // broken link, for SiteReaderResume to go on; the bytes take no place
     // among the records the file says it holds.
     if ((bytes >= RECORD_URL_OFFSET && NoRecordAt(reader, entry->position, window, (size_t)bytes)) ||
-        (reader->linkBesideDataEnd && !PlausibleRecordAt(window, (size_t)bytes) &&
-         !RecordStartsAt(reader, entry->position) && RecordStartsAt(reader, reader->lastEnd))) {
+        (reader->linkBesideDataEnd && !RecordStartsAt(reader, entry->position) &&
+         RecordStartsAt(reader, reader->lastEnd))) {
         reader->stop = SITE_STOP_BAD_LINK;
         return FALSE;
     }
@@ -539,9 +538,7 @@ BOOL SiteReaderResume(struct SiteReader *reader)
     long long at = (long long)reader->lastPosition + 1;
     long long end = reader->lastEnd;
     if (end > at && end <= LastRecordStart) {
-        unsigned char last;
-        if (ReadStreamAt(reader->file, (LONG)end, &last, 1) == 0 &&
-            ReadStreamAt(reader->file, (LONG)(end - 1), &last, 1) == 1)
+        if (!FileHolds(reader, end) && FileHolds(reader, end - 1))
             return FALSE;
         if (RecordStartsAt(reader, end)) {
             reader->next = end;

@@ -17,6 +17,7 @@
 
 #include "hosts/qvork/mount_names.h"
 #include "hosts/qvork/open_target.h"
+#include "hosts/qvork/stored_items.h"
 #include "hosts/qvork/text_output.h"
 
 namespace qvork_host {
@@ -75,11 +76,10 @@ private:
     // extraction's folder in it ("body7/"), as the cache names it.
     std::string Shown(const std::string &line) const {
         for (const std::string &folder : privateFolders_) {
-            if (!folder.empty() && line.compare(0, folder.size() + 1, folder + "/") == 0) {
-                const size_t past = line.find_first_of("/\\", folder.size() + 1);
-                std::string rest = past == std::string::npos ? line : line.substr(past + 1);
-                std::replace(rest.begin(), rest.end(), '\\', '/');
-                return rest;
+            const std::string rest = PastPrivateFolder(line, folder);
+            if (rest != line) {
+                const size_t past = rest.find('/');
+                return past == std::string::npos ? rest : rest.substr(past + 1);
             }
         }
         return line;

@@ -574,11 +574,7 @@ private:
                 int ShowMessage(const MessageBoxText &box) override {
                     MessageBoxText shown = box;
                     for (std::string &line : shown.lines) {
-                        if (line.size() > folder_.size() && line.compare(0, folder_.size(), folder_) == 0 &&
-                            (line[folder_.size()] == '/' || line[folder_.size()] == '\\')) {
-                            line.erase(0, folder_.size() + 1);
-                            std::replace(line.begin(), line.end(), '\\', '/');
-                        }
+                        line = PastPrivateFolder(line, folder_);
                     }
                     return UiInFront::ShowMessage(shown);
                 }

@@ -1,6 +1,7 @@
 // Headers through the header view, bodies through GetFiles.
 #include "hosts/qvork/stored_items.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +25,16 @@ bool FetchHeader(Session &session, TerminalUi &ui, int item, std::string &header
 std::string TemporaryFolder() {
     const char *folder = std::getenv("TMPDIR");
     return folder != nullptr && *folder != '\0' ? folder : "/tmp";
+}
+
+std::string PastPrivateFolder(const std::string &line, const std::string &folder) {
+    if (folder.empty() || line.size() <= folder.size() || line.compare(0, folder.size(), folder) != 0 ||
+        (line[folder.size()] != '/' && line[folder.size()] != '\\')) {
+        return line;
+    }
+    std::string rest = line.substr(folder.size() + 1);
+    std::replace(rest.begin(), rest.end(), '\\', '/');
+    return rest;
 }
 
 WorkFolder::~WorkFolder() {

@@ -19,6 +19,11 @@ bool FetchHeader(Session &session, TerminalUi &ui, int item, std::string &header
 // The folder for temporary files: TMPDIR, else /tmp.
 std::string TemporaryFolder();
 
+// A line of the plug-in's box that names a path inside `folder` (where the
+// host had it copy to) told from past that folder, with "/" for the
+// plug-in's "\"; other lines as they are.
+std::string PastPrivateFolder(const std::string &line, const std::string &folder);
+
 // A private, initially empty folder inside `parent` (mkdtemp), removed with
 // everything in it when the object goes (or a signal ends the process).
 class WorkFolder {

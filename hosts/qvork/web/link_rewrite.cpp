@@ -359,20 +359,30 @@ std::string WithoutReferences(const std::string &raw, std::vector<size_t> *from 
     return out;
 }
 
+// The quote an attribute's source text `original` is written in, or 0
+// when it is unquoted.
+char QuoteOf(const GumboStringPiece &original) {
+    const char first = original.length >= 2 ? original.data[0] : 0;
+    return (first == '"' || first == '\'') && original.data[original.length - 1] == first ? first : 0;
+}
+
+// TRUE when `attribute` has a value written in `page`: not one gumbo
+// implied, nor the name it gives as the value of one written without
+// ("<a href>").
+bool HasSourceValue(const GumboAttribute &attribute, const std::string &page) {
+    const GumboStringPiece &original = attribute.original_value;
+    return original.data != nullptr && original.length != 0 && original.data != attribute.original_name.data &&
+           original.data >= page.data() && original.data + original.length <= page.data() + page.size();
+}
+
 // The value of the attribute at `original`: the page's own bytes when they
 // hold no character reference or white space to undo, else gumbo's decoded
 // `value` when they are UTF-8; in a page of another encoding gumbo's value
 // (made UTF-8) would change the link's bytes, so the references are undone
 // here instead.
 std::string ValueOf(const GumboStringPiece &original, const char *value) {
-    size_t from = 0;
-    size_t length = original.length;
-    if (length >= 2 && (original.data[0] == '"' || original.data[0] == '\'') &&
-        original.data[length - 1] == original.data[0]) {
-        from = 1;
-        length -= 2;
-    }
-    const std::string raw(original.data + from, length);
+    const size_t from = QuoteOf(original) != 0 ? 1 : 0;
+    const std::string raw(original.data + from, original.length - 2 * from);
     if (raw.find_first_of("&\t\n\r") == std::string::npos) {
         return raw;
     }
@@ -441,15 +451,8 @@ void NodeEdits(const GumboNode *node, const std::string &page, const LinkMap &ma
     for (unsigned i = 0; i < element.attributes.length; ++i) {
         const auto *attribute = static_cast<const GumboAttribute *>(element.attributes.data[i]);
         const GumboStringPiece &original = attribute->original_value;
-        // An attribute without a value ("<a href>") has its name as its
-        // original value: there is no value to change.
-        if (original.data == nullptr || original.length == 0 ||
-            original.data == attribute->original_name.data ||
-            original.data < page.data() || original.data + original.length > page.data() + page.size()) {
-            continue; // not from the source (an implied element or value)
-        }
-        if (attribute == base) {
-            continue; // written by RewriteHtml
+        if (!HasSourceValue(*attribute, page) || attribute == base) {
+            continue; // nothing to change, or written by RewriteHtml
         }
         const bool url = IsUrlAttribute(attribute->name);
         const bool srcset = strcasecmp(attribute->name, "srcset") == 0;
@@ -468,10 +471,8 @@ void NodeEdits(const GumboNode *node, const std::string &page, const LinkMap &ma
             }
         };
         const size_t at = static_cast<size_t>(original.data - page.data());
-        const char first = original.data[0];
-        const bool quoted = original.length >= 2 && (first == '"' || first == '\'') &&
-                            original.data[original.length - 1] == first;
-        const char quote = quoted ? first : '"';
+        const bool quoted = QuoteOf(original) != 0;
+        const char quote = quoted ? QuoteOf(original) : '"';
         if (!url && quoted) {
             // Only the links change, each in the page's own bytes, where
             // every reference undone here maps back to its place.
@@ -578,12 +579,11 @@ std::string RewriteHtml(const std::string &page, const LinkMap &map, const LinkM
     }
     std::vector<Edit> edits;
     const GumboAttribute *baseHref = BaseHref(output->document);
-    const GumboStringPiece *original = baseHref != nullptr ? &baseHref->original_value : nullptr;
-    if (original != nullptr && base && original->data != nullptr && original->length != 0 &&
-        original->data != baseHref->original_name.data && original->data >= page.data() && original->data + original->length <= page.data() + page.size()) {
-        if (const auto replaced = base(ValueOf(*original, baseHref->value))) {
-            const char quote = original->data[0] == '\'' || original->data[0] == '"' ? original->data[0] : '"';
-            edits.push_back({static_cast<size_t>(original->data - page.data()), original->length,
+    if (baseHref != nullptr && base && HasSourceValue(*baseHref, page)) {
+        const GumboStringPiece &original = baseHref->original_value;
+        if (const auto replaced = base(ValueOf(original, baseHref->value))) {
+            const char quote = QuoteOf(original) != 0 ? QuoteOf(original) : '"';
+            edits.push_back({static_cast<size_t>(original.data - page.data()), original.length,
                              AttributeText(*replaced, quote)});
         }
     } else {
