@@ -747,11 +747,13 @@ private:
     // redirect names replaces `fragment`, as a browser takes it.
     static const WrittenFile *Landing(const WrittenFile *found, const SiteFiles &site,
                                       std::string &fragment) {
+        if (found == nullptr || !found->Redirect()) {
+            return found;
+        }
         std::string key;
         const std::string location =
-            found == nullptr ? std::string()
-                             : ResolveReference(found->Url(), AsBrowserReads(found->header.Field("Location")));
-        if (found == nullptr || !found->Redirect() || !KeyOnSite(location, found->site, key)) {
+            ResolveReference(found->Url(), AsBrowserReads(found->header.Field("Location")));
+        if (!KeyOnSite(location, found->site, key)) {
             return found;
         }
         const WrittenFile *target = site.Find(key);

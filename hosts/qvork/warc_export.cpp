@@ -320,14 +320,10 @@ bool SiteExporter::Export(const ExportSite &site, const std::string &path) {
     modified_ = info.st_mtime;
     bool ok = true;
     SiteRecordEntry entry;
-    long latest = -1; // the latest record's offset (not of bytes passed over as no record)
     bool broken = false;
     for (;;) {
-        int passed = reader_.passedOver;
         while (ok && SiteReaderNext(&reader_, &entry)) {
             number_++;
-            latest = reader_.passedOver == passed ? entry.position : latest;
-            passed = reader_.passedOver;
             if (entry.status != SITE_RECORD_OK) {
                 Skip(entry, DamageText(entry.status));
             } else {
@@ -341,8 +337,10 @@ bool SiteExporter::Export(const ExportSite &site, const std::string &path) {
             break;
         }
         broken = true;
-        const std::string after =
-            latest < 0 ? "before the first record" : "after the record at offset " + std::to_string(latest);
+        // The reader's latest record: not bytes it passed over as no record.
+        const std::string after = reader_.returned == 0
+                                      ? "before the first record"
+                                      : "after the record at offset " + std::to_string(reader_.lastPosition);
         std::fprintf(stderr, "qvork: %s (%s): %s %s; going on from a record found at offset %lld\n",
                      DisplayText(site.name).c_str(), site.file.c_str(),
                      badLink ? "the record chain is broken" : "the chain leads past the end of the file",
