@@ -37,6 +37,7 @@ const struct Reason Reasons[] = {
     {ERROR_FILE_EXISTS, "already exists"},
     {ERROR_ALREADY_EXISTS, "already exists"},
     {ERROR_FILENAME_EXCED_RANGE, "path too long"},
+    {ERROR_BUFFER_OVERFLOW, "path too long"}, // no room for the temporary name beside it
     {ERROR_FILE_TOO_LARGE, "file too large for the destination"},
     {ERROR_DIRECTORY, "not a folder"},
     {ERROR_FILE_INVALID, "the cache file changed since the site was read: enter it again"},

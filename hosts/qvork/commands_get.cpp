@@ -28,6 +28,7 @@
 #include "hosts/qvork/commands.h"
 #include "hosts/qvork/destination_files.h"
 #include "hosts/qvork/file_rewrite.h"
+#include "hosts/qvork/open_target.h"
 #include "hosts/qvork/signal_cleanup.h"
 #include "hosts/qvork/stored_items.h"
 #include "hosts/qvork/text_output.h"
@@ -339,7 +340,12 @@ public:
             }
             // Written whole beside it and renamed: a full disk leaves no
             // empty or partial manifest, and an earlier one stays.
-            if (!WriteWhole(*line_.manifest, ManifestText(rows, WantsJson(*line_.manifest)))) {
+            if (const WrittenFile *page = FileAt(*line_.manifest)) {
+                Fail("the manifest " + Quoted(*line_.manifest) + " is not written: it would " +
+                     "replace the copied file " + Quoted(Full(page->path)));
+                manifestRefused_ = true;
+                good = false;
+            } else if (!WriteWhole(*line_.manifest, ManifestText(rows, WantsJson(*line_.manifest)))) {
                 Fail("cannot write the manifest " + Quoted(*line_.manifest));
                 good = false;
             }
@@ -358,12 +364,29 @@ public:
     }
 
     size_t Files() const { return files_.size(); }
+    bool ManifestRefused() const { return manifestRefused_; }
     uint64_t Bytes() const { return bytes_; }
     int Warnings() const { return warnings_; }
     int Decoded() const { return decoded_; }
 
 private:
     std::string Full(const std::string &path) const { return destination_ + "/" + path; }
+
+    // The file of the copy that `path` names, if any.
+    const WrittenFile *FileAt(const std::string &path) const {
+        struct stat named;
+        if (stat(path.c_str(), &named) != 0) {
+            return nullptr;
+        }
+        for (const WrittenFile &file : files_) {
+            struct stat written;
+            if (stat(Full(file.path).c_str(), &written) == 0 && written.st_dev == named.st_dev &&
+                written.st_ino == named.st_ino) {
+                return &file;
+            }
+        }
+        return nullptr;
+    }
 
     // True when the file at `full` was in the destination before the copy
     // and is still the same file.
@@ -894,6 +917,7 @@ private:
     int warnings_ = 0;
     int decoded_ = 0;
     int leftOut_ = 0;   // items written but not found, so not decoded, rewritten or dated
+    bool manifestRefused_ = false; // the manifest would have replaced a copied file
     int unwritten_ = 0; // files whose change or date could not be written (a full disk)
     bool reported_ = false;
     std::string siteFolder_; // of the site being surveyed
@@ -957,8 +981,9 @@ void PrintCopySummary(Session &session, const std::vector<int> &chosen,
         if (atRoot && item.Description != nullptr && item.NumberOfLinks > files) {
             Warn(Quoted(session.Name(index)) + " (" + DisplayText(item.Description) + "): its file lists " +
                  std::to_string(item.NumberOfLinks) + " stored responses, only " + std::to_string(files) +
-                 " file(s) were read from it: the file may be cut short or damaged (a URL stored "
-                 "twice shows once); qvork warc reads every record, looks past a broken chain, and names those it cannot");
+                 " file(s) were read from it: the file may be cut short or damaged, or URLs name "
+                 "one file (a URL stored twice, or /a and /a/index.htm, show once); qvork warc "
+                 "reads every record, looks past a broken chain, and names those it cannot");
         }
     }
     std::printf("copied %zu of %zu files (%ju bytes)\n", written, std::max(total, written), bytes);
@@ -1075,6 +1100,10 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         chosen.push_back(item);
     }
     const std::string destination = DestinationPath(line.destination);
+    const std::string backslash = BackslashProblem(destination);
+    if (!backslash.empty()) {
+        return Fail(backslash);
+    }
     std::error_code made;
     fs::create_directories(destination, made);
     if (made || !fs::is_directory(destination)) {
@@ -1134,7 +1163,8 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     copy.Survey(copiedItems, "", site, urlFolder);
     copy.SurveyReported(reportedItems, site, urlFolder);
     const bool finished = copy.Finish();
-    PrintCopySummary(session, chosen, listed, before, destination, line.manifest);
+    PrintCopySummary(session, chosen, listed, before, destination,
+                     copy.ManifestRefused() ? std::nullopt : line.manifest);
     const int result = ReportGet(failed, chosen.size(), copied, &copy, destination);
     return result == kExitOk && (!finished || unreadSites) ? kExitFailed : result;
 }

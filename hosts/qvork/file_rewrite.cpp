@@ -30,9 +30,14 @@ std::string TemporaryBeside(const std::string &path) {
 class Replacement {
 public:
     explicit Replacement(const std::string &path) : path_(path), temporary_(TemporaryBeside(path)) {
-        fd_ = mkstemp(&temporary_[0]);
-        made_ = fd_ >= 0;
-        watched_ = made_ && RemoveOnSignal(temporary_);
+        {
+            // A signal that ends the process waits until the new file is
+            // known to its handler, which then removes it.
+            const UnbrokenWrite registering;
+            fd_ = mkstemp(&temporary_[0]);
+            made_ = fd_ >= 0;
+            watched_ = made_ && RemoveOnSignal(temporary_);
+        }
         struct stat stored {};
         if (made_ && stat(path.c_str(), &stored) == 0) {
             fchmod(fd_, stored.st_mode & 0777);

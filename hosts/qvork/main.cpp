@@ -43,6 +43,10 @@ bool ReadsCache(const CommandLine &line) {
 }
 
 int StoreCache(std::string folder) {
+    const std::string backslash = BackslashProblem(folder);
+    if (!backslash.empty()) {
+        return UsageError(backslash);
+    }
     std::error_code ignored;
     // NetSonic's value names the folder that holds icache; given icache
     // itself, its parent is stored.

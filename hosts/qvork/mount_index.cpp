@@ -117,6 +117,10 @@ bool MountIndex::Start(const std::string &source, std::string &error) {
     started_ = time(nullptr);
     // As "vork:SOURCE" typed on the file manager's command line: the plug-in
     // opens a cache folder at its root, a site file inside its site.
+    error = BackslashProblem(source);
+    if (!error.empty()) {
+        return false;
+    }
     std::error_code ignored;
     const std::string path = std::filesystem::absolute(source, ignored).string();
     session_.SetTarget(OpenTarget{OpenTarget::kCommandLine, path});

@@ -7,6 +7,17 @@
 
 namespace qvork_host {
 
+std::string BackslashProblem(const std::string &path) {
+    std::error_code ignored;
+    const std::string whole = std::filesystem::absolute(path, ignored).string();
+    if (path.find('\\') == std::string::npos && whole.find('\\') == std::string::npos) {
+        return std::string();
+    }
+    return "the path '" + (whole.empty() ? path : whole) + "' holds a \\, which the plug-in " +
+           "reads as a folder separator: give a path without one (a symbolic link to the " +
+           "place will do)";
+}
+
 std::string SiteFilesFolder(const std::string &folder) {
     std::error_code error;
     if (std::filesystem::is_directory(folder + "/icache", error)) {
@@ -52,6 +63,13 @@ bool CacheOptionIsFile(const CommandLine &line) {
 
 bool ChooseOpenTarget(const CommandLine &line, OpenTarget &target, std::string &error) {
     target = OpenTarget{};
+    const std::string given = line.command == "open" ? line.operands.at(0)
+                              : line.cacheFolder     ? *line.cacheFolder
+                                                     : std::string();
+    error = BackslashProblem(given);
+    if (!error.empty()) {
+        return false;
+    }
     if (line.command == "open") {
         target.kind = OpenTarget::kCommandLine;
         target.path = line.operands.at(0);

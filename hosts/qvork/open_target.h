@@ -13,6 +13,11 @@
 
 namespace qvork_host {
 
+// The plug-in takes "\\" for a folder separator, as Win32 does, so a path
+// holding one names another place to it. "" when `path` can be handed over,
+// else what to tell the user.
+std::string BackslashProblem(const std::string &path);
+
 // The folder that holds `folder`'s site files: its icache, in whatever
 // letter case, else `folder` itself.
 std::string SiteFilesFolder(const std::string &folder);

@@ -20,6 +20,7 @@
 #include "hosts/qvork/dialog_items.h"
 #include "hosts/qvork/dialog_ui.h"
 #include "hosts/qvork/help_file.h"
+#include "hosts/qvork/open_target.h"
 #include "hosts/qvork/pager.h"
 #include "hosts/qvork/panel_view.h"
 #include "hosts/qvork/signal_cleanup.h"
@@ -522,6 +523,12 @@ private:
         const std::vector<int> chosen = Chosen();
         std::string destination;
         if (chosen.empty() || !AskDestination(chosen, destination)) {
+            return;
+        }
+        if (!BackslashProblem(destination).empty()) {
+            Warn(screen_, "Copy",
+                 {destination, "holds a \\, which the plug-in reads as a folder separator:",
+                  "give a folder without one"});
             return;
         }
         std::error_code failed;

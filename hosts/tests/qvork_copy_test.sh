@@ -195,6 +195,14 @@ check "offline past the file size limit: the page is left whole as stored" \
 run --cache "$WORK/rough" get cache2 -C "$WORK/c2"
 check "a cache file's name wins over a site of that name" test -f "$WORK/c2/links.test/index.htm" -a ! -e "$WORK/c2/cache2"
 
+mkdir -p "$WORK/bs/we/ird"
+run get "$SITE/about" -C "$WORK/bs/we\\ird"
+check "a destination holding a backslash is refused" stderr_has "reads as a folder separator"
+check "and nothing is written elsewhere" test -z "$(ls -A "$WORK/bs/we/ird")" -a ! -e "$WORK/bs/we\\ird"
+run get "$SITE/about" -C "$WORK/mf" --manifest "$WORK/mf/about"
+check "a manifest named like a copied file: fails" status_is 1
+check "and leaves the copied page" cmp -s "$WORK/mf/about" <("$QVORK" cat "$SITE/about")
+
 run --cache "$WORK/hostile" ls -R www.hostile.test
 check "ls -R: a folder named '..' is not entered" stderr_has "cannot enter www.hostile.test/dots/.."
 

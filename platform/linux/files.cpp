@@ -145,6 +145,14 @@ BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags)
         SetLastError(replace ? ERROR_ACCESS_DENIED : ERROR_ALREADY_EXISTS);
         return FALSE;
     }
+    // Nor a read-only one (no write permission for anyone, as FindFirstFileA
+    // shows FILE_ATTRIBUTE_READONLY).
+    if (replace && !S_ISDIR(source.st_mode) && OS_CALL(lstat)(to, &target) == 0 &&
+        S_ISREG(target.st_mode) && (target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 &&
+        strcmp(from, to) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     int moved = replace ? OS_CALL(rename)(from, to) : RenameNoReplace(from, to);
     if (moved == 0)
         return TRUE;

@@ -128,13 +128,14 @@ TEST(Files, MoveReplacesFilesAndLinksButNeverFolders)
     struct Case {
         const char *what;
         const char *source; // "file" or "dir"
-        const char *target; // "file", "dir" or "link"
+        const char *target; // "file", "readonly", "dir" or "link"
         DWORD flags;
         DWORD error; // ERROR_SUCCESS: moved
     } cases[] = {
         {"file over a file", "file", "file", MOVEFILE_REPLACE_EXISTING, ERROR_SUCCESS},
         {"file over a link", "file", "link", MOVEFILE_REPLACE_EXISTING, ERROR_SUCCESS},
         {"file over a file, not replacing", "file", "file", 0, ERROR_ALREADY_EXISTS},
+        {"file over a read-only file", "file", "readonly", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
         {"file over a folder", "file", "dir", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
         {"folder over a folder", "dir", "dir", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
         {"folder over a file", "dir", "file", MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
@@ -148,8 +149,10 @@ TEST(Files, MoveReplacesFilesAndLinksButNeverFolders)
             WriteWholeFile(from, "new");
         else
             mkdir(from.c_str(), 0755);
-        if (strcmp(c.target, "file") == 0)
+        if (strcmp(c.target, "file") == 0 || strcmp(c.target, "readonly") == 0)
             WriteWholeFile(to, "old");
+        if (strcmp(c.target, "readonly") == 0)
+            chmod(to.c_str(), 0444);
         if (strcmp(c.target, "dir") == 0)
             mkdir(to.c_str(), 0755);
         if (strcmp(c.target, "link") == 0) {
