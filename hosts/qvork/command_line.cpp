@@ -292,7 +292,9 @@ Commands:
                          cache file, cache file name ("-" when the file is not
                          a readable site). Site rows: name, file or folder, size.
                          -l adds per file the HTTP status, Content-Type,
-                         Content-Encoding, Last-Modified and the full URL;
+                         Content-Encoding, Last-Modified and the full URL
+                         (as the names list it: a folder's own page is
+                         .../index.htm however it was stored);
                          -R lists the folders below (at the root: every site).
                          tsv escapes tabs, line ends and "\" in fields as \t,
                          \n, \r and \\, other control bytes as \xNN; json

@@ -930,7 +930,8 @@ private:
 
 // The files the items at `indexes` hold, counted through the plug-in: a
 // folder (or site) is entered and walked.
-size_t FilesIn(Session &session, const std::vector<int> &indexes) {
+// `whole` is set false when a folder (one named "..") could not be entered.
+size_t FilesIn(Session &session, const std::vector<int> &indexes, bool &whole) {
     size_t count = 0;
     for (int index : indexes) {
         if (index >= session.Count()) continue;
@@ -941,8 +942,10 @@ size_t FilesIn(Session &session, const std::vector<int> &indexes) {
         } else if (session.CanEnter(name) && session.ChangeDirectory(name)) {
             std::vector<int> inner(static_cast<size_t>(session.Count()));
             for (int i = 0; i < session.Count(); ++i) inner[static_cast<size_t>(i)] = i;
-            count += FilesIn(session, inner);
+            count += FilesIn(session, inner, whole);
             session.ChangeDirectory("..");
+        } else {
+            whole = false;
         }
     }
     return count;
@@ -975,10 +978,11 @@ void PrintCopySummary(Session &session, const std::vector<int> &chosen,
     const bool atRoot = !session.OnSiteFile() && session.CurDir().empty();
     size_t total = 0;
     for (int index : chosen) {
-        const size_t files = FilesIn(session, {index});
+        bool whole = true;
+        const size_t files = FilesIn(session, {index}, whole);
         total += files;
         const PluginPanelItem &item = session.Item(index);
-        if (atRoot && item.Description != nullptr && item.NumberOfLinks > files) {
+        if (atRoot && whole && item.Description != nullptr && item.NumberOfLinks > files) {
             Warn(Quoted(session.Name(index)) + " (" + DisplayText(item.Description) + "): its file lists " +
                  std::to_string(item.NumberOfLinks) + " stored responses, only " + std::to_string(files) +
                  " file(s) were read from it: the file may be cut short or damaged, or URLs name "
