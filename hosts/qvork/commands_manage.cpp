@@ -47,10 +47,18 @@ int RunRm(Session &session, TerminalUi &ui, const CommandLine &line) {
             Fail(error);
             return kExitUsage;
         }
+        if (split == PathStatus::kOk && path.siteIndex < 0) {
+            Fail("rm needs a site name (or cache file); " + Quoted(site) + " names none");
+            return kExitUsage;
+        }
         if (split != PathStatus::kOk || !path.names.empty()) {
             return Fail("no site " + Quoted(site) + " at the cache root (qvork ls lists them)");
         }
         const char *file = session.Item(path.siteIndex).Description;
+        if (file == nullptr) {
+            return Fail(Quoted(site) + " is not a readable site file; only site files are " +
+                        "deleted, and nothing was");
+        }
         const std::pair<std::string, std::string> one(path.site, file != nullptr ? file : "");
         if (std::find(chosen.begin(), chosen.end(), one) == chosen.end()) {
             chosen.push_back(one); // a site named twice is deleted, and told, once
@@ -82,6 +90,8 @@ int RunRm(Session &session, TerminalUi &ui, const CommandLine &line) {
         if (!listed) {
             std::printf("deleted %s (%s)\n", DisplayText(site).c_str(),
                         file.empty() ? "-" : DisplayText(file).c_str());
+        } else if (!deleted && ui.LastQuestionAnswer().value_or(1) == 0) {
+            Fail("not deleted: " + Quoted(site) + " (" + file + ")");
         }
     }
     return status;

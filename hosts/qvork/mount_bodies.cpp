@@ -65,7 +65,6 @@ void MountIndex::ListExtracted(int id) {
 
 int MountIndex::ExtractLocked(MountEntry &entry) {
     std::vector<std::string> folder = entry.source;
-    const std::string raw = folder.back();
     folder.pop_back();
     if (!SiteUnchanged(entry.site)) {
         return -EIO;
@@ -73,7 +72,7 @@ int MountIndex::ExtractLocked(MountEntry &entry) {
     if (!GoTo(entry.site, folder)) {
         return -EIO;
     }
-    const int item = session_.Find(raw, true);
+    const int item = ItemOf(entry);
     if (item < 0) {
         return -EIO;
     }
@@ -103,6 +102,11 @@ int MountIndex::ExtractLocked(MountEntry &entry) {
         closedir(written);
     }
     rmdir(target.c_str());
+    // Written while the copy read it, the body may be half old, half new.
+    if (fd >= 0 && !SiteUnchanged(entry.site)) {
+        close(fd);
+        return -EIO;
+    }
     return fd;
 }
 

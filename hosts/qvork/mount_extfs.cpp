@@ -146,8 +146,14 @@ int RunExtfs(int argc, char **argv) {
         return ExtfsFail("the cache is read-only here: nothing is changed inside a site (whole "
                          "sites are deleted with qvork rm or F8 in qvork's panel)");
     }
+    const char usage[] = "usage: qvork extfs list ARCHIVE | copyout ARCHIVE NAME DEST\n"
+                         "(Midnight Commander's extfs calls, made by its helper uqvork)\n";
+    if (verb == "--help" || verb == "-h") {
+        std::fputs(usage, stdout);
+        return kExitOk;
+    }
     if (!((verb == "list" && argc == 3) || (verb == "copyout" && argc == 5))) {
-        std::fprintf(stderr, "usage: qvork extfs list ARCHIVE | copyout ARCHIVE NAME DEST\n");
+        std::fputs(usage, stderr);
         return kExitUsage;
     }
     const bool decode = std::getenv("UQVORK_DECODE") != nullptr &&
@@ -157,13 +163,24 @@ int RunExtfs(int argc, char **argv) {
     // What concerns the file copied out is still said.
     MountIndex::SetWarnings("uqvork", true);
     return WithCacheIndex(argv[2], "", decode, true, "uqvork", [&](MountIndex &index) -> int {
+        // A site file that changes while it is read leaves a listing or a
+        // body that is neither the old one nor the new one.
+        std::string changed;
+        index.SetOnSiteChanged([&changed](const std::string &why) { changed = why; });
+        int status = kExitOk;
         if (verb == "list") {
             for (const TopName &top : McTopNames(index)) {
                 PrintEntry(index, top.id, top.shown);
             }
-            return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+            status = std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+        } else {
+            status = CopyOut(index, argv[3], argv[4]);
         }
-        return CopyOut(index, argv[3], argv[4]);
+        if (!changed.empty()) {
+            const size_t under = changed.find(" under the mount");
+            return ExtfsFail(changed.substr(0, under) + " while it was read; open it again");
+        }
+        return status;
     });
 }
 

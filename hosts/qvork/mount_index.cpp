@@ -25,8 +25,11 @@ namespace qvork_host {
 namespace {
 
 bool SameFile(const struct stat &a, const struct stat &b) {
+    // The change time too: a rewrite that sets the old modification time
+    // back (cp -p, touch -r) cannot set it.
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 std::string TextOf(const char *text) { return text != nullptr ? text : ""; }
@@ -304,6 +307,15 @@ bool MountIndex::HasChildren(const std::string &rawName) {
     return count > 0;
 }
 
+int MountIndex::ItemOf(const MountEntry &entry) const {
+    const std::string &raw = entry.source.back();
+    if (entry.item >= 0 && entry.item < session_.Count() && session_.Name(entry.item) == raw) {
+        return entry.item;
+    }
+    // Two names cut alike are told apart by their place alone.
+    return raw.size() < sizeof(WIN32_FIND_DATAA{}.cFileName) ? session_.Find(raw, true) : -1;
+}
+
 int MountIndex::AddChild(int parentId, const std::string &rawName, bool folder, uint64_t size,
                          const std::vector<std::string> &source) {
     // As a copy of the whole site writes it: a name something earlier in
@@ -345,7 +357,11 @@ int MountIndex::ListLocked(int id) {
     // Copied: AddChild grows the deque.
     const std::vector<std::string> source = entries_[id].source;
     if (!GoTo(entries_[id].site, source)) {
-        return 0; // a damaged site shows what it can
+        // A damaged site shows what it can; a changed one ends the mount.
+        if (entries_[id].site >= 0 && SiteUnchanged(entries_[id].site)) {
+            Warn(entries_[id].name + ": the folder could not be listed");
+        }
+        return 0;
     }
     // The listing is copied before the probes below move the plug-in.
     std::vector<std::pair<std::string, PluginPanelItem>> items;
@@ -362,6 +378,7 @@ int MountIndex::ListLocked(int id) {
         const uint64_t size = (static_cast<uint64_t>(item.FindData.nFileSizeHigh) << 32) |
                               item.FindData.nFileSizeLow;
         const int child = AddChild(id, raw, folder, size, path);
+        entries_[child].item = static_cast<int>(i);
         if (listedFolder && !Enterable(raw)) {
             ExtractFolder(child, static_cast<int>(i));
         }
@@ -400,18 +417,18 @@ bool MountIndex::ReadHeaderLocked(MountEntry &entry) {
     }
     entry.headerRead = true;
     std::vector<std::string> folder = entry.source;
-    const std::string raw = folder.back();
     folder.pop_back();
     if (!SiteUnchanged(entry.site) || !GoTo(entry.site, folder)) {
         return false;
     }
-    const int item = session_.Find(raw, true);
+    const int item = ItemOf(entry);
     if (item < 0) {
         return false;
     }
     session_.SetCurrentItem(item);
     const int before = ui_->filesShown;
-    if (session_.PressKey(KEY_CODE_F3, PKF_SHIFT) && ui_->filesShown != before) {
+    if (session_.PressKey(KEY_CODE_F3, PKF_SHIFT) && ui_->filesShown != before &&
+        SiteUnchanged(entry.site)) { // not a header the file's writer was changing
         entry.header = ParseHeaderFacts(ui_->shown);
     }
     return true;

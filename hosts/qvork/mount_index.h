@@ -52,6 +52,7 @@ struct MountEntry {
     int site = -1;       // index in the sites; -1 for a cache folder's top
     // The raw names below the site that lead the plug-in to this entry.
     std::vector<std::string> source;
+    int item = -1; // its place in the plug-in's listing of its folder (names may be cut alike)
     // Set when the entry lies below a folder SetDirectory cannot enter (named
     // ".." or "\"): that folder was copied out whole, and this is the
     // entry's copy on disk.
@@ -127,6 +128,8 @@ private:
     int AddChild(int parentId, const std::string &rawName, bool folder, uint64_t size,
                  const std::vector<std::string> &source);
     bool HasChildren(const std::string &rawName);
+    // The listed item of `entry` in the folder the session is at; -1 when none.
+    int ItemOf(const MountEntry &entry) const;
     int ExtractLocked(MountEntry &entry);
     int DecodeLocked(MountEntry &entry, int stored);
     int OpenBodyLocked(MountEntry &entry);

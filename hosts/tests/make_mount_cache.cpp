@@ -3,7 +3,7 @@
 //           a device name, clashes numbered "~2" by files and folders), an entry with a body and children,
 //           Last-Modified and Date headers, a gzip-encoded body, and 40
 //           files of 70000 bytes
-//   cache2  www.example.com   one page
+//   cache2  www.example.com   one page, two whose names the listing cuts alike
 //   cache3  broken.test       cut short in its second record
 //   cache4  www.example.com   a second site of the same name, two pages
 //   cache5  (no name)         one page
@@ -65,7 +65,10 @@ int main(int argc, char **argv) {
                                        std::string(70000, static_cast<char>('a' + i % 26))));
         }
         WriteSiteFile(cache / "cache1", "www.hostile.test", hostile);
-        WriteSiteFile(cache / "cache2", "www.example.com", {OkRecord("other.html", "other\n")});
+        const std::string cutAlike(300, 'L'); // listed as the same first 260 bytes
+        WriteSiteFile(cache / "cache2", "www.example.com",
+                      {OkRecord("other.html", "other\n"), OkRecord(cutAlike + "-one", "one\n"),
+                       OkRecord(cutAlike + "-two", "two\n")});
         SiteFileOptions cut;
         cut.truncateAt = 1200;
         WriteSiteFile(cache / "cache3", "broken.test",

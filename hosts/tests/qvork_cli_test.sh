@@ -233,6 +233,12 @@ check "rm --yes: files gone" test ! -e "$WORK/cache-rm/icache/cache2" -a ! -e "$
 check "rm --yes: prints what it deleted" stdout_is 'deleted news.example.org (cache2)
 deleted media.example.net (cache4)
 '
+run rm --yes ""
+check "rm of no site name: a usage error" status_is 2
+run rm --yes cache5
+check "rm of an entry that is no site file: fails before asking" status_is 1
+check "rm of an entry that is no site file: no question" test "$(grep -c 'site(z)' "$ERR")" -eq 0
+check "rm of an entry that is no site file: nothing deleted" test -f "$WORK/cache-rm/icache/cache5"
 run rm --yes no.such.site
 check "rm of an unknown site: fails before asking" status_is 1
 check "rm of an unknown site: no question" test "$(grep -c 'site(z)' "$ERR")" -eq 0

@@ -272,7 +272,10 @@ static BOOL ReadNextMatch(FindSearch *search, WIN32_FIND_DATAA *findData)
         struct dirent *entry = OS_CALL(readdir)(search->dir);
         if (entry == NULL)
             return FALSE;
-        if (strlen(entry->d_name) >= MAX_PATH || !MatchesCompiled(&search->compiled, entry->d_name))
+        // A "\\" in a name, which Win32 cannot hold, would name another
+        // entry (or one outside the folder) to every call given the path.
+        if (strlen(entry->d_name) >= MAX_PATH || strchr(entry->d_name, '\\') != NULL ||
+            !MatchesCompiled(&search->compiled, entry->d_name))
             continue;
         if (findHook != NULL)
             findHook(search->folder, entry->d_name, findHookContext);

@@ -53,7 +53,7 @@ protected:
     void SetUp() override
     {
         for (const char *name : {"cache12", "Cache7", "CACHE7", "cache", "cache 3", "cache12.tmp",
-                                 "cache.1", "cachedir.x", "notcache"})
+                                 "cache.1", "cachedir.x", "notcache", "cache1\\x"})
             WriteWholeFile(folder_ / name, "");
         WriteWholeFile(folder_ / "cache12", "12345");
         mkdir((folder_ / "cachefolder").c_str(), 0755);
@@ -74,7 +74,8 @@ TEST_F(FindFileTest, PluginPatternReturnsExtensionlessFilesAndFolders)
     EXPECT_EQ(entries["cachefolder"].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_DIRECTORY);
     for (const char *file : {"cache12", "Cache7", "cache 3"})
         EXPECT_EQ(entries[file].dwFileAttributes, (DWORD)FILE_ATTRIBUTE_ARCHIVE) << file;
-    EXPECT_EQ(WalkPattern(folder_.Path() + "/*").size(), 13u) << "all 11, \".\" and \"..\"";
+    EXPECT_EQ(WalkPattern(folder_.Path() + "/*").size(), 13u)
+        << "all 11, \".\" and \"..\"; never \"cache1\\x\", which names cache1/x to Win32";
 
     // A name search hands out the same names and types, and no sizes.
     auto names = WalkPattern(PluginPattern(), true);
