@@ -157,16 +157,24 @@ LONG StoreValue(const char *path, const RegistryValueRecord &value) {
 
 } // namespace
 
-RunCache::~RunCache() {
-    if (folder_.empty()) {
-        return;
+namespace {
+RunCache *ActiveRun = nullptr; // the run's copy of the registry file, while one is used
+} // namespace
+
+bool KeepRunSettings(std::string &error) { return ActiveRun == nullptr || ActiveRun->Keep(error); }
+
+std::string SettingsFile() { return ActiveRun != nullptr ? ActiveRun->Registry() : RegistryFileInUse(); }
+
+bool RunCache::Keep(std::string &error) {
+    // What the plug-in saved in the copy since it was last kept goes to the
+    // registry file value by value, through the registry functions: the
+    // file keeps its other lines and what others wrote meanwhile, and the
+    // copy's own CachePath stays behind.
+    const std::string text = ReadText(folder_ + "/registry.reg");
+    if (text == snapshot_) {
+        return true;
     }
     setenv("QVORK_REGISTRY", registry_.c_str(), 1);
-    // What the plug-in saved in the copy during the run goes to the registry
-    // file value by value, through the registry functions: the file keeps
-    // its other lines and what others wrote meanwhile, and the copy's own
-    // CachePath stays behind.
-    const std::string text = ReadText(folder_ + "/registry.reg");
     RegistryModel before, after;
     InitRegistryModel(&before);
     InitRegistryModel(&after);
@@ -174,6 +182,8 @@ RunCache::~RunCache() {
     ParseRegistryFile(reinterpret_cast<const BYTE *>(text.data()), text.size(), &after);
     char netsonic[REGISTRY_PATH_SIZE];
     NormaliseRegistryPath("HKLM\\" NETSONIC_KEY, std::strlen("HKLM\\" NETSONIC_KEY), netsonic);
+    const RegistryKeyRecord *cacheKey = FindRegistryKey(&after, netsonic);
+    bool kept = true;
     for (size_t k = 0; k < after.keyCount; ++k) {
         const RegistryKeyRecord &key = after.keys[k];
         const RegistryKeyRecord *old = FindRegistryKey(&before, key.path);
@@ -182,19 +192,33 @@ RunCache::~RunCache() {
             const RegistryValueRecord *was = old != nullptr ? FindRegistryValue(old, value.name) : nullptr;
             if ((was != nullptr && was->type == value.type && was->size == value.size &&
                  (value.size == 0 || std::memcmp(was->data, value.data, value.size) == 0)) ||
-                (FindRegistryKey(&after, netsonic) == &key &&
-                 strcasecmp(value.name, NETSONIC_CACHE_PATH_VALUE) == 0)) {
+                (cacheKey == &key && strcasecmp(value.name, NETSONIC_CACHE_PATH_VALUE) == 0)) {
                 continue;
             }
-            if (StoreValue(key.path, value) != ERROR_SUCCESS) {
+            if (StoreValue(key.path, value) != ERROR_SUCCESS && kept) {
                 const std::string problem = RegistryFileProblem();
-                std::fprintf(stderr, "qvork: settings changed in this run not kept: %s\n",
-                             (problem.empty() ? "cannot write " + registry_ : problem).c_str());
+                error = problem.empty() ? "cannot write " + registry_ : problem;
+                kept = false;
             }
         }
     }
     FreeRegistryModel(&before);
     FreeRegistryModel(&after);
+    setenv("QVORK_REGISTRY", (folder_ + "/registry.reg").c_str(), 1);
+    snapshot_ = text; // told once, by the caller
+    return kept;
+}
+
+RunCache::~RunCache() {
+    if (folder_.empty()) {
+        return;
+    }
+    std::string error;
+    if (!Keep(error)) {
+        std::fprintf(stderr, "qvork: settings changed in this run not kept: %s\n", error.c_str());
+    }
+    setenv("QVORK_REGISTRY", registry_.c_str(), 1);
+    ActiveRun = nullptr;
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
     ForgetOnSignal(folder_);
@@ -225,6 +249,7 @@ bool RunCache::Use(const std::string &folder, std::string &error) {
         return false;
     }
     setenv("QVORK_REGISTRY", copy.c_str(), 1);
+    ActiveRun = this;
     std::string stored;
     const bool done = StoreCacheFolder(folder, stored, error);
     snapshot_ = ReadText(copy);

@@ -39,12 +39,24 @@ public:
     RunCache(const RunCache &) = delete;
     RunCache &operator=(const RunCache &) = delete;
     bool Use(const std::string &folder, std::string &error);
+    // Puts what the plug-in saved in the copy since the last call into the
+    // registry file; false with `error` when it could not be written.
+    bool Keep(std::string &error);
+    const std::string &Registry() const { return registry_; }
 
 private:
     std::string folder_;   // the private folder holding the copy
     std::string registry_; // the registry file in use before
     std::string snapshot_; // the copy's text once it named the folder
 };
+// Settings saved during a run on --cache DIR (into that run's copy of the
+// registry file) go to the registry file now, not only when the run ends;
+// true at once without such a run. `error` says why they could not.
+bool KeepRunSettings(std::string &error);
+// The registry file that keeps the settings: the one in use, or, in a run
+// on --cache DIR, the one its copy came from.
+std::string SettingsFile();
+
 // Reads "CachePath" as stored (the folder that holds "icache"); false with
 // `error` set when there is none.
 bool ReadCacheFolder(std::string &folder, std::string &error);

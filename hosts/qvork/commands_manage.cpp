@@ -136,7 +136,11 @@ int RunConfig(const PluginModule &module, TerminalUi &ui, const CommandLine &lin
             return Fail("settings not saved: the plug-in could not write them to " +
                         RegistryFileInUse());
         }
-        std::printf("settings saved in %s\n", RegistryFileInUse().c_str());
+        std::string error;
+        if (!KeepRunSettings(error)) {
+            return Fail("settings not saved: " + error);
+        }
+        std::printf("settings saved in %s\n", SettingsFile().c_str());
         return kExitOk;
     }
     if (!line.preset.Empty()) {

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "hosts/qvork/cache_location.h"
 #include "hosts/qvork/command_line.h"
 #include "hosts/qvork/dialog_items.h"
 #include "hosts/qvork/dialog_ui.h"
@@ -666,7 +667,10 @@ private:
         AnswerWatch watch;
         // The plug-in says it is done even when saving failed, after a warning.
         if (session_.Entry().Configure(0)) {
-            notice_ = watch.warned ? "settings not saved" : "settings saved";
+            std::string error;
+            notice_ = watch.warned               ? "settings not saved"
+                      : !KeepRunSettings(error) ? "settings not saved: " + error
+                                                : "settings saved";
         }
     }
 

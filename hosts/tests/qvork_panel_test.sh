@@ -357,7 +357,9 @@ delete)
     ;;
 config)
     use_cache
-    start_panel
+    # On --cache DIR the run keeps a copy of the registry file: what the
+    # dialog saves must still reach the file at once.
+    start_panel 100 30 --cache "$CACHE"
     check "root shown" shows "www.example.com"
     keys F9
     check "F9: the settings dialog" shows "[ ] Show in Plugins Menu"
