@@ -117,6 +117,7 @@ void Session::Close() {
     reportedStale_ = true;
     descriptions_.clear();
     selectedCopies_.clear();
+    selectedIndexes_.clear();
     location_.clear();
     facts_ = PanelFacts{};
     dotsCurrent_ = false;
@@ -491,16 +492,14 @@ bool Session::PressKey(int key, unsigned int controlState) {
 }
 
 bool Session::ShowPanel(PanelShown &shown) {
-    selectedCopies_.clear();
-    for (int index : Selection()) {
-        selectedCopies_.push_back(items_[index]);
-    }
     // With ".." shown, the file manager lists it as the first item: an
     // item of its own that stands for no node of the plug-in's.
     const int shift = ShowsDots() ? 1 : 0;
     // Rebuilt only when the listing, its selection or ".." changed: the
-    // plug-in asks once per key and per header view.
+    // plug-in asks once per key and per header view, and a walk that reads
+    // every header of a large folder must not go through it each time.
     if (reportedStale_) {
+        selectedIndexes_ = Selection();
         reportedItems_.clear();
         if (shift != 0) {
             PluginPanelItem dots;
@@ -511,6 +510,12 @@ bool Session::ShowPanel(PanelShown &shown) {
         }
         reportedItems_.insert(reportedItems_.end(), items_.begin(), items_.end());
         reportedStale_ = false;
+    }
+    // Fresh copies each time, as the file manager hands them out: the
+    // plug-in may change the ones it was given.
+    selectedCopies_.clear();
+    for (int index : selectedIndexes_) {
+        selectedCopies_.push_back(items_[index]);
     }
     shown.items = reportedItems_.data();
     shown.count = static_cast<int>(reportedItems_.size());

@@ -149,6 +149,7 @@ private:
     std::vector<PluginPanelItem> items_;
     std::vector<std::unique_ptr<char[]>> descriptions_; // the texts items_ point to
     std::vector<PluginPanelItem> selectedCopies_;       // what ShowPanel hands out
+    std::vector<int> selectedIndexes_;                  // the selection when reportedItems_ was built
     std::vector<PluginPanelItem> reportedItems_;        // "..", then items_, for ShowPanel
     bool reportedStale_ = true;                         // reportedItems_ to be rebuilt
     int current_ = 0;

@@ -3,7 +3,7 @@
 //           a device name, clashes numbered "~2" by files and folders), an entry with a body and children,
 //           Last-Modified and Date headers, a gzip-encoded body, and 40
 //           files of 70000 bytes
-//   cache2  www.example.com   one page, two whose names the listing cuts alike
+//   cache2  www.example.com   one page
 //   cache3  broken.test       cut short in its second record
 //   cache4  www.example.com   a second site of the same name, two pages
 //   cache5  (no name)         one page
@@ -11,6 +11,7 @@
 //                             record with an over-long URL, " lead.html"
 //                             beside "lead.html", a Last-Modified at 0
 //   cache7  a:b, cache8 a?b   names written alike: a-b twice
+//   cache9  long.test         two pages whose names the listing cuts alike
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -65,10 +66,7 @@ int main(int argc, char **argv) {
                                        std::string(70000, static_cast<char>('a' + i % 26))));
         }
         WriteSiteFile(cache / "cache1", "www.hostile.test", hostile);
-        const std::string cutAlike(300, 'L'); // listed as the same first 260 bytes
-        WriteSiteFile(cache / "cache2", "www.example.com",
-                      {OkRecord("other.html", "other\n"), OkRecord(cutAlike + "-one", "one\n"),
-                       OkRecord(cutAlike + "-two", "two\n")});
+        WriteSiteFile(cache / "cache2", "www.example.com", {OkRecord("other.html", "other\n")});
         SiteFileOptions cut;
         cut.truncateAt = 1200;
         WriteSiteFile(cache / "cache3", "broken.test",
@@ -85,6 +83,9 @@ int main(int argc, char **argv) {
                        Dated("epoch.html", "0\n", "Last-Modified: Thu, 01 Jan 1970 00:00:00 GMT")});
         WriteSiteFile(cache / "cache7", "a:b", {OkRecord("seven.html", "7\n")});
         WriteSiteFile(cache / "cache8", "a?b", {OkRecord("eight.html", "8\n")});
+        const std::string cutAlike(300, 'L'); // listed as the same first 260 bytes
+        WriteSiteFile(cache / "cache9", "long.test",
+                      {OkRecord(cutAlike + "-one", "one\n"), OkRecord(cutAlike + "-two", "two\n")});
     } catch (const std::exception &error) {
         std::cerr << "make_mount_cache: " << error.what() << "\n";
         return 1;

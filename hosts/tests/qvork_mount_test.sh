@@ -63,11 +63,11 @@ gone() { ! mountpoint -q "$MNT" && [ -z "$(ls -A "$TMPDIR")" ]; }
 
 mount_it "$WORK/cache"
 check "one folder per site, same names told apart by cache file, no name as -" \
-    diff <(ls "$MNT" | LC_ALL=C sort) <(printf '%s\n' - -- a-b@cache7 a-b@cache8 broken.test \
+    diff <(ls "$MNT" | LC_ALL=C sort) <(printf '%s\n' - -- a-b@cache7 a-b@cache8 broken.test long.test \
                                       www.example.com@cache2 www.example.com@cache4 www.hostile.test)
 check "the site without a name" [ "$(cat "$MNT/-/nameless.html")" = "no site name" ]
 check "names listed alike serve their own bodies" \
-    [ "$(cat "$MNT/www.example.com@cache2/"L* | tr '\n' ,)" = "one,two," ]
+    [ "$(cat "$MNT/long.test/"L* | tr '\n' ,)" = "one,two," ]
 check "the site named '..', and a site read after it" \
     [ "$(cat "$MNT/--/in-dots.html" "$MNT/www.example.com@cache2/other.html")" = "inside ..
 other" ]
