@@ -111,6 +111,23 @@ std::string ExtrasMessage(const CLI::App &app, const std::string &command,
 
 std::string VersionText() { return std::string("qvork ") + QVORK_VERSION; }
 
+namespace {
+
+// A command's usage line as its operands are counted here (CLI11 would show
+// every list of operands as "[PATH...]").
+class UsageLine : public CLI::Formatter {
+public:
+    explicit UsageLine(std::string usage) : usage_(std::move(usage)) {}
+    std::string make_usage(const CLI::App *, std::string) const override {
+        return "Usage: " + usage_ + "\n";
+    }
+
+private:
+    std::string usage_;
+};
+
+} // namespace
+
 bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &error) {
     line = CommandLine{};
     CLI::App app("qvork: the NetSonic web cache through the qVORK plug-in", "qvork");
@@ -126,28 +143,32 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
     app.add_option("--plugin", plugin, "plug-in module to load");
 
     std::string disks, plugins, digit;
-    auto add = [&app](const char *name, const char *description) {
+    auto add = [&app](const char *name, const char *description, const char *usage) {
         CLI::App *sub = app.add_subcommand(name, description);
+        sub->formatter(std::make_shared<UsageLine>(usage));
         sub->set_help_flag("-h,--help", "the options of this command");
         sub->footer("Global options: --registry FILE, --cache DIR, --plugin FILE; "
                     "see qvork --help or man qvork.");
         return sub;
     };
-    add("panel", "Open the interactive panel (the default on a terminal).");
-    CLI::App *open = add("open", "Open the panel on a cache folder or a site file.");
-    open->add_option("PATH", line.operands, "the folder that holds icache, icache, or a site file");
-    CLI::App *ls = add("ls", "List the cache root, a site or a folder.");
+    add("panel", "Open the interactive panel (the default on a terminal).", "qvork panel");
+    CLI::App *open = add("open", "Open the panel on a cache folder or a site file.", "qvork open PATH");
+    open->add_option("PATH", line.operands, "the folder that holds icache, icache, or a site file")
+        ->option_text(" "); // one PATH
+    CLI::App *ls = add("ls", "List the cache root, a site or a folder.", "qvork ls [OPTIONS] [PATH]");
     ls->add_flag("--all", line.all, "also list sites deleted in this run");
     ls->add_flag("-l", line.longListing,
                  "per file: HTTP status, Content-Type, Content-Encoding, Last-Modified, URL");
     ls->add_flag("-R", line.recursive, "recurse: the folders below, or every site");
     ls->add_option("--format", line.format, "text, tsv or json")
+        ->option_text("text|tsv|json")
         ->transform(CLI::CheckedTransformer(
             std::map<std::string, ListFormat>{{"text", ListFormat::kText},
                                               {"tsv", ListFormat::kTsv},
                                               {"json", ListFormat::kJson}}));
-    ls->add_option("PATH", line.operands, "a site (name or cache file), folder or file");
-    CLI::App *get = add("get", "Copy files, folders or whole sites into a folder.");
+    ls->add_option("PATH", line.operands, "a site (name or cache file), folder or file")
+        ->option_text(" "); // one PATH
+    CLI::App *get = add("get", "Copy files, folders or whole sites into a folder.", "qvork get [OPTIONS] PATH... | --all");
     get->add_option("-C,--dest", line.destination, "destination folder (default: .)");
     get->add_flag("--decode", line.decode, "write gzip, deflate, br and chunked bodies decoded");
     get->add_flag("--no-times", line.noTimes, "leave file times as written");
@@ -156,26 +177,28 @@ bool ParseCommandLine(int argc, char **argv, CommandLine &line, std::string &err
     get->add_flag("--all", line.all, "every site of the cache (on a site file: all of it)");
     get->add_option("PATH", line.operands,
                     "sites, folders or files of one folder ('/' on a site file: all of it)");
-    CLI::App *cat = add("cat", "Write one stored body to standard output.");
+    CLI::App *cat = add("cat", "Write one stored body to standard output.", "qvork cat [--decode] PATH");
     cat->add_flag("--decode", line.decode, "decode gzip, deflate, br and chunked bodies");
-    cat->add_option("PATH", line.operands, "a file inside a site");
-    CLI::App *header = add("header", "Print the stored HTTP response header of a file.");
-    header->add_option("PATH", line.operands, "a file inside a site");
-    CLI::App *rm = add("rm", "Delete whole sites (their cache files).");
+    cat->add_option("PATH", line.operands, "a file inside a site")
+        ->option_text(" "); // one PATH
+    CLI::App *header = add("header", "Print the stored HTTP response header of a file.", "qvork header PATH");
+    header->add_option("PATH", line.operands, "a file inside a site")
+        ->option_text(" "); // one PATH
+    CLI::App *rm = add("rm", "Delete whole sites (their cache files).", "qvork rm [--yes] SITE...");
     rm->add_flag("-y,--yes", line.yes, "answer the plug-in's question Yes");
     rm->add_option("SITE", line.operands, "sites to delete");
-    CLI::App *warc = add("warc", "Write sites as a WARC archive (see qvork --help).");
+    CLI::App *warc = add("warc", "Write sites as a WARC archive (see qvork --help).", "qvork warc [OPTIONS] SITE... | --all");
     warc->add_flag("--all", line.all, "every site");
     warc->add_option("-o,--output", line.output, "FILE.warc or FILE.warc.gz");
     warc->add_option("--cdxj", line.cdxj, "FILE: the archive's CDXJ index");
     warc->add_option("SITE", line.operands, "sites (or their cache files)");
-    add("menus", "Show the entries qVORK offers the host's menus.");
-    CLI::App *config = add("config", "Settings dialog; the cache location.");
+    add("menus", "Show the entries qVORK offers the host's menus.", "qvork menus");
+    CLI::App *config = add("config", "Settings dialog; the cache location.", "qvork config [OPTIONS]");
     config->add_option("--cache", line.storeCache, "save DIR as the cache location");
     config->add_option("--disks-menu", disks, "on|off: list qVORK in the Disks menu");
     config->add_option("--plugins-menu", plugins, "on|off: list qVORK in the Plugins menu");
     config->add_option("--digit", digit, "N|auto: Disks-menu hotkey digit 1-9");
-    add("help", "The whole help text.");
+    add("help", "The whole help text.", "qvork help");
 
     // After "--" every word is an operand, even one that starts with "-"
     // (a site named "-l"); CLI11 is given only the words before it.
