@@ -151,6 +151,10 @@ static LONG ReadWholeFile(int fd, BYTE **bytes, size_t *size)
         if (got == 0)
             break;
         used += (size_t)got;
+        if (used > REGISTRY_FILE_MAX) {
+            free(buffer);
+            return ERROR_NOT_ENOUGH_MEMORY; // too large to be ours
+        }
     }
     *bytes = buffer;
     *size = used;

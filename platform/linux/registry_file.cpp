@@ -72,6 +72,69 @@ static BOOL NamesEqual(const char *a, const char *b)
     return *a == *b ? TRUE : FALSE;
 }
 
+// FNV-1a over the name in one letter case, as NamesEqual compares.
+static size_t NameHash(const char *name)
+{
+    size_t hash = (size_t)2166136261u;
+    for (; *name != '\0'; name++)
+        hash = (hash ^ (size_t)FoldCase((unsigned char)*name)) * (size_t)16777619u;
+    return hash;
+}
+
+static void FreeNameIndex(RegistryNameIndex *index)
+{
+    free(index->slots);
+    index->slots = NULL;
+    index->mask = 0;
+}
+
+static void PutInIndex(RegistryNameIndex *index, const char *name, size_t position)
+{
+    size_t i = NameHash(name) & index->mask;
+    while (index->slots[i] != 0)
+        i = (i + 1) & index->mask;
+    index->slots[i] = position + 1;
+}
+
+// Makes `index` anew for the `count` names `nameAt` gives, with room for as
+// many more; without memory it is left without slots.
+static void RebuildNameIndex(RegistryNameIndex *index, size_t count,
+                             const char *(*nameAt)(const void *items, size_t position),
+                             const void *items)
+{
+    FreeNameIndex(index);
+    size_t size = 64;
+    while (size < count * 4)
+        size *= 2;
+    index->slots = (size_t *)calloc(size, sizeof *index->slots);
+    if (index->slots == NULL)
+        return;
+    index->mask = size - 1;
+    for (size_t position = 0; position < count; position++)
+        PutInIndex(index, nameAt(items, position), position);
+}
+
+// Notes the last of `count` names in `index`, made anew when it fills.
+static void IndexLastName(RegistryNameIndex *index, size_t count,
+                          const char *(*nameAt)(const void *items, size_t position),
+                          const void *items)
+{
+    if (index->slots == NULL || count * 2 > index->mask + 1)
+        RebuildNameIndex(index, count, nameAt, items);
+    else
+        PutInIndex(index, nameAt(items, count - 1), count - 1);
+}
+
+static const char *KeyPathAt(const void *keys, size_t position)
+{
+    return ((const RegistryKeyRecord *)keys)[position].path;
+}
+
+static const char *ValueNameAt(const void *values, size_t position)
+{
+    return ((const RegistryValueRecord *)values)[position].name;
+}
+
 static BOOL IsLineBreakOrNul(char c)
 {
     return c == '\r' || c == '\n' || c == '\0';
@@ -173,6 +236,8 @@ static BOOL GrowArray(void **array, size_t *capacity, size_t count, size_t first
 void InitRegistryModel(RegistryModel *model)
 {
     model->keys = NULL;
+    model->keyIndex.slots = NULL;
+    model->keyIndex.mask = 0;
     model->keyCount = model->keyCapacity = 0;
     model->source = NULL;
     model->sourceSize = 0;
@@ -194,8 +259,10 @@ void FreeRegistryModel(RegistryModel *model)
             FreeValue(&key->values[v]);
         free(key->values);
         free(key->path);
+        FreeNameIndex(&key->valueIndex);
     }
     free(model->keys);
+    FreeNameIndex(&model->keyIndex);
     free(model->source);
     free(model->lines);
     InitRegistryModel(model);
@@ -203,6 +270,13 @@ void FreeRegistryModel(RegistryModel *model)
 
 RegistryKeyRecord *FindRegistryKey(const RegistryModel *model, const char *path)
 {
+    const RegistryNameIndex *index = &model->keyIndex;
+    if (index->slots != NULL) {
+        for (size_t i = NameHash(path) & index->mask; index->slots[i] != 0; i = (i + 1) & index->mask)
+            if (NamesEqual(model->keys[index->slots[i] - 1].path, path))
+                return &model->keys[index->slots[i] - 1];
+        return NULL;
+    }
     for (size_t k = 0; k < model->keyCount; k++)
         if (NamesEqual(model->keys[k].path, path))
             return &model->keys[k];
@@ -243,12 +317,22 @@ RegistryKeyRecord *AddRegistryKey(RegistryModel *model, const char *path)
     key->values = NULL;
     key->valueCount = key->valueCapacity = 0;
     key->nextValueId = 0;
+    key->valueIndex.slots = NULL;
+    key->valueIndex.mask = 0;
     key->anchor = REGISTRY_NO_SOURCE;
+    IndexLastName(&model->keyIndex, model->keyCount, KeyPathAt, model->keys);
     return key;
 }
 
 RegistryValueRecord *FindRegistryValue(const RegistryKeyRecord *key, const char *name)
 {
+    const RegistryNameIndex *index = &key->valueIndex;
+    if (index->slots != NULL) {
+        for (size_t i = NameHash(name) & index->mask; index->slots[i] != 0; i = (i + 1) & index->mask)
+            if (NamesEqual(key->values[index->slots[i] - 1].name, name))
+                return &key->values[index->slots[i] - 1];
+        return NULL;
+    }
     for (size_t v = 0; v < key->valueCount; v++)
         if (NamesEqual(key->values[v].name, name))
             return &key->values[v];
@@ -275,6 +359,7 @@ static RegistryValueRecord *AppendValue(RegistryKeyRecord *key, const char *name
     value->id = key->nextValueId++;
     value->line = REGISTRY_NO_SOURCE;
     value->changed = TRUE;
+    IndexLastName(&key->valueIndex, key->valueCount, ValueNameAt, key->values);
     return value;
 }
 
@@ -318,6 +403,8 @@ BOOL DeleteRegistryValue(RegistryKeyRecord *key, const char *name)
     memmove(&key->values[index], &key->values[index + 1],
             (key->valueCount - index - 1) * sizeof *value);
     key->valueCount--;
+    // The values after it moved up one place.
+    RebuildNameIndex(&key->valueIndex, key->valueCount, ValueNameAt, key->values);
     return TRUE;
 }
 

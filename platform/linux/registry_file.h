@@ -18,7 +18,8 @@
 //   3. Value names have at most REGISTRY_VALUE_NAME_MAX bytes and no CR, LF
 //      or NUL; data has at most REGISTRY_DATA_MAX bytes.
 //   4. At most REGISTRY_KEYS_MAX keys, and REGISTRY_VALUES_MAX values a key
-//      (lookups are linear; the caps bound the work a hostile file can cause).
+//      (the caps bound the memory a hostile file can take; lookups go
+//      through a hash of the names, so a large file is still read at once).
 //   5. The source lines lie in the source text in order without overlapping;
 //      a value's `line`, when set, is the last source line naming its id,
 //      and a key's `anchor`, when set, is the end of a line of the source.
@@ -50,12 +51,22 @@ typedef struct RegistryValueRecord {
     BOOL changed; // set since it was read: the writer writes it anew
 } RegistryValueRecord;
 
+// Where to find a name among a model's keys or a key's values without a
+// walk: slots hold an item's position plus one (0: empty), by a hash of the
+// name in one letter case. No slots (none yet, or no memory for them):
+// lookups walk the items.
+typedef struct RegistryNameIndex {
+    size_t *slots;
+    size_t mask; // slots - 1, a power of two less one
+} RegistryNameIndex;
+
 typedef struct RegistryKeyRecord {
     char *path;                  // owned, NUL-terminated, e.g. "HKEY_CURRENT_USER\Software\x"
     RegistryValueRecord *values; // owned array, in file order
     size_t valueCount;
     size_t valueCapacity;
     size_t nextValueId;          // the id the next new value gets
+    RegistryNameIndex valueIndex; // owned
     size_t anchor;               // source offset where new values go (the end of the
                                  // last line of its last section that is neither
                                  // blank nor a comment), or REGISTRY_NO_SOURCE: a
@@ -72,6 +83,7 @@ typedef struct RegistrySourceLine {
 
 typedef struct RegistryModel {
     RegistryKeyRecord *keys; // owned array, in file order
+    RegistryNameIndex keyIndex; // owned
     size_t keyCount;
     size_t keyCapacity;
     BYTE *source;               // owned copy of the text parsed; NULL when none

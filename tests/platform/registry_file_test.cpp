@@ -76,6 +76,33 @@ TEST(RegistryFile, ReadsTheSample)
     EXPECT_EQ(m.Value(vork, ""), std::string("1:default\0", 10));
 }
 
+// Past the first few, names are looked up through a hash: a later line
+// setting a name in another case, and values that move up when one before
+// them is deleted, must still be found.
+TEST(RegistryFile, ManyKeysAndValuesStayFoundAcrossCaseAndDeletions)
+{
+    std::string text = "REGEDIT4\n";
+    for (int k = 0; k < 300; k++)
+        text += "[HKEY_CURRENT_USER\\K" + std::to_string(k) + "]\n\"v\"=\"" + std::to_string(k) + "\"\n";
+    text += "[HKEY_CURRENT_USER\\Many]\n";
+    for (int v = 0; v < 300; v++)
+        text += "\"N" + std::to_string(v) + "\"=\"" + std::to_string(v) + "\"\n";
+    text += "[hkey_current_user\\k7]\n\"V\"=\"again\"\n\"n5\"=\"late\"\n";
+    Model m;
+    ASSERT_TRUE(m.Parse(text));
+    EXPECT_EQ(m.model.keyCount, 301u);
+    EXPECT_EQ(m.Value("HKCU\\K299", "v"), std::string("1:299\0", 6));
+    EXPECT_EQ(m.Value("HKCU\\K7", "v"), std::string("1:again\0", 8));
+    EXPECT_EQ(m.Value("HKCU\\K7", "N5"), std::string("1:late\0", 7));
+    RegistryKeyRecord *many = FindRegistryKey(&m.model, "HKEY_CURRENT_USER\\Many");
+    ASSERT_NE(many, nullptr);
+    EXPECT_TRUE(DeleteRegistryValue(many, "n10"));
+    EXPECT_EQ(m.Value("HKCU\\Many", "N10"), "missing");
+    EXPECT_EQ(m.Value("HKCU\\Many", "N11"), std::string("1:11\0", 5));
+    EXPECT_EQ(m.Value("HKCU\\Many", "N299"), std::string("1:299\0", 6));
+    EXPECT_EQ(many->valueCount, 299u);
+}
+
 TEST(RegistryFile, DamagedLinesAreSkippedAndGoodLinesKept)
 {
     const std::string damaged[] = {
