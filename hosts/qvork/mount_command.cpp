@@ -54,7 +54,8 @@ Options:
   -h, --help    this text
 
 Unmount with "fusermount3 -u MOUNTPOINT" (or Ctrl+C with -f). The mount ends
-by itself when a site file changes under it.
+by itself when a site file changes under it. Without -f its messages (why it
+ended, damaged entries) go to the system log: journalctl -t qvork.
 )";
 
 struct MountOptions {

@@ -181,7 +181,13 @@ int RunFuse(MountIndex &index, const std::vector<std::string> &arguments) {
     struct fuse *fuse = fuse_new(&args, &operations, sizeof(operations), &index);
     if (fuse != nullptr && fuse_mount(fuse, options.mountpoint) == 0) {
         struct fuse_session *session = fuse_get_session(fuse);
-        if (fuse_daemonize(options.foreground) == 0 && fuse_set_signal_handlers(session) == 0) {
+        const bool daemonized = fuse_daemonize(options.foreground) == 0;
+        if (daemonized && !options.foreground) {
+            // Standard error is gone now: the mount's words go to the
+            // system log (journalctl -t qvork).
+            MountIndex::SendWarningsToSystemLog();
+        }
+        if (daemonized && fuse_set_signal_handlers(session) == 0) {
             if (options.singlethread) {
                 status = fuse_loop(fuse);
             } else {

@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -101,6 +102,7 @@ MountIndex::~MountIndex() { Stop(); }
 namespace {
 const char *WarningPrefix = "qvork mount";
 bool WarningsQuiet = false;
+bool WarningsToSystemLog = false;
 } // namespace
 
 void MountIndex::SetWarnings(const char *prefix, bool quiet) {
@@ -108,9 +110,17 @@ void MountIndex::SetWarnings(const char *prefix, bool quiet) {
     WarningsQuiet = quiet;
 }
 
+void MountIndex::SendWarningsToSystemLog() {
+    openlog("qvork", LOG_PID, LOG_USER);
+    WarningsToSystemLog = true;
+}
+
 void MountIndex::Warn(const std::string &text) {
     if (!WarningsQuiet) {
         std::fprintf(stderr, "%s: %s\n", WarningPrefix, DisplayText(text).c_str());
+        if (WarningsToSystemLog) {
+            syslog(LOG_WARNING, "%s: %s", WarningPrefix, DisplayText(text).c_str());
+        }
     }
 }
 

@@ -116,6 +116,8 @@ public:
     static void Warn(const std::string &text);
     // Warnings said from now on start with `prefix`; none when `quiet`.
     static void SetWarnings(const char *prefix, bool quiet);
+    // From now on warnings go to the system log too (a mount in the background).
+    static void SendWarningsToSystemLog();
 
 private:
     int ListLocked(int id);
