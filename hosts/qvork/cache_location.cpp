@@ -39,6 +39,22 @@ std::string RegistryFileProblem() {
     return path + " " + why + "; it is left as it is";
 }
 
+namespace {
+
+// What a registry call's failure means for the registry file.
+std::string RegistryErrorText(LONG status) {
+    switch (status) {
+    case ERROR_ACCESS_DENIED:
+        return "permission denied";
+    case ERROR_NOT_ENOUGH_MEMORY:
+        return "too large to be a settings file (over 16 MB), or out of memory";
+    default:
+        return "error " + std::to_string(status);
+    }
+}
+
+} // namespace
+
 bool StoreCacheFolder(const std::string &folder, std::string &stored, std::string &error) {
     std::error_code ignored;
     stored = std::filesystem::absolute(folder, ignored).lexically_normal().string();
@@ -58,7 +74,7 @@ bool StoreCacheFolder(const std::string &folder, std::string &stored, std::strin
         error = !problem.empty() ? "cannot store CachePath: " + problem
                                  : "cannot create the registry key HKEY_LOCAL_MACHINE\\" +
                                        std::string(NETSONIC_KEY) + " in " + RegistryFileInUse() +
-                                       " (error " + std::to_string(status) + ")";
+                                       " (" + RegistryErrorText(status) + ")";
         return false;
     }
     status = RegSetValueExA(key, NETSONIC_CACHE_PATH_VALUE, 0, REG_SZ,
@@ -66,8 +82,8 @@ bool StoreCacheFolder(const std::string &folder, std::string &stored, std::strin
                             static_cast<DWORD>(stored.size() + 1));
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
-        error = "cannot write the value CachePath to " + RegistryFileInUse() + " (error " +
-                std::to_string(status) + ")";
+        error = "cannot write the value CachePath to " + RegistryFileInUse() + " (" +
+                RegistryErrorText(status) + ")";
         return false;
     }
     return true;
@@ -96,7 +112,20 @@ bool FindEntry(const std::string &path, DWORD &attributes) {
 std::string CacheProblem(bool givenForRun) {
     const std::string where = givenForRun ? " (given with --cache)" : " in " + RegistryFileInUse();
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, NETSONIC_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, NETSONIC_KEY, 0, KEY_READ, &key);
+    if (opened != ERROR_SUCCESS) {
+        // A file that cannot be read, or is no REGEDIT4 text (a regedit
+        // export in UTF-16), says so rather than that it holds no value.
+        const std::string problem = givenForRun ? std::string() : RegistryFileProblem();
+        const char useAnother[] = "; give qvork a settings file of its own with --registry FILE "
+                                  "(or QVORK_REGISTRY)";
+        if (opened != ERROR_FILE_NOT_FOUND && !givenForRun) {
+            return "the registry file " + RegistryFileInUse() + " cannot be read (" +
+                   RegistryErrorText(opened) + ")" + useAnother;
+        }
+        if (!problem.empty()) {
+            return "no cache is configured: " + problem + useAnother;
+        }
         return "no cache is configured: no CachePath" + where + kHowToSet;
     }
     char value[1024];
