@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "hosts/qvork/mount_names.h"
 #include "hosts/qvork/open_target.h"
@@ -195,17 +196,26 @@ bool MountIndex::Start(const std::string &source, std::string &error) {
     entries_.emplace_back();
     entries_[0].folder = true;
     entries_[0].listed = true;
+    // Two sites of one name are told apart by their cache files. Those names
+    // are given first: a site that bears one as its own is numbered instead.
+    std::vector<std::string> made(sites_.size());
+    std::set<std::string> byCacheFile;
+    for (size_t s = 0; s < sites_.size(); ++s) {
+        made[s] = WrittenName(sites_[s].rawName);
+        if (nameCount[made[s]] > 1) {
+            made[s] = SiteFolderName(made[s], "@" + sites_[s].cacheFile);
+            byCacheFile.insert(made[s]);
+        }
+    }
     for (size_t s = 0; s < sites_.size(); ++s) {
         MountEntry site;
-        site.name = WrittenName(sites_[s].rawName);
-        // Two sites of one name are told apart by their cache files.
-        if (nameCount[site.name] > 1) {
-            site.name += "@" + sites_[s].cacheFile;
-        }
+        site.name = made[s];
+        const bool own = byCacheFile.count(made[s]) != 0 && nameCount[WrittenName(sites_[s].rawName)] > 1;
         // A site may bear the name made for another: numbered, never lost.
-        const std::string made = site.name;
-        for (int number = 2; entries_[0].children.count(site.name) != 0; ++number) {
-            site.name = made + "~" + std::to_string(number);
+        for (int number = 2; entries_[0].children.count(site.name) != 0 ||
+                             (!own && byCacheFile.count(site.name) != 0);
+             ++number) {
+            site.name = SiteFolderName(made[s], "~" + std::to_string(number));
         }
         site.folder = true;
         site.parent = 0;

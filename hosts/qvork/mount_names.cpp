@@ -89,4 +89,9 @@ std::string NumberedName(const std::string &name, unsigned number) {
     return name.substr(0, stem) + suffix + extension;
 }
 
+std::string SiteFolderName(const std::string &name, const std::string &suffix) {
+    const size_t room = kLinuxNameLimit > suffix.size() ? kLinuxNameLimit - suffix.size() : 0;
+    return name.substr(0, room) + suffix;
+}
+
 } // namespace qvork_host

@@ -19,6 +19,9 @@ std::string WrittenName(const std::string &listed);
 // `number` 2, the number before the extension, the stem cut so the whole
 // fits a Linux name.
 std::string NumberedName(const std::string &name, unsigned number);
+// A site's folder: its written `name` and `suffix` ("@cache7", "~2"), the
+// name cut so that the whole is a name a folder can have.
+std::string SiteFolderName(const std::string &name, const std::string &suffix);
 
 } // namespace qvork_host
 
