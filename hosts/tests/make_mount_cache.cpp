@@ -12,6 +12,7 @@
 //                             beside "lead.html", a Last-Modified at 0
 //   cache7  a:b, cache8 a?b   names written alike: a-b twice
 //   cache9  long.test         two pages whose names the listing cuts alike
+//   cache10 www.example.com@cache2  named as the mount tells cache2 apart
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -83,6 +84,7 @@ int main(int argc, char **argv) {
                        Dated("epoch.html", "0\n", "Last-Modified: Thu, 01 Jan 1970 00:00:00 GMT")});
         WriteSiteFile(cache / "cache7", "a:b", {OkRecord("seven.html", "7\n")});
         WriteSiteFile(cache / "cache8", "a?b", {OkRecord("eight.html", "8\n")});
+        WriteSiteFile(cache / "cache10", "www.example.com@cache2", {OkRecord("ten.html", "10\n")});
         const std::string cutAlike(300, 'L'); // listed as the same first 260 bytes
         WriteSiteFile(cache / "cache9", "long.test",
                       {OkRecord(cutAlike + "-one", "one\n"), OkRecord(cutAlike + "-two", "two\n")});

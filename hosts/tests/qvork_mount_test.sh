@@ -64,8 +64,11 @@ gone() { ! mountpoint -q "$MNT" && [ -z "$(ls -A "$TMPDIR")" ]; }
 mount_it "$WORK/cache"
 check "one folder per site, same names told apart by cache file, no name as -" \
     diff <(ls "$MNT" | LC_ALL=C sort) <(printf '%s\n' - -- a-b@cache7 a-b@cache8 broken.test long.test \
-                                      www.example.com@cache2 www.example.com@cache4 www.hostile.test)
+                                      www.example.com@cache2 www.example.com@cache2~2 \
+                                      www.example.com@cache4 www.hostile.test)
 check "the site without a name" [ "$(cat "$MNT/-/nameless.html")" = "no site name" ]
+check "a site named as another is told apart is numbered, not the other" \
+    test -f "$MNT/www.example.com@cache2/other.html" -a -f "$MNT/www.example.com@cache2~2/ten.html"
 check "names listed alike serve their own bodies" \
     [ "$(cat "$MNT/long.test/"L* | tr '\n' ,)" = "one,two," ]
 check "the site named '..', and a site read after it" \
