@@ -190,7 +190,13 @@ namespace {
 RunCache *ActiveRun = nullptr; // the run's copy of the registry file, while one is used
 } // namespace
 
-bool KeepRunSettings(std::string &error) { return ActiveRun == nullptr || ActiveRun->Keep(error); }
+bool KeepRunSettings(std::string &error) {
+    if (ActiveRun == nullptr || ActiveRun->Keep(error)) {
+        return true;
+    }
+    ActiveRun->FailureTold();
+    return false;
+}
 
 std::string SettingsFile() { return ActiveRun != nullptr ? ActiveRun->Registry() : RegistryFileInUse(); }
 
@@ -234,7 +240,9 @@ bool RunCache::Keep(std::string &error) {
     FreeRegistryModel(&before);
     FreeRegistryModel(&after);
     setenv("QVORK_REGISTRY", (folder_ + "/registry.reg").c_str(), 1);
-    snapshot_ = text; // told once, by the caller
+    if (kept) {
+        snapshot_ = text;
+    }
     return kept;
 }
 
@@ -243,7 +251,7 @@ RunCache::~RunCache() {
         return;
     }
     std::string error;
-    if (!Keep(error)) {
+    if (!Keep(error) && !failureTold_) {
         std::fprintf(stderr, "qvork: settings changed in this run not kept: %s\n", error.c_str());
     }
     setenv("QVORK_REGISTRY", registry_.c_str(), 1);

@@ -43,11 +43,15 @@ public:
     // registry file; false with `error` when it could not be written.
     bool Keep(std::string &error);
     const std::string &Registry() const { return registry_; }
+    // A failed Keep was told to the user: the end of the run tries again
+    // without a word.
+    void FailureTold() { failureTold_ = true; }
 
 private:
     std::string folder_;   // the private folder holding the copy
     std::string registry_; // the registry file in use before
-    std::string snapshot_; // the copy's text once it named the folder
+    std::string snapshot_; // the copy's text as last kept in the registry file
+    bool failureTold_ = false;
 };
 // Settings saved during a run on --cache DIR (into that run's copy of the
 // registry file) go to the registry file now, not only when the run ends;

@@ -981,10 +981,13 @@ void PrintCopySummary(Session &session, const std::vector<int> &chosen,
         bool whole = true;
         const size_t files = FilesIn(session, {index}, whole);
         total += files;
+        // Files in a folder that cannot be entered ("..") are not counted:
+        // of a site copied alone, the files the copy wrote count instead.
+        const size_t seen = whole ? files : chosen.size() == 1 ? std::max(files, written) : SIZE_MAX;
         const PluginPanelItem &item = session.Item(index);
-        if (atRoot && whole && item.Description != nullptr && item.NumberOfLinks > files) {
+        if (atRoot && item.Description != nullptr && item.NumberOfLinks > seen) {
             Warn(Quoted(session.Name(index)) + " (" + DisplayText(item.Description) + "): its file lists " +
-                 std::to_string(item.NumberOfLinks) + " stored responses, only " + std::to_string(files) +
+                 std::to_string(item.NumberOfLinks) + " stored responses, only " + std::to_string(seen) +
                  " file(s) were read from it: the file may be cut short or damaged, or URLs name "
                  "one file (a URL stored twice, or /a and /a/index.htm, show once); qvork warc "
                  "reads every record, looks past a broken chain, and names those it cannot");

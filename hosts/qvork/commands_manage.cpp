@@ -134,7 +134,7 @@ int RunConfig(const PluginModule &module, TerminalUi &ui, const CommandLine &lin
         }
         if (ui.WarningsShown() != warnings) {
             return Fail("settings not saved: the plug-in could not write them to " +
-                        RegistryFileInUse());
+                        SettingsFile());
         }
         std::string error;
         if (!KeepRunSettings(error)) {

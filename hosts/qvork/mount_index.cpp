@@ -27,11 +27,10 @@ namespace qvork_host {
 namespace {
 
 bool SameFile(const struct stat &a, const struct stat &b) {
-    // The change time too: a rewrite that sets the old modification time
-    // back (cp -p, touch -r) cannot set it.
+    // Not the change time: a chmod, a link or a backup's access changes it,
+    // and the mount must not end for those.
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
 std::string TextOf(const char *text) { return text != nullptr ? text : ""; }
@@ -327,6 +326,28 @@ bool MountIndex::HasChildren(const std::string &rawName) {
     return count > 0;
 }
 
+bool MountIndex::EntersAlone(const std::vector<std::pair<std::string, PluginPanelItem>> &items,
+                             size_t index) {
+    // A name that fills the listing's field may be a longer one cut short,
+    // which SetDirectory does not know, or would take for another of the
+    // same first bytes.
+    const std::string &raw = items[index].first;
+    if (raw.size() < sizeof(WIN32_FIND_DATAA{}.cFileName)) {
+        return true;
+    }
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i != index && items[i].first == raw) {
+            return false;
+        }
+    }
+    const EntryPoints &entry = session_.Entry();
+    if (!entry.SetDirectory(session_.Handle(), raw.c_str(), OPM_SILENT)) {
+        return false;
+    }
+    entry.SetDirectory(session_.Handle(), "..", OPM_SILENT);
+    return true;
+}
+
 int MountIndex::ItemOf(const MountEntry &entry) const {
     const std::string &raw = entry.source.back();
     if (entry.item >= 0 && entry.item < session_.Count() && session_.Name(entry.item) == raw) {
@@ -399,7 +420,7 @@ int MountIndex::ListLocked(int id) {
                               item.FindData.nFileSizeLow;
         const int child = AddChild(id, raw, folder, size, path);
         entries_[child].item = static_cast<int>(i);
-        if (listedFolder && !Enterable(raw)) {
+        if (listedFolder && (!Enterable(raw) || !EntersAlone(items, i))) {
             ExtractFolder(child, static_cast<int>(i));
         }
     }

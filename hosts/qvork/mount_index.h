@@ -130,6 +130,8 @@ private:
     int AddChild(int parentId, const std::string &rawName, bool folder, uint64_t size,
                  const std::vector<std::string> &source);
     bool HasChildren(const std::string &rawName);
+    // Whether SetDirectory enters the listed folder `items[index]` itself.
+    bool EntersAlone(const std::vector<std::pair<std::string, PluginPanelItem>> &items, size_t index);
     // The listed item of `entry` in the folder the session is at; -1 when none.
     int ItemOf(const MountEntry &entry) const;
     int ExtractLocked(MountEntry &entry);

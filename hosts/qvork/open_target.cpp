@@ -9,7 +9,7 @@ namespace qvork_host {
 
 std::string BackslashProblem(const std::string &path) {
     std::error_code ignored;
-    const std::string whole = std::filesystem::absolute(path, ignored).string();
+    const std::string whole = std::filesystem::absolute(path, ignored).lexically_normal().string();
     if (path.find('\\') == std::string::npos && whole.find('\\') == std::string::npos) {
         return std::string();
     }

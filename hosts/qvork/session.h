@@ -171,12 +171,8 @@ private:
 std::vector<int> DisplayOrder(const Session &session, bool includeHidden);
 
 // False for the names SetDirectory takes as moves (".." up, "\\" to the
-// site's top), and for a name that fills the listing's field (260 bytes, a
-// longer name cut short, which SetDirectory does not know): a listed folder
-// of such a name cannot be entered.
-inline bool Enterable(const std::string &name) {
-    return name != ".." && name != "\\" && name.size() < sizeof(WIN32_FIND_DATAA{}.cFileName);
-}
+// site's top): a listed folder of such a name cannot be entered.
+inline bool Enterable(const std::string &name) { return name != ".." && name != "\\"; }
 
 } // namespace qvork_host
 

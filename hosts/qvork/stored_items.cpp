@@ -23,8 +23,10 @@ bool FetchHeader(Session &session, TerminalUi &ui, int item, std::string &header
 }
 
 std::string TemporaryFolder() {
+    // The plug-in is handed paths in it, and takes "\\" for a separator.
     const char *folder = std::getenv("TMPDIR");
-    return folder != nullptr && *folder != '\0' ? folder : "/tmp";
+    return folder != nullptr && *folder != '\0' && std::strchr(folder, '\\') == nullptr ? folder
+                                                                                        : "/tmp";
 }
 
 std::string PastPrivateFolder(const std::string &line, const std::string &folder) {

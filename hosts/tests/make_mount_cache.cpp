@@ -11,7 +11,8 @@
 //                             record with an over-long URL, " lead.html"
 //                             beside "lead.html", a Last-Modified at 0
 //   cache7  a:b, cache8 a?b   names written alike: a-b twice
-//   cache9  long.test         two pages whose names the listing cuts alike
+//   cache9  long.test         two pages whose names the listing cuts alike, and a
+//                             folder whose name fills the listing's field
 //   cache10 www.example.com@cache2  named as the mount tells cache2 apart
 #include <filesystem>
 #include <iostream>
@@ -87,7 +88,8 @@ int main(int argc, char **argv) {
         WriteSiteFile(cache / "cache10", "www.example.com@cache2", {OkRecord("ten.html", "10\n")});
         const std::string cutAlike(300, 'L'); // listed as the same first 260 bytes
         WriteSiteFile(cache / "cache9", "long.test",
-                      {OkRecord(cutAlike + "-one", "one\n"), OkRecord(cutAlike + "-two", "two\n")});
+                      {OkRecord(cutAlike + "-one", "one\n"), OkRecord(cutAlike + "-two", "two\n"),
+                       OkRecord(std::string(260, 'F') + "/in.html", "in\n")});
     } catch (const std::exception &error) {
         std::cerr << "make_mount_cache: " << error.what() << "\n";
         return 1;

@@ -71,6 +71,7 @@ check "a site named as another is told apart is numbered, not the other" \
     test -f "$MNT/www.example.com@cache2/other.html" -a -f "$MNT/www.example.com@cache2~2/ten.html"
 check "names listed alike serve their own bodies" \
     [ "$(cat "$MNT/long.test/"L* | tr '\n' ,)" = "one,two," ]
+check "a folder whose name fills the listing's field is entered" test -f "$MNT/long.test/"F*/in.html
 check "the site named '..', and a site read after it" \
     [ "$(cat "$MNT/--/in-dots.html" "$MNT/www.example.com@cache2/other.html")" = "inside ..
 other" ]
