@@ -696,7 +696,15 @@ int CursesUi::ShowMessage(const MessageBoxText &box) {
     }
     if (!box.buttons.empty()) {
         progressShown_.clear();
-        return RunMessageBox(screen_, box);
+        // The plug-in joins paths with "\\" (no path given to it holds one):
+        // a path is shown as the system names it.
+        MessageBoxText shown = box;
+        for (std::string &line : shown.lines) {
+            if (!line.empty() && line[0] == '/') {
+                std::replace(line.begin(), line.end(), '\\', '/');
+            }
+        }
+        return RunMessageBox(screen_, shown);
     }
     const auto now = std::chrono::steady_clock::now();
     const std::string key = BoxKey(box);
