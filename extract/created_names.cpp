@@ -10,7 +10,7 @@
 
 namespace {
 
-#define KEY_SIZE (MAX_PATH + 1)
+#define KEY_SIZE FILE_NAME_KEY_SIZE
 
 struct CreatedTable {
     char **slots; // NULL: free

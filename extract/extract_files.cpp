@@ -17,6 +17,7 @@
 #include "cache/site_list.h"
 #include "cache/site_tree.h"
 #include "extract/created_names.h"
+#include "platform/file_names.h"
 #include "extract/sanitize_name.h"
 #include "host/entry_points.h"
 #include "host/item_guard.h"
@@ -99,6 +100,15 @@ size_t CutRoom(size_t folderLength)
 // Puts "\" and the name for `name` behind the folder path at the start of
 // `path` (`folderLength` characters). FALSE, the path unchanged, when the
 // folder leaves no room for a name.
+// TRUE when `path`, a name this operation did not create, is the short
+// name of one it did (only a short name holds "~").
+BOOL ReachesCreated(const char *path, size_t folderLength)
+{
+    char longPath[DEST_PATH_SIZE];
+    return strchr(path + folderLength, '~') != NULL && LongPathOf(path, longPath, sizeof longPath) &&
+           WasCreated(longPath);
+}
+
 BOOL PlaceName(char *path, size_t folderLength, const char *name)
 {
     char clean[MAX_PATH + 1];
@@ -116,7 +126,7 @@ BOOL PlaceName(char *path, size_t folderLength, const char *name)
     strcpy(position, clean);
     // A name this operation created is never taken over: the first free
     // numbered name is used instead.
-    for (unsigned number = 2; WasCreated(path); number++) {
+    for (unsigned number = 2; WasCreated(path) || ReachesCreated(path, folderLength); number++) {
         if (!NumberName(clean, number, WholeRoom(folderLength), CutRoom(folderLength), position)) {
             path[folderLength] = 0;
             return FALSE;

@@ -4,6 +4,7 @@
 #include <ctype.h>
 #include <string.h>
 
+#include "platform/file_names.h"
 #include "platform/win32.h"
 
 namespace {
@@ -18,12 +19,19 @@ const char *const DeviceNames[] = {
 };
 
 // A device name, judged on the part before the first dot with trailing
-// spaces ignored, in any case.
+// spaces ignored, in any case. Windows also takes the superscript digits
+// (¹, ², ³: bytes B9, B2, B3 of its Western code page) for COM and LPT ports.
 bool IsDeviceName(const char *name)
 {
     size_t stem = strcspn(name, ".");
     while (stem > 0 && name[stem - 1] == ' ')
         stem--;
+    if (stem == 4 && name[3] != 0 && strchr("\xB9\xB2\xB3", name[3]) != NULL) {
+        char port[4] = {(char)toupper((unsigned char)name[0]), (char)toupper((unsigned char)name[1]),
+                        (char)toupper((unsigned char)name[2]), 0};
+        if (strcmp(port, "COM") == 0 || strcmp(port, "LPT") == 0)
+            return true;
+    }
     for (const char *device : DeviceNames) {
         size_t length = strlen(device);
         if (length != stem)
@@ -37,11 +45,24 @@ bool IsDeviceName(const char *name)
     return false;
 }
 
-void ReplaceControlChars(char *text)
+// Replaces the unsafe and the control characters of one name. The second
+// byte of a two-byte character of the ANSI code page (which may be "\\" or
+// "|") belongs to it and stays; a first byte with nothing after it (a name
+// cut there, or damaged) is replaced, or the separator put behind the name
+// would become its second byte.
+void ReplaceUnsafeChars(char *text)
 {
     for (char *p = text; *p != 0; p++) {
-        if ((unsigned char)*p < 32)
+        unsigned char c = (unsigned char)*p;
+        if (IsAnsiLeadByte(c)) {
+            if (p[1] == 0) {
+                *p = NAME_REPLACEMENT;
+                break;
+            }
+            p++;
+        } else if (c < 32 || strchr(UnsafeChars, c) != NULL) {
             *p = NAME_REPLACEMENT;
+        }
     }
 }
 
@@ -107,6 +128,7 @@ void SanitizeName(char *text, size_t room, int replace)
                 last = slash;
             char *name = last != NULL ? (char *)last + 1 : text;
             PrefixDeviceName(name, text, room);
+            ReplaceUnsafeChars(name); // a cut through a two-byte character
             ReplaceDotsAndSpaces(name);
         }
         return;
@@ -118,7 +140,6 @@ void SanitizeName(char *text, size_t room, int replace)
         return;
     }
     PrefixDeviceName(text, text, room);
-    ReplaceChars(text, UnsafeChars, NAME_REPLACEMENT);
-    ReplaceControlChars(text);
+    ReplaceUnsafeChars(text);
     ReplaceDotsAndSpaces(text);
 }

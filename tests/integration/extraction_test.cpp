@@ -304,6 +304,29 @@ TEST_F(ExtractTest, LongPathsAreCutTo259Characters) {
     EXPECT_EQ(DiskTree(dest), expected);
 }
 
+#ifdef _WIN32
+// Windows gives a file a short name too: a URL that is another page's short
+// name is a page of its own, not written over that page.
+TEST_F(ExtractTest, AUrlThatIsAnotherPagesShortNameIsAPageOfItsOwn) {
+    const fs::path probe = dest / "download-page.html"; // the short name it gets here
+    WriteWhole(probe, "");
+    char shortPath[MAX_PATH];
+    const DWORD length = GetShortPathNameA(probe.string().c_str(), shortPath, sizeof shortPath);
+    fs::remove(probe);
+    const std::string alias = length != 0 ? fs::path(shortPath).filename().string() : "";
+    if (alias.empty() || alias == probe.filename().string())
+        GTEST_SKIP() << "no short names on this file system";
+    cache.WriteSite("cache1", "s.example",
+                    {OkRecord("download-page.html", "long"), OkRecord(alias, "short")});
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = SelectAll();
+    EXPECT_EQ(Get(items), TRUE);
+    std::map<std::string, std::string> tree = DiskTree(dest);
+    EXPECT_EQ(tree.size(), 2u) << alias;
+    EXPECT_EQ(tree["download-page.html"], "long");
+}
+#endif
+
 // A listed name of 300 characters fills cFileName without a terminator; the
 // copy takes its 260 bytes and the path cut then applies as to any name.
 TEST_F(ExtractTest, ListedNameWithoutTerminatorIsWrittenUnderTheCutPath) {

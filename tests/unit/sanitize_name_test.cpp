@@ -90,9 +90,12 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"conout$", "_conout$"}, NameCase{"nul.txt", "_nul.txt"},
         NameCase{"Con.tar.gz", "_Con.tar.gz"}, NameCase{"aux .txt", "_aux .txt"},
         NameCase{"PRN ", "_PRN-"}, NameCase{"com1.", "_com1-"},
+        // Windows takes ports numbered in superscript (Western code page) too.
+        NameCase{"COM\xB9", "_COM\xB9"}, NameCase{"lpt\xB3.txt", "_lpt\xB3.txt"},
         // Not device names.
         NameCase{"COM0", "COM0"}, NameCase{"COM10", "COM10"}, NameCase{"LPT", "LPT"},
         NameCase{"CONX", "CONX"}, NameCase{"XCON", "XCON"}, NameCase{"CO", "CO"},
+        NameCase{"COM\xB4", "COM\xB4"}, NameCase{"AUX\xB9", "AUX\xB9"},
         NameCase{"NULL", "NULL"}, NameCase{"CONIN", "CONIN"}, NameCase{"a.con", "a.con"},
         NameCase{" con", " con"}));
 
