@@ -30,6 +30,11 @@ namespace {
 unsigned char CopyBuffer[COPY_CHUNK_SIZE]; // the one copy buffer; calls never overlap
 
 #define TEMP_PREFIX "~qv"
+#define TEMP_NAME_LONGEST 11 // "~qvFFFF.tmp"
+
+// The length of the destination folder GetFiles was given: temporaries go
+// nowhere above it.
+size_t DestRootLength;
 
 BOOL Stopped;       // the operation ends: a full destination or a cancelled box
 DWORD SiteOpenError; // why the site stream of the operation did not open
@@ -229,11 +234,31 @@ const char *WriteExtent(FILE *output, FILE *site, struct CopyExtent extent, DWOR
 
 // The body goes to a new temporary file in the target's folder, which is
 // moved over the target name once complete, or removed.
+// Where the temporary of the file at `path` goes: its own folder, or, when
+// no temporary name fits behind that (a folder path of 248 characters or
+// more, whose files still may), the nearest folder above it inside the
+// destination where one does. The length of that folder's path.
+size_t TemporaryFolderLength(const char *path, size_t folderLength)
+{
+    size_t length = folderLength;
+    while (length + 1 + TEMP_NAME_LONGEST >= MAX_PATH) {
+        size_t cut = length;
+        while (cut > 0 && path[cut - 1] != '\\')
+            cut--;
+        if (cut == 0 || cut - 1 < DestRootLength)
+            return folderLength; // none: its creation fails as too long
+        length = cut - 1;
+    }
+    return length;
+}
+
 const char *WriteBodyInPlace(const char *path, FILE *site, struct CopyExtent extent, DWORD *error)
 {
     char folder[DEST_PATH_SIZE];
     const char *separator = strrchr(path, '\\');
     size_t folderLength = separator != NULL ? (size_t)(separator - path) : 0;
+    if (folderLength != 0)
+        folderLength = TemporaryFolderLength(path, folderLength);
     memcpy(folder, path, folderLength);
     folder[folderLength] = 0;
     char temp[DEST_PATH_SIZE];
@@ -404,6 +429,7 @@ int WINAPI GetFiles(HANDLE hPlugin, struct PluginPanelItem *PanelItem, int Items
     size_t destLength = strnlen(DestPath, DEST_PATH_SIZE - 1);
     memcpy(path, DestPath, destLength);
     path[destLength] = 0;
+    DestRootLength = destLength;
     FILE *site = InsideSite() ? OpenCurrentSiteFile() : NULL;
     SiteOpenError = site == NULL ? GetLastError() : ERROR_SUCCESS;
     int result = TRUE;

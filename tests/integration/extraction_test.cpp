@@ -327,6 +327,18 @@ TEST_F(ExtractTest, AUrlThatIsAnotherPagesShortNameIsAPageOfItsOwn) {
 }
 #endif
 
+// No temporary name fits behind a folder path of 248 characters or more,
+// though the files' names may: their temporaries go to a folder above it.
+TEST_F(ExtractTest, FilesOfAFolderTooDeepForATemporaryAreWritten) {
+    const std::string folder(250 - dest.string().size() - 1, 'f');
+    cache.WriteSite("cache1", "s.example", {OkRecord(folder + "/a", "a"), OkRecord(folder + "/bb", "bb")});
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = SelectAll();
+    EXPECT_EQ(Get(items), TRUE);
+    EXPECT_EQ(DiskTree(dest), TreeOf({{folder + "/a", "a"}, {folder + "/bb", "bb"}}));
+    EXPECT_TRUE(WarningTexts().empty());
+}
+
 // A listed name of 300 characters fills cFileName without a terminator; the
 // copy takes its 260 bytes and the path cut then applies as to any name.
 TEST_F(ExtractTest, ListedNameWithoutTerminatorIsWrittenUnderTheCutPath) {
