@@ -194,10 +194,18 @@ bool CursesScreen::Start(std::string &error) {
         error = "the terminal (TERM) is not one ncurses knows";
         return false;
     }
-    if (known) {
-        RestoreTerminalOnSignal(STDIN_FILENO, &before); // a hang-up too
-    }
     set_term(Terminal);
+    if (known) {
+        // A hang-up, a kill or a closed pipe too: the screen as quitting leaves it.
+        std::string leave;
+        for (const char *capability : {"rmkx", "cnorm", "rmcup"}) {
+            const char *sequence = tigetstr(const_cast<char *>(capability));
+            if (sequence != nullptr && sequence != reinterpret_cast<char *>(-1)) {
+                leave += sequence;
+            }
+        }
+        RestoreTerminalOnSignal(STDIN_FILENO, &before, leave);
+    }
     started_ = true;
     raw(); // Ctrl+\ and Ctrl+C reach the panel as keys
     noecho();

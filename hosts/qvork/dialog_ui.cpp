@@ -298,7 +298,9 @@ private:
         Origin(top, left);
         screen_.HideCursor();
         screen_.Fill(top, left, height_, width_, Paint::kBox);
-        const std::vector<int> columns = DialogItemColumns(items_, count_, width_);
+        left_ = left;
+        columns_ = DialogItemColumns(items_, count_, width_);
+        const std::vector<int> &columns = columns_;
         int cursorY = -1;
         int cursorX = -1;
         for (int i = 0; i < count_; ++i) {
@@ -357,11 +359,25 @@ private:
             }
             return;
         default: {
+            // Cut (marked) where the frame is: a long site or file name in
+            // the text must not run over the frame and the panel behind.
             const std::string label = DialogItemLabel(item);
-            screen_.PutName(y, x, label, Paint::kBox, screen_.NameCells(label));
+            const int room = std::max(RightEdge() - (x - left_), 1);
+            screen_.PutName(y, x, label, Paint::kBox, std::min(screen_.NameCells(label), room));
             return;
         }
         }
+    }
+
+    // The first column past the room for text: the double box's right side,
+    // else the dialog's last column (relative to the dialog).
+    int RightEdge() const {
+        for (int i = 0; i < count_ && static_cast<size_t>(i) < columns_.size(); ++i) {
+            if (items_[i].Type == DI_DOUBLEBOX) {
+                return columns_[static_cast<size_t>(i)] + items_[i].X2 - items_[i].X1;
+            }
+        }
+        return width_ - 1;
     }
 
     void Move(int step) {
@@ -530,6 +546,8 @@ private:
     FarDialogItem *items_;
     int count_;
     int width_;
+    int left_ = 0;             // the dialog's first column on the screen, while drawn
+    std::vector<int> columns_; // each item's column in the dialog, while drawn
     int height_;
     std::vector<Edit> edits_;
     int focus_ = -1;

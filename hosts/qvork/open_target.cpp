@@ -85,7 +85,7 @@ bool ChooseOpenTarget(const CommandLine &line, OpenTarget &target, std::string &
     if (!CacheOptionIsFile(line)) {
         return true;
     }
-    if (line.command.empty() || line.command == "rm" || line.command == "warc") {
+    if (line.command == "rm" || line.command == "warc") {
         error = "--cache " + *line.cacheFolder + " is a file: a site file is opened by ls, get, " +
                 "header and panel, not stored as the cache (rm and warc need a cache folder)";
         return false;

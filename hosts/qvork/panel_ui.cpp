@@ -281,6 +281,15 @@ private:
             }
             return;
         }
+        // Backspace while a quick search is typed takes back its last letter.
+        if (!search_.empty() && pressed == PluginKey{kVkBack, 0}) {
+            const std::string kept = search_.substr(0, search_.size() - 1);
+            search_.clear();
+            for (const char c : kept) {
+                QuickSearch(static_cast<unsigned char>(c));
+            }
+            return;
+        }
         if (session_.PressKey(pressed.code, pressed.state)) {
             search_.clear();
             session_.Read();
@@ -354,6 +363,11 @@ private:
         } else if (key == PluginKey{'R', PKF_CONTROL}) {
             session_.Read();
             Sync();
+        } else if (key == PluginKey{kVkF1 + 2, PKF_SHIFT} && !session_.AtRoot() && !rows_.empty() &&
+                   CurrentRowItem() != kDotsItem && !session_.IsFolder(CurrentRowItem())) {
+            // The plug-in shows a file's header unless it cannot open the
+            // site's cache file.
+            notice_ = "no stored header shown: the site's cache file cannot be opened";
         }
     }
 
@@ -361,6 +375,12 @@ private:
     void Move(const std::string &name) {
         if (!session_.ChangeDirectory(name)) {
             Sync();
+            if (name != ".." && name != "\\" && !session_.AtRoot()) {
+                notice_ = "cannot open the folder " + Shown(name) +
+                          (name.size() >= sizeof(WIN32_FIND_DATAA{}.cFileName)
+                               ? " (its name is longer than the listing holds; F5 copies it)"
+                               : "");
+            }
             return;
         }
         const bool down = name != ".." && name != "\\";
@@ -635,13 +655,32 @@ private:
                 return;
             }
         }
+        std::vector<std::pair<std::string, std::string>> sites; // name, cache file
+        for (int item : chosen) {
+            const char *file = session_.Item(item).Description; // a packed field: read, not bound
+            sites.emplace_back(session_.Name(item), file != nullptr ? file : "");
+        }
         AnswerWatch watch;
         const bool deleted = session_.DeleteSelection();
         Sync();
         // The plug-in says nothing when a confirmed deletion fails.
         if (!deleted && watch.answer == 0) {
-            Warn(screen_, "Delete", {"Not every site was deleted: a cache file could not be deleted,",
-                                     "or it changed since the list was read (Ctrl+R reads it again)."});
+            std::vector<std::string> lines = {"Not deleted:"};
+            for (const auto &[name, file] : sites) {
+                bool listed = false;
+                for (int i = 0; i < session_.Count() && !listed; ++i) {
+                    const char *description = session_.Item(i).Description;
+                    listed = !session_.IsHidden(i) && session_.Name(i) == name &&
+                             description != nullptr && file == description;
+                }
+                if (listed && lines.size() < 6) {
+                    lines.push_back(Shown(name) + " (" + Shown(file) + ")");
+                }
+            }
+            lines.push_back("a cache file could not be deleted, or it changed since the list");
+            lines.push_back("was read (Ctrl+R reads it again).");
+            Draw();
+            Warn(screen_, "Delete", lines);
         }
     }
 

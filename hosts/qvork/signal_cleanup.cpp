@@ -41,6 +41,7 @@ volatile sig_atomic_t Sweeping;
 bool Installed = false;
 struct termios TerminalBefore;      // the panel's terminal as the shell left it
 volatile sig_atomic_t TerminalFd = -1;
+char TerminalLeave[256];              // what leaves the screen library's modes (alternate screen, hidden cursor)
 // Files being rewritten in place (UnbrokenWrite), which a signal waits for;
 // once the process is being ended no new one starts.
 std::atomic<int> WritesUnderway{0};
@@ -169,6 +170,8 @@ void OnSignal(int signal) {
         }
     }
     if (TerminalFd >= 0) {
+        const ssize_t left = write(STDOUT_FILENO, TerminalLeave, std::strlen(TerminalLeave));
+        (void)left;
         tcsetattr(TerminalFd, TCSANOW, &TerminalBefore);
     }
     // Then as the signal would have, once this returns: its default action,
@@ -295,7 +298,7 @@ void SweepOnSignal(const std::string &folder) {
     Sweeping = 1;
 }
 
-void RestoreTerminalOnSignal(int fd, const struct termios *before) {
+void RestoreTerminalOnSignal(int fd, const struct termios *before, const std::string &leave) {
     Held held;
     TerminalFd = -1;
     if (fd < 0 || before == nullptr) {
@@ -303,6 +306,9 @@ void RestoreTerminalOnSignal(int fd, const struct termios *before) {
     }
     Install();
     TerminalBefore = *before;
+    const size_t length = std::min(leave.size(), sizeof TerminalLeave - 1);
+    std::memcpy(TerminalLeave, leave.data(), length);
+    TerminalLeave[length] = 0;
     TerminalFd = fd;
 }
 

@@ -54,9 +54,11 @@ private:
 };
 // While the panel holds the terminal `fd`: its settings `before` the screen
 // library changed them are put back by a signal that ends the process (a
-// hang-up, which that library leaves alone, would leave it without echo).
-// Installs the handlers; -1 forgets the terminal.
-void RestoreTerminalOnSignal(int fd, const struct termios *before);
+// hang-up, which that library leaves alone, would leave it without echo),
+// after `leave` is written to standard output (the sequences that end the
+// alternate screen and show the cursor again). Installs the handlers; -1
+// forgets the terminal.
+void RestoreTerminalOnSignal(int fd, const struct termios *before, const std::string &leave = "");
 // In a forked child: the parent's folders are the parent's business.
 void ResetSignalCleanup();
 

@@ -190,6 +190,8 @@ keys)
     check "root shown" shows "www.example.com"
     type_text "new"
     check "typing letters: quick search" poll "$TIMEOUT" status_line_has "news.example.org  1 record"
+    keys BSpace
+    check "Backspace takes back a letter, at the root still" poll "$TIMEOUT" on_screen "Search: ne "
     keys Escape M-m
     check "Esc ends it; Alt+letter searches" poll "$TIMEOUT" status_line_has "media.example.net  1 record"
     keys Escape Home F8
@@ -350,7 +352,8 @@ delete)
     check "back on it, not on its twin" poll "$TIMEOUT" status_line_has "cache file cache1"
     cp "$CACHE/icache/cache5" "$CACHE/icache/cache1"
     keys F8 Enter
-    check "a file changed since the list was read is not deleted" shows "Not every site was deleted"
+    check "a file changed since the list was read is not deleted, and named" shows "Not deleted:"
+    check "the site not deleted is named" on_screen "www.example.com (cache1)"
     check "that file is kept" test -f "$CACHE/icache/cache1"
     keys Enter
     quit_with q
