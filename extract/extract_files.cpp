@@ -110,8 +110,19 @@ size_t CutRoom(size_t folderLength)
 BOOL ReachesCreated(const char *path, size_t folderLength)
 {
     char longPath[DEST_PATH_SIZE];
-    return strchr(path + folderLength, '~') != NULL && LongPathOf(path, longPath, sizeof longPath) &&
-           WasCreated(longPath);
+    if (strchr(path + folderLength, '~') == NULL || !LongPathOf(path, longPath, sizeof longPath))
+        return FALSE;
+    // The long name behind the folder as this operation spells it (the
+    // destination itself may be given in short names).
+    const char *separator = strrchr(longPath, '\\');
+    const char *longName = separator != NULL ? separator + 1 : longPath;
+    char created[DEST_PATH_SIZE];
+    if (folderLength + 1 + strlen(longName) >= sizeof created)
+        return FALSE;
+    memcpy(created, path, folderLength);
+    created[folderLength] = '\\';
+    strcpy(created + folderLength + 1, longName);
+    return WasCreated(created);
 }
 
 BOOL PlaceName(char *path, size_t folderLength, const char *name)

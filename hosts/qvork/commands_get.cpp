@@ -446,7 +446,15 @@ private:
     // elsewhere.
     static bool CutAlike(const std::string &entry, const std::string &name) {
         const size_t shorter = std::min(entry.size(), name.size());
-        return entry.size() != name.size() && shorter > 0 && entry.compare(0, shorter, name, 0, shorter) == 0;
+        if (entry.size() == name.size() || shorter == 0) {
+            return false;
+        }
+        // A cut that ends in dots or blanks has them written as "-".
+        std::string cut = name.substr(0, shorter);
+        for (size_t end = cut.size(); end > 0 && (cut[end - 1] == '.' || cut[end - 1] == ' '); --end) {
+            cut[end - 1] = '-';
+        }
+        return entry.compare(0, shorter, cut) == 0;
     }
 
     // True when `entry` may be a numbered name the plug-in made from `name`

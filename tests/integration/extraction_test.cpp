@@ -306,23 +306,28 @@ TEST_F(ExtractTest, LongPathsAreCutTo259Characters) {
 
 #ifdef _WIN32
 // Windows gives a file a short name too: a URL that is another page's short
-// name is a page of its own, not written over that page.
+// name is a page of its own, not written over that page, also when the
+// destination is given by its own short name.
 TEST_F(ExtractTest, AUrlThatIsAnotherPagesShortNameIsAPageOfItsOwn) {
-    const fs::path probe = dest / "download-page.html"; // the short name it gets here
+    const fs::path folder = dest / "destination-folder-long";
+    fs::create_directories(folder);
+    const fs::path probe = folder / "download-page.html"; // the short name it gets there
     WriteWhole(probe, "");
+    char shortFolder[MAX_PATH];
     char shortPath[MAX_PATH];
+    const DWORD folderLength = GetShortPathNameA(folder.string().c_str(), shortFolder, sizeof shortFolder);
     const DWORD length = GetShortPathNameA(probe.string().c_str(), shortPath, sizeof shortPath);
     fs::remove(probe);
     const std::string alias = length != 0 ? fs::path(shortPath).filename().string() : "";
-    if (alias.empty() || alias == probe.filename().string())
+    if (folderLength == 0 || alias.empty() || alias == probe.filename().string())
         GTEST_SKIP() << "no short names on this file system";
     cache.WriteSite("cache1", "s.example",
                     {OkRecord("download-page.html", "long"), OkRecord(alias, "short")});
     ASSERT_EQ(Enter("s.example"), TRUE);
     std::vector<PluginPanelItem> items = SelectAll();
-    EXPECT_EQ(Get(items), TRUE);
-    std::map<std::string, std::string> tree = DiskTree(dest);
-    EXPECT_EQ(tree.size(), 2u) << alias;
+    EXPECT_EQ(Get(items, shortFolder), TRUE);
+    std::map<std::string, std::string> tree = DiskTree(folder);
+    EXPECT_EQ(tree.size(), 2u) << alias << " in " << shortFolder;
     EXPECT_EQ(tree["download-page.html"], "long");
 }
 #endif
