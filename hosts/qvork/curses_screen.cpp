@@ -198,7 +198,7 @@ bool CursesScreen::Start(std::string &error) {
     if (known) {
         // A hang-up, a kill or a closed pipe too: the screen as quitting leaves it.
         std::string leave;
-        for (const char *capability : {"rmkx", "cnorm", "rmcup"}) {
+        for (const char *capability : {"sgr0", "rmkx", "cnorm", "rmcup"}) {
             const char *sequence = tigetstr(const_cast<char *>(capability));
             if (sequence != nullptr && sequence != reinterpret_cast<char *>(-1)) {
                 leave += sequence;

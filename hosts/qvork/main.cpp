@@ -48,6 +48,10 @@ int StoreCache(std::string folder) {
         return UsageError(backslash);
     }
     std::error_code ignored;
+    if (std::filesystem::is_regular_file(folder, ignored)) {
+        return UsageError("config --cache takes the folder that holds icache; " + folder +
+                          " is a file (a site file is read with --cache FILE for one run)");
+    }
     // NetSonic's value names the folder that holds icache; given icache
     // itself, its parent is stored.
     std::filesystem::path given = std::filesystem::absolute(folder, ignored).lexically_normal();

@@ -534,6 +534,12 @@ private:
             destination.pop_back();
         }
         destination = ExpandHome(destination);
+        // Whole, so that the paths in the plug-in's boxes are too.
+        std::error_code ignored;
+        const std::string whole = destination.empty()
+                                      ? destination
+                                      : fs::absolute(destination, ignored).lexically_normal().string();
+        destination = whole.empty() ? destination : whole;
         while (destination.size() > 1 && destination.back() == '/') {
             destination.pop_back();
         }
