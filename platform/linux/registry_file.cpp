@@ -135,6 +135,26 @@ static const char *ValueNameAt(const void *values, size_t position)
     return ((const RegistryValueRecord *)values)[position].name;
 }
 
+#define NAME_NOT_FOUND ((size_t)-1)
+
+// The position of `name` among the `count` names `nameAt` gives, through
+// `index` when it has slots; NAME_NOT_FOUND when none is that name.
+static size_t FindName(const RegistryNameIndex *index, const char *name,
+                       const char *(*nameAt)(const void *items, size_t position), const void *items,
+                       size_t count)
+{
+    if (index->slots != NULL) {
+        for (size_t i = NameHash(name) & index->mask; index->slots[i] != 0; i = (i + 1) & index->mask)
+            if (NamesEqual(nameAt(items, index->slots[i] - 1), name))
+                return index->slots[i] - 1;
+        return NAME_NOT_FOUND;
+    }
+    for (size_t position = 0; position < count; position++)
+        if (NamesEqual(nameAt(items, position), name))
+            return position;
+    return NAME_NOT_FOUND;
+}
+
 static BOOL IsLineBreakOrNul(char c)
 {
     return c == '\r' || c == '\n' || c == '\0';
@@ -270,17 +290,8 @@ void FreeRegistryModel(RegistryModel *model)
 
 RegistryKeyRecord *FindRegistryKey(const RegistryModel *model, const char *path)
 {
-    const RegistryNameIndex *index = &model->keyIndex;
-    if (index->slots != NULL) {
-        for (size_t i = NameHash(path) & index->mask; index->slots[i] != 0; i = (i + 1) & index->mask)
-            if (NamesEqual(model->keys[index->slots[i] - 1].path, path))
-                return &model->keys[index->slots[i] - 1];
-        return NULL;
-    }
-    for (size_t k = 0; k < model->keyCount; k++)
-        if (NamesEqual(model->keys[k].path, path))
-            return &model->keys[k];
-    return NULL;
+    size_t position = FindName(&model->keyIndex, path, KeyPathAt, model->keys, model->keyCount);
+    return position != NAME_NOT_FOUND ? &model->keys[position] : NULL;
 }
 
 BOOL RegistryKeyExists(const RegistryModel *model, const char *path)
@@ -326,17 +337,8 @@ RegistryKeyRecord *AddRegistryKey(RegistryModel *model, const char *path)
 
 RegistryValueRecord *FindRegistryValue(const RegistryKeyRecord *key, const char *name)
 {
-    const RegistryNameIndex *index = &key->valueIndex;
-    if (index->slots != NULL) {
-        for (size_t i = NameHash(name) & index->mask; index->slots[i] != 0; i = (i + 1) & index->mask)
-            if (NamesEqual(key->values[index->slots[i] - 1].name, name))
-                return &key->values[index->slots[i] - 1];
-        return NULL;
-    }
-    for (size_t v = 0; v < key->valueCount; v++)
-        if (NamesEqual(key->values[v].name, name))
-            return &key->values[v];
-    return NULL;
+    size_t position = FindName(&key->valueIndex, name, ValueNameAt, key->values, key->valueCount);
+    return position != NAME_NOT_FOUND ? &key->values[position] : NULL;
 }
 
 // A fresh value record at the end of `key`, name copied, no data, not from
