@@ -17,12 +17,12 @@
 #include "cache/site_list.h"
 #include "cache/site_tree.h"
 #include "extract/created_names.h"
-#include "platform/file_names.h"
 #include "extract/sanitize_name.h"
 #include "host/entry_points.h"
 #include "host/item_guard.h"
 #include "host/messages.h"
 #include "host/own_panels.h"
+#include "platform/file_names.h"
 #include "platform/stream.h"
 
 namespace {
@@ -102,9 +102,6 @@ size_t CutRoom(size_t folderLength)
     return folderLength + 2 < NAME_LENGTH_LIMIT ? NAME_LENGTH_LIMIT - folderLength - 2 : 0;
 }
 
-// Puts "\" and the name for `name` behind the folder path at the start of
-// `path` (`folderLength` characters). FALSE, the path unchanged, when the
-// folder leaves no room for a name.
 // TRUE when `path`, a name this operation did not create, is the short
 // name of one it did (only a short name holds "~").
 BOOL ReachesCreated(const char *path, size_t folderLength)
@@ -125,6 +122,9 @@ BOOL ReachesCreated(const char *path, size_t folderLength)
     return WasCreated(created);
 }
 
+// Puts "\" and the name for `name` behind the folder path at the start of
+// `path` (`folderLength` characters). FALSE, the path unchanged, when the
+// folder leaves no room for a name.
 BOOL PlaceName(char *path, size_t folderLength, const char *name)
 {
     char clean[MAX_PATH + 1];
@@ -243,8 +243,6 @@ const char *WriteExtent(FILE *output, FILE *site, struct CopyExtent extent, DWOR
     return failure;
 }
 
-// The body goes to a new temporary file in the target's folder, which is
-// moved over the target name once complete, or removed.
 // Where the temporary of the file at `path` goes: its own folder, or, when
 // no temporary name fits behind that (a folder path of 248 characters or
 // more, whose files still may), the nearest folder above it inside the
@@ -263,6 +261,9 @@ size_t TemporaryFolderLength(const char *path, size_t folderLength)
     return length;
 }
 
+// The body goes to a new temporary file in the target's folder (or the one
+// TemporaryFolderLength chooses), which is moved over the target name once
+// complete, or removed.
 const char *WriteBodyInPlace(const char *path, FILE *site, struct CopyExtent extent, DWORD *error)
 {
     char folder[DEST_PATH_SIZE];

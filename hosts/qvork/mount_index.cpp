@@ -209,7 +209,7 @@ bool MountIndex::Start(const std::string &source, std::string &error) {
     for (size_t s = 0; s < sites_.size(); ++s) {
         MountEntry site;
         site.name = made[s];
-        const bool own = byCacheFile.count(made[s]) != 0 && nameCount[WrittenName(sites_[s].rawName)] > 1;
+        const bool own = nameCount[WrittenName(sites_[s].rawName)] > 1; // its name is one of those
         // A site may bear the name made for another: numbered, never lost.
         for (int number = 2; entries_[0].children.count(site.name) != 0 ||
                              (!own && byCacheFile.count(site.name) != 0);
