@@ -81,13 +81,7 @@ int RunRm(Session &session, TerminalUi &ui, const CommandLine &line) {
     }
     // What is gone from the listing (or left hidden in it) was deleted.
     for (const auto &[site, file] : chosen) {
-        bool listed = false;
-        for (int i = 0; i < session.Count(); ++i) {
-            const char *description = session.Item(i).Description;
-            listed = listed || (!session.IsHidden(i) && session.Name(i) == site &&
-                                file == (description != nullptr ? description : ""));
-        }
-        if (!listed) {
+        if (!session.ListsSite(site, file)) {
             std::printf("deleted %s (%s)\n", DisplayText(site).c_str(),
                         file.empty() ? "-" : DisplayText(file).c_str());
         } else if (!deleted && ui.LastQuestionAnswer().value_or(1) == 0) {

@@ -673,13 +673,7 @@ private:
         if (!deleted && watch.answer == 0) {
             std::vector<std::string> lines = {"Not deleted:"};
             for (const auto &[name, file] : sites) {
-                bool listed = false;
-                for (int i = 0; i < session_.Count() && !listed; ++i) {
-                    const char *description = session_.Item(i).Description;
-                    listed = !session_.IsHidden(i) && session_.Name(i) == name &&
-                             description != nullptr && file == description;
-                }
-                if (listed && lines.size() < 6) {
+                if (session_.ListsSite(name, file) && lines.size() < 6) {
                     lines.push_back(Shown(name) + " (" + Shown(file) + ")");
                 }
             }

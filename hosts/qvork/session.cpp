@@ -233,6 +233,15 @@ bool Session::IsHidden(int index) const {
     return (items_[index].FindData.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
 }
 
+bool Session::ListsSite(const std::string &name, const std::string &file) const {
+    for (int i = 0; i < Count(); ++i) {
+        if (!IsHidden(i) && Name(i) == name && DescriptionOf(items_[i]) == file) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int Session::Find(const std::string &name, bool includeHidden) const {
     // Compared in place: a walk finds its way back among thousands of items.
     const size_t field = sizeof(items_[0].FindData.cFileName);

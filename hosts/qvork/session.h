@@ -80,6 +80,9 @@ public:
     std::string Name(int index) const;
     bool IsFolder(int index) const;
     bool IsHidden(int index) const;
+    // True when a visible item is the site `name` of the cache file `file`
+    // (a deletion that left it failed).
+    bool ListsSite(const std::string &name, const std::string &file) const;
     // The first item named `name`; hidden items only when `includeHidden`.
     int Find(const std::string &name, bool includeHidden = false) const;
 
