@@ -115,6 +115,18 @@ static int RenameNoReplace(const char *from, const char *to)
     return OS_CALL(rename)(from, to);
 }
 
+// A failed rename(2) as MoveFileExA tells it.
+static BOOL MoveFailed(int error, const char *to)
+{
+    if (error == EISDIR)
+        SetLastError(ERROR_ACCESS_DENIED);
+    else if (error == EXDEV)
+        SetLastError(ERROR_NOT_SAME_DEVICE);
+    else
+        SetLastError(error == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(error, to));
+    return FALSE;
+}
+
 BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags)
 {
     if (existingName == NULL || newName == NULL ||
@@ -127,6 +139,16 @@ BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags)
     if (!NativePathForCall(existingName, from, sizeof from) ||
         !NativePathForCall(newName, to, sizeof to))
         return FALSE;
+#ifdef RENAME_NOREPLACE
+    // Most moves go to a name nothing holds yet: no rule below can refuse
+    // them, and one call does it. A name that is there, a source given in
+    // another letter case, or a file system without this call goes the long
+    // way below.
+    if (OS_CALL(renameat2)(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return TRUE;
+    if (errno != EEXIST && errno != ENOENT && errno != EINVAL && errno != ENOSYS)
+        return MoveFailed(errno, to);
+#endif
     struct stat source;
     // The name in any case, as Win32, looked for only when not there as given.
     if (OS_CALL(lstat)(from, &source) != 0 &&
@@ -154,16 +176,7 @@ BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags)
         return FALSE;
     }
     int moved = replace ? OS_CALL(rename)(from, to) : RenameNoReplace(from, to);
-    if (moved == 0)
-        return TRUE;
-    int error = errno;
-    if (error == EISDIR)
-        SetLastError(ERROR_ACCESS_DENIED);
-    else if (error == EXDEV)
-        SetLastError(ERROR_NOT_SAME_DEVICE);
-    else
-        SetLastError(error == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(error, to));
-    return FALSE;
+    return moved == 0 ? TRUE : MoveFailed(errno, to);
 }
 
 DWORD GetTempPathA(DWORD bufferLength, char *buffer)

@@ -83,12 +83,12 @@ body_writes() {
       / openat\(.*O_WRONLY/ { path = $0; sub(/^[^"]*"/, "", path); sub(/".*/, "", path)
                     fd = $0; sub(/.*= /, "", fd); tempOf[fd] = path }
       / close\(/  { fd = $0; sub(/.* close\(/, "", fd); sub(/\).*/, "", fd); delete tempOf[fd] }
-      / rename\(/ { split($0, q, "\""); if (q[4] == target) print list[q[2]] }
+      / rename(at2)?\(/ { split($0, q, "\""); if (q[4] == target) print list[q[2]] }
     ' "$LOG"
 }
 # The copy inside the system (copy_file_range) is declined, so the body
 # comes through write.
-writes=(-e trace=openat,write,close,rename,copy_file_range -e inject=copy_file_range:error=ENOSYS)
+writes=(-e trace=openat,write,close,rename,renameat2,copy_file_range -e inject=copy_file_range:error=ENOSYS)
 dest=$WORK/write-plain
 mkdir -p "$dest"
 traced "" "${writes[@]}" -- get www.example.com/big.bin -C "$dest"

@@ -1,9 +1,11 @@
 #include "system_call_faults.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -203,17 +205,33 @@ int UnlinkCall(const char *path) {
     return result;
 }
 
-int RenameCall(const char *from, const char *to) {
-    int error = Fault("rename", to, true); // one call: rules count it once
+// Both renames are one call to the rules, "rename", counted once.
+template <typename Rename> int Renamed(const char *from, const char *to, Rename rename) {
+    int error = Fault("rename", to, true);
     if (error == 0) error = TroubleError(from);
     if (error != 0) return errno = error, -1;
-    const int result = Original<SystemCall_rename>("rename")(from, to);
+    const int result = rename();
     if (result == 0 && active->sizes.count(from)) {
         const size_t size = active->sizes[from];
         active->sizes.erase(from);
         if (Inside(to)) active->sizes[to] = size;
     }
     return result;
+}
+
+int RenameCall(const char *from, const char *to) {
+    return Renamed(from, to, [&] { return Original<SystemCall_rename>("rename")(from, to); });
+}
+
+// A move that does not replace fails at once on a name that is there, as the
+// system's does, before any rule sees it: the mover then renames the long way.
+int RenameAt2Call(int fromFolder, const char *from, int toFolder, const char *to,
+                  unsigned int flags) {
+    struct stat there;
+    if ((flags & RENAME_NOREPLACE) != 0 && lstat(to, &there) == 0) return errno = EEXIST, -1;
+    return Renamed(from, to, [&] {
+        return Original<SystemCall_renameat2>("renameat2")(fromFolder, from, toFolder, to, flags);
+    });
 }
 
 template <typename Fn> SystemCallPointer Pointer(Fn function) {
@@ -252,6 +270,7 @@ SystemCallFaults::SystemCallFaults(const qvork_host::PluginModule &module) : mod
         {"fclose", Pointer<SystemCall_fclose>(FcloseCall)},
         {"unlink", Pointer<SystemCall_unlink>(UnlinkCall)},
         {"rename", Pointer<SystemCall_rename>(RenameCall)},
+        {"renameat2", Pointer<SystemCall_renameat2>(RenameAt2Call)},
     };
     for (const auto &call : takenOver) {
         state.originals[call.first] = get(call.first);
