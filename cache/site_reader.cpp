@@ -152,6 +152,8 @@ BOOL HeaderFillsWindow(const unsigned char *window, int h, int bytes)
            memchr(window + h, 0, (size_t)(RECORD_WINDOW_SIZE - 1 - h)) == NULL;
 }
 
+BOOL RecordStartsAt(struct SiteReader *reader, long long position);
+
 // The URL and the header's and body's extents of a record whose fixed
 // fields all lie within the `bytes` read at `window`.
 void ReadExtents(struct SiteReader *reader, struct SiteRecordEntry *entry,
@@ -178,13 +180,26 @@ void ReadExtents(struct SiteReader *reader, struct SiteRecordEntry *entry,
         long long limit = bodyLength + HEADER_SEPARATOR_LENGTH;
         if (entry->recordLength > 0 && limit > (long long)entry->recordLength - h)
             limit = (long long)entry->recordLength - h;
-        if (limit > HEADER_SEARCH_LIMIT)
+        BOOL capped = limit > HEADER_SEARCH_LIMIT;
+        if (capped)
             limit = HEADER_SEARCH_LIMIT;
         if (limit > 0x7FFFFFFFLL - entry->headerOffset)
             limit = 0x7FFFFFFFLL - entry->headerOffset; // offsets stay signed 32-bit
         long long end = FindLongHeaderEnd(reader, entry->headerOffset, limit);
         s = end < 0 ? -1 : h + end;
+        // Its end may lie past the search: where the body starts is not
+        // known, and the header must not be copied out as the body.
+        if (s < 0 && capped)
+            bodyLength = -1;
     }
+    // Data that runs past the record's own link, where a record does start
+    // while none starts at the data's end: a changed dataLength, which would
+    // take the next record into this body. The body ends at the link.
+    long long dataEnd = h + bodyLength + HEADER_SEPARATOR_LENGTH;
+    if (s >= 0 && entry->recordLength > 0 && dataEnd > (long long)entry->recordLength &&
+        RecordStartsAt(reader, (long long)position + entry->recordLength) &&
+        !RecordStartsAt(reader, (long long)position + dataEnd))
+        bodyLength = (long long)entry->recordLength - h - HEADER_SEPARATOR_LENGTH;
     if (s >= 0) {
         bodyLength -= s - h;
         entry->bodyOffset = ClampToLong(position + s + HEADER_SEPARATOR_LENGTH);
@@ -210,8 +225,6 @@ void FollowLink(struct SiteReader *reader, const struct SiteRecordEntry *entry)
     reader->lastStep = entry->recordLength;
     reader->linkBesideDataEnd = entry->status == SITE_RECORD_OK && reader->next != reader->lastEnd;
 }
-
-BOOL RecordStartsAt(struct SiteReader *reader, long long position);
 
 void ReadHeader(struct SiteReader *reader)
 {

@@ -626,6 +626,24 @@ TEST_F(ExtractTest, BodyLengthBeyondTheFileWritesNothingAndFails) {
     EXPECT_TRUE(DiskTree(dest).empty());
 }
 
+// A header whose end lies past the 50000 bytes searched, and a dataLength
+// that one changed bit sent past the record's link: neither copy may hold
+// another record's bytes or the header's.
+TEST_F(ExtractTest, BodyNeverTakesTheHeaderOrTheNextRecord) {
+    SiteRecord longHeader = OkRecord("long", "body");
+    longHeader.header += "\r\nX-Fill: " + std::string(50000, 'a');
+    std::vector<SiteRecord> records = {OkRecord("one", "first body"), OkRecord("two", "second"),
+                                       longHeader, OkRecord("three", "third")};
+    records[0].dataLength =
+        static_cast<int32_t>(10 + records[0].header.size() + records[0].body.size() + 256);
+    cache.WriteSite("cache1", "s.example", records);
+    ASSERT_EQ(Enter("s.example"), TRUE);
+    std::vector<PluginPanelItem> items = Select({"one", "two", "long", "three"});
+    EXPECT_EQ(Get(items), FALSE);
+    EXPECT_EQ(WarningTexts(), (std::vector<std::string>{"can't read file!", "long"}));
+    EXPECT_EQ(DiskTree(dest), TreeOf({{"one", "first body"}, {"two", "second"}, {"three", "third"}}));
+}
+
 // The site file is gone when the copy reopens it.
 TEST_F(ExtractTest, SiteStreamThatDoesNotOpenFailsEachFileWithoutOutput) {
     cache.WriteSite("cache012", "s.example", NestedSite());
