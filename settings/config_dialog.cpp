@@ -84,8 +84,10 @@ int WINAPI Configure(int ItemNumber)
         State.Info.Dialog(State.Info.ModuleNumber, -1, -1, 43, 9, "", items, DIALOG_ITEMS) !=
             OK_ITEM)
         return 0;
-    settings.Show_Plugz = items[PLUGINS_ITEM].Selected;
-    settings.Show_Diskz = items[DISKS_ITEM].Selected;
+    // A box shows any value but 0 as checked, and is saved as one byte: a
+    // stored 256 left checked must not come back as 0.
+    settings.Show_Plugz = items[PLUGINS_ITEM].Selected != 0;
+    settings.Show_Diskz = items[DISKS_ITEM].Selected != 0;
     char digit = items[DIGIT_ITEM].Data[0];
     settings.Diskz_num = digit >= '0' && digit <= '9' ? digit - '0' : 0;
     SaveSettings(&settings);

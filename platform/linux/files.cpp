@@ -87,8 +87,15 @@ BOOL DeleteFileA(const char *path)
     if (!ExistingNativePathForCall(path, native, sizeof native))
         return FALSE;
     struct stat info;
-    if (OS_CALL(lstat)(native, &info) == 0 && S_ISDIR(info.st_mode)) {
+    BOOL known = OS_CALL(lstat)(native, &info) == 0;
+    if (known && S_ISDIR(info.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED); // Windows refuses folders here
+        return FALSE;
+    }
+    // And read-only files: nobody may write it, as FindFirstFileA shows
+    // FILE_ATTRIBUTE_READONLY.
+    if (known && S_ISREG(info.st_mode) && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     if (OS_CALL(unlink)(native) == 0)

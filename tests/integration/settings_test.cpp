@@ -257,6 +257,12 @@ TEST_F(SettingsTest, OkWritesAllThreeOneByteValuesEvenWhenNothingChanged) {
     Store("Diskz_num", REG_BINARY, std::string("\x04\x00\x00\x00", 4));
     EXPECT_EQ(RunConfigure(kOkButton), 1);
     ExpectStored({1, 0, 4});
+
+    // A wider stored value the box shows as checked stays checked: 256 kept
+    // to its low byte would come back as 0.
+    Store("Show_Plugz", REG_BINARY, std::string("\x00\x01\x00\x00", 4));
+    EXPECT_EQ(RunConfigure(kOkButton), 1);
+    ExpectStored({1, 1, 4});
 }
 
 TEST_F(SettingsTest, CancelOrEscapeWritesNothingAndCreatesNoKey) {

@@ -49,6 +49,8 @@ TEST(Files, DeleteFileRemovesFilesOnly)
 {
     TempFolder folder;
     WriteWholeFile(folder / "header.tmp", "x");
+    WriteWholeFile(folder / "locked", "x");
+    chmod((folder / "locked").c_str(), 0444);
     mkdir((folder / "dir").c_str(), 0755);
     EXPECT_TRUE(DeleteFileA((folder.Path() + "\\header.tmp").c_str()));
     EXPECT_FALSE(Exists(folder / "header.tmp"));
@@ -58,13 +60,14 @@ TEST(Files, DeleteFileRemovesFilesOnly)
     } failures[] = {
         {"header.tmp", ERROR_FILE_NOT_FOUND},
         {"dir", ERROR_ACCESS_DENIED},
+        {"locked", ERROR_ACCESS_DENIED}, // read-only, as Windows has it
         {"missing\\x", ERROR_PATH_NOT_FOUND},
     };
     for (const auto &f : failures) {
         EXPECT_FALSE(DeleteFileA((folder.Path() + "\\" + f.name).c_str())) << f.name;
         EXPECT_EQ(GetLastError(), f.error) << f.name;
     }
-    EXPECT_TRUE(Exists(folder / "dir"));
+    EXPECT_TRUE(Exists(folder / "dir") && Exists(folder / "locked"));
 }
 
 TEST(Files, TempPathEndsWithSlashAndReportsTheSizeNeeded)
