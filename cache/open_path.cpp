@@ -47,8 +47,11 @@ BOOL IsSiteFile(const char *path, char *folder, char *siteFile, char *siteName)
     unsigned char header[SITE_HEADER_FIXED_SIZE + SITE_NAME_SIZE];
     size_t got = ReadStream(file, header, sizeof header);
     CloseStream(file);
+    // The file is named as its folder spells it: it is found again, and
+    // deleted, only by that name.
     return ReadSiteFileHeader(header, (LONG)got, siteName, SITE_NAME_SIZE) &&
-           SplitFilePath(path, folder, CACHE_FOLDER_SIZE, siteFile, MAX_PATH);
+           SplitFilePath(path, folder, CACHE_FOLDER_SIZE, siteFile, MAX_PATH) &&
+           FindSpelling(path, siteFile, siteFile, MAX_PATH);
 }
 
 } // namespace

@@ -219,6 +219,41 @@ BOOL HoldSiteList(int opMode)
     return items != NULL;
 }
 
+BOOL FindSpelling(const char *path, const char *name, char *spelling, size_t size)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return FALSE;
+    char first[MAX_PATH];
+    memcpy(first, found.cFileName, sizeof first);
+    first[MAX_PATH - 1] = 0;
+    BOOL exact = FALSE;
+    do
+        exact = strncmp(found.cFileName, name, MAX_PATH) == 0 ? TRUE : FALSE;
+    while (!exact && FindNextFileA(search, &found));
+    FindClose(search);
+    const char *chosen = exact ? name : first;
+    size_t length = strnlen(chosen, MAX_PATH);
+    if (length >= size)
+        return FALSE;
+    memmove(spelling, chosen, length + 1);
+    return TRUE;
+}
+
+// TRUE when the folder of `path` holds an entry spelt exactly `fileName`:
+// one in another letter case is another file where the file system tells
+// case apart, and not the one listed.
+BOOL SpeltAsListed(const char *path, const char *fileName)
+{
+    char spelling[MAX_PATH];
+    if (FindSpelling(path, fileName, spelling, sizeof spelling) &&
+        strncmp(spelling, fileName, MAX_PATH) == 0)
+        return TRUE;
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+
 FILE *OpenSiteFile(int number, const char *fileName)
 {
     char path[SITE_PATH_SIZE];
@@ -229,7 +264,7 @@ FILE *OpenSiteFile(int number, const char *fileName)
         // Entering a site: it is reopened later by this name, never by number.
         memmove(State.SiteFile, fileName, length + 1);
         State.CurrentSite = SiteNumberOf(fileName);
-        if (!BuildCachePath(path, sizeof path, fileName))
+        if (!BuildCachePath(path, sizeof path, fileName) || !SpeltAsListed(path, fileName))
             return NULL;
     } else {
         char name[32];
@@ -260,7 +295,8 @@ BOOL SiteFileIsAsListed(const char *fileName)
 {
     const struct PluginPanelItem *held = FindSiteItemByFile(fileName);
     char path[SITE_PATH_SIZE];
-    if (held == NULL || !BuildCachePath(path, sizeof path, fileName))
+    if (held == NULL || !BuildCachePath(path, sizeof path, fileName) ||
+        !SpeltAsListed(path, fileName))
         return FALSE;
     FILE *file = OpenStream(path, "rb");
     if (file == NULL)

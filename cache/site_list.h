@@ -20,6 +20,11 @@ BOOL HoldSiteList(int opMode);
 // CacheFolder followed by `name` into `path` (`size` bytes): the one way to a
 // file of the cache folder. FALSE when there is no folder or no room.
 BOOL BuildCachePath(char *path, size_t size, const char *name);
+// The name of the entry at `path` as its folder spells it, into `spelling`
+// (`size` bytes): `name` where an entry is spelt so, else the first entry
+// Win32 finds for the path (in another letter case, or by its short name).
+// FALSE when there is none or it does not fit.
+BOOL FindSpelling(const char *path, const char *name, char *spelling, size_t size);
 // Opens a site file for reading: by `fileName`, entering it (SiteFile and
 // CurrentSite, the number it carries, are set) or, with fileName NULL, as
 // "cache<number>".

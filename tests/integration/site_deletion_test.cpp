@@ -381,6 +381,23 @@ TEST_F(SiteDeletionTest, AFileNoLongerTheSiteListedIsKept) {
     EXPECT_EQ(DescriptionOf(Entry(listing, "cache1")), "cache1");
 }
 
+#ifndef _WIN32
+// Where names differ by letter case alone, a listed file that has gone is
+// not found again as its namesake, a copy, and deleted in its place.
+TEST_F(SiteDeletionTest, ANamesakeInAnotherCaseIsNeverTakenForAFileGone) {
+    WriteSites({{"cache1", "a.example"}});
+    fs::copy_file(cache.PathOf("cache1"), cache.PathOf("CACHE1"));
+    fs::last_write_time(cache.PathOf("CACHE1"), fs::last_write_time(cache.PathOf("cache1")));
+    const Listing listing = ReadRoot();
+    fs::remove(cache.PathOf("cache1"));
+    Selection selection;
+    selection.AddFile(listing, "cache1");
+    host.messageAnswers = {0};
+    EXPECT_EQ(Delete(selection), FALSE);
+    EXPECT_TRUE(Exists("CACHE1"));
+}
+#endif
+
 // --- The held listing ---------------------------------------------------------------
 
 TEST_F(SiteDeletionTest, TheHeldListingHidesDeletedSitesUntilARefreshScansAgain) {
