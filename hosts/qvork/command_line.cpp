@@ -329,7 +329,8 @@ Commands:
                          cache. All PATHs must lie in the same folder. Failed
                          items are named; exit status 1 then, and when a
                          file's decoding, rewriting or date could not be
-                         written or an item was left unprocessed. A site
+                         written, an item was left unprocessed or a whole
+                         site had records that could not be read. A site
                          that yields fewer files than its file lists
                          responses is told (cut short or damaged, or a URL
                          stored twice: the first record of a URL is the one

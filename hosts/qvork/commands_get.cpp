@@ -1034,10 +1034,20 @@ int ReportGet(const std::vector<int> &failed, size_t wanted, bool copied, const 
     return kExitOk;
 }
 
+// A copy of a whole site that had to leave records out (the plug-in told
+// which as it read the site).
+int LeftOut() {
+    return Fail("records of the site could not be read (told above): the copy lacks them");
+}
+
 } // namespace
 
 int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     int status = kExitOk;
+    // A warning the plug-in gives while loading a site (a record it could
+    // not read) leaves something out of a copy of the whole site.
+    const int warningsBefore = ui.WarningsShown();
+    bool warned = false;
     if (!Requires(session.Entry().GetFiles, "GetFiles", status) || !OpenAtRoot(session, status)) {
         return status;
     }
@@ -1153,12 +1163,15 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
         SweepOnSignal("");
         for (const std::string &failure : report.FailureLines()) {
             Fail(failure);
+            warned = true;
         }
     }
+    // A site file's own sites load before the copy: its warnings were shown.
+    warned = warned || (wholeTop && ui.WarningsShown() != warningsBefore);
     if (!adds) {
         PrintCopySummary(session, chosen, listed, before, destination, std::nullopt);
         const int result = ReportGet(failed, chosen.size(), copied, nullptr, destination);
-        return result == kExitOk && unreadSites ? kExitFailed : result;
+        return result == kExitOk && warned ? LeftOut() : result == kExitOk && unreadSites ? kExitFailed : result;
     }
     CopyOut copy(session, ui, line, destination);
     // The site of the copied items, as the URLs name it: none at the root.
@@ -1181,7 +1194,9 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     PrintCopySummary(session, chosen, listed, before, destination,
                      copy.ManifestRefused() ? std::nullopt : line.manifest);
     const int result = ReportGet(failed, chosen.size(), copied, &copy, destination);
-    return result == kExitOk && (!finished || unreadSites) ? kExitFailed : result;
+    return result == kExitOk && warned                      ? LeftOut()
+           : result == kExitOk && (!finished || unreadSites) ? kExitFailed
+                                                              : result;
 }
 
 int RunCat(Session &session, TerminalUi &ui, const CommandLine &line) {

@@ -40,6 +40,12 @@ run get damaged.example -C "$WORK/again"
 check "get tells it once when it copies the site again" \
     bash -c '[ "$(grep -c "too least buf!" "$1")" = 1 ]' - "$ERR"
 check "and a failure of that copy keeps its text" stderr_has "can't read file!"
+# A whole site that left a record out fails; a file of it that was read does not.
+run get broken.example -C "$WORK/broken"
+check "a site missing a record: status 1" status_is 1
+check "a site missing a record: said" stderr_has "the copy lacks them"
+run get damaged.example/a.html -C "$WORK/one"
+check "a file read whole from a damaged site: status 0" status_is 0
 run ls -lR
 check "ls -lR tells the same warning of two sites for each" \
     bash -c '[ "$(grep -c "too least buf!" "$1")" = 2 ]' - "$ERR"
