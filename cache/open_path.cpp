@@ -62,8 +62,10 @@ BOOL ReadSiteFileHeader(const unsigned char *data, LONG size, char *siteName, si
         return FALSE;
     if (!IsSiteMagic(data + SITE_MAGIC_OFFSET))
         return FALSE;
+    // Any name the cache folder's listing takes (a long one is cut there and
+    // here), so a file copied out of its cache opens as it listed.
     LONG nameLength = DecodeS32(data + SITE_NAME_LENGTH_OFFSET);
-    if (nameLength < 1 || nameLength > SITE_NAME_LENGTH_MAX)
+    if (nameLength < 0)
         return FALSE;
     size_t shown = (size_t)nameLength < nameSize - 1 ? (size_t)nameLength : nameSize - 1;
     if ((size_t)(size - SITE_HEADER_FIXED_SIZE) < shown)

@@ -7,14 +7,11 @@
 
 #include "host/plugin_state.h"
 
-// The longest site name a header may plausibly give; longer is not a site.
-#define SITE_NAME_LENGTH_MAX 4096
-
 enum OpenPathKind { OPEN_PATH_NONE, OPEN_PATH_FOLDER, OPEN_PATH_SITE_FILE };
 
 // TRUE when the first `size` bytes of a file are a site file's header: the
-// magic, and a name length of 1 to SITE_NAME_LENGTH_MAX whose first
-// characters (as many as `siteName` holds) lie within the bytes. The name
+// magic, and a name length of 0 or more whose first characters (as many
+// as `siteName` holds) lie within the bytes. The name
 // is copied into `siteName` (at most nameSize - 1 characters, terminated).
 BOOL ReadSiteFileHeader(const unsigned char *data, LONG size, char *siteName, size_t nameSize);
 

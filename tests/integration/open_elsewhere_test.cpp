@@ -65,7 +65,6 @@ TEST_F(OpenElsewhereTest, FilesThatAreNoSiteFileAreRefusedSilently) {
         {"an empty file", ""},
         {"a header cut before the name length", site.substr(0, 30)},
         {"a header cut inside the name", site.substr(0, 40)},
-        {"a name length of 0", [&] { std::string b = site; PutLE32(b, kNameLengthOffset, 0); return b; }()},
         {"a negative name length", [&] { std::string b = site; PutLE32(b, kNameLengthOffset, 0xFFFFFFF0u); return b; }()},
         {"another magic", [&] { std::string b = site; b[0] = 'M'; return b; }()},
     };
@@ -74,6 +73,19 @@ TEST_F(OpenElsewhereTest, FilesThatAreNoSiteFileAreRefusedSilently) {
     }
     EXPECT_EQ(plugin->OpenFilePlugin(nullptr, nullptr, 0), INVALID_HANDLE_VALUE) << "Shift+F1";
     EXPECT_TRUE(host.messages.empty()) << "no box for files that are not ours";
+}
+
+// A name the cache folder's listing shows (none, or a very long one after
+// damage) opens the file on its own too.
+TEST_F(OpenElsewhereTest, AnyNameTheListingTakesOpens) {
+    for (const std::string &name : {std::string(), std::string(5000, 'n')}) {
+        const std::filesystem::path path = copy.Path() / "named.dat";
+        const SiteFileImage named = WriteSiteFile(path, name, kRecords);
+        HANDLE panel = OpenFile(named.bytes.substr(0, 4096), path);
+        ASSERT_NE(panel, INVALID_HANDLE_VALUE) << name.size();
+        EXPECT_EQ(Listed(panel), (std::vector<std::string>{"img", "index.html"}));
+        plugin->ClosePlugin(panel);
+    }
 }
 
 TEST_F(OpenElsewhereTest, SiteFileOpensOnItsTopFolderAndIsLeftAsAnArchive) {
