@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +27,16 @@ constexpr int kBodyCacheCount = 256;
 // Bodies up to this size are copied into the memory folder: a disk file
 // system's per-file costs outweigh the copy itself for small files.
 constexpr uint64_t kMemoryBodyLimit = 8u << 20;
+
+// Room left in the memory folder for header views and other users of it.
+constexpr uint64_t kMemoryReserve = 16u << 20;
+
+// Whether `bytes` more fit in `folder` with the reserve left free.
+bool RoomFor(const std::string &folder, uint64_t bytes) {
+    struct statvfs space;
+    return statvfs(folder.c_str(), &space) == 0 &&
+           static_cast<uint64_t>(space.f_bavail) * space.f_frsize > bytes + kMemoryReserve;
+}
 
 } // namespace
 
@@ -77,7 +88,9 @@ int MountIndex::ExtractLocked(MountEntry &entry) {
         return -EIO;
     }
     // A fresh folder per extraction: whatever file appears in it is the body.
-    const std::string &place = entry.size <= kMemoryBodyLimit ? memoryFolder_ : workFolder_;
+    // Kept bodies stay in the memory folder: never fill it (/dev/shm may be small).
+    const std::string &place =
+        entry.size <= kMemoryBodyLimit && RoomFor(memoryFolder_, entry.size) ? memoryFolder_ : workFolder_;
     const std::string target = place + "/body" + std::to_string(++extractions_);
     if (mkdir(target.c_str(), 0700) != 0) {
         return -errno;
@@ -114,7 +127,10 @@ int MountIndex::ExtractLocked(MountEntry &entry) {
 // descriptor (`stored` closed); `stored` itself when the header names no
 // coding, or, with a warning, when the body does not decode.
 int MountIndex::DecodeLocked(MountEntry &entry, int stored) {
-    ReadHeaderLocked(entry);
+    if (!ReadHeaderLocked(entry)) {
+        close(stored); // its coding unknown: never served as stored in its place
+        return -EIO;
+    }
     BodyCoding coding;
     std::string error;
     if (!CodingOf(entry.header.transferEncoding, entry.header.contentEncoding, coding, error)) {
@@ -179,6 +195,9 @@ int MountIndex::OpenBodyLocked(MountEntry &entry) {
         }
         if (decode_ && entry.extracted.empty()) {
             fd = DecodeLocked(entry, fd);
+            if (fd < 0) {
+                return fd;
+            }
             // From now on the file's size is that of what it serves.
             if (fstat(fd, &written) == 0) {
                 entry.size = static_cast<uint64_t>(written.st_size);

@@ -456,7 +456,8 @@ bool MountIndex::ReadHeaderLocked(MountEntry &entry) {
     if (entry.headerRead || entry.folder || !entry.extracted.empty()) {
         return entry.headerRead;
     }
-    entry.headerRead = true;
+    // A view that fails (no descriptor or no room for its file just now)
+    // is not remembered: the next stat, attribute or open asks again.
     std::vector<std::string> folder = entry.source;
     folder.pop_back();
     if (!SiteUnchanged(entry.site) || !GoTo(entry.site, folder)) {
@@ -471,8 +472,9 @@ bool MountIndex::ReadHeaderLocked(MountEntry &entry) {
     if (session_.PressKey(KEY_CODE_F3, PKF_SHIFT) && ui_->filesShown != before &&
         SiteUnchanged(entry.site)) { // not a header the file's writer was changing
         entry.header = ParseHeaderFacts(ui_->shown);
+        entry.headerRead = true;
     }
-    return true;
+    return entry.headerRead;
 }
 
 int MountIndex::Stat(int id, struct stat &st) {
@@ -487,7 +489,11 @@ int MountIndex::Stat(int id, struct stat &st) {
         st.st_mode = S_IFDIR | 0555;
         st.st_nlink = 2;
     } else {
-        ReadHeaderLocked(entry);
+        // With decode the size depends on the header: a view that failed just
+        // now must not give the kernel a size it keeps for an hour.
+        if (!ReadHeaderLocked(entry) && decode_ && !entry.sized && entry.extracted.empty()) {
+            return -EIO;
+        }
         // Decoded sizes are known once decoded: an encoded body is decoded
         // on its first stat.
         if (decode_ && !entry.sized && entry.extracted.empty() &&

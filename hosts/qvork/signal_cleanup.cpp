@@ -25,8 +25,9 @@ namespace {
 
 constexpr int kSlots = 8;
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2};
-// Below a registered folder: the split views' folder inside the views' one.
-constexpr int kDeepest = 2;
+// Folders below a registered one that are emptied: a site copied out (the
+// mc helper's folders) as deep as a URL goes, each level a few KiB of stack.
+constexpr int kDeepest = 64;
 
 constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 
@@ -74,38 +75,41 @@ void ForEachEntry(int folder, Visit visit) {
     }
 }
 
-// Removes `path` with everything in it, `depth` folders below a registered
-// one; true when it is gone.
-bool RemoveTree(const char *path, int depth) {
-    if (depth == 0 && unlink(path) == 0) {
+// Empties the open `folder`, `depth` folders below a registered one, and
+// closes it. Folders below are opened from it, never by a path: a copied-out
+// site's tree may be deeper than any path buffer.
+void EmptyFolder(int folder, int depth) {
+    // Entries removed while reading move the rest: read again until a pass
+    // removes nothing.
+    bool removed = true;
+    while (removed) {
+        removed = false;
+        lseek(folder, 0, SEEK_SET);
+        ForEachEntry(folder, [&](const char *name, unsigned char type) {
+            if (unlinkat(folder, name, 0) == 0) {
+                removed = true;
+                return;
+            }
+            if (depth < kDeepest && (type == DT_DIR || type == DT_UNKNOWN)) {
+                const int below = openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (below >= 0) {
+                    EmptyFolder(below, depth + 1);
+                    removed = unlinkat(folder, name, AT_REMOVEDIR) == 0 || removed;
+                }
+            }
+        });
+    }
+    close(folder);
+}
+
+// Removes the registered `path` with everything in it; true when it is gone.
+bool RemoveTree(const char *path) {
+    if (unlink(path) == 0) {
         return true; // a file registered by itself
     }
     const int folder = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folder >= 0) {
-        // Entries removed while reading move the rest: read again until a
-        // pass removes nothing.
-        bool removed = true;
-        while (removed) {
-            removed = false;
-            lseek(folder, 0, SEEK_SET);
-            ForEachEntry(folder, [&](const char *name, unsigned char type) {
-                if (unlinkat(folder, name, 0) == 0) {
-                    removed = true;
-                    return;
-                }
-                char below[PATH_MAX];
-                const size_t length = std::strlen(path);
-                const size_t nameLength = std::strlen(name);
-                if (depth < kDeepest && (type == DT_DIR || type == DT_UNKNOWN) &&
-                    length + 1 + nameLength < sizeof below) {
-                    std::memcpy(below, path, length);
-                    below[length] = '/';
-                    std::memcpy(below + length + 1, name, nameLength + 1);
-                    removed = RemoveTree(below, depth + 1) || removed;
-                }
-            });
-        }
-        close(folder);
+        EmptyFolder(folder, 0);
     }
     return rmdir(path) == 0;
 }
@@ -166,7 +170,7 @@ void OnSignal(int signal) {
     }
     for (int slot = 0; slot < kSlots; ++slot) {
         if (Used[slot]) {
-            RemoveTree(Folders[slot], 0);
+            RemoveTree(Folders[slot]);
         }
     }
     if (TerminalFd >= 0) {
