@@ -1171,7 +1171,9 @@ int RunGet(Session &session, TerminalUi &ui, const CommandLine &line) {
     if (!adds) {
         PrintCopySummary(session, chosen, listed, before, destination, std::nullopt);
         const int result = ReportGet(failed, chosen.size(), copied, nullptr, destination);
-        return result == kExitOk && warned ? LeftOut() : result == kExitOk && unreadSites ? kExitFailed : result;
+        return result == kExitOk && warned        ? LeftOut()
+               : result == kExitOk && unreadSites ? kExitFailed
+                                                  : result;
     }
     CopyOut copy(session, ui, line, destination);
     // The site of the copied items, as the URLs name it: none at the root.
