@@ -224,12 +224,17 @@ int GuardedRename(const char *from, const char *to)
 int GuardedRenameat2(int fromFolder, const char *from, int toFolder, const char *to,
                      unsigned int flags)
 {
-    // Only ever called with AT_FDCWD by the layer: plain paths.
+    // Only ever called with AT_FDCWD by the layer: plain paths. A move that
+    // does not replace fails on a name already there, and is then made the
+    // long way: only one that happened writes its file.
     Guarded("renameat2", from);
     Guarded("renameat2", to);
-    ForgetWrittenFile(from);
-    GuardWrittenFile("renameat2", to, false);
-    return renameat2(fromFolder, from, toFolder, to, flags);
+    const int result = renameat2(fromFolder, from, toFolder, to, flags);
+    if (result == 0) {
+        ForgetWrittenFile(from);
+        GuardWrittenFile("renameat2", to, false);
+    }
+    return result;
 }
 
 size_t GuardedFwrite(const void *buffer, size_t size, size_t count, FILE *stream)
