@@ -1,11 +1,9 @@
 #include "system_call_faults.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -205,12 +203,11 @@ int UnlinkCall(const char *path) {
     return result;
 }
 
-// Both renames are one call to the rules, "rename", counted once.
-template <typename Rename> int Renamed(const char *from, const char *to, Rename rename) {
-    int error = Fault("rename", to, true);
+int RenameCall(const char *from, const char *to) {
+    int error = Fault("rename", to, true); // one call: rules count it once
     if (error == 0) error = TroubleError(from);
     if (error != 0) return errno = error, -1;
-    const int result = rename();
+    const int result = Original<SystemCall_rename>("rename")(from, to);
     if (result == 0 && active->sizes.count(from)) {
         const size_t size = active->sizes[from];
         active->sizes.erase(from);
@@ -219,20 +216,9 @@ template <typename Rename> int Renamed(const char *from, const char *to, Rename 
     return result;
 }
 
-int RenameCall(const char *from, const char *to) {
-    return Renamed(from, to, [&] { return Original<SystemCall_rename>("rename")(from, to); });
-}
-
-// A move that does not replace fails at once on a name that is there, as the
-// system's does, before any rule sees it: the mover then renames the long way.
-int RenameAt2Call(int fromFolder, const char *from, int toFolder, const char *to,
-                  unsigned int flags) {
-    struct stat there;
-    if ((flags & RENAME_NOREPLACE) != 0 && lstat(to, &there) == 0) return errno = EEXIST, -1;
-    return Renamed(from, to, [&] {
-        return Original<SystemCall_renameat2>("renameat2")(fromFolder, from, toFolder, to, flags);
-    });
-}
+// The layer's one-call move is declined: every move goes through rename,
+// which the rules see.
+int RenameAt2Call(int, const char *, int, const char *, unsigned int) { return errno = ENOSYS, -1; }
 
 template <typename Fn> SystemCallPointer Pointer(Fn function) {
     return reinterpret_cast<SystemCallPointer>(function);
