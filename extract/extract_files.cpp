@@ -313,11 +313,8 @@ int ExtractFile(struct SiteNode *node, char *path, FILE *site)
     struct CopyExtent extent = ExtentOf(node, FALSE);
     if (!CanWrite(node, path, site, extent))
         return 0;
-    // A FIFO or a device at the target's name is neither written nor replaced.
-    if (!MayReplace(path)) {
-        ReportNode("can't create file!", node, path, ERROR_ACCESS_DENIED);
-        return 0;
-    }
+    // (A FIFO or a device at the target's name is never written to: the
+    // body goes to a new file, which the move puts in its place, or not.)
     DWORD error = ERROR_SUCCESS;
     const char *failure = WriteBodyInPlace(path, site, extent, &error);
     if (failure != NULL) {

@@ -243,25 +243,6 @@ FILE *CreateTempStream(const char *folder, const char *prefix, char *tempFileNam
 #endif
 }
 
-BOOL MayReplace(const char *path)
-{
-    if (path == NULL)
-        return FALSE;
-#ifdef _WIN32
-    // MoveFileExA refuses a folder by itself, and there is nothing else here
-    // that a file must not replace: no look is needed first.
-    return TRUE;
-#else
-    // The entry itself counts: a link at the name is replaced by the copy's
-    // move, never written through.
-    char native[NATIVE_PATH_SIZE];
-    struct stat info;
-    if (!ToNativePath(path, native, sizeof native) || OS_CALL(lstat)(native, &info) != 0)
-        return TRUE; // nothing there (or nothing that can be reached) to protect
-    return S_ISREG(info.st_mode) || S_ISLNK(info.st_mode) ? TRUE : FALSE;
-#endif
-}
-
 size_t ReadStream(FILE *stream, void *buffer, size_t count)
 {
     if (stream == NULL || count == 0)

@@ -28,12 +28,6 @@ FILE *OpenFoundFile(const char *path, WIN32_FIND_DATAA *found);
 // and returns it open for writing ("wb"). NULL, with the last error set and
 // no file left behind, when none could be made and opened.
 FILE *CreateTempStream(const char *folder, const char *prefix, char *tempFileName);
-// TRUE when a copy's move may put a file at `path`: nothing is there, a
-// regular file or a link (which the move replaces). FALSE on Linux for a
-// folder, a FIFO or a device node, which rename(2) would replace. On Windows
-// always TRUE: MoveFileExA itself refuses a folder, the only thing there
-// that must not be replaced.
-BOOL MayReplace(const char *path);
 // Reads up to `count` bytes at the current position; returns the bytes read.
 size_t ReadStream(FILE *stream, void *buffer, size_t count);
 // Reads up to `count` bytes from byte `offset` of the file; returns the bytes

@@ -175,10 +175,12 @@ BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags)
         return FALSE;
     }
     // Nor a read-only one (no write permission for anyone, as FindFirstFileA
-    // shows FILE_ATTRIBUTE_READONLY).
+    // shows FILE_ATTRIBUTE_READONLY), nor what Windows has no such file as:
+    // a FIFO, a socket or a device node.
     if (replace && !S_ISDIR(source.st_mode) && OS_CALL(lstat)(to, &target) == 0 &&
-        S_ISREG(target.st_mode) && (target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 &&
-        strcmp(from, to) != 0) {
+        strcmp(from, to) != 0 &&
+        ((S_ISREG(target.st_mode) && (target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) ||
+         !(S_ISREG(target.st_mode) || S_ISLNK(target.st_mode) || S_ISDIR(target.st_mode)))) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
