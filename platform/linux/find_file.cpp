@@ -41,6 +41,7 @@ typedef struct FindSearch {
     char pattern[MAX_PATH];       // last component of the pattern
     CompiledPattern compiled;     // `pattern`, translated
     BOOL namesOnly;               // BeginNameSearch's: names, nothing looked up
+    BOOL gaveName;                // the pattern, a plain name, was handed out first
 } FindSearch;
 
 static pthread_mutex_t liveSearchLock = PTHREAD_MUTEX_INITIALIZER;
@@ -275,7 +276,8 @@ static BOOL ReadNextMatch(FindSearch *search, WIN32_FIND_DATAA *findData)
         // A "\\" in a name, which Win32 cannot hold, would name another
         // entry (or one outside the folder) to every call given the path.
         if (strlen(entry->d_name) >= MAX_PATH || strchr(entry->d_name, '\\') != NULL ||
-            !MatchesCompiled(&search->compiled, entry->d_name))
+            !MatchesCompiled(&search->compiled, entry->d_name) ||
+            (search->gaveName && strcmp(entry->d_name, search->pattern) == 0))
             continue;
         if (findHook != NULL)
             findHook(search->folder, entry->d_name, findHookContext);
@@ -295,6 +297,27 @@ static BOOL ReadNextMatch(FindSearch *search, WIN32_FIND_DATAA *findData)
         FillFindData(entry->d_name, &info, findData);
         return TRUE;
     }
+}
+
+// A pattern without wildcards that names an entry spelt just so: that entry
+// first, without reading the folder (the others it matches in other letter
+// case follow). Finding one file by its name stays one look in a large folder.
+static BOOL GiveNameFirst(FindSearch *search, WIN32_FIND_DATAA *findData)
+{
+    const char *name = search->pattern;
+    size_t length = strlen(name);
+    struct stat info;
+    int folderFd = dirfd(search->dir);
+    if (length == 0 || strpbrk(name, "*?\\") != NULL || name[length - 1] == '.' ||
+        strcmp(name, "..") == 0 || !MatchesCompiled(&search->compiled, name) ||
+        (OS_CALL(fstatat)(folderFd, name, &info, 0) != 0 &&
+         OS_CALL(fstatat)(folderFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0))
+        return FALSE;
+    if (findHook != NULL)
+        findHook(search->folder, name, findHookContext);
+    FillFindData(name, &info, findData);
+    search->gaveName = TRUE;
+    return TRUE;
 }
 
 // Splits the native `pattern` into its folder and its last component.
@@ -363,7 +386,7 @@ static HANDLE StartSearch(const char *pattern, WIN32_FIND_DATAA *findData, BOOL 
         free(search);
         return INVALID_HANDLE_VALUE;
     }
-    if (!ReadNextMatch(search, findData)) {
+    if (!GiveNameFirst(search, findData) && !ReadNextMatch(search, findData)) {
         OS_CALL(closedir)(search->dir);
         free(search);
         SetLastError(ERROR_FILE_NOT_FOUND);

@@ -111,6 +111,21 @@ TEST_F(FindFileTest, FoldersOnTheWayAreFoundInAnyCase)
     EXPECT_EQ(Names(WalkPattern(folder_.Path() + "\\CacheFolder\\*.")), ".|..|");
 }
 
+// A plain name finds the entry spelt so first, then those in other case.
+TEST_F(FindFileTest, APlainNameFindsItsOwnSpellingFirst)
+{
+    for (const std::string name : {"Cache7", "CACHE7"}) {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder_.Path() + "\\" + name).c_str(), &found);
+        ASSERT_NE(search, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(found.cFileName, name);
+        ASSERT_TRUE(FindNextFileA(search, &found));
+        EXPECT_EQ(found.cFileName, std::string(name == "Cache7" ? "CACHE7" : "Cache7"));
+        EXPECT_FALSE(FindNextFileA(search, &found));
+        FindClose(search);
+    }
+}
+
 TEST_F(FindFileTest, FailuresTellMissingFolderFromNoMatch)
 {
     struct {
