@@ -81,6 +81,13 @@ DWORD GetFileAttributesA(const char *path)
     return S_ISREG(info.st_mode) ? FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_DEVICE;
 }
 
+// A file Win32 shows FILE_ATTRIBUTE_READONLY (nobody may write it), which it
+// neither deletes nor replaces.
+static BOOL IsReadOnlyFile(const struct stat *info)
+{
+    return S_ISREG(info->st_mode) && (info->st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 BOOL DeleteFileA(const char *path)
 {
     char native[NATIVE_PATH_SIZE];
@@ -92,9 +99,7 @@ BOOL DeleteFileA(const char *path)
         SetLastError(ERROR_ACCESS_DENIED); // Windows refuses folders here
         return FALSE;
     }
-    // And read-only files: nobody may write it, as FindFirstFileA shows
-    // FILE_ATTRIBUTE_READONLY.
-    if (known && S_ISREG(info.st_mode) && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    if (known && IsReadOnlyFile(&info)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -174,12 +179,11 @@ BOOL MoveFileExA(const char *existingName, const char *newName, DWORD flags)
         SetLastError(replace ? ERROR_ACCESS_DENIED : ERROR_ALREADY_EXISTS);
         return FALSE;
     }
-    // Nor a read-only one (no write permission for anyone, as FindFirstFileA
-    // shows FILE_ATTRIBUTE_READONLY), nor what Windows has no such file as:
-    // a FIFO, a socket or a device node.
+    // Nor a read-only one, nor what Windows has no such file as: a FIFO, a
+    // socket or a device node.
     if (replace && !S_ISDIR(source.st_mode) && OS_CALL(lstat)(to, &target) == 0 &&
         strcmp(from, to) != 0 &&
-        ((S_ISREG(target.st_mode) && (target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) ||
+        (IsReadOnlyFile(&target) ||
          !(S_ISREG(target.st_mode) || S_ISLNK(target.st_mode) || S_ISDIR(target.st_mode)))) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
